@@ -1,0 +1,98 @@
+#include "core/fields.h"
+
+namespace mr {
+
+QByteArray EncodeField(const QByteArray& text) {
+    if (text.isEmpty()) {
+        return QByteArrayLiteral("*");
+    }
+    QByteArray out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == ' ' || c == '\\' || c == '*' || c == '\r' || c == '\n') {
+            out.append('\\');
+        }
+        out.append(c);
+    }
+    return out;
+}
+
+QString EncodeField(const QString& text) { return QString::fromUtf8(EncodeField(text.toUtf8())); }
+
+QList<QByteArray> SplitFields(const QByteArray& line) {
+    QList<QByteArray> fields;
+    QByteArray field;
+    // A field is open once anything of it was read; the line's start and the blanks after a
+    // field leave none open, so trailing blanks add no field.
+    bool open = false;
+    bool atFieldStart = true;  // an unescaped asterisk here is an ordinary byte
+    bool loneStar = false;     // the open field is exactly one unescaped asterisk
+
+    auto finish = [&] {
+        fields.append(loneStar ? QByteArray() : field);
+        field.clear();
+        open = false;
+        loneStar = false;
+    };
+
+    const qsizetype n = line.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = line[i];
+        if (c == '\r' || c == '\n') {
+            break;
+        }
+        if (c == '\\') {
+            if (i + 1 < n) {
+                field.append(line[++i]);
+            }
+            open = true;
+            atFieldStart = false;
+            loneStar = false;
+            continue;
+        }
+        if (c == ' ') {
+            finish();
+            while (i + 1 < n && line[i + 1] == ' ') {
+                ++i;
+            }
+            atFieldStart = true;
+            continue;
+        }
+        if (c == '*' && !atFieldStart) {
+            finish();
+            field.append('*');
+            open = true;
+            loneStar = true;
+            continue;
+        }
+        loneStar = (c == '*' && field.isEmpty());
+        field.append(c);
+        open = true;
+        atFieldStart = false;
+    }
+    if (open) {
+        finish();
+    }
+    return fields;
+}
+
+void SplitFields(const QString& line, QStringList& fields) {
+    fields.clear();
+    for (const QByteArray& f : SplitFields(line.toUtf8())) {
+        fields.append(QString::fromUtf8(f));
+    }
+}
+
+QStringList SplitFields(const QString& line) {
+    QStringList fields;
+    SplitFields(line, fields);
+    return fields;
+}
+
+QString ReplaceChar(const QString& text, QChar from, QChar to) {
+    QString out = text;
+    out.replace(from, to);
+    return out;
+}
+
+}  // namespace mr

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace mr {
+
+// Makes one blank-free field: "*" for the empty text, else blank, backslash, asterisk,
+// CR and LF each preceded by a backslash.
+QByteArray EncodeField(const QByteArray& text);
+QString EncodeField(const QString& text);
+
+// Decodes the blank-separated fields of a line up to its first unescaped CR or LF.
+// A lone unescaped "*" is the empty field; a backslash takes the next byte literally.
+QList<QByteArray> SplitFields(const QByteArray& line);
+void SplitFields(const QString& line, QStringList& fields);
+QStringList SplitFields(const QString& line);
+
+QString ReplaceChar(const QString& text, QChar from, QChar to);
+
+}  // namespace mr
