@@ -1,0 +1,126 @@
+#include "db/prepared.h"
+
+#include "db/dberror.h"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+namespace mr::db {
+
+Prepared::Prepared(sqlite3* db, const QString& sql) : m_db(db) {
+    const int rc = sqlite3_prepare16_v3(db, sql.constData(), int(sql.size() * sizeof(QChar)),
+                                        SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        throwSqlite(db, rc, QStringLiteral("cannot prepare a query"));
+    }
+}
+
+Prepared::~Prepared() {
+    sqlite3_finalize(m_stmt);
+}
+
+Prepared::Prepared(Prepared&& other) noexcept
+    : m_db(std::exchange(other.m_db, nullptr)), m_stmt(std::exchange(other.m_stmt, nullptr)) {}
+
+Prepared& Prepared::operator=(Prepared&& other) noexcept {
+    if (this != &other) {
+        sqlite3_finalize(m_stmt);
+        m_db = std::exchange(other.m_db, nullptr);
+        m_stmt = std::exchange(other.m_stmt, nullptr);
+    }
+    return *this;
+}
+
+void Prepared::bind(int index, const Value& value) {
+    int rc = SQLITE_OK;
+    switch (value.kind) {
+        case Value::Kind::Null:
+            rc = sqlite3_bind_null(m_stmt, index);
+            break;
+        case Value::Kind::Integer:
+            rc = sqlite3_bind_int64(m_stmt, index, value.integer);
+            break;
+        case Value::Kind::Real:
+            rc = sqlite3_bind_double(m_stmt, index, value.real);
+            break;
+        case Value::Kind::Text:
+            // A null pointer would bind SQL NULL instead of the empty string.
+            rc = value.text.isEmpty()
+                     ? sqlite3_bind_text(m_stmt, index, "", 0, SQLITE_STATIC)
+                     : sqlite3_bind_text16(m_stmt, index, value.text.constData(),
+                                           int(value.text.size() * sizeof(QChar)), SQLITE_STATIC);
+            break;
+    }
+    if (rc != SQLITE_OK)
+        throwSqlite(m_db, rc, QStringLiteral("cannot bind a value"));
+}
+
+void Prepared::bindInteger(int index, qint64 value) {
+    const int rc = sqlite3_bind_int64(m_stmt, index, value);
+    if (rc != SQLITE_OK)
+        throwSqlite(m_db, rc, QStringLiteral("cannot bind a value"));
+}
+
+Prepared::Run::~Run() {
+    sqlite3_reset(m_statement.m_stmt);
+}
+
+bool Prepared::Run::step() {
+    const int rc = sqlite3_step(m_statement.m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    throwSqlite(m_statement.m_db, rc, QStringLiteral("query failed"));
+}
+
+qint64 Prepared::Run::integer(int column) const {
+    return sqlite3_column_int64(m_statement.m_stmt, column);
+}
+
+Value Prepared::Run::value(int column) const {
+    sqlite3_stmt* stmt = m_statement.m_stmt;
+    Value result;
+    switch (sqlite3_column_type(stmt, column)) {
+        case SQLITE_INTEGER:
+            result.kind = Value::Kind::Integer;
+            result.integer = sqlite3_column_int64(stmt, column);
+            break;
+        case SQLITE_FLOAT:
+            result.kind = Value::Kind::Real;
+            result.real = sqlite3_column_double(stmt, column);
+            break;
+        case SQLITE_TEXT:
+        case SQLITE_BLOB: {
+            result.kind = Value::Kind::Text;
+            const auto* text = static_cast<const QChar*>(sqlite3_column_text16(stmt, column));
+            const int bytes = sqlite3_column_bytes16(stmt, column);
+            result.text = QString(text, bytes / int(sizeof(QChar)));
+            break;
+        }
+        default:
+            break;
+    }
+    return result;
+}
+
+void throwSqlite(sqlite3* db, int code, const QString& context) {
+    const QString detail =
+        db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(code));
+    throw DbError(QStringLiteral("Database error: %1: %2").arg(context, detail));
+}
+
+void execSql(sqlite3* db, const QString& sql) {
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
+        const QString detail = QString::fromUtf8(error ? error : sqlite3_errstr(rc));
+        sqlite3_free(error);
+        throw DbError(QStringLiteral("Database error: %1: %2").arg(sql, detail));
+    }
+}
+
+}  // namespace mr::db

@@ -1,0 +1,263 @@
+#include "dbtestutil.h"
+
+#include "db/connection.h"
+#include "db/cursor.h"
+#include "db/database.h"
+#include "db/dberror.h"
+#include "db/filters.h"
+#include "db/transaction.h"
+
+#include <QStringList>
+
+using namespace mr::db;
+
+namespace {
+
+class DbCursor : public mr::test::DbTest {
+protected:
+    static Cursor open(const QString& table = QStringLiteral("files")) {
+        return Cursor(QString::fromLatin1(kDatabaseName), table);
+    }
+
+    static QStringList names(Cursor& cursor) {
+        QStringList result;
+        for (cursor.first(); !cursor.eof(); cursor.next())
+            result << cursor.asString("Name");
+        return result;
+    }
+};
+
+}  // namespace
+
+TEST_F(DbCursor, AppendPostStandsOnTheNewRowWithItsId) {
+    Cursor files = open();
+    EXPECT_TRUE(files.eof());
+    files.append();
+    files.setString("username", QString());
+    files.setInteger("PARENTID", -1);
+    files.setString("Name", QStringLiteral("Music"));
+    files.setInteger("FileSize", 5'000'000'000);
+    files.setDateTime("FileDate", 45000.75);
+    files.setBoolean("IsPassword", true);
+    files.post();
+    const qint64 first = files.asInteger("id");
+    EXPECT_GT(first, 0);
+    EXPECT_FALSE(files.eof());
+    EXPECT_EQ(files.asString("Name"), u"Music");
+    EXPECT_EQ(files.asInteger("FileSize"), 5'000'000'000);
+    EXPECT_DOUBLE_EQ(files.asDateTime("FileDate"), 45000.75);
+    EXPECT_TRUE(files.asBoolean("IsPassword"));
+    // Never written: the blank value of the field's type.
+    EXPECT_EQ(files.asInteger("RatioStyle"), 0);
+    EXPECT_EQ(files.asString("Description"), u"");
+    EXPECT_EQ(files.asString("RatioStyle"), u"0");
+
+    files.append();
+    files.setInteger("ParentId", first);
+    files.post();
+    EXPECT_GT(files.asInteger("id"), first);
+    EXPECT_EQ(files.asInteger("ParentId"), first);
+    EXPECT_EQ(files.recordCount(), 2);
+
+    EXPECT_THROW(files.asString("Nmae"), DbError);
+}
+
+TEST_F(DbCursor, FilterShowsOnlyMatchingRowsAndCountsThemLive) {
+    const qint64 folder = addFile(QStringLiteral("folder"), -1);
+    addFile(QStringLiteral("a"), folder);
+    addFile(QStringLiteral("other"), -1);
+    addFile(QStringLiteral("b"), folder, QStringLiteral("D"));
+    addFile(QStringLiteral("remote"), folder, QString(), QStringLiteral("peer"));
+
+    Cursor files = open();
+    files.setFilter(childrenOf(int(folder)));
+    EXPECT_EQ(files.recordCount(), 3);
+    EXPECT_EQ(names(files), (QStringList{"a", "b", "remote"}));
+    files.setFilter(childrenForDisplay(QString(), int(folder)), true);
+    EXPECT_EQ(names(files), QStringList{"a"});
+
+    addFile(QStringLiteral("c"), folder);
+    EXPECT_EQ(files.recordCount(), 2);
+    files.clearFilter();
+    EXPECT_EQ(files.recordCount(), 6);
+
+    // A bad filter leaves the old one in force.
+    files.setFilter(childrenOf(int(folder)));
+    EXPECT_THROW(files.setFilter(QStringLiteral("ParentId = ")), DbError);
+    EXPECT_EQ(files.recordCount(), 4);
+}
+
+TEST_F(DbCursor, RemovingUntilEofEmptiesOnlyTheFilteredSet) {
+    const qint64 folder = addFile(QStringLiteral("folder"), -1);
+    for (int i = 0; i < 5; ++i)
+        addFile(QStringLiteral("f%1").arg(i), i % 2 ? folder : -1);
+
+    Cursor files = open();
+    files.setFilter(childrenOf(-1));
+    files.next();
+    files.remove();  // removing from the middle moves on to the next match
+    EXPECT_EQ(files.asString("Name"), u"f2");
+    files.first();
+    while (!files.eof())
+        files.remove();
+    EXPECT_EQ(files.recordCount(), 0);
+    files.clearFilter();
+    EXPECT_EQ(names(files), (QStringList{"f1", "f3"}));
+    files.setFilter(rowById(int(folder)));
+    EXPECT_TRUE(files.eof());
+}
+
+TEST_F(DbCursor, EditPostChangesTheCurrentRowAndCancelDiscards) {
+    const qint64 id = addFile(QStringLiteral("doc"), -1);
+    addFile(QStringLiteral("other"), -1);
+    Cursor files = open();
+    files.setFilter(rowById(int(id)));
+    files.edit();
+    files.setString("Action", QString());
+    files.setString("Description", QStringLiteral("notes"));
+    files.post();
+    EXPECT_EQ(files.asString("Description"), u"notes");
+
+    files.edit();
+    files.setString("Name", QStringLiteral("changed"));
+    files.cancel();
+    EXPECT_EQ(files.asString("Name"), u"doc");
+
+    files.setFilter(pendingAdditions(), true);
+    EXPECT_EQ(names(files), QStringList{"other"});
+    files.setFilter(publishedFile(int(id)));
+    EXPECT_EQ(files.recordCount(), 1);
+}
+
+TEST_F(DbCursor, CaseInsensitiveFiltersFoldUnicodeLetters) {
+    const qint64 id = addFile(QStringLiteral("Äpfel"), -1);
+    addFile(QStringLiteral("Bob's \"best\""), -1);
+    Cursor files = open();
+
+    files.setFilter(pathStep(QString(), -1, QStringLiteral("äPFEL")), true);
+    ASSERT_FALSE(files.eof());
+    EXPECT_EQ(files.asInteger("id"), id);
+    files.setFilter(pathStep(QString(), -1, QStringLiteral("äPFEL")), false);
+    EXPECT_TRUE(files.eof());
+    files.setFilter(pathStep(QString(), 7, QStringLiteral("Äpfel")), true);
+    EXPECT_TRUE(files.eof());
+
+    files.setFilter(pathStep(QString(), -1, QStringLiteral("BOB'S \"BEST\"")), true);
+    EXPECT_EQ(files.recordCount(), 1);
+    files.setFilter(localFileByName(QStringLiteral("Bob's \"best\""), -1), false);
+    EXPECT_EQ(files.recordCount(), 1);
+}
+
+TEST_F(DbCursor, MisuseIsRejectedAndEofReadsBlank) {
+    Cursor files = open();
+    EXPECT_THROW(files.setString("Name", QStringLiteral("x")), DbError);
+    EXPECT_THROW(files.edit(), DbError);
+    EXPECT_THROW(files.remove(), DbError);
+    EXPECT_EQ(files.asString("Name"), u"");
+    EXPECT_EQ(files.asInteger("id"), 0);
+
+    files.append();
+    EXPECT_THROW(files.next(), DbError);
+    EXPECT_THROW(files.setFilter(QString()), DbError);
+    files.cancel();
+    EXPECT_TRUE(files.eof());
+    EXPECT_EQ(files.recordCount(), 0);
+
+    files.close();
+    EXPECT_THROW(files.first(), DbError);
+}
+
+TEST_F(DbCursor, RowsWrittenByThePlainSqliteToolReadAsBlank) {
+    rawExec(QStringLiteral("files.dat"),
+            QStringLiteral(
+                "INSERT INTO files (Name) VALUES ('raw');"
+                "INSERT INTO files (Name, Username, RatioStyle) VALUES ('nulls', NULL, NULL)"));
+    Cursor files = open();
+    files.setFilter(QStringLiteral("Username = '' and RatioStyle = 0"));
+    EXPECT_EQ(names(files), (QStringList{"raw", "nulls"}));
+    EXPECT_FALSE(files.asBoolean("IsPassword"));
+}
+
+TEST_F(DbCursor, TablesAreNamedWithoutCaseAndWithoutDbSuffix) {
+    {
+        Cursor contacts = open(QStringLiteral("Contacts.db"));
+        contacts.append();
+        contacts.setString("UserName", QStringLiteral("ann"));
+        contacts.setInteger("userid", 17);
+        contacts.post();
+    }
+    Cursor contacts = open(QStringLiteral("contacts"));
+    contacts.setFilter(contactByName(QStringLiteral("ann")));
+    EXPECT_EQ(contacts.asInteger("UserID"), 17);
+    EXPECT_THROW(contacts.asInteger("id"), DbError);
+    EXPECT_THROW(open(QStringLiteral("shares")), DbError);
+    EXPECT_THROW(Cursor(QStringLiteral("nosuchdb"), QStringLiteral("files")), DbError);
+}
+
+TEST_F(DbCursor, IndexListShowsOnlyIndexesTheClientAdded) {
+    Cursor files = open();
+    EXPECT_TRUE(files.indexNames().isEmpty());
+    files.addIndex(QStringLiteral("inxUsername"), {QStringLiteral("username")}, true);
+    EXPECT_EQ(files.indexNames(), QStringList{"inxUsername"});
+    EXPECT_THROW(files.addIndex(QStringLiteral("inxUsername"), {QStringLiteral("Username")}, true),
+                 DbError);
+    EXPECT_THROW(files.addIndex(QStringLiteral("inxOwner"), {QStringLiteral("Owner")}, false),
+                 DbError);
+    EXPECT_THROW(files.addIndex(QStringLiteral("mr_mine"), {QStringLiteral("Name")}, false),
+                 DbError);
+    EXPECT_THROW(files.addIndex(QStringLiteral("x\"; drop"), {QStringLiteral("Name")}, false),
+                 DbError);
+    // The engine's own ParentId index exists but stays hidden; the file stays plain SQLite.
+    EXPECT_EQ(rawQuery(QStringLiteral("files.dat"),
+                       QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index'")),
+              u"2");
+    EXPECT_EQ(rawQuery(QStringLiteral("files.dat"), QStringLiteral("PRAGMA integrity_check")),
+              u"ok");
+}
+
+TEST_F(DbCursor, TransactionRollbackLeavesNoRows) {
+    Cursor files = open();
+    {
+        Transaction transaction(files);
+        for (int i = 0; i < 3; ++i) {
+            files.append();
+            files.setString("Name", QStringLiteral("n%1").arg(i));
+            files.post();
+        }
+        EXPECT_EQ(files.recordCount(), 3);
+    }
+    EXPECT_EQ(files.recordCount(), 0);
+
+    Transaction outer(files);
+    files.append();
+    files.post();
+    {
+        Transaction inner(files);
+        files.append();
+        files.post();
+        inner.rollback();
+    }
+    outer.commit();
+    EXPECT_EQ(files.recordCount(), 1);
+    EXPECT_THROW(outer.commit(), DbError);
+}
+
+TEST_F(DbCursor, CursorsOfOneConnectionShareItsTransaction) {
+    Connection connection(QString::fromLatin1(kDatabaseName), QStringLiteral("files"));
+    Transaction transaction(connection);
+    Cursor writer(connection, QStringLiteral("files"), OpenMode::Exclusive);
+    writer.append();
+    writer.setString("FileName", QStringLiteral("/srv/a"));
+    writer.setString("Action", QStringLiteral("A"));
+    writer.post();
+    {
+        // The already-shared check of a share run, inside the same operation.
+        Cursor check(connection, QStringLiteral("files"));
+        check.setFilter(sharedFolder(QStringLiteral("/SRV/A")), true);
+        EXPECT_EQ(check.recordCount(), 1);
+    }
+    EXPECT_THROW(Cursor(connection, QStringLiteral("credits")), DbError);
+    transaction.commit();
+    writer.close();
+    EXPECT_EQ(open().recordCount(), 1);
+}
