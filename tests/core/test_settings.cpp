@@ -1,0 +1,156 @@
+#include "core/datetime.h"
+#include "core/hostinfo.h"
+#include "core/profile.h"
+#include "core/settingskeys.h"
+#include "core/userinfo.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace {
+
+void writeFile(const QString& path, const char* text) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+}
+
+QString readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+}  // namespace
+
+TEST(UserInfo, MissingValuesReadAsDefaultsWithoutWritingThem) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    mr::TUserInfo info(path);
+    EXPECT_EQ(info.maxDownloads(), 0);
+    EXPECT_EQ(info.id(), 0);
+    EXPECT_EQ(info.nickname(), QString());
+    const double now = mr::nowDateTime();
+    EXPECT_LT(std::fabs(info.bDate() - now), 1.0 / 24);
+    info.file().sync();
+    EXPECT_FALSE(readFile(path).contains("BDate"));
+}
+
+TEST(UserInfo, ValuesRoundTripUnderTheirExactNames) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    {
+        mr::TUserInfo info(path);
+        info.setId(4711);
+        info.setNickname("bob, the \"builder\"");
+        info.setMaxDownloads(3);
+        info.setBDate(29221.75);
+        info.setSharingFilters("Music:mp3,wav");
+        info.file().sync();
+    }
+    const QString text = readFile(path);
+    EXPECT_TRUE(text.contains("[UserInfo]"));
+    EXPECT_TRUE(text.contains("ID=4711"));
+    EXPECT_TRUE(text.contains("MaxDownloads=3"));
+    EXPECT_TRUE(text.contains("BDate=29221.75"));
+
+    mr::TUserInfo again(path);
+    EXPECT_EQ(again.id(), 4711);
+    EXPECT_EQ(again.nickname(), "bob, the \"builder\"");
+    EXPECT_EQ(again.bDate(), 29221.75);
+    EXPECT_EQ(again.sharingFilters(), "Music:mp3,wav");
+}
+
+TEST(UserInfo, HandWrittenFilesAreReadWithoutRegardToCase) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    writeFile(path,
+              "[userinfo]\nFirstname=Ann\nhomepage=http://x\nconnection=4\nnickname=ann\n"
+              "MaxUploads=junk\n[HOST]\nmoonrake=a:1,b:2\n");
+    mr::TUserInfo info(path);
+    EXPECT_EQ(info.firstName(), "Ann");
+    EXPECT_EQ(info.homepage(), "http://x");
+    EXPECT_EQ(info.connection(), 4);
+    EXPECT_EQ(info.maxUploads(), 0);
+
+    // Writing replaces the other spelling instead of adding a second value.
+    info.setFirstName("Eve");
+    info.file().sync();
+    const QString text = readFile(path);
+    EXPECT_TRUE(text.contains("FirstName=Eve"));
+    EXPECT_FALSE(text.contains("Firstname"));
+    EXPECT_EQ(mr::TUserInfo(path).firstName(), "Eve");
+
+    mr::THostInfo hosts(path);
+    ASSERT_EQ(hosts.count(mr::THostInfo::Moonrake), 2);
+    EXPECT_EQ(hosts.get(mr::THostInfo::Moonrake, 1)->host, "b");
+}
+
+TEST(HostInfo, EntriesParseAndEmptyTextChangesNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    mr::THostInfo hosts(path);
+    EXPECT_EQ(hosts.count(mr::THostInfo::Chat), 0);
+    EXPECT_FALSE(hosts.get(mr::THostInfo::Chat, 0));
+
+    hosts.set(mr::THostInfo::Moonrake, " alpha:8080 , beta : 7000,gamma");
+    ASSERT_EQ(hosts.count(mr::THostInfo::Moonrake), 3);
+    auto a = hosts.get(mr::THostInfo::Moonrake, 0);
+    EXPECT_EQ(a->host, "alpha");
+    EXPECT_EQ(a->port, 8080);
+    EXPECT_EQ(hosts.get(mr::THostInfo::Moonrake, 1)->port, 7000);
+    EXPECT_EQ(hosts.get(mr::THostInfo::Moonrake, 2)->port, 0);
+    EXPECT_FALSE(hosts.get(mr::THostInfo::Moonrake, 3));
+    EXPECT_FALSE(hosts.get(mr::THostInfo::Moonrake, -1));
+
+    hosts.set(mr::THostInfo::Moonrake, "   ");
+    EXPECT_EQ(hosts.count(mr::THostInfo::Moonrake), 3);
+
+    // A fresh store reads what the last one wrote, under [Host] "Moonrake".
+    mr::THostInfo fresh(path);
+    EXPECT_EQ(fresh.count(mr::THostInfo::Moonrake), 3);
+    EXPECT_EQ(mr::THostInfo::parseEntry("h:99999").port, 0);
+    EXPECT_TRUE(readFile(path).contains("[Host]"));
+}
+
+TEST(DateTime, DayCountsFromTheEpoch) {
+    EXPECT_EQ(mr::toDateTime(QDateTime(QDate(1899, 12, 30), QTime(0, 0))), 0.0);
+    EXPECT_EQ(mr::toDateTime(QDateTime(QDate(1900, 1, 1), QTime(18, 0))), 2.75);
+    EXPECT_EQ(mr::toDateTime(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
+    EXPECT_EQ(mr::fromDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
+    EXPECT_EQ(mr::fromDateTime(45000.5), QDateTime(QDate(2023, 3, 15), QTime(12, 0)));
+    EXPECT_FALSE(mr::fromDateTime(std::nan("")).isValid());
+}
+
+TEST(Profile, OptionThenEnvironmentThenPortableThenHome) {
+    QTemporaryDir exeDir;
+    QStringList args{"-min", "--profile", "/tmp/p1", "x"};
+    EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), "/tmp/p1");
+    EXPECT_EQ(args, QStringList({"-min", "x"}));
+
+    args = {"--profile=/tmp/p2"};
+    EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), "/tmp/p2");
+    EXPECT_TRUE(args.isEmpty());
+
+    qputenv("MOONRAKE_PROFILE", "/tmp/p3");
+    args = {};
+    EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), "/tmp/p3");
+    qunsetenv("MOONRAKE_PROFILE");
+
+    EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()),
+              QDir::homePath() + "/.local/share/Moonrake");
+    QDir(exeDir.path()).mkdir("data");
+    EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), exeDir.path());
+}
+
+TEST(SettingKeys, KnownNamesOnlyInTheirGroups) {
+    EXPECT_EQ(mr::findSettingKey("userinfo/downloadpath")->name, "DownloadPath");
+    EXPECT_EQ(mr::findSettingKey("Host/Moonrake")->kind, mr::SettingKind::HostList);
+    EXPECT_EQ(mr::findSettingKey("UserInfo/BDate")->kind, mr::SettingKind::Date);
+    EXPECT_FALSE(mr::findSettingKey("Host/Nickname"));
+    EXPECT_FALSE(mr::findSettingKey("UserInfo"));
+}

@@ -1,0 +1,128 @@
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QThread>
+
+using mr::test::runProgram;
+
+namespace {
+
+mr::test::RunResult cli(const QString& profile, const QStringList& args) {
+    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+TEST(CliStartup, UsageAndExitCodes) {
+    auto r = runProgram("moonrake-cli", {"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* command : {"init", "check", "get", "set"}) {
+        EXPECT_TRUE(r.out.contains(QString("  ") + command)) << command;
+    }
+    QTemporaryDir dir;
+    EXPECT_EQ(cli(dir.path(), {}).exitCode, 2);
+    EXPECT_EQ(cli(dir.path(), {"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(cli(dir.path(), {"init", "extra"}).exitCode, 2);
+    EXPECT_EQ(runProgram("moonrake-cli", {"--profile"}).exitCode, 2);
+}
+
+TEST(CliStartup, InitInstallsOnceAndNeverTouchesExistingFiles) {
+    QTemporaryDir dir;
+    const QString profile = dir.filePath("p");
+    ASSERT_EQ(cli(profile, {"init"}).exitCode, 0);
+    for (const char* f : {"contacts.dat", "files.dat", "credits.dat"}) {
+        EXPECT_TRUE(QFileInfo::exists(profile + "/data/" + f)) << f;
+    }
+    const QByteArray before = readAll(profile + "/data/files.dat");
+    QFile::remove(profile + "/data/credits.dat");
+    ASSERT_EQ(cli(profile, {"init"}).exitCode, 0);
+    EXPECT_EQ(readAll(profile + "/data/files.dat"), before);
+    EXPECT_TRUE(QFileInfo::exists(profile + "/data/credits.dat"));
+}
+
+TEST(CliStartup, CheckRefusesADataFolderMissingAnyTable) {
+    for (const char* missing : {"contacts.dat", "files.dat", "credits.dat"}) {
+        QTemporaryDir dir;
+        ASSERT_EQ(cli(dir.path(), {"init"}).exitCode, 0);
+        ASSERT_EQ(cli(dir.path(), {"check"}).exitCode, 0);
+        QFile::remove(dir.filePath(QString("data/") + missing));
+        const auto r = cli(dir.path(), {"check"});
+        EXPECT_EQ(r.exitCode, 1) << missing;
+        EXPECT_EQ(r.err.trimmed(), "Data files are missing! Please re-install") << missing;
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(QString("data/") + missing)));
+    }
+}
+
+TEST(CliStartup, FirstStartInstallsAndDropsALeftoverUpdate) {
+    QTemporaryDir dir;
+    QFile leftover(dir.filePath("update.exe"));
+    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+    EXPECT_EQ(cli(dir.path(), {"check"}).exitCode, 0);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("data/files.dat")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("update.exe")));
+}
+
+TEST(CliStartup, SetAndGetSettings) {
+    QTemporaryDir dir;
+    EXPECT_EQ(cli(dir.path(), {"get", "UserInfo/MaxDownloads"}).out.trimmed(), "0");
+    EXPECT_EQ(cli(dir.path(), {"set", "UserInfo/DownloadPath", "/home/u/Downloads"}).exitCode, 0);
+    EXPECT_EQ(cli(dir.path(), {"set", "host/moonrake", "127.0.0.1:7000,10.0.0.1:7001"}).exitCode,
+              0);
+    EXPECT_EQ(cli(dir.path(), {"get", "userinfo/downloadpath"}).out.trimmed(),
+              "/home/u/Downloads");
+    EXPECT_EQ(cli(dir.path(), {"get", "Host/Moonrake"}).out.trimmed(),
+              "127.0.0.1:7000,10.0.0.1:7001");
+    const QString ini = QString::fromUtf8(readAll(dir.filePath("settings.ini")));
+    EXPECT_TRUE(ini.contains("[UserInfo]"));
+    EXPECT_TRUE(ini.contains("DownloadPath=/home/u/Downloads"));
+    EXPECT_TRUE(ini.contains("[Host]"));
+
+    EXPECT_EQ(cli(dir.path(), {"set", "UserInfo/MaxDownloads", "many"}).exitCode, 2);
+    EXPECT_EQ(cli(dir.path(), {"set", "UserInfo/Colour", "red"}).exitCode, 2);
+    EXPECT_EQ(cli(dir.path(), {"set", "Host/Moonrake", " "}).exitCode, 1);
+    EXPECT_EQ(cli(dir.path(), {"get", "Host/Moonrake"}).out.trimmed(),
+              "127.0.0.1:7000,10.0.0.1:7001");
+}
+
+TEST(DesktopStartup, SecondCopyOnTheSameProfileEndsSilently) {
+    QTemporaryDir dir;
+    std::unique_ptr<QProcess> first(mr::test::startProgram("moonrake", {"--profile", dir.path()}));
+    ASSERT_TRUE(first->waitForStarted());
+    // The first copy owns the profile once its lock file is there.
+    for (int i = 0; i < 200 && !QFileInfo::exists(dir.filePath("moonrake.lock")); ++i) {
+        QThread::msleep(50);
+    }
+    ASSERT_TRUE(QFileInfo::exists(dir.filePath("moonrake.lock")));
+
+    const auto second = runProgram("moonrake", {"--profile", dir.path()}, 15000);
+    EXPECT_TRUE(second.finished);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_TRUE(second.out.isEmpty());
+    EXPECT_EQ(first->state(), QProcess::Running);
+
+    // Another profile is another copy.
+    QTemporaryDir other;
+    std::unique_ptr<QProcess> third(
+        mr::test::startProgram("moonrake", {"--profile", other.path()}));
+    ASSERT_TRUE(third->waitForStarted());
+    EXPECT_FALSE(third->waitForFinished(1500));
+
+    for (auto* p : {first.get(), third.get()}) {
+        p->terminate();
+        if (!p->waitForFinished(10000)) {
+            p->kill();
+            p->waitForFinished();
+        }
+    }
+}
