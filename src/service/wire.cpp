@@ -207,7 +207,8 @@ void RequestReader::headerLine(const QByteArray& line) {
             return;
         }
         m_inBody = true;
-        m_body.reserve(m_contentLength);
+        // Memory follows the bytes that really arrive, not what the header promises.
+        m_body.reserve(std::min<qsizetype>(m_contentLength, 64 * 1024));
         if (m_contentLength == 0) {
             m_status = Status::Ready;
         }
