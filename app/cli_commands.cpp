@@ -4,9 +4,13 @@
 #include "core/instanceguard.h"
 #include "core/profile.h"
 #include "core/settingskeys.h"
+#include "core/userinfo.h"
+#include "service/headlesssession.h"
+#include "service/registrationclient.h"
 
 #include <QDir>
 
+#include <cstdint>
 #include <exception>
 
 namespace mr::cli {
@@ -114,6 +118,74 @@ int cmdSet(const Context& c, const QStringList& args) {
 constexpr std::uint16_t kInfoPort = 0;
 constexpr std::uint16_t kFileServerPort = 0;
 
+int cmdRegister(const Context& c, const QStringList& args) {
+    if (args.size() != 2 || args.at(0).isEmpty() || args.at(1).isEmpty()) {
+        return usageError(c, QStringLiteral("register takes NICK PASSWORD"));
+    }
+    const QString& nick = args.at(0);
+    const QString& password = args.at(1);
+    QDir().mkpath(c.profileDir);
+    setActiveProfile(c.profileDir);
+    TRegistrationClient client;
+    const auto reply = client.getAndWait(TRegistrationClient::registerPath(nick, password));
+    if (!reply) {
+        print(c.err, QStringLiteral("Registration failed: ") + client.lastError());
+        return Failure;
+    }
+    const qint32 id = TRegistrationClient::parseRegisterReply(*reply);
+    if (id == 0) {
+        print(c.out, QStringLiteral("This username allready exists!"));
+        return Failure;
+    }
+    TUserInfo& info = UserInfo();
+    info.setId(id);
+    info.setNickname(nick);
+    info.setPassword(password);
+    info.file().sync();
+    if (!client.getAndWait(TRegistrationClient::setUserInfoPath(
+            id, password, TRegistrationProfile::fromSettings(info)))) {
+        print(c.err, QStringLiteral("The profile was not sent: ") + client.lastError());
+    }
+    print(c.out, QString::number(id));
+    return Success;
+}
+
+int cmdSignon(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("signon takes no arguments"));
+    }
+    setActiveProfile(c.profileDir);
+    THeadlessSession session;
+    const bool online = session.signOn(kInfoPort, kFileServerPort);
+    print(c.out, online ? QStringLiteral("Connected!") : QStringLiteral("Unable to connect"));
+    session.signOff();
+    return online ? Success : Failure;
+}
+
+int cmdLocate(const Context& c, const QStringList& args) {
+    bool ok = false;
+    const qint32 userId = args.size() == 1 ? args.first().trimmed().toInt(&ok) : 0;
+    if (!ok) {
+        return usageError(c, QStringLiteral("locate takes a numeric USERID"));
+    }
+    setActiveProfile(c.profileDir);
+    THeadlessSession session;
+    if (!session.signOn(kInfoPort, kFileServerPort)) {
+        print(c.err, QStringLiteral("Unable to connect"));
+        return Failure;
+    }
+    const auto location = session.locate(userId);
+    session.signOff();
+    if (!location) {
+        print(c.err, QStringLiteral("The service did not answer the look-up of user ") +
+                         QString::number(userId));
+        return Failure;
+    }
+    print(c.out, location->address + QLatin1Char(' ') + QString::number(location->infoPort) +
+                     QLatin1Char(' ') + QString::number(location->fileServerPort));
+    return Success;
+}
+
 }  // namespace
 
 QString usage() {
@@ -128,6 +200,12 @@ QString usage() {
         "  check                   start the data module: check the tables and the index\n"
         "  get GROUP/NAME          print a setting (UserInfo/... or Host/Chat|Moonrake|Http)\n"
         "  set GROUP/NAME VALUE    store a setting, e.g. set Host/Moonrake 127.0.0.1:7000\n"
+        "  register NICK PASSWORD  create an account on the first web host (Host/Http), store\n"
+        "                          its ID, Nickname and Password, and print the new ID\n"
+        "  signon                  sign on to the service (Host/Moonrake, each host in turn),\n"
+        "                          print \"Connected!\" or \"Unable to connect\", sign off\n"
+        "  locate USERID           sign on and print the user's address, info port and\n"
+        "                          peer-server port on one line\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -150,6 +228,15 @@ int run(const Context& c, const QStringList& args) {
         }
         if (command == QLatin1String("set")) {
             return cmdSet(c, rest);
+        }
+        if (command == QLatin1String("register")) {
+            return cmdRegister(c, rest);
+        }
+        if (command == QLatin1String("signon")) {
+            return cmdSignon(c, rest);
+        }
+        if (command == QLatin1String("locate")) {
+            return cmdLocate(c, rest);
         }
     } catch (const std::exception& e) {
         print(c.err, QStringLiteral("moonrake-cli: ") + QString::fromUtf8(e.what()));

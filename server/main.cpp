@@ -1,6 +1,163 @@
-#include <cstdio>
+#include "presence.h"
+#include "serviceserver.h"
+#include "store.h"
+#include "webserver.h"
 
-int main() {
-    std::fputs("moonrake-server: not built yet\n", stderr);
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QLockFile>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr qint64 kMaxMotdBytes = 1024 * 1024;
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+int usageError(const QString& message) {
+    std::fprintf(stderr, "moonrake-server: %s\nTry 'moonrake-server --help'.\n",
+                 qPrintable(message));
+    return 2;
+}
+
+int failure(const QString& message) {
+    std::fprintf(stderr, "moonrake-server: %s\n", qPrintable(message));
     return 1;
+}
+
+std::optional<quint16> portValue(const QString& text) {
+    bool ok = false;
+    const uint v = text.toUInt(&ok);
+    return ok && v <= 65535 ? std::optional<quint16>(static_cast<quint16>(v)) : std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("moonrake-server");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("The Moonrake reference service.");
+    const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
+    const QCommandLineOption dataOption("data", "Folder of the service's state (required).", "DIR");
+    const QCommandLineOption listenOption("listen", "Address to listen on (127.0.0.1).", "ADDR",
+                                          "127.0.0.1");
+    const QCommandLineOption serviceOption("service-port", "Service port (0: any free one).", "N",
+                                           "0");
+    const QCommandLineOption webOption("web-port", "Web port (0: any free one).", "N", "0");
+    const QCommandLineOption versionOption("latest-version", "Newest program version announced.",
+                                           "V",
+                                           QString::fromLatin1(mr::server::kDefaultLatestVersion));
+    const QCommandLineOption motdOption("motd", "File holding the message of the day.", "FILE");
+    parser.addOptions({helpOption, dataOption, listenOption, serviceOption, webOption,
+                       versionOption, motdOption});
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return usageError(parser.errorText());
+    }
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return usageError("unexpected argument " + parser.positionalArguments().first());
+    }
+    if (!parser.isSet(dataOption) || parser.value(dataOption).isEmpty()) {
+        return usageError("--data DIR is required");
+    }
+    const QHostAddress listenAddress(parser.value(listenOption));
+    if (listenAddress.isNull()) {
+        return usageError("--listen needs an IP address, not " + parser.value(listenOption));
+    }
+    const auto servicePort = portValue(parser.value(serviceOption));
+    const auto webPort = portValue(parser.value(webOption));
+    if (!servicePort || !webPort) {
+        return usageError("a port is a number from 0 to 65535");
+    }
+    const QString version = parser.value(versionOption).trimmed();
+    if (version.isEmpty() || version.contains(u'\n') || version.contains(u'\r')) {
+        return usageError("--latest-version needs a version such as 1.05");
+    }
+
+    QByteArray message = mr::server::kDefaultMotd;
+    if (parser.isSet(motdOption)) {
+        QFile file(parser.value(motdOption));
+        if (!file.open(QIODevice::ReadOnly)) {
+            return failure("cannot read " + file.fileName() + ": " + file.errorString());
+        }
+        message = file.read(kMaxMotdBytes);
+    }
+
+    const QString dataDir = parser.value(dataOption);
+    if (!QDir().mkpath(dataDir)) {
+        return failure("cannot create " + dataDir);
+    }
+    // One service per data folder: two would share the database but not the presence.
+    QLockFile lock(QDir(dataDir).filePath("moonrake-server.lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0)) {
+        return failure(dataDir + " is in use by another moonrake-server");
+    }
+
+    mr::server::Store store;
+    QString error;
+    if (!store.open(dataDir, &error)) {
+        return failure(error);
+    }
+    mr::server::Presence presence;
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return failure("cannot create the signal pipe");
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char buffer[16];
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    mr::server::ServiceServer service(store, presence);
+    if (!service.listen(listenAddress, *servicePort)) {
+        return failure("cannot listen for the service: " + service.errorString());
+    }
+    mr::server::WebServer web(store);
+    if (!web.listen(listenAddress, *webPort)) {
+        return failure("cannot listen for the web: " + web.errorString());
+    }
+    web.setServicePort(service.port());
+    web.setLatestVersion(version);
+    web.setMessage(message);
+
+    const QString ready = "service=" + mr::server::endpointText(listenAddress, service.port()) +
+                          " web=" + mr::server::endpointText(listenAddress, web.port()) + "\n";
+    std::fputs(qPrintable(ready), stdout);
+    std::fflush(stdout);
+
+    const int rc = QCoreApplication::exec();
+    store.close();
+    return rc;
 }

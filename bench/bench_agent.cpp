@@ -1,0 +1,323 @@
+// The agent's request throughput against moonrake-server (or, when it cannot be started, an
+// in-process responder), measured beside a plain-socket baseline in the same run.
+//
+//   bench_agent [--server PATH] [--requests N] [--profiles N]
+
+#include "core/hostinfo.h"
+#include "core/profile.h"
+#include "core/record.h"
+#include "core/userinfo.h"
+#include "service/headlesssession.h"
+#include "service/registrationclient.h"
+#include "service/wire.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <optional>
+#include <thread>
+#include <vector>
+
+using namespace mr;
+
+namespace {
+
+struct Endpoint {
+    QString host;
+    std::uint16_t port = 0;
+};
+
+Endpoint parseEndpoint(const QString& text) {
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    return {text.left(colon), static_cast<std::uint16_t>(text.mid(colon + 1).toUInt())};
+}
+
+// Answers "L", "?", "H" and "Q" the way the service frames them; one thread per connection.
+class Responder {
+public:
+    Responder() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_fd, 128);
+        socklen_t len = sizeof a;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        m_stop = ::eventfd(0, EFD_CLOEXEC);
+        m_thread = std::thread([this] { acceptLoop(); });
+    }
+    ~Responder() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto w = ::write(m_stop, &one, sizeof one);
+        m_thread.join();
+        ::close(m_fd);
+        ::close(m_stop);
+    }
+    std::uint16_t port = 0;
+
+private:
+    bool readable(int fd) {
+        pollfd p[2] = {{fd, POLLIN, 0}, {m_stop, POLLIN, 0}};
+        return ::poll(p, 2, -1) > 0 && !(p[1].revents & POLLIN);
+    }
+    void acceptLoop() {
+        std::vector<std::thread> threads;
+        while (readable(m_fd)) {
+            const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                threads.emplace_back([this, fd] { serve(fd); });
+            }
+        }
+        for (auto& t : threads) {
+            t.join();
+        }
+    }
+    void serve(int fd) {
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        wire::RequestReader reader;
+        QByteArray pending;
+        char buf[4096];
+        while (readable(fd)) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                break;
+            }
+            pending.append(buf, n);
+            for (;;) {
+                pending.remove(0, reader.feed(pending));
+                if (reader.status() != wire::RequestReader::Status::Ready) {
+                    break;
+                }
+                const char code = reader.body().isEmpty() ? 0 : reader.body()[0];
+                const bool keepAlive = reader.keepAlive();
+                QByteArray reply;
+                if (code == 'L') {
+                    reply = wire::endRecord('T', keepAlive);
+                } else if (code == 'H') {
+                    reply = wire::replyRecord('H', PackRecord("AWW", {"127.0.0.1", 0, 0}).bytes);
+                } else if (code == '?') {
+                    reply = wire::replyRecord('?');
+                } else if (code != 'Q') {
+                    reply = wire::endRecord('E', keepAlive);
+                }
+                if (code == 'Q' || ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL) < 0 ||
+                    !keepAlive) {
+                    ::close(fd);
+                    return;
+                }
+                reader.reset();
+            }
+            if (reader.status() == wire::RequestReader::Status::Broken) {
+                break;
+            }
+        }
+        ::close(fd);
+    }
+
+    int m_fd = -1;
+    int m_stop = -1;
+    std::thread m_thread;
+};
+
+// The baseline: a connection per request, the same bytes out, the reply read to its end.
+bool plainRequest(const Endpoint& service, const QByteArray& frame) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(service.port);
+    ::inet_pton(AF_INET, service.host.toLatin1().constData(), &a.sin_addr);
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              ::send(fd, frame.constData(), frame.size(), MSG_NOSIGNAL) == frame.size();
+    wire::ReplyReader reader(false, false);
+    char buf[4096];
+    while (ok && reader.bytesWanted() > 0) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        ok = n > 0;
+        if (ok) {
+            reader.feed(QByteArrayView(buf, n));
+        }
+    }
+    ::close(fd);
+    return ok && reader.complete() && !reader.errorEnd();
+}
+
+double perSecond(int n, qint64 ns) {
+    return ns > 0 ? n * 1e9 / static_cast<double>(ns) : 0;
+}
+
+// Sends `count` requests through `send`, keeping at most `window` of them outstanding, and
+// returns the elapsed nanoseconds (or -1 when a request failed or was refused).
+qint64 runThroughAgent(int count, int window,
+                       const std::function<bool(QObject*, TRequestHandler)>& send) {
+    QObject owner;
+    QEventLoop loop;
+    int sent = 0, done = 0, failed = 0;
+    std::function<void()> topUp;
+    const TRequestHandler handler = [&](TRequest& r) {
+        ++done;
+        failed += r.failed();
+        if (done == count) {
+            loop.quit();
+        } else {
+            topUp();
+        }
+    };
+    topUp = [&] {
+        while (sent < count && sent - done < window) {
+            if (!send(&owner, handler)) {
+                failed = count;
+                loop.quit();
+                return;
+            }
+            ++sent;
+        }
+    };
+    QElapsedTimer timer;
+    timer.start();
+    topUp();
+    if (failed == 0) {
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const qint64 ns = timer.nsecsElapsed();
+    return failed == 0 && done == count ? ns : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QString serverPath = QCoreApplication::applicationDirPath() + "/moonrake-server";
+    int requests = 2000;
+    int profiles = 10000;
+    for (int i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--server") {
+            serverPath = args[i + 1];
+        } else if (args[i] == "--requests") {
+            requests = args[i + 1].toInt();
+        } else if (args[i] == "--profiles") {
+            profiles = args[i + 1].toInt();
+        }
+    }
+
+    QTemporaryDir profileDir, dataDir;
+    setActiveProfile(profileDir.path());
+
+    Endpoint service, web;
+    QProcess server;
+    std::optional<Responder> responder;
+    if (QFileInfo(serverPath).isExecutable()) {
+        server.start(serverPath, {"--data", dataDir.path()});
+        if (server.waitForStarted(5000) && server.waitForReadyRead(10000)) {
+            const QString line = QString::fromUtf8(server.readLine()).trimmed();
+            for (const QString& part : line.split(' ')) {
+                if (part.startsWith("service=")) {
+                    service = parseEndpoint(part.mid(8));
+                } else if (part.startsWith("web=")) {
+                    web = parseEndpoint(part.mid(4));
+                }
+            }
+        }
+    }
+    qint32 userId = 1;
+    if (service.port != 0 && web.port != 0) {
+        TRegistrationClient registration;
+        registration.setEndpoint(web.host, web.port);
+        const auto reply = registration.getAndWait(
+            TRegistrationClient::registerPath(QStringLiteral("bench"), QStringLiteral("pw")));
+        userId = reply ? TRegistrationClient::parseRegisterReply(*reply) : 0;
+        std::printf("service: moonrake-server at %s:%u\n", qPrintable(service.host), service.port);
+    } else {
+        responder.emplace();
+        service = {QStringLiteral("127.0.0.1"), responder->port};
+        std::printf("service: in-process responder (moonrake-server not available)\n");
+    }
+    UserInfo().setId(userId);
+    UserInfo().setPassword(QStringLiteral("pw"));
+    HostInfo().set(THostInfo::Moonrake, service.host + ':' + QString::number(service.port));
+
+    THeadlessSession session;
+    if (userId <= 0 || !session.signOn(0, 0)) {
+        std::fprintf(stderr, "bench_agent: cannot sign on\n");
+        return 1;
+    }
+    TMRAgentHttp& agent = session.agent();
+    const auto locate = [&](QObject* owner, TRequestHandler h) {
+        return agent.LocateUser(owner, std::move(h), userId);
+    };
+    const QByteArray frame = wire::frameRequest(
+        wire::kPingPath, wire::requestBody('H', 1, PackRecord("I", {userId}).bytes), false);
+
+    // Warm-up, then each side twice in turn; the better run of each counts.
+    runThroughAgent(100, 1, locate);
+    qint64 baseline = -1, oneByOne = -1, pipelined = -1;
+    for (int round = 0; round < 2; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        bool ok = true;
+        for (int i = 0; i < requests && ok; ++i) {
+            ok = plainRequest(service, frame);
+        }
+        const qint64 ns = ok ? timer.nsecsElapsed() : -1;
+        if (ns < 0) {
+            std::fprintf(stderr, "bench_agent: a baseline request failed\n");
+            return 1;
+        }
+        baseline = baseline < 0 ? ns : std::min(baseline, ns);
+        const qint64 a = runThroughAgent(requests, 1, locate);
+        const qint64 p = runThroughAgent(requests, 64, locate);
+        if (a < 0 || p < 0) {
+            std::fprintf(stderr, "bench_agent: an agent request failed\n");
+            return 1;
+        }
+        oneByOne = oneByOne < 0 ? a : std::min(oneByOne, a);
+        pipelined = pipelined < 0 ? p : std::min(pipelined, p);
+    }
+    const double base = perSecond(requests, baseline);
+    const double seq = perSecond(requests, oneByOne);
+    const double pipe = perSecond(requests, pipelined);
+    std::printf("one-shot \"H\" x %d\n", requests);
+    std::printf("  baseline, plain socket per request:   %9.0f req/s\n", base);
+    std::printf("  agent, one request at a time:         %9.0f req/s  ratio %.2f\n", seq,
+                seq / base);
+    std::printf("  agent, 64 queued on 5 workers:        %9.0f req/s  ratio %.2f\n", pipe,
+                pipe / base);
+
+    const qint64 keepAlive = runThroughAgent(profiles, 1, [&](QObject* owner, TRequestHandler h) {
+        return agent.SendProfile(owner, std::move(h));
+    });
+    if (keepAlive < 0) {
+        std::fprintf(stderr, "bench_agent: a profile request failed\n");
+        return 1;
+    }
+    std::printf("keep-alive \"?\" x %d, one at a time: %9.0f req/s\n", profiles,
+                perSecond(profiles, keepAlive));
+
+    session.signOff();
+    if (server.state() != QProcess::NotRunning) {
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+    return 0;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+namespace mr::server {
+
+// Where a signed-on member can be reached, and which connection made him present.
+struct PresenceEntry {
+    QString address;
+    std::uint16_t infoPort = 0;
+    std::uint16_t filePort = 0;
+    std::uint64_t session = 0;
+};
+
+// Who is present right now; kept in memory only, as presence ends with the connection.
+class Presence {
+public:
+    // A newer sign-on of the same member replaces the older one.
+    void signOn(int user, const PresenceEntry& entry);
+    // Only the session that made the member present can end it.
+    void signOff(int user, std::uint64_t session);
+    const PresenceEntry* find(int user) const;
+    bool isPresent(int user) const { return find(user) != nullptr; }
+    int count() const { return static_cast<int>(m_entries.size()); }
+    QList<int> users() const { return m_entries.keys(); }
+
+private:
+    QHash<int, PresenceEntry> m_entries;
+};
+
+}  // namespace mr::server

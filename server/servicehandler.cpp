@@ -1,0 +1,423 @@
+#include "servicehandler.h"
+
+#include "core/record.h"
+#include "patterns.h"
+#include "service/wire.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <optional>
+
+namespace mr::server {
+
+namespace {
+
+using Kind = Reply::Kind;
+
+QByteArray pack(std::string_view format, std::initializer_list<PackValue> values) {
+    return PackRecord(format, values).bytes;
+}
+
+// The catalog never holds an empty name or one that would read as a path.
+bool validName(const QByteArray& name) {
+    return !name.isEmpty() && !name.contains('/');
+}
+
+bool validFolder(const QByteArray& folder) {
+    if (folder.isEmpty()) {
+        return true;
+    }
+    return std::ranges::none_of(folder.split('/'),
+                                [](const QByteArray& part) { return part.isEmpty(); });
+}
+
+bool signedOn(const Session& session, const ServiceRequest& request) {
+    return request.keepAlive && session.userId != 0;
+}
+
+Reply login(Store& store, Presence& presence, Session& session, const ServiceRequest& request,
+            const QByteArray& payload) {
+    std::int32_t id = 0;
+    QString password;
+    std::uint16_t infoPort = 0;
+    std::uint16_t filePort = 0;
+    // Presence lasts as long as the connection, so only a keep-alive one can carry it.
+    if (!request.keepAlive ||
+        !UnpackRecord(payload, "IAWW", {&id, &password, &infoPort, &filePort}).ok() || id <= 0 ||
+        !store.checkPassword(id, password)) {
+        return Reply::error();
+    }
+    if (session.userId != 0 && session.userId != id) {
+        presence.signOff(session.userId, session.id);
+    }
+    session.userId = id;
+    presence.signOn(id, {session.peerAddress, infoPort, filePort, session.id});
+    return Reply::multi();
+}
+
+Reply profile(Store& store, const Session& session, const QByteArray& payload) {
+    QString first, last, email, country, password, sex, message, languages, homepage;
+    std::uint8_t connection = 0;
+    std::uint8_t showInfo = 0;
+    double birthDate = 0;
+    if (!UnpackRecord(payload, "AAAAABDAAAAB",
+                      {&first, &last, &email, &country, &password, &connection, &birthDate, &sex,
+                       &message, &languages, &homepage, &showInfo})
+             .ok()) {
+        return Reply::error();
+    }
+    ProfileUpdate u;
+    u.firstName = first;
+    u.lastName = last;
+    u.email = email;
+    u.country = country;
+    // The preferences send the password with the profile: a new one replaces the old.
+    if (!password.isEmpty()) {
+        u.password = password;
+    }
+    u.connection = connection;
+    u.birthDate = birthDate;
+    u.sex = sex;
+    u.message = message;
+    u.languages = languages;
+    u.homepage = homepage;
+    u.showInfo = showInfo != 0;
+    if (!u.withinLimits() || !store.updateProfile(session.userId, u)) {
+        return Reply::error();
+    }
+    return Reply::single(pack("I", {session.userId}));
+}
+
+Reply locate(const Presence& presence, const QByteArray& payload) {
+    std::int32_t id = 0;
+    if (!UnpackRecord(payload, "I", {&id}).ok()) {
+        return Reply::error();
+    }
+    const PresenceEntry* p = presence.find(id);
+    if (!p) {
+        return Reply::single(pack("AWW", {"", 0, 0}));
+    }
+    return Reply::single(pack("AWW", {p->address, p->infoPort, p->filePort}));
+}
+
+Reply listing(const Store& store, const QByteArray& payload) {
+    std::int32_t owner = 0;
+    QByteArray folder;
+    if (!UnpackRecord(payload, "IA", {&owner, &folder}).ok()) {
+        return Reply::error();
+    }
+    QByteArray out;
+    for (const CatalogEntry& e : store.listFolder(owner, normalizeFolder(folder))) {
+        out.append('F');
+        out.append(pack("IIDWBAAA", {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder,
+                                     e.name, e.description}));
+    }
+    return Reply::multi(out);
+}
+
+struct SearchCriteria {
+    QString name;
+    QString description;
+    std::int32_t minSize = -2;
+    std::int32_t maxSize = -2;
+    QString extensions;
+    bool onlineOnly = false;
+    int limit = kDefaultSearchResults;
+
+    bool matches(const CatalogEntry& e) const {
+        if (minSize != -2 && maxSize != -2) {
+            if (e.isFolder() || e.size < minSize || (maxSize > 0 && e.size > maxSize)) {
+                return false;
+            }
+        }
+        const QString entryName = QString::fromUtf8(e.name);
+        return extensionListMatches(extensions, entryName) && likeMatch(name, entryName) &&
+               likeMatch(description, QString::fromUtf8(e.description));
+    }
+};
+
+Reply search(const Store& store, const Presence& presence, const QByteArray& payload) {
+    SearchCriteria c;
+    std::uint8_t onlineOnly = 0;
+    std::uint8_t limit = 0;
+    std::uint8_t lineSpeed = 0;
+    if (!UnpackRecord(payload, "AAIIABBB",
+                      {&c.name, &c.description, &c.minSize, &c.maxSize, &c.extensions, &onlineOnly,
+                       &limit, &lineSpeed})
+             .ok() ||
+        c.name.size() > kMaxPatternLength || c.description.size() > kMaxPatternLength ||
+        c.extensions.size() > kMaxPatternLength) {
+        return Reply::error();
+    }
+    c.onlineOnly = onlineOnly != 0;
+    c.limit = limit == 0 ? kDefaultSearchResults : limit;
+
+    QHash<int, std::optional<Account>> owners;
+    QByteArray out;
+    int found = 0;
+    auto add = [&](const CatalogEntry& e) {
+        if (!c.matches(e)) {
+            return true;
+        }
+        auto it = owners.find(e.owner);
+        if (it == owners.end()) {
+            it = owners.insert(e.owner, store.account(e.owner));
+        }
+        if (!*it) {
+            return true;
+        }
+        const Account& a = **it;
+        const PresenceEntry* p = presence.find(e.owner);
+        out.append(pack("IIDWBAAAAAWWBB",
+                        {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder, e.name,
+                         e.description, p ? p->address : QString(), a.nickname, p ? p->filePort : 0,
+                         p ? p->infoPort : 0, a.connection, p ? 1 : 0}));
+        return ++found < c.limit;
+    };
+    // Files of present members come first: those are the ones a user can fetch now.
+    QList<int> present = presence.users();
+    std::sort(present.begin(), present.end());
+    for (int owner : present) {
+        if (found < c.limit) {
+            store.forEachEntry(owner, add);
+        }
+    }
+    if (!c.onlineOnly && found < c.limit) {
+        store.forEachEntry(std::nullopt, [&](const CatalogEntry& e) {
+            return presence.isPresent(e.owner) ? true : add(e);
+        });
+    }
+    return Reply::multi(out);
+}
+
+Reply userSearch(const Store& store, const Presence& presence, const QByteArray& payload) {
+    QString nick, first, last, email;
+    if (!UnpackRecord(payload, "AAAA", {&nick, &first, &last, &email}).ok()) {
+        return Reply::error();
+    }
+    for (const QString* p : {&nick, &first, &last, &email}) {
+        if (p->size() > kMaxPatternLength) {
+            return Reply::error();
+        }
+    }
+    QByteArray out;
+    int found = 0;
+    store.forEachAccount([&](const Account& a) {
+        // A member who hides his profile is found by nickname only.
+        const QString f = a.showInfo ? a.firstName : QString();
+        const QString l = a.showInfo ? a.lastName : QString();
+        const QString m = a.showInfo ? a.email : QString();
+        if (likeMatch(nick, a.nickname) && likeMatch(first, f) && likeMatch(last, l) &&
+            likeMatch(email, m)) {
+            out.append(
+                pack("IAAAAB", {a.id, a.nickname, f, l, m, presence.isPresent(a.id) ? 1 : 0}));
+            ++found;
+        }
+        return found < kMaxUserResults;
+    });
+    return Reply::multi(out);
+}
+
+Reply userInfo(const Store& store, const QByteArray& payload) {
+    std::int32_t id = 0;
+    if (!UnpackRecord(payload, "I", {&id}).ok()) {
+        return Reply::error();
+    }
+    const auto a = store.account(id);
+    if (!a) {
+        return Reply::error();
+    }
+    const bool show = a->showInfo;
+    auto visible = [show](const QString& v) { return show ? v : QString(); };
+    const int gender = show && (a->sex == u"M" || a->sex == u"F") ? a->sex[0].toLatin1() : 0;
+    return Reply::single(pack(
+        "AAAAABDBAAAI",
+        {visible(a->firstName), visible(a->lastName), a->nickname, a->country, visible(a->email),
+         a->connection, show ? a->birthDate : 0.0, gender, visible(a->languages),
+         visible(a->message), visible(a->homepage), store.fileCount(a->id)}));
+}
+
+Reply contactsPoll(const Store& store, const Presence& presence, const Session& session) {
+    QByteArray out;
+    for (int id : store.contacts(session.userId)) {
+        out.append('C');
+        out.append(pack("IB", {id, presence.isPresent(id) ? 1 : 0}));
+    }
+    int onlineFiles = 0;
+    for (int user : presence.users()) {
+        onlineFiles += store.fileCount(user);
+    }
+    out.append('Q');
+    out.append(
+        pack("IIII", {onlineFiles, store.fileCount(), presence.count(), store.accountCount()}));
+    return Reply::multi(out);
+}
+
+Reply addContact(Store& store, const Session& session, const QByteArray& payload) {
+    QString nickname;
+    if (!UnpackRecord(payload, "A", {&nickname}).ok()) {
+        return Reply::error();
+    }
+    const int id = store.idOfNickname(nickname.trimmed());
+    if (id != 0 && id != session.userId && !store.addContact(session.userId, id)) {
+        return Reply::error();
+    }
+    return Reply::single(pack("I", {id}));
+}
+
+Reply removeContact(Store& store, const Session& session, const QByteArray& payload) {
+    std::int32_t id = 0;
+    if (!UnpackRecord(payload, "I", {&id}).ok() || !store.removeContact(session.userId, id)) {
+        return Reply::error();
+    }
+    return Reply::multi();
+}
+
+// A login record, then removal ("R", path) and addition ("A", entry) records.
+Reply shareList(Store& store, const QByteArray& payload) {
+    QByteArrayView rest(payload);
+    std::uint8_t tag = 0;
+    std::int32_t owner = 0;
+    QString password;
+    UnpackResult r = UnpackRecord(rest, "BIA", {&tag, &owner, &password});
+    if (!r.ok() || tag != 'L' || owner <= 0 || !store.checkPassword(owner, password)) {
+        return Reply::error();
+    }
+    rest = rest.sliced(r.consumed);
+    QList<QByteArray> removals;
+    QList<CatalogEntry> additions;
+    while (!rest.isEmpty()) {
+        tag = static_cast<std::uint8_t>(rest[0]);
+        rest = rest.sliced(1);
+        if (tag == 'R') {
+            QByteArray path;
+            r = UnpackRecord(rest, "A", {&path});
+            path = normalizeFolder(path);
+            if (!r.ok() || path.isEmpty() || !validFolder(path)) {
+                return Reply::error();
+            }
+            removals.append(path);
+        } else if (tag == 'A') {
+            CatalogEntry e;
+            std::uint16_t reserved = 0;
+            std::uint8_t hasPassword = 0;
+            r = UnpackRecord(
+                rest, "IDWBAAA",
+                {&e.size, &e.date, &reserved, &hasPassword, &e.folder, &e.name, &e.description});
+            e.owner = owner;
+            e.hasPassword = hasPassword != 0;
+            e.folder = normalizeFolder(e.folder);
+            if (!r.ok() || !validName(e.name) || !validFolder(e.folder)) {
+                return Reply::error();
+            }
+            additions.append(e);
+        } else {
+            return Reply::error();
+        }
+        rest = rest.sliced(r.consumed);
+    }
+    const auto result = store.applyShareChanges(owner, removals, additions);
+    if (!result) {
+        return Reply::error();
+    }
+    return Reply::single(pack("II", {result->removed, result->added}));
+}
+
+}  // namespace
+
+QByteArray normalizeFolder(const QByteArray& path) {
+    QByteArray p = path.trimmed();
+    qsizetype from = 0;
+    qsizetype to = p.size();
+    while (from < to && p[from] == '/') {
+        ++from;
+    }
+    while (to > from && p[to - 1] == '/') {
+        --to;
+    }
+    return p.mid(from, to - from);
+}
+
+Reply handleRequest(Store& store, Presence& presence, Session& session,
+                    const ServiceRequest& request) {
+    const auto body = wire::parseRequestBody(request.body);
+    if (!body) {
+        return Reply::error();
+    }
+    const bool toShare = request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0;
+    const bool toPing = request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0;
+    if (body->code == 'T') {
+        return toShare ? shareList(store, body->payload) : Reply::error();
+    }
+    if (!toPing) {
+        return Reply::error();
+    }
+    const QByteArray& payload = body->payload;
+    switch (body->code) {
+        case 'L':
+            return login(store, presence, session, request, payload);
+        case 'Q': {
+            endSession(presence, session);
+            return {Kind::None, {}, true};
+        }
+        case 'H':
+            return locate(presence, payload);
+        case 'F':
+            return listing(store, payload);
+        case 'S':
+            return search(store, presence, payload);
+        case 'V':
+            return userSearch(store, presence, payload);
+        case 'I':
+            return userInfo(store, payload);
+        default:
+            break;
+    }
+    if (!signedOn(session, request)) {
+        return Reply::error();
+    }
+    switch (body->code) {
+        case '?':
+            return profile(store, session, payload);
+        case 'C':
+            return contactsPoll(store, presence, session);
+        case 'A':
+            return addContact(store, session, payload);
+        case 'D':
+            return removeContact(store, session, payload);
+        default:
+            return Reply::error();
+    }
+}
+
+void endSession(Presence& presence, Session& session) {
+    if (session.userId != 0) {
+        presence.signOff(session.userId, session.id);
+        session.userId = 0;
+    }
+}
+
+QByteArray encodeReply(const Reply& reply, bool keepAlive) {
+    switch (reply.kind) {
+        case Kind::Single:
+            if (reply.payload.size() > wire::kMaxRecordPayload) {
+                return wire::endRecord('E', keepAlive);
+            }
+            return wire::replyRecord(kDataKind, reply.payload);
+        case Kind::Multi: {
+            QByteArray out;
+            if (!reply.payload.isEmpty()) {
+                out = wire::dataRecords(kDataKind, reply.payload);
+            }
+            return out + wire::endRecord('T', keepAlive);
+        }
+        case Kind::Error:
+            return wire::endRecord('E', keepAlive);
+        case Kind::None:
+            break;
+    }
+    return {};
+}
+
+}  // namespace mr::server

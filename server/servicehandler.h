@@ -1,0 +1,59 @@
+#pragma once
+
+#include "presence.h"
+#include "store.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace mr::server {
+
+// Every data record of a reply carries this kind; only "T" and "E" mean something to readers.
+inline constexpr char kDataKind = 'R';
+// Search results when a request asks for 0; the request's byte caps them at 255 anyway.
+inline constexpr int kDefaultSearchResults = 100;
+inline constexpr int kMaxUserResults = 500;
+
+// What one service connection knows about its caller.
+struct Session {
+    std::uint64_t id = 0;
+    QString peerAddress;
+    int userId = 0;  // signed on over this connection; 0 when not
+};
+
+struct ServiceRequest {
+    QByteArray path;
+    bool keepAlive = false;
+    QByteArray body;  // code, sequence number, payload
+};
+
+struct Reply {
+    enum class Kind { Single, Multi, Error, None };
+    Kind kind = Kind::Error;
+    QByteArray payload;
+    bool closeAfter = false;  // end the connection once the reply is out
+
+    static Reply single(const QByteArray& payload) { return {Kind::Single, payload, false}; }
+    static Reply multi(const QByteArray& payload = {}) { return {Kind::Multi, payload, false}; }
+    static Reply error() { return {Kind::Error, {}, false}; }
+};
+
+// Answers one request. "L", "?", "C", "A", "D" and "Q" act for the member signed on over a
+// keep-alive connection; "T" carries its own login record; "H", "F", "S", "V", "I" need
+// nobody. Anything the request does not allow gets an error reply.
+Reply handleRequest(Store& store, Presence& presence, Session& session,
+                    const ServiceRequest& request);
+
+// The connection is gone: its member, if any, is no longer present.
+void endSession(Presence& presence, Session& session);
+
+// The reply as records: one data record for Single, data records then "T" for Multi, "E" for
+// Error, nothing for None; "T" and "E" are followed by one more byte on a keep-alive channel.
+QByteArray encodeReply(const Reply& reply, bool keepAlive);
+
+// A folder path as the catalog keeps it: blanks and slashes at either end removed.
+QByteArray normalizeFolder(const QByteArray& path);
+
+}  // namespace mr::server

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+struct sqlite3;
+
+namespace mr::server {
+
+// Limits on what one member may keep on the service.
+inline constexpr int kMaxEntriesPerUser = 100000;
+inline constexpr int kMaxContactsPerUser = 1000;
+inline constexpr qsizetype kMaxNicknameLength = 64;
+inline constexpr qsizetype kMaxPasswordLength = 256;
+inline constexpr qsizetype kMaxProfileText = 255;
+inline constexpr qsizetype kMaxProfileMessage = 4000;
+
+struct Account {
+    int id = 0;
+    QString nickname;
+    QString password;
+    QString firstName;
+    QString lastName;
+    QString email;
+    QString country;
+    int connection = 0;
+    double birthDate = 0;
+    QString sex;
+    QString message;
+    QString languages;
+    QString homepage;
+    bool showInfo = true;
+};
+
+// Profile values to change; an absent value stays as it is.
+struct ProfileUpdate {
+    std::optional<QString> password;
+    std::optional<QString> firstName;
+    std::optional<QString> lastName;
+    std::optional<QString> email;
+    std::optional<QString> country;
+    std::optional<int> connection;
+    std::optional<double> birthDate;
+    std::optional<QString> sex;
+    std::optional<QString> message;
+    std::optional<QString> languages;
+    std::optional<QString> homepage;
+    std::optional<bool> showInfo;
+
+    // Every text within its limit.
+    bool withinLimits() const;
+};
+
+// One published folder or file. Paths and texts are kept as the client sent their bytes, so
+// that what comes back in listings matches what the owner has, byte for byte.
+struct CatalogEntry {
+    int owner = 0;
+    QByteArray folder;  // without leading or trailing "/"; empty at the top
+    QByteArray name;
+    std::int32_t size = 0;  // -1 for a folder
+    double date = 0;
+    bool hasPassword = false;
+    QByteArray description;
+
+    bool isFolder() const { return size == -1; }
+    QByteArray path() const { return folder.isEmpty() ? name : folder + '/' + name; }
+};
+
+struct ShareResult {
+    int removed = 0;
+    int added = 0;
+};
+
+// The service's lasting state in one SQLite database: accounts with their profiles,
+// published catalogs and contact lists. Every change is one transaction.
+class Store {
+public:
+    Store() = default;
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    static QString fileName() { return QStringLiteral("moonrake-server.db"); }
+
+    bool open(const QString& dataDir, QString* error);
+    void close();
+
+    // The new account's id; 0 when the nickname is taken (in any letter case) or the
+    // store failed.
+    int createAccount(const QString& nickname, const QString& password);
+    std::optional<Account> account(int id) const;
+    bool checkPassword(int id, const QString& password) const;
+    // 0 when no member has that nickname (in any letter case).
+    int idOfNickname(const QString& nickname) const;
+    bool updateProfile(int id, const ProfileUpdate& update);
+    int accountCount() const;
+    // Calls visit for each account in nickname order until it returns false.
+    void forEachAccount(const std::function<bool(const Account&)>& visit) const;
+
+    // Removes each path with everything below it, then adds or replaces the entries, all or
+    // nothing. Nothing when the owner would exceed kMaxEntriesPerUser or the store failed.
+    std::optional<ShareResult> applyShareChanges(int owner, const QList<QByteArray>& removals,
+                                                 const QList<CatalogEntry>& additions);
+    // The entries directly in one folder of a member's catalog, folders first, then by name.
+    QList<CatalogEntry> listFolder(int owner, const QByteArray& folder) const;
+    // Calls visit for each entry (of one owner, or of everybody) until it returns false.
+    void forEachEntry(std::optional<int> owner,
+                      const std::function<bool(const CatalogEntry&)>& visit) const;
+    // Published files, folders not counted; of one owner or of everybody.
+    int fileCount(std::optional<int> owner = std::nullopt) const;
+
+    QList<int> contacts(int owner) const;
+    // False when the store failed or the list is full.
+    bool addContact(int owner, int contact);
+    bool removeContact(int owner, int contact);
+
+private:
+    bool exec(const char* sql) const;
+    bool begin();
+    bool commit();
+    void rollback();
+
+    sqlite3* m_db = nullptr;
+};
+
+}  // namespace mr::server

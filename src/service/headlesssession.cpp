@@ -1,0 +1,97 @@
+#include "service/headlesssession.h"
+
+#include "core/hostinfo.h"
+#include "core/profile.h"
+#include "core/record.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace mr {
+
+std::optional<TUserLocation> TUserLocation::parse(const QByteArray& reply) {
+    TUserLocation location;
+    QByteArray address;
+    const UnpackResult r =
+        UnpackRecord(reply, "AWW", {&address, &location.infoPort, &location.fileServerPort});
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    location.address = QString::fromUtf8(address);
+    return location;
+}
+
+THeadlessSession::THeadlessSession(QObject* parent)
+    : QObject(parent),
+      m_idle(std::make_unique<TIdleQueue>()),
+      m_agent(std::make_unique<TMRAgentHttp>(m_idle.get())),
+      m_processing(std::make_unique<TProcessingThread>(m_agent->connection())) {}
+
+THeadlessSession::~THeadlessSession() {
+    m_processing.reset();
+    m_agent.reset();
+    m_idle.reset();
+}
+
+bool THeadlessSession::signOn(std::uint16_t infoPort, std::uint16_t fileServerPort) {
+    for (;;) {
+        std::optional<bool> outcome;
+        QEventLoop loop;
+        const auto c = connect(m_agent.get(), &TMRAgentHttp::OnLogin, &loop, [&](bool ok) {
+            outcome = ok;
+            loop.quit();
+        });
+        QTimer::singleShot(m_stepTimeoutMs, &loop, &QEventLoop::quit);
+        m_agent->ServiceLogin(infoPort, fileServerPort);
+        if (!outcome) {
+            loop.exec();
+        }
+        disconnect(c);
+        if (outcome.value_or(false)) {
+            return true;
+        }
+        if (!outcome) {
+            return false;  // no answer in time
+        }
+        m_agent->AdvanceHost();
+        if (m_agent->hostIndex() >= HostInfo().count(THostInfo::Moonrake)) {
+            return false;
+        }
+    }
+}
+
+std::optional<QByteArray> THeadlessSession::await(
+    const std::function<bool(TRequestHandler)>& send) {
+    std::optional<QByteArray> reply;
+    bool completed = false;
+    QEventLoop loop;
+    const bool queued = send([&](TRequest& request) {
+        completed = true;
+        if (!request.failed()) {
+            reply = request.replyData();
+        }
+        loop.quit();
+    });
+    if (!queued) {
+        return std::nullopt;
+    }
+    QTimer::singleShot(m_stepTimeoutMs, &loop, &QEventLoop::quit);
+    if (!completed) {
+        loop.exec();
+    }
+    return reply;
+}
+
+std::optional<TUserLocation> THeadlessSession::locate(qint32 userId) {
+    QObject owner;
+    const auto reply = await([&](TRequestHandler handler) {
+        return m_agent->LocateUser(&owner, std::move(handler), userId);
+    });
+    return reply ? TUserLocation::parse(*reply) : std::nullopt;
+}
+
+void THeadlessSession::signOff() {
+    m_agent->ServiceLogout();
+}
+
+}  // namespace mr

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "service/agent.h"
+#include "service/idlequeue.h"
+#include "service/processingthread.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace mr {
+
+// Where a user can be reached: the "H" reply, layout "AWW".
+struct TUserLocation {
+    QString address;  // empty when the user is offline
+    std::uint16_t infoPort = 0;
+    std::uint16_t fileServerPort = 0;
+
+    static std::optional<TUserLocation> parse(const QByteArray& reply);
+};
+
+// The agent with its idle queue and completion thread, driven step by step for programs
+// without windows: each step runs a local event loop until its answer arrives.
+class THeadlessSession : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultStepTimeoutMs = 60000;
+
+    explicit THeadlessSession(QObject* parent = nullptr);
+    ~THeadlessSession() override;
+
+    TMRAgentHttp& agent() { return *m_agent; }
+    // The longest wait for one reply.
+    void setStepTimeout(int ms) { m_stepTimeoutMs = ms; }
+
+    // Signs on, trying the service hosts one after another from the current host index until
+    // one accepts; true when online.
+    bool signOn(std::uint16_t infoPort, std::uint16_t fileServerPort);
+    // "H"; nothing when the request failed or its reply does not read.
+    std::optional<TUserLocation> locate(qint32 userId);
+    void signOff();
+
+private:
+    // Runs a request operation and waits for its completion; nothing when it was not queued,
+    // failed or timed out.
+    std::optional<QByteArray> await(const std::function<bool(TRequestHandler)>& send);
+
+    std::unique_ptr<TIdleQueue> m_idle;
+    std::unique_ptr<TMRAgentHttp> m_agent;
+    std::unique_ptr<TProcessingThread> m_processing;
+    int m_stepTimeoutMs = kDefaultStepTimeoutMs;
+};
+
+}  // namespace mr

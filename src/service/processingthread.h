@@ -1,0 +1,41 @@
+#pragma once
+
+#include "service/pollable.h"
+#include "service/requestqueue.h"
+
+#include <QObject>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace mr {
+
+class THttpCompSync;
+
+// Hands each finished request of a connection manager to the main thread and waits there
+// until its handler has run, so handlers run one at a time and in completion order.
+// Construct and destroy it on the main thread.
+class TProcessingThread {
+public:
+    explicit TProcessingThread(const THttpCompSync& manager);
+    explicit TProcessingThread(std::shared_ptr<TRequestQueue> completions);
+    ~TProcessingThread();
+    TProcessingThread(const TProcessingThread&) = delete;
+    TProcessingThread& operator=(const TProcessingThread&) = delete;
+
+private:
+    void run();
+
+    std::shared_ptr<TRequestQueue> m_completions;
+    QObject m_mainThread;  // receives the hand-overs
+    TPollableEvent m_stop;
+    std::mutex m_mutex;
+    std::condition_variable m_handedOver;
+    bool m_done = false;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+}  // namespace mr

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "service/pollable.h"
+#include "service/request.h"
+
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace mr {
+
+// A thread-safe list of requests counted by a semaphore that poll() can wait for. The lock
+// is held only while one item is added or taken.
+class TRequestQueue {
+public:
+    // capacity 0: no limit.
+    explicit TRequestQueue(qsizetype capacity = 0);
+
+    // False when the queue is full.
+    bool push(TRequestPtr request);
+    // The first request, when one is counted; never blocks.
+    TRequestPtr tryTake();
+    std::vector<TRequestPtr> takeAll();
+    qsizetype size() const;
+    // Readable while a request is counted.
+    int fd() const { return m_semaphore.fd(); }
+
+private:
+    const qsizetype m_capacity;
+    mutable std::mutex m_mutex;
+    std::deque<TRequestPtr> m_items;
+    TPollableSemaphore m_semaphore;
+};
+
+}  // namespace mr

@@ -1,0 +1,47 @@
+#include "serverprocess.h"
+
+#include "process.h"
+
+#include <QDeadlineTimer>
+
+namespace mr::test {
+
+Endpoint endpoint(const QString& text) {
+    const qsizetype colon = text.lastIndexOf(u':');
+    return {text.left(colon), static_cast<quint16>(text.mid(colon + 1).toUInt())};
+}
+
+Server::Server(const QStringList& args) {
+    m_process.reset(startProgram("moonrake-server", args));
+    QDeadlineTimer deadline(kServerTimeoutMs);
+    while (!m_process->canReadLine() && !deadline.hasExpired() &&
+           m_process->state() != QProcess::NotRunning) {
+        m_process->waitForReadyRead(100);
+    }
+    m_ready = QString::fromUtf8(m_process->readLine()).trimmed();
+    for (const QString& part : m_ready.split(u' ')) {
+        if (part.startsWith("service=")) {
+            m_service = endpoint(part.mid(8));
+        } else if (part.startsWith("web=")) {
+            m_web = endpoint(part.mid(4));
+        }
+    }
+}
+
+Server::~Server() {
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(kServerTimeoutMs);
+    }
+}
+
+int Server::terminate() {
+    m_process->terminate();
+    if (!m_process->waitForFinished(kServerTimeoutMs) ||
+        m_process->exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    return m_process->exitCode();
+}
+
+}  // namespace mr::test

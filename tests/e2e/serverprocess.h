@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace mr::test {
+
+inline constexpr int kServerTimeoutMs = 15000;
+
+struct Endpoint {
+    QString host;
+    quint16 port = 0;
+
+    // "HOST:PORT", as the server's ready line and the host lists write it.
+    QString text() const { return host + ':' + QString::number(port); }
+};
+
+Endpoint endpoint(const QString& text);
+
+// A running moonrake-server; it is killed when the test is done with it unless terminated.
+class Server {
+public:
+    explicit Server(const QStringList& args);
+    ~Server();
+
+    bool ready() const { return m_service.port != 0 && m_web.port != 0; }
+    QString readyLine() const { return m_ready; }
+    Endpoint service() const { return m_service; }
+    Endpoint web() const { return m_web; }
+
+    // SIGTERM; the exit code, or -1 when it did not end cleanly in time.
+    int terminate();
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_ready;
+    Endpoint m_service;
+    Endpoint m_web;
+};
+
+}  // namespace mr::test

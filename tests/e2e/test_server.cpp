@@ -1,0 +1,265 @@
+#include "core/record.h"
+#include "process.h"
+#include "serverprocess.h"
+#include "service/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <memory>
+
+using namespace mr;
+
+namespace {
+
+using test::Endpoint;
+using test::Server;
+constexpr int kTimeoutMs = test::kServerTimeoutMs;
+
+std::unique_ptr<QTcpSocket> connectTo(const Endpoint& e) {
+    auto s = std::make_unique<QTcpSocket>();
+    s->connectToHost(e.host, e.port);
+    EXPECT_TRUE(s->waitForConnected(kTimeoutMs));
+    return s;
+}
+
+bool send(QTcpSocket& s, const QByteArray& bytes) {
+    s.write(bytes);
+    while (s.bytesToWrite() > 0) {
+        if (!s.waitForBytesWritten(kTimeoutMs)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads one reply with the client's own reader; it is complete() when all of it arrived.
+wire::ReplyReader readReply(QTcpSocket& s, bool multi, bool keepAlive) {
+    wire::ReplyReader r(multi, keepAlive);
+    QDeadlineTimer deadline(kTimeoutMs);
+    while (r.bytesWanted() > 0 && !deadline.hasExpired()) {
+        if (s.bytesAvailable() == 0 && !s.waitForReadyRead(deadline.remainingTime())) {
+            break;
+        }
+        r.feed(s.read(r.bytesWanted()));
+    }
+    return r;
+}
+
+QByteArray request(char code, const QByteArray& payload, bool keepAlive,
+                   const char* path = wire::kPingPath) {
+    return wire::frameRequest(path, wire::requestBody(code, 1, payload), keepAlive);
+}
+
+// One request on a fresh one-shot connection, which the server closes after the reply.
+wire::ReplyReader oneShot(const Endpoint& service, char code, const QByteArray& payload, bool multi,
+                          const char* path = wire::kPingPath) {
+    auto s = connectTo(service);
+    send(*s, request(code, payload, false, path));
+    wire::ReplyReader r = readReply(*s, multi, false);
+    EXPECT_TRUE(s->state() == QAbstractSocket::UnconnectedState ||
+                s->waitForDisconnected(kTimeoutMs));
+    return r;
+}
+
+QByteArray locate(const Endpoint& service, int user) {
+    const wire::ReplyReader r = oneShot(service, 'H', PackRecord("I", {user}).bytes, false);
+    EXPECT_TRUE(r.complete());
+    return r.data();
+}
+
+// The status line and the body of one GET.
+QPair<QByteArray, QByteArray> webGet(const Endpoint& web, const QByteArray& rawRequest) {
+    auto s = connectTo(web);
+    send(*s, rawRequest);
+    QByteArray all;
+    QDeadlineTimer deadline(kTimeoutMs);
+    while (s->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        s->waitForReadyRead(100);
+        all += s->readAll();
+    }
+    all += s->readAll();
+    const qsizetype headEnd = all.indexOf("\r\n\r\n");
+    return {all.left(all.indexOf("\r\n")), headEnd < 0 ? QByteArray() : all.mid(headEnd + 4)};
+}
+
+QByteArray get(const Endpoint& web, const QByteArray& target) {
+    return webGet(web, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n").second;
+}
+
+// Polls the service until the condition holds or the timeout passes.
+template <typename F>
+bool eventually(F condition) {
+    QDeadlineTimer deadline(kTimeoutMs);
+    while (!deadline.hasExpired()) {
+        if (condition()) {
+            return true;
+        }
+        QThread::msleep(20);
+    }
+    return condition();
+}
+
+}  // namespace
+
+TEST(ServerProcess, UsageErrorsAndOneServerPerDataFolder) {
+    EXPECT_EQ(test::runProgram("moonrake-server", {}).exitCode, 2);
+    QTemporaryDir dir;
+    EXPECT_EQ(
+        test::runProgram("moonrake-server", {"--data", dir.path(), "--web-port", "70000"}).exitCode,
+        2);
+    EXPECT_EQ(
+        test::runProgram("moonrake-server", {"--data", dir.path(), "--listen", "nowhere"}).exitCode,
+        2);
+    EXPECT_EQ(test::runProgram("moonrake-server", {"--data", dir.path(), "extra"}).exitCode, 2);
+
+    Server first({"--data", dir.path()});
+    ASSERT_TRUE(first.ready()) << first.readyLine().toStdString();
+    const auto second = test::runProgram("moonrake-server", {"--data", dir.path()});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_TRUE(second.err.contains("in use")) << second.err.toStdString();
+    EXPECT_EQ(first.terminate(), 0);
+}
+
+TEST(ServerProcess, PresenceFollowsTheKeepAliveConnectionAndStateSurvivesRestart) {
+    QTemporaryDir dir;
+    int id = 0;
+    {
+        Server server({"--data", dir.path()});
+        ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+        EXPECT_TRUE(server.readyLine().startsWith("service=127.0.0.1:"));
+        id = get(server.web(), "/Search/mrSearch.dll?Register?username=alice&password=s%20e%26c")
+                 .toInt();
+        ASSERT_GT(id, 0);
+
+        auto keep = connectTo(server.service());
+        ASSERT_TRUE(
+            send(*keep, request('L', PackRecord("IAWW", {id, "s e&c", 4100, 4200}).bytes, true)));
+        wire::ReplyReader login = readReply(*keep, true, true);
+        ASSERT_TRUE(login.complete());
+        EXPECT_FALSE(login.errorEnd());
+        EXPECT_EQ(locate(server.service(), id), PackRecord("AWW", {"127.0.0.1", 4100, 4200}).bytes);
+
+        // The keep-alive connection carries further requests of the signed-on member.
+        ASSERT_TRUE(send(*keep, request('A', PackRecord("A", {"ALICE"}).bytes, true)));
+        wire::ReplyReader added = readReply(*keep, false, true);
+        ASSERT_TRUE(added.complete());
+        EXPECT_EQ(added.data(), PackRecord("I", {id}).bytes);
+
+        const QByteArray share =
+            PackRecord("BIA", {'L', id, "s e&c"}).bytes +
+            PackRecord("BIDWBAAA", {'A', 42, 0.0, 0, 0, "", "x.mp3", " "}).bytes;
+        EXPECT_FALSE(oneShot(server.service(), 'T', share, false, wire::kSharePath).errorEnd());
+
+        keep->abort();
+        EXPECT_TRUE(eventually([&] { return locate(server.service(), id) == QByteArray(5, 0); }));
+        EXPECT_EQ(server.terminate(), 0);
+    }
+    Server again({"--data", dir.path()});
+    ASSERT_TRUE(again.ready());
+    EXPECT_EQ(get(again.web(), "/Search/mrSearch.dll?Register?username=Alice&password=x"), "0");
+    const wire::ReplyReader listing =
+        oneShot(again.service(), 'F', PackRecord("IA", {id, ""}).bytes, true);
+    ASSERT_TRUE(listing.complete());
+    EXPECT_TRUE(listing.data().contains("x.mp3"));
+
+    auto keep = connectTo(again.service());
+    send(*keep, request('L', PackRecord("IAWW", {id, "s e&c", 1, 2}).bytes, true));
+    EXPECT_FALSE(readReply(*keep, true, true).errorEnd());
+    // Signing off ends presence and the connection.
+    send(*keep, request('Q', {}, true));
+    EXPECT_TRUE(keep->state() == QAbstractSocket::UnconnectedState ||
+                keep->waitForDisconnected(kTimeoutMs));
+    EXPECT_EQ(locate(again.service(), id), QByteArray(5, 0));
+}
+
+TEST(ServerProcess, MessageOfTheDayNamesItsEndpoints) {
+    QTemporaryDir dir;
+    QFile motd(dir.filePath("motd.txt"));
+    ASSERT_TRUE(motd.open(QIODevice::WriteOnly));
+    motd.write("Hello from the test");
+    motd.close();
+    Server server(
+        {"--data", dir.filePath("data"), "--latest-version", "1.07", "--motd", motd.fileName()});
+    ASSERT_TRUE(server.ready());
+    const auto [status, body] =
+        webGet(server.web(), "GET /motd/motd.txt HTTP/1.0\r\nUser-Agent: t\r\n\r\n");
+    EXPECT_EQ(status, "HTTP/1.0 200 OK");
+    const QList<QByteArray> lines = body.split('\n');
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(QString::fromUtf8(lines[1]),
+              server.service().host + ':' + QString::number(server.service().port));
+    EXPECT_EQ(QString::fromUtf8(lines[2]),
+              server.web().host + ':' + QString::number(server.web().port));
+    EXPECT_EQ(lines[3], "1.07");
+    EXPECT_EQ(lines[4], "Hello from the test");
+    EXPECT_EQ(webGet(server.web(), "GET /nothing HTTP/1.0\r\n\r\n").first,
+              "HTTP/1.0 404 Not Found");
+    EXPECT_EQ(webGet(server.web(), "\x16\x03\x01 garbage\r\n\r\n").first,
+              "HTTP/1.0 400 Bad Request");
+    EXPECT_EQ(server.terminate(), 0);
+}
+
+TEST(ServerProcess, HostileInputsLeaveItServing) {
+    QTemporaryDir dir;
+    Server server({"--data", dir.path()});
+    ASSERT_TRUE(server.ready());
+    const Endpoint service = server.service();
+
+    // Garbage, a huge Content-Length and a missing one close that connection only.
+    for (const QByteArray& bad :
+         {QByteArray("\x00\xff garbage that is not a request\r\n\r\n", 37),
+          QByteArray("POST /mrPing/mrpingserver.dll\r\nContent-Length: 999999999999\r\n\r\n"),
+          QByteArray("POST /mrPing/mrpingserver.dll\r\nContent-Length: 16777217\r\n\r\n"),
+          QByteArray("POST /mrPing/mrpingserver.dll\r\n\r\nH\x01\x00"),
+          QByteArray("POST /x\r\n" + QByteArray(20000, 'h') + "\r\n")}) {
+        auto s = connectTo(service);
+        send(*s, bad);
+        EXPECT_TRUE(s->state() == QAbstractSocket::UnconnectedState ||
+                    s->waitForDisconnected(kTimeoutMs))
+            << bad.left(40).toStdString();
+    }
+
+    // A half-sent request does not hold up anybody else.
+    auto slow = connectTo(service);
+    send(*slow, "POST /mrPing/mrpingserver.dll\r\nContent-Le");
+
+    // A flood of pipelined requests on one keep-alive connection is answered in order.
+    const int user =
+        get(server.web(), "/Search/mrSearch.dll?Register?username=bob&password=pw").toInt();
+    ASSERT_GT(user, 0);
+    auto flood = connectTo(service);
+    QByteArray many;
+    for (int i = 0; i < 2000; ++i) {
+        many += request('H', PackRecord("I", {user}).bytes, true);
+    }
+    many += request('Z', {}, true);
+    ASSERT_TRUE(send(*flood, many));
+    for (int i = 0; i < 2000; ++i) {
+        const wire::ReplyReader r = readReply(*flood, false, true);
+        ASSERT_TRUE(r.complete()) << i;
+        ASSERT_EQ(r.data(), QByteArray(5, 0)) << i;
+    }
+    const wire::ReplyReader unknown = readReply(*flood, false, true);
+    EXPECT_TRUE(unknown.complete());
+    EXPECT_TRUE(unknown.errorEnd());
+
+    // A one-shot connection ends after its one reply, whatever else was sent behind it.
+    auto once = connectTo(service);
+    send(*once, request('H', PackRecord("I", {user}).bytes, false) + QByteArray(5000, 'j'));
+    EXPECT_TRUE(readReply(*once, false, false).complete());
+    EXPECT_TRUE(once->state() == QAbstractSocket::UnconnectedState ||
+                once->waitForDisconnected(kTimeoutMs));
+
+    EXPECT_EQ(locate(service, user), QByteArray(5, 0));
+    EXPECT_EQ(get(server.web(), "/Search/mrSearch.dll?Register?username=carl&password=pw").toInt(),
+              user + 1);
+    EXPECT_EQ(server.terminate(), 0);
+}

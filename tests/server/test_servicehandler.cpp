@@ -1,0 +1,341 @@
+#include "core/record.h"
+#include "serverfixture.h"
+#include "service/wire.h"
+#include "testutil.h"
+
+using namespace mr;
+using server::Reply;
+using test::hex;
+using test::pack;
+using Kind = Reply::Kind;
+
+namespace {
+
+class ServiceHandler : public test::ServerFixture {
+protected:
+    // A share-list body: the login record, then the given records.
+    QByteArray share(int user, const QString& password, const QByteArray& records) {
+        return pack("BIA", {'L', user, password}) + records;
+    }
+    QByteArray addition(const QByteArray& folder, const QByteArray& name, int size,
+                        const QByteArray& description = " ", int hasPassword = 0, double date = 0) {
+        return pack("BIDWBAAA", {'A', size, date, 0, hasPassword, folder, name, description});
+    }
+    QByteArray removal(const QByteArray& path) { return pack("BA", {'R', path}); }
+
+    QStringList names(int user, const QByteArray& folder) {
+        QStringList out;
+        for (const auto& e : m_store.listFolder(user, folder)) {
+            out << QString::fromUtf8(e.name);
+        }
+        return out;
+    }
+
+    // The names in a search reply, in order.
+    QStringList searchNames(const QByteArray& payload) {
+        const Reply r = ask('S', payload);
+        EXPECT_EQ(r.kind, Kind::Multi);
+        QStringList out;
+        QByteArrayView rest(r.payload);
+        while (!rest.isEmpty()) {
+            std::int32_t owner = 0, size = 0;
+            double date = 0;
+            std::uint16_t reserved = 0, filePort = 0, infoPort = 0;
+            std::uint8_t pw = 0, line = 0, online = 0;
+            QString folder, name, description, address, nick;
+            const auto u =
+                UnpackRecord(rest, "IITWBAAAAAWWBB",
+                             {&owner, &size, &date, &reserved, &pw, &folder, &name, &description,
+                              &address, &nick, &filePort, &infoPort, &line, &online});
+            EXPECT_TRUE(u.ok());
+            if (!u.ok()) {
+                break;
+            }
+            out << name;
+            rest = rest.sliced(u.consumed);
+        }
+        return out;
+    }
+
+    static QByteArray criteria(const QString& name, const QString& description = "%%",
+                               int minSize = -2, int maxSize = -2, const QString& ext = "%",
+                               int onlineOnly = 0, int limit = 100) {
+        return pack("AAIIABBB", {name, description, minSize, maxSize, ext, onlineOnly, limit, 0});
+    }
+};
+
+TEST_F(ServiceHandler, LoginMakesPresentUntilTheSessionEnds) {
+    const int alice = newAccount("alice", "secret");
+    server::Session s{1, "192.168.1.20", 0};
+    const Reply bad = call(s, 'L', pack("IAWW", {alice, "wrong", 4000, 4001}));
+    EXPECT_EQ(server::encodeReply(bad, true), hex("0300 45 0000 00"));
+    EXPECT_EQ(call(s, 'L', pack("IAWW", {alice + 100, "secret", 1, 2})).kind, Kind::Error);
+    EXPECT_EQ(call(s, 'L', pack("IA", {alice, "secret"})).kind, Kind::Error);
+    // Presence needs a connection that lasts.
+    EXPECT_EQ(call(s, 'L', pack("IAWW", {alice, "secret", 1, 2}), false).kind, Kind::Error);
+    EXPECT_EQ(ask('H', pack("I", {alice})).payload, hex("00 0000 0000"));
+
+    const Reply ok = call(s, 'L', pack("IAWW", {alice, "secret", 4000, 4001}));
+    EXPECT_EQ(server::encodeReply(ok, true), hex("0300 54 0000 00"));
+    EXPECT_EQ(server::encodeReply(ok, false), hex("0300 54 0000"));
+    const Reply here = ask('H', pack("I", {alice}));
+    EXPECT_EQ(server::encodeReply(here, false),
+              hex("1400 52 0000") + QByteArray("192.168.1.20", 13) + hex("A00F A10F"));
+
+    server::endSession(m_presence, s);
+    EXPECT_EQ(ask('H', pack("I", {alice})).payload, hex("00 0000 0000"));
+    EXPECT_EQ(ask('H', pack("I", {12345})).payload, hex("00 0000 0000"));
+}
+
+TEST_F(ServiceHandler, SignOffAndReplacedSessions) {
+    const int bob = newAccount("bob");
+    server::Session first = signOn(bob, "10.0.0.1", 10, 11);
+    server::Session second = signOn(bob, "10.0.0.2", 20, 21);
+    // The older connection ending does not end the newer sign-on.
+    server::endSession(m_presence, first);
+    EXPECT_EQ(ask('H', pack("I", {bob})).payload, pack("AWW", {"10.0.0.2", 20, 21}));
+
+    const Reply q = call(second, 'Q', {});
+    EXPECT_EQ(q.kind, Kind::None);
+    EXPECT_TRUE(q.closeAfter);
+    EXPECT_TRUE(server::encodeReply(q, true).isEmpty());
+    EXPECT_FALSE(m_presence.isPresent(bob));
+}
+
+TEST_F(ServiceHandler, RepliesAreFramedAsReadersExpect) {
+    // A long multi-record reply is split to fit the 16-bit length and read back whole.
+    const QByteArray big(150000, 'x');
+    const QByteArray bytes = server::encodeReply(Reply::multi(big), true);
+    wire::ReplyReader reader(true, true);
+    EXPECT_EQ(reader.feed(bytes), bytes.size());
+    ASSERT_TRUE(reader.complete());
+    EXPECT_EQ(reader.data(), big);
+    EXPECT_EQ(reader.kind(), 'T');
+
+    // A single-record reply is exactly one data record, with no end record after it.
+    EXPECT_EQ(server::encodeReply(Reply::single("ab"), true), hex("0500 52 0000 6162"));
+    EXPECT_EQ(server::encodeReply(Reply::single(QByteArray(70000, 'y')), false),
+              hex("0300 45 0000"));
+}
+
+TEST_F(ServiceHandler, MalformedRequestsGetAnError) {
+    const int carol = newAccount("carol");
+    server::Session s = signOn(carol);
+    server::ServiceRequest shortBody{wire::kPingPath, true, hex("48 01")};
+    EXPECT_EQ(server::handleRequest(m_store, m_presence, s, shortBody).kind, Kind::Error);
+    for (char code : {'Z', 'h', '\0', 'E'}) {
+        EXPECT_EQ(call(s, code, {}).kind, Kind::Error) << code;
+    }
+    // Payloads too short for their layout, in every request that carries one.
+    for (char code : {'L', '?', 'H', 'F', 'S', 'V', 'I', 'A', 'D', 'T'}) {
+        EXPECT_EQ(call(s, code, {}).kind, Kind::Error) << code;
+        EXPECT_EQ(call(s, code, hex("01")).kind, Kind::Error) << code;
+    }
+    // Each program answers only its own requests.
+    EXPECT_EQ(call(s, 'H', pack("I", {carol}), true, wire::kSharePath).kind, Kind::Error);
+    EXPECT_EQ(call(s, 'T', share(carol, "pw", {}), true, wire::kPingPath).kind, Kind::Error);
+    EXPECT_EQ(call(s, 'H', pack("I", {carol}), true, "/other").kind, Kind::Error);
+    EXPECT_EQ(call(s, 'S', criteria(QString(2000, '%'))).kind, Kind::Error);
+}
+
+TEST_F(ServiceHandler, ShareListAddsAndRemovesSubtrees) {
+    const int dave = newAccount("dave");
+    const Reply added =
+        ask('T', share(dave, "pw",
+                       addition("", "Music", -1) + addition("Music", "Live", -1) +
+                           addition("Music/Live", "gig.mp3", 100) + addition("Music", "a.mp3", 5) +
+                           addition("", "Music2", -1) + addition("Music2", "b.mp3", 7) +
+                           addition("", "top.txt", 1)));
+    ASSERT_EQ(added.kind, Kind::Single);
+    EXPECT_EQ(added.payload, pack("II", {0, 7}));
+    EXPECT_EQ(names(dave, ""), (QStringList{"Music", "Music2", "top.txt"}));
+    EXPECT_EQ(names(dave, "Music"), (QStringList{"Live", "a.mp3"}));
+
+    // Removing a folder takes everything below it, and nothing that merely shares its prefix.
+    const Reply removed = ask('T', share(dave, "pw", removal("Music")));
+    EXPECT_EQ(removed.payload, pack("II", {4, 0}));
+    EXPECT_EQ(names(dave, ""), (QStringList{"Music2", "top.txt"}));
+    EXPECT_TRUE(names(dave, "Music/Live").isEmpty());
+    EXPECT_EQ(ask('T', share(dave, "pw", removal("Music2/b.mp3"))).payload, pack("II", {1, 0}));
+    EXPECT_TRUE(names(dave, "Music2").isEmpty());
+
+    // A bad login, an unknown record or a broken one changes nothing at all.
+    const int erin = newAccount("erin");
+    EXPECT_EQ(ask('T', share(dave, "bad", removal("top.txt"))).kind, Kind::Error);
+    EXPECT_EQ(ask('T', share(erin, "pw", {}).replace(0, 1, "X")).kind, Kind::Error);
+    EXPECT_EQ(ask('T', share(dave, "pw", removal("top.txt") + "Zjunk")).kind, Kind::Error);
+    EXPECT_EQ(ask('T', share(dave, "pw", removal("top.txt") + addition("", "x", 1).left(9))).kind,
+              Kind::Error);
+    EXPECT_EQ(ask('T', share(dave, "pw", addition("", "a/b", 1))).kind, Kind::Error);
+    EXPECT_EQ(ask('T', share(dave, "pw", addition("a//b", "c", 1))).kind, Kind::Error);
+    EXPECT_EQ(names(dave, ""), (QStringList{"Music2", "top.txt"}));
+    // Nobody reaches another member's catalog with his own password.
+    EXPECT_EQ(ask('T', share(erin, "pw", removal("top.txt"))).payload, pack("II", {0, 0}));
+    EXPECT_EQ(names(dave, ""), (QStringList{"Music2", "top.txt"}));
+}
+
+TEST_F(ServiceHandler, FolderListingIsTaggedRecords) {
+    const int fay = newAccount("fay");
+    ask('T', share(fay, "pw",
+                   addition("", "z.mp3", 5, " ", 1, 1.5) + addition("", "Docs", -1) +
+                       addition("Docs", "cv.txt", 9, "my cv")));
+    const Reply root = ask('F', pack("IA", {fay, ""}));
+    ASSERT_EQ(root.kind, Kind::Multi);
+    // Folders first: Docs, then z.mp3.
+    EXPECT_EQ(root.payload, hex("46") + hex("01000000 FFFFFFFF 0000000000000000 0000 00 00") +
+                                "Docs" + hex("00 2000") + hex("46") +
+                                hex("01000000 05000000 000000000000F83F 0000 01 00") + "z.mp3" +
+                                hex("00 2000"));
+    const Reply docs = ask('F', pack("IA", {fay, "/Docs/"}));
+    EXPECT_EQ(docs.payload, hex("46 01000000 09000000 0000000000000000 0000 00") + "Docs" +
+                                hex("00") + "cv.txt" + hex("00") + "my cv" + hex("00"));
+    EXPECT_EQ(server::encodeReply(ask('F', pack("IA", {fay, "Nothing"})), false),
+              hex("0300 54 0000"));
+    EXPECT_EQ(ask('F', pack("IA", {999, ""})).kind, Kind::Multi);
+}
+
+TEST_F(ServiceHandler, FileSearchMatchingRules) {
+    const int gil = newAccount("gil");
+    const int hal = newAccount("hal");
+    server::ProfileUpdate line;
+    line.connection = 8;
+    m_store.updateProfile(gil, line);
+    ask('T', share(gil, "pw",
+                   addition("", "Songs", -1) + addition("Songs", "Blue Moon.MP3", 3000000) +
+                       addition("Songs", "blues.wav", 500, "Live at Ronnie's") +
+                       addition("", "photo.JPG", 20000) + addition("", "readme", 10)));
+    ask('T', share(hal, "pw", addition("", "moonlight.mp3", 4000)));
+
+    EXPECT_EQ(searchNames(criteria("%MOON%")), (QStringList{"Blue Moon.MP3", "moonlight.mp3"}));
+    EXPECT_EQ(searchNames(criteria("%b_ue%")), (QStringList{"Blue Moon.MP3", "blues.wav"}));
+    EXPECT_EQ(searchNames(criteria("%%", "%ronnie%%")), (QStringList{"blues.wav"}));
+    EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "mp3:mp2")),
+              (QStringList{"Blue Moon.MP3", "moonlight.mp3"}));
+    EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "jpeg:jpg")), (QStringList{"photo.JPG"}));
+    EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "")).size(), 6);
+
+    // Size ranges: minimum and maximum inclusive, maximum 0 = none, folders never in a range.
+    EXPECT_EQ(searchNames(criteria("%%", "%%", 4000, 20000)),
+              (QStringList{"photo.JPG", "moonlight.mp3"}));
+    EXPECT_EQ(searchNames(criteria("%%", "%%", 10000, 0)),
+              (QStringList{"photo.JPG", "Blue Moon.MP3"}));
+    EXPECT_EQ(searchNames(criteria("%%", "%%", 0, 0)).size(), 5);
+    EXPECT_EQ(searchNames(criteria("%%", "%%", -2, 100)).size(), 6);
+
+    // Online owners first; online-only leaves the others out; the cap holds.
+    server::Session h = signOn(hal, "10.1.1.1", 7000, 7001);
+    EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "%", 1)), (QStringList{"moonlight.mp3"}));
+    EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "%", 0, 2)).size(), 2);
+    EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "%", 0, 2)).first(), "moonlight.mp3");
+
+    const Reply one = ask('S', criteria("moon%"));
+    EXPECT_EQ(one.payload, pack("IIDWBAAAAAWWBB", {hal, 4000, 0.0, 0, 0, "", "moonlight.mp3", " ",
+                                                   "10.1.1.1", "hal", 7001, 7000, 0, 1}));
+    const Reply offline = ask('S', criteria("%blue moon%"));
+    EXPECT_EQ(offline.payload,
+              pack("IIDWBAAAAAWWBB", {gil, 3000000, 0.0, 0, 0, "Songs", "Blue Moon.MP3", " ", "",
+                                      "gil", 0, 0, 8, 0}));
+    server::endSession(m_presence, h);
+}
+
+TEST_F(ServiceHandler, UserSearchAndInformation) {
+    const int ian = newAccount("Ian");
+    const int jo = newAccount("jo");
+    server::ProfileUpdate full;
+    full.firstName = "Ian";
+    full.lastName = "Gray";
+    full.email = "ian@x.org";
+    full.country = "UK";
+    full.connection = 3;
+    full.birthDate = 26000.0;
+    full.sex = "M";
+    full.message = "hi";
+    full.languages = "en";
+    full.homepage = "http://ian";
+    m_store.updateProfile(ian, full);
+    server::ProfileUpdate hidden;
+    hidden.firstName = "Jo";
+    hidden.email = "jo@x.org";
+    hidden.showInfo = false;
+    m_store.updateProfile(jo, hidden);
+    ask('T',
+        share(ian, "pw", addition("", "a", 1) + addition("", "D", -1) + addition("D", "b", 2)));
+    server::Session s = signOn(jo);
+
+    const Reply all = ask('V', pack("AAAA", {"%", "%", "%", "%"}));
+    EXPECT_EQ(all.payload, pack("IAAAAB", {ian, "Ian", "Ian", "Gray", "ian@x.org", 0}) +
+                               pack("IAAAAB", {jo, "jo", "", "", "", 1}));
+    EXPECT_EQ(ask('V', pack("AAAA", {"IAN", "%", "%", "%"})).payload,
+              pack("IAAAAB", {ian, "Ian", "Ian", "Gray", "ian@x.org", 0}));
+    // A hidden profile is not searchable by its hidden fields.
+    EXPECT_TRUE(ask('V', pack("AAAA", {"%", "%", "%", "jo@%"})).payload.isEmpty());
+    EXPECT_EQ(ask('V', pack("AAAA", {"%", "%", "%", "%@x.org"})).payload,
+              pack("IAAAAB", {ian, "Ian", "Ian", "Gray", "ian@x.org", 0}));
+
+    EXPECT_EQ(ask('I', pack("I", {ian})).payload,
+              pack("AAAAABDBAAAI", {"Ian", "Gray", "Ian", "UK", "ian@x.org", 3, 26000.0, 'M', "en",
+                                    "hi", "http://ian", 2}));
+    EXPECT_EQ(ask('I', pack("I", {jo})).payload,
+              pack("AAAAABDBAAAI", {"", "", "jo", "", "", 0, 0.0, 0, "", "", "", 0}));
+    EXPECT_EQ(ask('I', pack("I", {4242})).kind, Kind::Error);
+    server::endSession(m_presence, s);
+}
+
+TEST_F(ServiceHandler, ProfileUpdateActsForTheSignedOnMember) {
+    const int kim = newAccount("kim", "old");
+    server::Session s = signOn(kim);
+    const QByteArray profile = pack("AAAAABDAAAAB", {"Kim", "Lee", "k@x", "US", "new", 7, 1.0, "F",
+                                                     "hello", "ko", "http://k", 1});
+    EXPECT_EQ(call(s, '?', profile, false).kind, Kind::Error);
+    server::Session stranger{99, "10.0.0.9", 0};
+    EXPECT_EQ(call(stranger, '?', profile).kind, Kind::Error);
+    const Reply r = call(s, '?', profile);
+    EXPECT_EQ(r.kind, Kind::Single);
+    EXPECT_EQ(r.payload, pack("I", {kim}));
+    const auto a = m_store.account(kim);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->password, "new");
+    EXPECT_EQ(a->lastName, "Lee");
+    EXPECT_EQ(a->connection, 7);
+    EXPECT_EQ(a->sex, "F");
+    // An empty password in the profile keeps the current one.
+    call(s, '?', pack("AAAAABDAAAAB", {"", "", "", "", "", 0, 0.0, "", "", "", "", 1}));
+    EXPECT_EQ(m_store.account(kim)->password, "new");
+    EXPECT_EQ(
+        call(s, '?',
+             pack("AAAAABDAAAAB", {QString(300, 'x'), "", "", "", "", 0, 0.0, "", "", "", "", 1}))
+            .kind,
+        Kind::Error);
+}
+
+TEST_F(ServiceHandler, ContactsPollAddAndRemove) {
+    const int lou = newAccount("lou");
+    const int max = newAccount("Max");
+    const int ned = newAccount("ned");
+    ask('T', share(max, "pw", addition("", "m1", 1) + addition("", "m2", 2)));
+    ask('T', share(ned, "pw", addition("", "n1", 1) + addition("", "F", -1)));
+
+    EXPECT_EQ(ask('A', pack("A", {"max"})).kind, Kind::Error);
+    server::Session s = signOn(lou);
+    server::Session m = signOn(max);
+    EXPECT_EQ(call(s, 'A', pack("A", {"MAX"})).payload, pack("I", {max}));
+    EXPECT_EQ(call(s, 'A', pack("A", {"ned"})).payload, pack("I", {ned}));
+    EXPECT_EQ(call(s, 'A', pack("A", {"nobody"})).payload, pack("I", {0}));
+    EXPECT_EQ(call(s, 'A', pack("A", {"max"})).payload, pack("I", {max}));
+
+    const Reply poll = call(s, 'C', {});
+    ASSERT_EQ(poll.kind, Kind::Multi);
+    // Online files are those of present members (lou has none, max two); folders don't count.
+    EXPECT_EQ(poll.payload, "C" + pack("IB", {max, 1}) + "C" + pack("IB", {ned, 0}) + "Q" +
+                                pack("IIII", {2, 3, 2, 3}));
+    EXPECT_EQ(call(m, 'C', {}).payload, "Q" + pack("IIII", {2, 3, 2, 3}));
+
+    EXPECT_EQ(server::encodeReply(call(s, 'D', pack("I", {max})), true), hex("0300 54 0000 00"));
+    EXPECT_EQ(call(s, 'D', pack("I", {max})).kind, Kind::Multi);
+    EXPECT_EQ(m_store.contacts(lou), QList<int>{ned});
+    EXPECT_EQ(call(s, 'C', {}, false).kind, Kind::Error);
+    server::endSession(m_presence, s);
+    server::endSession(m_presence, m);
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#include "patterns.h"
+#include "store.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mr::server;
+
+TEST(ServerPatterns, LikeIgnoresCaseAndHonoursWildcards) {
+    EXPECT_TRUE(likeMatch("%%", ""));
+    EXPECT_TRUE(likeMatch("%a%b%", "xAyyBz"));
+    EXPECT_FALSE(likeMatch("%a%b%", "bxa"));
+    EXPECT_TRUE(likeMatch("_at", "Cat"));
+    EXPECT_FALSE(likeMatch("_at", "at"));
+    EXPECT_TRUE(likeMatch("%ÉTÉ%", "un été"));
+    EXPECT_FALSE(likeMatch("abc", "abcd"));
+    EXPECT_TRUE(likeMatch("a%c%c", "abcbcbc"));
+    // Backtracking over a long text stays linear enough to run here in no time.
+    EXPECT_FALSE(likeMatch(QString(200, u'%') + "b", QString(10000, u'a')));
+
+    EXPECT_TRUE(extensionListMatches("mp3:mp2", "x.MP2"));
+    EXPECT_FALSE(extensionListMatches("mp3:mp2", "mp3"));
+    EXPECT_TRUE(extensionListMatches(" *.jpg : .gif ", "a.b.GIF"));
+    EXPECT_TRUE(extensionListMatches("%", "noext"));
+    EXPECT_TRUE(extensionListMatches("", "noext"));
+    EXPECT_FALSE(extensionListMatches("exe", "exe.txt"));
+}
+
+TEST(ServerStore, EverythingSurvivesAReopen) {
+    QTemporaryDir dir;
+    int ann = 0;
+    int ben = 0;
+    {
+        Store store;
+        QString error;
+        ASSERT_TRUE(store.open(dir.path(), &error)) << error.toStdString();
+        ann = store.createAccount("Ann", "a&b=c d");
+        ben = store.createAccount("Ben", "pw");
+        ASSERT_GT(ann, 0);
+        ASSERT_GT(ben, ann);
+        EXPECT_EQ(store.createAccount("ANN", "x"), 0);
+        ProfileUpdate u;
+        u.email = "ann@x";
+        u.showInfo = false;
+        EXPECT_TRUE(store.updateProfile(ann, u));
+        EXPECT_FALSE(store.updateProfile(4711, u));
+        CatalogEntry e{ann, "Music", "song.mp3", 1234, 37000.25, true, "best"};
+        ASSERT_TRUE(store.applyShareChanges(ann, {}, {e}));
+        EXPECT_TRUE(store.addContact(ann, ben));
+    }
+    Store store;
+    ASSERT_TRUE(store.open(dir.path(), nullptr));
+    EXPECT_EQ(store.idOfNickname("aNN"), ann);
+    EXPECT_TRUE(store.checkPassword(ann, "a&b=c d"));
+    EXPECT_FALSE(store.checkPassword(ann, "A&B=C D"));
+    const auto a = store.account(ann);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->nickname, "Ann");
+    EXPECT_EQ(a->email, "ann@x");
+    EXPECT_FALSE(a->showInfo);
+    const auto entries = store.listFolder(ann, "Music");
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].name, "song.mp3");
+    EXPECT_EQ(entries[0].size, 1234);
+    EXPECT_EQ(entries[0].date, 37000.25);
+    EXPECT_TRUE(entries[0].hasPassword);
+    EXPECT_EQ(entries[0].description, "best");
+    EXPECT_EQ(store.contacts(ann), QList<int>{ben});
+    EXPECT_EQ(store.accountCount(), 2);
+    // Ids are never handed out twice.
+    EXPECT_GT(store.createAccount("Cy", "pw"), ben);
+}
+
+TEST(ServerStore, CatalogLimitRefusesTheWholeChange) {
+    QTemporaryDir dir;
+    Store store;
+    ASSERT_TRUE(store.open(dir.path(), nullptr));
+    const int id = store.createAccount("big", "pw");
+    QList<CatalogEntry> many;
+    for (int i = 0; i <= kMaxEntriesPerUser; ++i) {
+        many.append({id, "", QByteArray::number(i), 1, 0, false, " "});
+    }
+    EXPECT_FALSE(store.applyShareChanges(id, {}, many));
+    EXPECT_EQ(store.fileCount(id), 0);
+    many.removeLast();
+    ASSERT_TRUE(store.applyShareChanges(id, {}, many));
+    EXPECT_EQ(store.fileCount(id), kMaxEntriesPerUser);
+}

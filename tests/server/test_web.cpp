@@ -1,0 +1,152 @@
+#include "httprequest.h"
+#include "store.h"
+#include "webhandler.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mr::server;
+
+namespace {
+
+HttpRequestParser::Status parse(const QByteArray& text, HttpRequestParser* out = nullptr,
+                                int piece = 1 << 20) {
+    HttpRequestParser p;
+    for (qsizetype at = 0; at < text.size() && p.status() == HttpRequestParser::Status::NeedMore;
+         at += piece) {
+        p.feed(QByteArrayView(text).sliced(at, std::min<qsizetype>(piece, text.size() - at)));
+    }
+    if (out) {
+        *out = p;
+    }
+    return p.status();
+}
+
+class Web : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_store.open(m_dir.path(), nullptr)); }
+
+    QByteArray get(const QByteArray& target) {
+        const HttpResponse r = handleWebRequest(m_store, m_site, "GET", target);
+        EXPECT_EQ(r.status, 200) << target.constData();
+        return r.body;
+    }
+
+    QTemporaryDir m_dir;
+    Store m_store;
+    WebSite m_site;
+};
+
+}  // namespace
+
+TEST(WebParser, ReadsGoodRequestsInAnyPieces) {
+    const QByteArray one = "GET /motd/motd.txt HTTP/1.0\r\n\r\n";
+    const QByteArray eleven = "GET /a?b=%20 HTTP/1.1\nHost: x\nUser-Agent: t\n\n";
+    for (int piece : {1, 3, 1000}) {
+        HttpRequestParser p;
+        EXPECT_EQ(parse(one, &p, piece), HttpRequestParser::Status::Ready);
+        EXPECT_EQ(p.method(), "GET");
+        EXPECT_EQ(p.target(), "/motd/motd.txt");
+        EXPECT_EQ(parse(eleven, &p, piece), HttpRequestParser::Status::Ready);
+        EXPECT_EQ(p.target(), "/a?b=%20");
+        EXPECT_EQ(p.header("user-agent"), "t");
+    }
+    HttpRequestParser p;
+    EXPECT_EQ(p.feed(one + "tail"), one.size());
+}
+
+TEST(WebParser, BreaksOnMalformedRequests) {
+    for (const char* bad : {
+             "GET /x\r\n\r\n",                                // no version
+             "GET /x HTTP/2.0\r\n\r\n",                       // unknown version
+             "GET  /x HTTP/1.0\r\n\r\n",                      // double blank
+             "GET x HTTP/1.0\r\n\r\n",                        // not a path
+             "G(T /x HTTP/1.0\r\n\r\n",                       // not a method
+             "GET /x HTTP/1.1\r\n\r\n",                       // 1.1 without Host
+             "GET /x HTTP/1.0\r\nNoColon\r\n\r\n",            //
+             "GET /x HTTP/1.0\r\nA: b\r\n folded\r\n\r\n",    //
+             "GET /x HTTP/1.0\r\nBad Name: b\r\n\r\n",        //
+             "GET /x HTTP/1.0\r\nContent-Length: 5\r\n\r\n",  // a body
+             "GET /x HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n",
+             "GET /x\x01 HTTP/1.0\r\n\r\n",
+         }) {
+        EXPECT_EQ(parse(bad), HttpRequestParser::Status::Broken) << bad;
+    }
+    EXPECT_EQ(parse("GET /" + QByteArray(kMaxHttpLine, 'a') + " HTTP/1.0\r\n\r\n"),
+              HttpRequestParser::Status::Broken);
+    QByteArray many = "GET / HTTP/1.0\r\n";
+    for (int i = 0; i <= kMaxHttpHeaders; ++i) {
+        many += "X-" + QByteArray::number(i) + ": y\r\n";
+    }
+    EXPECT_EQ(parse(many + "\r\n"), HttpRequestParser::Status::Broken);
+    // Without its blank line a head is never complete, however long it waits.
+    EXPECT_EQ(parse("GET / HTTP/1.0\r\nA: b\r\n"), HttpRequestParser::Status::NeedMore);
+}
+
+TEST(WebParser, PercentDecoding) {
+    EXPECT_EQ(percentDecode("a%26b%3Dc%20d%25"), "a&b=c d%");
+    EXPECT_EQ(percentDecode("100%"), "100%");
+    EXPECT_EQ(percentDecode("%zz%4"), "%zz%4");
+    EXPECT_EQ(percentDecode("a+b"), "a+b");
+    EXPECT_EQ(percentDecode("%C3%A9"), "\xC3\xA9");
+}
+
+TEST_F(Web, MessageOfTheDay) {
+    m_site.serviceEndpoint = "127.0.0.1:5000";
+    m_site.webEndpoint = "127.0.0.1:5001";
+    m_site.message = "Hello\nthere";
+    EXPECT_EQ(get("/motd/motd.txt"), "\n127.0.0.1:5000\n127.0.0.1:5001\n1.05\nHello\nthere");
+    EXPECT_EQ(handleWebRequest(m_store, m_site, "GET", "/motd/other.txt").status, 404);
+    EXPECT_EQ(handleWebRequest(m_store, m_site, "POST", "/motd/motd.txt").status, 405);
+    EXPECT_EQ(encodeResponse({404, "x"}),
+              "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
+              "Content-Length: 1\r\nConnection: close\r\n\r\nx");
+}
+
+TEST_F(Web, RegisterRefusesTakenEmptyAndBlankNames) {
+    const QByteArray first =
+        get("/Search/mrSearch.dll?Register?username=Zoe&password=p%26q%3Dr%20s");
+    const int id = first.toInt();
+    ASSERT_GT(id, 0);
+    EXPECT_TRUE(m_store.checkPassword(id, "p&q=r s"));
+    EXPECT_EQ(get("/Search/mrSearch.dll?Register?username=zOE&password=x"), "0");
+    EXPECT_EQ(get("/Search/mrSearch.dll?Register?username=&password=x"), "0");
+    EXPECT_EQ(get("/Search/mrSearch.dll?Register?password=x"), "0");
+    EXPECT_EQ(get("/Search/mrSearch.dll?Register?username=two%20words&password=x"), "0");
+    EXPECT_EQ(get("/Search/mrSearch.dll?Register?username=tab%09&password=x"), "0");
+    EXPECT_EQ(get("/Search/mrSearch.dll?Register?username=nopass&password="), "0");
+    EXPECT_EQ(get("/Search/mrSearch.dll?Register?username=" + QByteArray(65, 'n') + "&password=x"),
+              "0");
+    const int yuk = get("/search/MRSEARCH.DLL?Register?username=Y%C3%BCk&password=x").toInt();
+    EXPECT_GT(yuk, id);
+    const auto a = m_store.account(yuk);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->nickname, QString::fromUtf8("Yük"));
+}
+
+TEST_F(Web, SetUserInfoNeedsThePasswordAndKeepsWhatIsNotSent) {
+    const int id = get("/Search/mrSearch.dll?Register?username=Uma&password=pw").toInt();
+    const QByteArray base = "/Search/mrSearch.dll?SetUserInfo?UserID=" + QByteArray::number(id);
+    EXPECT_EQ(get(base + "&pass=wrong&Firstname=X"), "0");
+    EXPECT_EQ(get("/Search/mrSearch.dll?SetUserInfo?UserID=abc&pass=pw"), "0");
+    EXPECT_EQ(get(base + "&pass=pw&ShowInfo=0&Firstname=Uma%20May&Email=u@x&DateOfBirth=25999.5"
+                         "&Sex=F&Country=SN&Homepage=http://u&Languages=fr&Info=a%0D%0Ab"
+                         "&Connection=8"),
+              "1");
+    EXPECT_EQ(get(base + "&pass=pw&Lastname=Lo&ShowInfo=1&Connection=x"), "1");
+    const auto a = m_store.account(id);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->firstName, "Uma May");
+    EXPECT_EQ(a->lastName, "Lo");
+    EXPECT_EQ(a->email, "u@x");
+    EXPECT_EQ(a->birthDate, 25999.5);
+    EXPECT_EQ(a->sex, "F");
+    EXPECT_EQ(a->country, "SN");
+    EXPECT_EQ(a->homepage, "http://u");
+    EXPECT_EQ(a->languages, "fr");
+    EXPECT_EQ(a->message, "a\r\nb");
+    EXPECT_EQ(a->connection, 8);
+    EXPECT_TRUE(a->showInfo);
+    EXPECT_EQ(get(base + "&pass=pw&Info=" + QByteArray(5000, 'i')), "0");
+}

@@ -1,0 +1,161 @@
+#include "fakeservice.h"
+
+#include "core/hostinfo.h"
+#include "core/profile.h"
+#include "core/userinfo.h"
+#include "service/registrationclient.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace mr;
+using mr::test::waitUntil;
+
+namespace {
+
+// A web server on 127.0.0.1 that records each request's head and answers with a fixed
+// status and body (or not at all).
+class FakeWebServer : public QObject {
+public:
+    explicit FakeWebServer(QByteArray status = "200 OK", QByteArray body = {})
+        : m_status(std::move(status)), m_body(std::move(body)) {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = m_server.nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, this, [this, s] { readFrom(s); });
+            }
+        });
+    }
+    std::uint16_t port() const { return m_server.serverPort(); }
+    void setSilent() { m_silent = true; }
+    QList<QByteArray> requestLines;
+
+private:
+    void readFrom(QTcpSocket* s) {
+        QByteArray& head = m_heads[s];
+        head += s->readAll();
+        if (!head.contains("\r\n\r\n")) {
+            return;
+        }
+        requestLines << head.left(head.indexOf("\r\n"));
+        if (m_silent) {
+            return;
+        }
+        s->write("HTTP/1.1 " + m_status + "\r\nContent-Length: " +
+                 QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
+        s->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QByteArray m_status;
+    QByteArray m_body;
+    bool m_silent = false;
+    QHash<QTcpSocket*, QByteArray> m_heads;
+};
+
+class RegistrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        setActiveProfile(m_dir.path());
+    }
+
+    // Runs one GET against the fake server named in the profile's web host list.
+    std::optional<QByteArray> fetch(FakeWebServer& web, const QByteArray& path,
+                                    int timeoutMs = 5000) {
+        HostInfo().set(THostInfo::Http, QStringLiteral("127.0.0.1:%1,10.9.9.9:1").arg(web.port()));
+        TRegistrationClient client;
+        client.setTimeout(timeoutMs);
+        EXPECT_EQ(client.host(), "127.0.0.1");
+        return client.getAndWait(path);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(RegistrationTest, QueriesCarryTheFieldsInOrderPercentEncoded) {
+    EXPECT_EQ(
+        TRegistrationClient::registerPath(QStringLiteral("a&b c"), QStringLiteral("p=q\u00e9")),
+        "/Search/mrSearch.dll?Register?username=a%26b%20c&password=p%3Dq%C3%A9");
+
+    TRegistrationProfile minimal;
+    minimal.showInfo = false;
+    EXPECT_EQ(TRegistrationClient::setUserInfoPath(12, QStringLiteral("pw"), minimal),
+              "/Search/mrSearch.dll?SetUserInfo?UserID=12&pass=pw&ShowInfo=0&Connection=0");
+
+    TRegistrationProfile full;
+    full.firstName = QStringLiteral("Ann");
+    full.lastName = QStringLiteral("Lee");
+    full.email = QStringLiteral("a@b.c");
+    full.dateOfBirth = 36526;
+    full.sex = QStringLiteral("F");
+    full.country = QStringLiteral("SN");
+    full.homepage = QStringLiteral("http://x/?a=1");
+    full.languages = QStringLiteral("en");
+    full.info = QStringLiteral("hi\nthere");
+    full.connection = 8;
+    EXPECT_EQ(TRegistrationClient::setUserInfoPath(3, QStringLiteral("p"), full),
+              "/Search/mrSearch.dll?SetUserInfo?UserID=3&pass=p&ShowInfo=1&Firstname=Ann"
+              "&Lastname=Lee&Email=a%40b.c&DateOfBirth=36526&Sex=F&Country=SN"
+              "&Homepage=http%3A%2F%2Fx%2F%3Fa%3D1&Languages=en&Info=hi%0Athere&Connection=8");
+}
+
+TEST_F(RegistrationTest, ProfileFromSettingsLeavesUnsetFieldsOut) {
+    UserInfo().setSex(QStringLiteral("U"));
+    UserInfo().setConnection(3);
+    TRegistrationProfile p = TRegistrationProfile::fromSettings(UserInfo());
+    EXPECT_FALSE(p.dateOfBirth);  // no date stored: none sent
+    EXPECT_TRUE(p.sex.isEmpty());
+    EXPECT_EQ(p.connection, 3);
+    UserInfo().setBDate(36526);
+    UserInfo().setSex(QStringLiteral("M"));
+    p = TRegistrationProfile::fromSettings(UserInfo());
+    EXPECT_EQ(p.dateOfBirth, 36526.0);
+    EXPECT_EQ(p.sex, "M");
+}
+
+TEST_F(RegistrationTest, ReplyBodyGivesTheNewIdOrZero) {
+    EXPECT_EQ(TRegistrationClient::parseRegisterReply("42"), 42);
+    EXPECT_EQ(TRegistrationClient::parseRegisterReply("17\r\n"), 17);
+    EXPECT_EQ(TRegistrationClient::parseRegisterReply("0"), 0);
+    EXPECT_EQ(TRegistrationClient::parseRegisterReply("taken"), 0);
+    EXPECT_EQ(TRegistrationClient::parseRegisterReply("-5"), 0);
+    EXPECT_EQ(TRegistrationClient::parseRegisterReply("99999999999"), 0);
+    EXPECT_EQ(TRegistrationClient::parseRegisterReply(""), 0);
+}
+
+TEST_F(RegistrationTest, RequestLineReachesTheServerAsBuilt) {
+    FakeWebServer web("200 OK", "42");
+    const QByteArray path =
+        TRegistrationClient::registerPath(QStringLiteral("a&b c"), QStringLiteral("p=q\u00e9%20"));
+    const auto body = fetch(web, path);
+    ASSERT_TRUE(body);
+    EXPECT_EQ(*body, "42");
+    ASSERT_EQ(web.requestLines.size(), 1);
+    EXPECT_EQ(web.requestLines.first(),
+              "GET /Search/mrSearch.dll?Register?username=a%26b%20c&password=p%3Dq%C3%A9%2520"
+              " HTTP/1.1");
+}
+
+TEST_F(RegistrationTest, HttpErrorsAndSilenceAreFailures) {
+    FakeWebServer broken("500 Internal Server Error", "1");
+    EXPECT_FALSE(fetch(broken, "/Search/mrSearch.dll?Register?username=a&password=b"));
+
+    FakeWebServer silent;
+    silent.setSilent();
+    EXPECT_FALSE(fetch(silent, "/Search/mrSearch.dll?Register?username=a&password=b", 300));
+    EXPECT_EQ(silent.requestLines.size(), 1);
+}
+
+TEST_F(RegistrationTest, WithoutWebHostsTheBuiltInHostIsUsed) {
+    TRegistrationClient client;
+    EXPECT_EQ(client.host(), TRegistrationClient::kBuiltInHost);
+    EXPECT_EQ(client.port(), 80);
+}
+
+}  // namespace
