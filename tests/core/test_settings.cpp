@@ -1,3 +1,4 @@
+#include "core/countries.h"
 #include "core/datetime.h"
 #include "core/hostinfo.h"
 #include "core/profile.h"
@@ -153,4 +154,17 @@ TEST(SettingKeys, KnownNamesOnlyInTheirGroups) {
     EXPECT_EQ(mr::findSettingKey("UserInfo/BDate")->kind, mr::SettingKind::Date);
     EXPECT_FALSE(mr::findSettingKey("Host/Nickname"));
     EXPECT_FALSE(mr::findSettingKey("UserInfo"));
+}
+
+TEST(Countries, FixedTableAndMapping) {
+    ASSERT_EQ(mr::countries().size(), 238);
+    EXPECT_EQ(mr::countryCodeAt(0), "AF");
+    EXPECT_EQ(mr::countryCodeAt(237), "ZW");
+    EXPECT_EQ(mr::countryCodeAt(-1), QString());
+    EXPECT_EQ(mr::countryCodeAt(238), QString());
+    // The table's own codes, not today's: the United Kingdom is "UK", East Timor "TP".
+    EXPECT_EQ(mr::countryNames().at(mr::countryIndexOf("UK")), "United Kingdom");
+    EXPECT_EQ(mr::countryNames().at(mr::countryIndexOf("TP")), "East Timor");
+    EXPECT_EQ(mr::countryIndexOf("GB"), -1);
+    EXPECT_EQ(mr::countryIndexOf("uk"), -1);
 }
