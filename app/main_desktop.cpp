@@ -2,6 +2,8 @@
 #include "core/instanceguard.h"
 #include "core/profile.h"
 #include "ui/mainwindow.h"
+#include "ui/shellpolicy.h"
+#include "ui/terminationsignals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,10 +25,15 @@ int main(int argc, char** argv) {
     if (!guard.acquire()) {
         return 0;
     }
-    const bool startHidden = !args.isEmpty() && args.first() == QLatin1String("-min");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Moonrake"));
+    QApplication::setApplicationVersion(QStringLiteral("1.05"));
+    // Hidden in the tray, with only a dialog open and then closed, the program goes on.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // A session logout or Ctrl+C ends the program like the Close command. Caught from here on;
+    // one that arrives before the frame exists waits in the pipe for the event loop.
+    mr::TTerminationSignals termination;
     try {
         mr::setActiveProfile(profileDir);
         mr::TMRDataModule dataModule(profileDir);
@@ -36,12 +43,11 @@ int main(int argc, char** argv) {
             return 1;
         }
         mr::TfrmMain frmMain;
-        // Until the tray icon exists, a hidden start must still leave the window reachable.
-        if (startHidden) {
-            frmMain.showMinimized();
-        } else {
-            frmMain.show();
-        }
+        QObject::connect(&frmMain, &mr::TfrmMain::programClosed, &app, &QApplication::quit,
+                         Qt::QueuedConnection);
+        QObject::connect(&termination, &mr::TTerminationSignals::terminationRequested, &frmMain,
+                         &mr::TfrmMain::closeProgram);
+        frmMain.showForStart(mr::startModeFor(args, frmMain.trayAvailable()));
         return QApplication::exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Moonrake"), QString::fromUtf8(e.what()));

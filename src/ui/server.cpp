@@ -1,0 +1,109 @@
+#include "ui/server.h"
+
+#include "ui/aboutbox.h"
+#include "ui/commands.h"
+#include "ui/mainwindow.h"
+#include "ui/mditile.h"
+#include "ui/sidebar.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+
+namespace mr {
+
+namespace {
+
+TServer* g_server = nullptr;
+
+}  // namespace
+
+TServer::TServer(TfrmMain& main) : QObject(&main), m_main(main) {
+    setObjectName(QStringLiteral("Server"));
+    g_server = this;
+}
+
+TServer::~TServer() {
+    if (g_server == this) {
+        g_server = nullptr;
+    }
+}
+
+TServer& Server() {
+    Q_ASSERT_X(g_server, "Server", "no main window yet");
+    return *g_server;
+}
+
+void TServer::ShowStatus(const QString& text, TTaskKey key) {
+    m_main.statusBox()->addTask(text, key);
+}
+
+void TServer::SetTaskText(TTaskKey key, const QString& text) {
+    ShowStatusBox(true);
+    m_main.statusBox()->setTaskText(key, text);
+}
+
+void TServer::EndTask(TTaskKey key, bool success) {
+    ShowStatusBox(true);
+    m_main.statusBox()->endTask(key, success);
+}
+
+void TServer::ShowStatusBox(bool show) {
+    m_main.sideBar()->showDocked(m_main.statusBox(), show);
+    m_main.commands().actStatusBox->setChecked(show);
+}
+
+void TServer::SetOnlineCounts(int users, int files) {
+    m_main.lblOnlineStatus()->setText(
+        QStringLiteral("Online Users: %1\nOnline Files: %2").arg(users).arg(files));
+}
+
+void TServer::UpdateCaption(const QString& caption, const QString& description) {
+    QString text = QStringLiteral("Moonrake");
+    if (!caption.trimmed().isEmpty()) {
+        text += QStringLiteral(" - ") + caption;
+    }
+    m_main.lblCaptionBar()->setText(text);
+    m_main.lblMain()->setText(description);
+}
+
+void TServer::Cascade() {
+    m_main.mdiArea()->cascadeSubWindows();
+}
+
+void TServer::TileHorizontally() {
+    tileHorizontally(m_main.mdiArea());
+}
+
+void TServer::TileVertically() {
+    tileVertically(m_main.mdiArea());
+}
+
+void TServer::ShowAbout() {
+    if (!m_about) {
+        m_about = new TfrmAbout(&m_main);
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+        m_about->setModal(true);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void TServer::CloseProgram() {
+    m_main.closeProgram();
+}
+
+void TServer::Connect() {
+    emit connectRequested();
+}
+
+void TServer::Disconnect() {
+    emit disconnectRequested();
+}
+
+void TServer::ShowPreferences() {
+    emit preferencesRequested();
+}
+
+}  // namespace mr

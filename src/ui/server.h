@@ -1,0 +1,62 @@
+#pragma once
+
+#include "ui/statusbox.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+namespace mr {
+
+class TfrmAbout;
+class TfrmMain;
+
+// The application controller: every command lands here, and here windows are created or
+// shown. Other parts report background work through its status-box operations.
+class TServer : public QObject {
+    Q_OBJECT
+public:
+    explicit TServer(TfrmMain& main);
+    ~TServer() override;
+
+    TfrmMain& mainWindow() const { return m_main; }
+
+public slots:
+    // Status box. Changing a task or ending it brings the box back when it was hidden.
+    void ShowStatus(const QString& text, mr::TTaskKey key);
+    void SetTaskText(mr::TTaskKey key, const QString& text);
+    void EndTask(mr::TTaskKey key, bool success);
+
+    void ShowStatusBox(bool show);
+
+    // "Online Users: " and "Online Files: " on two lines of the caption bar.
+    void SetOnlineCounts(int users, int files);
+    // Called by a child window when it becomes active.
+    void UpdateCaption(const QString& caption, const QString& description);
+
+    void Cascade();
+    void TileHorizontally();
+    void TileVertically();
+    void ShowAbout();
+    // The Close command: sign off and end the program.
+    void CloseProgram();
+
+    // Commands whose work belongs to the online session.
+    void Connect();
+    void Disconnect();
+    void ShowPreferences();
+
+signals:
+    void connectRequested();
+    void disconnectRequested();
+    void preferencesRequested();
+
+private:
+    TfrmMain& m_main;
+    QPointer<TfrmAbout> m_about;
+};
+
+// The controller of the running program.
+TServer& Server();
+
+}  // namespace mr

@@ -1,0 +1,48 @@
+#include "ui/sidebar.h"
+
+#include <QVBoxLayout>
+
+namespace mr {
+
+TSideBar::TSideBar(QWidget* parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
+    setObjectName(QStringLiteral("pnlSideBar"));
+    setFixedWidth(kDefaultWidth);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(4);
+}
+
+void TSideBar::dockBottom(QWidget* window) {
+    m_bottom = window;
+    m_layout->addWidget(window);
+    showDocked(window, true);
+}
+
+void TSideBar::dockClient(QWidget* window) {
+    m_client = window;
+    m_layout->insertWidget(0, window);
+    showDocked(window, true);
+}
+
+void TSideBar::showDocked(QWidget* window, bool show) {
+    window->setVisible(show);
+    updateStretch();
+    setVisible(anyDockedVisible());
+}
+
+bool TSideBar::anyDockedVisible() const {
+    return (m_bottom && !m_bottom->isHidden()) || (m_client && !m_client->isHidden());
+}
+
+void TSideBar::updateStretch() {
+    // The bottom window keeps its own height under the filling one, and takes the whole
+    // height while it is alone.
+    const bool clientShown = m_client && !m_client->isHidden();
+    if (m_client) {
+        m_layout->setStretchFactor(m_client, 1);
+    }
+    if (m_bottom) {
+        m_layout->setStretchFactor(m_bottom, clientShown ? 0 : 1);
+    }
+}
+
+}  // namespace mr

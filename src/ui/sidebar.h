@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+class QVBoxLayout;
+
+namespace mr {
+
+// The left-hand panel: the contacts window fills it and the status box sits at its bottom.
+// It is shown while either of them is.
+class TSideBar : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultWidth = 185;
+
+    explicit TSideBar(QWidget* parent = nullptr);
+
+    // Docks a window at the bottom (the status box) or as the filling one (contacts) and
+    // shows it there. The side bar takes ownership.
+    void dockBottom(QWidget* window);
+    void dockClient(QWidget* window);
+
+    // Shows or hides a docked window and then the side bar as the rules say.
+    void showDocked(QWidget* window, bool show);
+    bool anyDockedVisible() const;
+
+private:
+    void updateStretch();
+
+    QVBoxLayout* m_layout;
+    QWidget* m_bottom = nullptr;
+    QWidget* m_client = nullptr;
+};
+
+}  // namespace mr

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace mr {
+
+// Turns SIGTERM and SIGINT (a session logout, Ctrl+C in a terminal) into a queued signal on
+// the main thread. The handler only writes the signal number into a pipe; everything else
+// happens in the event loop. One instance per process.
+class TTerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TTerminationSignals(QObject* parent = nullptr);
+    ~TTerminationSignals() override;
+
+    // False when the pipe or the handlers could not be installed.
+    bool installed() const { return m_installed; }
+
+signals:
+    void terminationRequested(int signalNumber);
+
+private:
+    void readPipe();
+
+    QSocketNotifier* m_notifier = nullptr;
+    bool m_ownsPipe = false;
+    bool m_installed = false;
+};
+
+}  // namespace mr

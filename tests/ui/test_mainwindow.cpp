@@ -1,0 +1,246 @@
+#include "ui/aboutbox.h"
+#include "ui/commands.h"
+#include "ui/mainwindow.h"
+#include "ui/mdibar.h"
+#include "ui/server.h"
+#include "ui/sidebar.h"
+#include "ui/sidebarsplitter.h"
+#include "ui/statusbox.h"
+#include "uitest.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace mr {
+namespace {
+
+QMdiSubWindow* openChild(TfrmMain& frame, const QString& title) {
+    auto* child = new QWidget;
+    child->setWindowTitle(title);
+    QMdiSubWindow* window = frame.mdiArea()->addSubWindow(child);
+    window->show();
+    return window;
+}
+
+TEST(MainWindow, CaptionsFollowNicknameAndActiveChild) {
+    TfrmMain frame;
+    EXPECT_EQ(frame.windowTitle(), "Moonrake Ver 1.05 Beta - " + test::kNickname);
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake");
+
+    frame.server().UpdateCaption("File Search", "Search for other users' files");
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - File Search");
+    EXPECT_EQ(frame.lblMain()->text(), "Search for other users' files");
+    frame.server().UpdateCaption("   ", "");
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake");
+    EXPECT_TRUE(frame.lblMain()->text().isEmpty());
+}
+
+TEST(MainWindow, OnlineIndicatorAndCounts) {
+    TfrmMain frame;
+    EXPECT_EQ(frame.pnlOnline()->text(), "Offline ");
+    frame.setOnlineIndicator(true);
+    EXPECT_EQ(frame.pnlOnline()->text(), "Online");
+    EXPECT_TRUE(frame.pnlOnline()->styleSheet().contains("#00ff00"));
+    frame.setOnlineIndicator(false);
+    EXPECT_EQ(frame.pnlOnline()->text(), "Offline");
+    EXPECT_TRUE(frame.pnlOnline()->styleSheet().contains("#800000"));
+
+    frame.server().SetOnlineCounts(12, 3456);
+    EXPECT_EQ(frame.lblOnlineStatus()->text(), "Online Users: 12\nOnline Files: 3456");
+}
+
+TEST(MainWindow, SplitterTogglesTheSideBarNearItsMiddleOnly) {
+    EXPECT_TRUE(TSideBarSplitter::inToggleZone(100, 200));
+    EXPECT_TRUE(TSideBarSplitter::inToggleZone(85, 200));
+    EXPECT_TRUE(TSideBarSplitter::inToggleZone(115, 200));
+    EXPECT_FALSE(TSideBarSplitter::inToggleZone(84, 200));
+    EXPECT_FALSE(TSideBarSplitter::inToggleZone(116, 200));
+
+    TfrmMain frame;
+    frame.show();
+    auto* splitter = frame.findChild<TSideBarSplitter*>("splSideBar");
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_EQ(frame.sideBar()->width(), TSideBar::kDefaultWidth);
+    const int middle = splitter->height() / 2;
+    const QPoint center(splitter->width() / 2, middle);
+    const QPoint away(splitter->width() / 2, middle + 40);
+
+    QTest::mouseMove(splitter, center);
+    EXPECT_EQ(splitter->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseMove(splitter, away);
+    EXPECT_EQ(splitter->cursor().shape(), Qt::SplitHCursor);
+
+    QTest::mouseClick(splitter, Qt::LeftButton, {}, away);
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+    QTest::mouseClick(splitter, Qt::LeftButton, {}, center);
+    EXPECT_TRUE(frame.sideBar()->isHidden());
+    QTest::mouseClick(splitter, Qt::LeftButton, {}, center);
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+
+    // Away from the middle a drag resizes the side bar.
+    QTest::mousePress(splitter, Qt::LeftButton, {}, away);
+    QTest::mouseMove(splitter, away + QPoint(40, 0));
+    QTest::mouseRelease(splitter, Qt::LeftButton, {}, away + QPoint(40, 0));
+    EXPECT_EQ(frame.sideBar()->width(), TSideBar::kDefaultWidth + 40);
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+}
+
+TEST(MainWindow, SideBarHidesWithItsLastDockedWindow) {
+    TfrmMain frame;
+    frame.show();
+    frame.server().ShowStatusBox(false);
+    EXPECT_TRUE(frame.sideBar()->isHidden());
+    frame.server().ShowStatusBox(true);
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+    EXPECT_FALSE(frame.statusBox()->isHidden());
+
+    auto* contacts = new QWidget;
+    frame.sideBar()->dockClient(contacts);
+    frame.server().ShowStatusBox(false);
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+    frame.sideBar()->showDocked(contacts, false);
+    EXPECT_TRUE(frame.sideBar()->isHidden());
+}
+
+TEST(MainWindow, ToolBarTogglesAndPopupMenu) {
+    TfrmMain frame;
+    frame.show();
+    EXPECT_TRUE(frame.tbrWindow()->isHidden());
+    EXPECT_FALSE(frame.actWindowToolbar()->isChecked());
+    EXPECT_FALSE(frame.tbrFile()->isHidden());
+    EXPECT_TRUE(frame.actFileToolbar()->isChecked());
+
+    frame.actWindowToolbar()->trigger();
+    EXPECT_FALSE(frame.tbrWindow()->isHidden());
+    frame.actFileToolbar()->trigger();
+    EXPECT_TRUE(frame.tbrFile()->isHidden());
+    frame.actFileToolbar()->trigger();
+    EXPECT_FALSE(frame.tbrFile()->isHidden());
+
+    std::unique_ptr<QMenu> popup(frame.createPopupMenu());
+    ASSERT_EQ(popup->actions().size(), 3);
+    EXPECT_EQ(popup->actions().at(0), frame.actFileToolbar());
+    EXPECT_EQ(popup->actions().at(2), frame.actWindowToolbar());
+}
+
+TEST(MainWindow, TitleBarCloseHidesOrMinimisesOnlyCloseEnds) {
+    TfrmMain frame;
+    QSignalSpy signingOff(&frame, &TfrmMain::signingOff);
+    QSignalSpy closed(&frame, &TfrmMain::programClosed);
+
+    frame.setTrayAvailable(true);
+    frame.show();
+    EXPECT_FALSE(frame.close());
+    EXPECT_TRUE(frame.isHidden());
+
+    // Without a tray the window must stay reachable from the task bar.
+    frame.setTrayAvailable(false);
+    frame.show();
+    EXPECT_FALSE(frame.close());
+    EXPECT_FALSE(frame.isHidden());
+    EXPECT_TRUE(frame.isMinimized());
+    EXPECT_EQ(signingOff.count(), 0);
+    EXPECT_EQ(closed.count(), 0);
+
+    frame.restoreFromTray();
+    EXPECT_FALSE(frame.isMinimized());
+
+    // Sign-off comes first, then the program may end.
+    QStringList order;
+    QObject::connect(&frame, &TfrmMain::signingOff, [&] { order << "signingOff"; });
+    QObject::connect(&frame, &TfrmMain::programClosed, [&] { order << "programClosed"; });
+    frame.commands().actClose->trigger();
+    EXPECT_EQ(order, QStringList({"signingOff", "programClosed"}));
+    EXPECT_TRUE(frame.isHidden());
+}
+
+TEST(MainWindow, StartModes) {
+    TfrmMain hidden;
+    hidden.showForStart(StartMode::HiddenInTray);
+    EXPECT_TRUE(hidden.isHidden());
+
+    TfrmMain minimised;
+    minimised.showForStart(StartMode::Minimized);
+    EXPECT_TRUE(minimised.isVisible());
+    EXPECT_TRUE(minimised.isMinimized());
+
+    TfrmMain normal;
+    QSignalSpy startup(&normal, &TfrmMain::deferredStartup);
+    normal.showForStart(StartMode::Normal);
+    EXPECT_TRUE(normal.isVisible());
+    EXPECT_FALSE(normal.isMinimized());
+    EXPECT_TRUE(startup.wait(2000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(startup.count(), 1);
+}
+
+TEST(MainWindow, TabBarFollowsTheChildWindows) {
+    TfrmMain frame;
+    frame.show();
+    QMdiSubWindow* search = openChild(frame, "File Search");
+    QMdiSubWindow* transfers = openChild(frame, "Transfers");
+    TMDIBar* bar = frame.mdiBar();
+    ASSERT_EQ(bar->count(), 2);
+    EXPECT_EQ(bar->tabText(0), "File Search");
+    EXPECT_EQ(bar->tabText(1), "Transfers");
+    EXPECT_EQ(bar->currentIndex(), 1);
+
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+    EXPECT_EQ(frame.mdiArea()->activeSubWindow(), search);
+
+    transfers->widget()->setWindowTitle("Transfers (2)");
+    EXPECT_TRUE(test::waitUntil([&] { return bar->tabText(1) == "Transfers (2)"; }));
+
+    search->close();
+    EXPECT_TRUE(test::waitUntil([&] { return bar->count() == 1; }));
+    EXPECT_EQ(bar->windowAt(0), transfers);
+}
+
+TEST(MainWindow, WindowCommandsArrangeTheChildren) {
+    TfrmMain frame;
+    frame.show();
+    QMdiSubWindow* a = openChild(frame, "A");
+    QMdiSubWindow* b = openChild(frame, "B");
+    const QRect space = frame.mdiArea()->viewport()->rect();
+
+    frame.commands().actTileHoriz->trigger();
+    EXPECT_EQ(a->geometry(), QRect(0, 0, space.width(), space.height() / 2));
+    EXPECT_EQ(b->geometry().top(), space.height() / 2);
+    EXPECT_EQ(b->geometry().bottom(), space.bottom());
+    EXPECT_EQ(b->width(), space.width());
+
+    frame.commands().actTileVert->trigger();
+    EXPECT_EQ(a->geometry(), QRect(0, 0, space.width() / 2, space.height()));
+    EXPECT_EQ(b->geometry().left(), space.width() / 2);
+    EXPECT_EQ(b->geometry().right(), space.right());
+
+    frame.commands().actCascade->trigger();
+    EXPECT_NE(a->pos(), b->pos());
+}
+
+TEST(MainWindow, AboutBoxNamesProgramAndVersion) {
+    TfrmMain frame;
+    frame.show();
+    frame.commands().actAbout->trigger();
+    frame.commands().actAbout->trigger();
+    const QList<TfrmAbout*> boxes = frame.findChildren<TfrmAbout*>();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes.first()->isVisible());
+    auto* name = boxes.first()->findChild<QLabel*>("lblProgramName");
+    auto* version = boxes.first()->findChild<QLabel*>("lblVersion");
+    ASSERT_TRUE(name && version);
+    EXPECT_EQ(name->text(), "Moonrake");
+    EXPECT_EQ(version->text(), "Version 1.05 Beta");
+    boxes.first()->accept();
+}
+
+}  // namespace
+}  // namespace mr

@@ -1,0 +1,84 @@
+#include "ui/shellpolicy.h"
+#include "ui/terminationsignals.h"
+#include "uitest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+namespace mr {
+namespace {
+
+TEST(ShellPolicy, MinimalStartOnlyWithMinAsFirstArgument) {
+    EXPECT_EQ(startModeFor({}, true), StartMode::Normal);
+    EXPECT_EQ(startModeFor({"-min"}, true), StartMode::HiddenInTray);
+    EXPECT_EQ(startModeFor({"-min"}, false), StartMode::Minimized);
+    EXPECT_EQ(startModeFor({"-MIN"}, true), StartMode::Normal);
+    EXPECT_EQ(startModeFor({"x", "-min"}, true), StartMode::Normal);
+}
+
+TEST(ShellPolicy, OnlyARealCloseQuits) {
+    EXPECT_EQ(closeActionFor(true, true), CloseAction::Quit);
+    EXPECT_EQ(closeActionFor(true, false), CloseAction::Quit);
+    EXPECT_EQ(closeActionFor(false, true), CloseAction::HideToTray);
+    EXPECT_EQ(closeActionFor(false, false), CloseAction::Minimize);
+}
+
+TEST(TerminationSignals, SigtermAndSigintArriveInTheEventLoop) {
+    TTerminationSignals watcher;
+    ASSERT_TRUE(watcher.installed());
+    QSignalSpy spy(&watcher, &TTerminationSignals::terminationRequested);
+    ::raise(SIGTERM);
+    ASSERT_TRUE(spy.wait(2000));
+    EXPECT_EQ(spy.at(0).at(0).toInt(), SIGTERM);
+    ::raise(SIGINT);
+    ASSERT_TRUE(spy.wait(2000));
+    EXPECT_EQ(spy.at(1).at(0).toInt(), SIGINT);
+}
+
+// True once the process catches SIGTERM, read from its signal masks.
+bool catchesSigterm(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            bool ok = false;
+            const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
+            return ok && (mask & (1ULL << (SIGTERM - 1)));
+        }
+    }
+    return false;
+}
+
+TEST(TerminationSignals, DesktopProgramEndsCleanlyOnSigterm) {
+    QTemporaryDir profile;
+    ASSERT_TRUE(profile.isValid());
+    QFile settings(profile.filePath("settings.ini"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[UserInfo]\nNickname=tester\n");
+    settings.close();
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(MOONRAKE_BIN_DIR "/moonrake"),
+                  {"--profile", profile.path(), "-min"});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_TRUE(test::waitUntil([&] { return catchesSigterm(program.processId()); }, 20000));
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
+}  // namespace
+}  // namespace mr
