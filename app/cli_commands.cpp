@@ -5,13 +5,20 @@
 #include "core/profile.h"
 #include "core/settingskeys.h"
 #include "core/userinfo.h"
+#include "messaging/feedbackmail.h"
 #include "service/headlesssession.h"
+#include "service/idlequeue.h"
 #include "service/registrationclient.h"
+#include "service/session.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cstdint>
 #include <exception>
+#include <memory>
+#include <optional>
 
 namespace mr::cli {
 
@@ -150,15 +157,38 @@ int cmdRegister(const Context& c, const QStringList& args) {
     return Success;
 }
 
+// Signs on through the same session logic as the desktop program, printing an update
+// announcement instead of starting the update program; true when online.
+bool signOn(const Context& c, TOnlineSession& session) {
+    session.setPorts(kInfoPort, kFileServerPort);
+    session.motd().setLauncher({});
+    QObject::connect(&session, &TOnlineSession::updateAvailable,
+                     [&c](const QString& text, const QString&) { print(c.out, text); });
+    std::optional<bool> outcome;
+    QEventLoop loop;
+    QObject::connect(&session, &TOnlineSession::connectFinished, &loop, [&](bool online) {
+        outcome = online;
+        loop.quit();
+    });
+    session.Connect(TConnectOrigin::StartUp);
+    if (!outcome && session.connecting()) {
+        QTimer::singleShot(THeadlessSession::kDefaultStepTimeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return outcome.value_or(false);
+}
+
 int cmdSignon(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
         return usageError(c, QStringLiteral("signon takes no arguments"));
     }
     setActiveProfile(c.profileDir);
-    THeadlessSession session;
-    const bool online = session.signOn(kInfoPort, kFileServerPort);
+    THeadlessSession headless;
+    TIdleQueue idle;
+    TOnlineSession session(headless.agent(), idle);
+    const bool online = signOn(c, session);
     print(c.out, online ? QStringLiteral("Connected!") : QStringLiteral("Unable to connect"));
-    session.signOff();
+    session.SignOff();
     return online ? Success : Failure;
 }
 
@@ -169,13 +199,16 @@ int cmdLocate(const Context& c, const QStringList& args) {
         return usageError(c, QStringLiteral("locate takes a numeric USERID"));
     }
     setActiveProfile(c.profileDir);
-    THeadlessSession session;
-    if (!session.signOn(kInfoPort, kFileServerPort)) {
+    THeadlessSession headless;
+    TIdleQueue idle;
+    TOnlineSession session(headless.agent(), idle);
+    if (!signOn(c, session)) {
         print(c.err, QStringLiteral("Unable to connect"));
+        session.SignOff();
         return Failure;
     }
-    const auto location = session.locate(userId);
-    session.signOff();
+    const auto location = headless.locate(userId);
+    session.SignOff();
     if (!location) {
         print(c.err, QStringLiteral("The service did not answer the look-up of user ") +
                          QString::number(userId));
@@ -184,6 +217,39 @@ int cmdLocate(const Context& c, const QStringList& args) {
     print(c.out, location->address + QLatin1Char(' ') + QString::number(location->infoPort) +
                      QLatin1Char(' ') + QString::number(location->fileServerPort));
     return Success;
+}
+
+int cmdFeedback(const Context& c, const QStringList& args) {
+    const QString text = args.join(QLatin1Char(' '));
+    if (text.trimmed().isEmpty()) {
+        return usageError(c, QStringLiteral("feedback takes the TEXT to send"));
+    }
+    setActiveProfile(c.profileDir);
+    TFeedbackMail mail;
+    QEventLoop loop;
+    int rc = Failure;
+    QObject::connect(&mail, &TFeedbackMail::connected,
+                     [&c] { print(c.out, QString::fromLatin1(kFeedbackConnectedText)); });
+    QObject::connect(&mail, &TFeedbackMail::sendingStarted,
+                     [&c] { print(c.out, QString::fromLatin1(kFeedbackSendingText)); });
+    QObject::connect(&mail, &TFeedbackMail::finished, &loop,
+                     [&](TFeedbackMail::Result result, const QString& detail) {
+                         if (result == TFeedbackMail::Result::Sent) {
+                             print(c.out, TFeedbackMail::resultText(result));
+                             rc = Success;
+                         } else {
+                             print(c.err, TFeedbackMail::resultText(result) +
+                                              (detail.isEmpty() ? QString()
+                                                                : QStringLiteral(" (") + detail +
+                                                                      QLatin1Char(')')));
+                         }
+                         loop.quit();
+                     });
+    if (!mail.send(TFeedbackTarget::fromSettings(UserInfo().file()), UserInfo().nickname(), text)) {
+        return Failure;
+    }
+    loop.exec();
+    return rc;
 }
 
 }  // namespace
@@ -198,7 +264,8 @@ QString usage() {
         "Commands:\n"
         "  init                    create the profile folder and its empty tables\n"
         "  check                   start the data module: check the tables and the index\n"
-        "  get GROUP/NAME          print a setting (UserInfo/... or Host/Chat|Moonrake|Http)\n"
+        "  get GROUP/NAME          print a setting (UserInfo/... or Host/Chat|Moonrake|Http|Mail|\n"
+        "                          FeedbackAddress)\n"
         "  set GROUP/NAME VALUE    store a setting, e.g. set Host/Moonrake 127.0.0.1:7000\n"
         "  register NICK PASSWORD  create an account on the first web host (Host/Http), store\n"
         "                          its ID, Nickname and Password, and print the new ID\n"
@@ -206,6 +273,8 @@ QString usage() {
         "                          print \"Connected!\" or \"Unable to connect\", sign off\n"
         "  locate USERID           sign on and print the user's address, info port and\n"
         "                          peer-server port on one line\n"
+        "  feedback TEXT           mail TEXT to the operator: to Host/FeedbackAddress over\n"
+        "                          Host/Mail (default: feedback@ the first web host, port 25)\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -237,6 +306,9 @@ int run(const Context& c, const QStringList& args) {
         }
         if (command == QLatin1String("locate")) {
             return cmdLocate(c, rest);
+        }
+        if (command == QLatin1String("feedback")) {
+            return cmdFeedback(c, rest);
         }
     } catch (const std::exception& e) {
         print(c.err, QStringLiteral("moonrake-cli: ") + QString::fromUtf8(e.what()));

@@ -1,7 +1,9 @@
 #include "core/datamodule.h"
 #include "core/instanceguard.h"
 #include "core/profile.h"
+#include "ui/desktopsession.h"
 #include "ui/mainwindow.h"
+#include "ui/registrationform.h"
 #include "ui/shellpolicy.h"
 #include "ui/terminationsignals.h"
 
@@ -42,7 +44,26 @@ int main(int argc, char** argv) {
                                   QString::fromLatin1(mr::kDataFilesMissingText));
             return 1;
         }
+        // Without a nickname nobody can sign on: a new user registers first.
+        const bool firstRun = mr::UserInfo().nickname().isEmpty();
+        if (firstRun) {
+            // Until the frame exists, a termination request simply ends the wizard and the
+            // program.
+            bool terminated = false;
+            const auto early = QObject::connect(
+                &termination, &mr::TTerminationSignals::terminationRequested, &app, [&terminated] {
+                    terminated = true;
+                    QApplication::exit(0);
+                });
+            mr::TfrmRegistration::runRegistration(nullptr);
+            QObject::disconnect(early);
+            if (terminated) {
+                return 0;
+            }
+        }
         mr::TfrmMain frmMain;
+        frmMain.setFirstRun(firstRun);
+        mr::TDesktopSession session(frmMain);
         QObject::connect(&frmMain, &mr::TfrmMain::programClosed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
         QObject::connect(&termination, &mr::TTerminationSignals::terminationRequested, &frmMain,

@@ -1,5 +1,6 @@
 #include "presence.h"
 #include "serviceserver.h"
+#include "smtpsink.h"
 #include "store.h"
 #include "webserver.h"
 
@@ -61,11 +62,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption serviceOption("service-port", "Service port (0: any free one).", "N",
                                            "0");
     const QCommandLineOption webOption("web-port", "Web port (0: any free one).", "N", "0");
+    const QCommandLineOption smtpOption(
+        "smtp-port", "Run the feedback mail sink on this port (0: any free one).", "N");
     const QCommandLineOption versionOption("latest-version", "Newest program version announced.",
                                            "V",
                                            QString::fromLatin1(mr::server::kDefaultLatestVersion));
     const QCommandLineOption motdOption("motd", "File holding the message of the day.", "FILE");
-    parser.addOptions({helpOption, dataOption, listenOption, serviceOption, webOption,
+    parser.addOptions({helpOption, dataOption, listenOption, serviceOption, webOption, smtpOption,
                        versionOption, motdOption});
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -87,7 +90,9 @@ int main(int argc, char** argv) {
     }
     const auto servicePort = portValue(parser.value(serviceOption));
     const auto webPort = portValue(parser.value(webOption));
-    if (!servicePort || !webPort) {
+    const auto smtpPort =
+        parser.isSet(smtpOption) ? portValue(parser.value(smtpOption)) : std::optional<quint16>(0);
+    if (!servicePort || !webPort || !smtpPort) {
         return usageError("a port is a number from 0 to 65535");
     }
     const QString version = parser.value(versionOption).trimmed();
@@ -152,8 +157,25 @@ int main(int argc, char** argv) {
     web.setLatestVersion(version);
     web.setMessage(message);
 
-    const QString ready = "service=" + mr::server::endpointText(listenAddress, service.port()) +
-                          " web=" + mr::server::endpointText(listenAddress, web.port()) + "\n";
+    // Received mail is kept as files under the data folder, one per message.
+    mr::server::MailDrop mailDrop;
+    std::optional<mr::server::SmtpSink> smtp;
+    if (parser.isSet(smtpOption)) {
+        if (!mailDrop.open(QDir(dataDir).filePath("mail"), &error)) {
+            return failure(error);
+        }
+        smtp.emplace(mailDrop);
+        if (!smtp->listen(listenAddress, *smtpPort)) {
+            return failure("cannot listen for mail: " + smtp->errorString());
+        }
+    }
+
+    QString ready = "service=" + mr::server::endpointText(listenAddress, service.port()) +
+                    " web=" + mr::server::endpointText(listenAddress, web.port());
+    if (smtp) {
+        ready += " smtp=" + mr::server::endpointText(listenAddress, smtp->port());
+    }
+    ready += "\n";
     std::fputs(qPrintable(ready), stdout);
     std::fflush(stdout);
 

@@ -36,6 +36,8 @@ constexpr std::array kKeys{
     Entry{"Host", "Chat", SettingKind::HostList},
     Entry{"Host", "Moonrake", SettingKind::HostList},
     Entry{"Host", "Http", SettingKind::HostList},
+    Entry{"Host", "Mail", SettingKind::HostList},
+    Entry{"Host", "FeedbackAddress", SettingKind::Text},
 };
 
 }  // namespace

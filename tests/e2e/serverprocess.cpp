@@ -24,6 +24,8 @@ Server::Server(const QStringList& args) {
             m_service = endpoint(part.mid(8));
         } else if (part.startsWith("web=")) {
             m_web = endpoint(part.mid(4));
+        } else if (part.startsWith("smtp=")) {
+            m_smtp = endpoint(part.mid(5));
         }
     }
 }

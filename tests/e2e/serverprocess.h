@@ -30,6 +30,8 @@ public:
     QString readyLine() const { return m_ready; }
     Endpoint service() const { return m_service; }
     Endpoint web() const { return m_web; }
+    // Port 0 unless the server was started with --smtp-port.
+    Endpoint smtp() const { return m_smtp; }
 
     // SIGTERM; the exit code, or -1 when it did not end cleanly in time.
     int terminate();
@@ -39,6 +41,7 @@ private:
     QString m_ready;
     Endpoint m_service;
     Endpoint m_web;
+    Endpoint m_smtp;
 };
 
 }  // namespace mr::test

@@ -103,8 +103,10 @@ TEST(CliService, SignOnFailsCleanly) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.trimmed(), "Unable to connect");
 
+    // With no web host either, nothing refreshes the dead service list.
     ASSERT_EQ(cli(profile.path(), {"set", "UserInfo/Password", "right"}).exitCode, 0);
     ASSERT_EQ(cli(profile.path(), {"set", "Host/Moonrake", "127.0.0.1:1"}).exitCode, 0);
+    ASSERT_EQ(cli(profile.path(), {"set", "Host/Http", "127.0.0.1:1"}).exitCode, 0);
     r = cli(profile.path(), {"signon"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.trimmed(), "Unable to connect");

@@ -1,0 +1,359 @@
+#include "messaging/feedbackmail.h"
+
+#include "core/hostinfo.h"
+#include "core/settingsfile.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QUuid>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <mutex>
+
+namespace mr {
+
+namespace {
+
+constexpr qsizetype kMaxEncodedLine = 76;
+// Encoded words are at most 75 characters; 45 bytes of text make 60 in base64.
+constexpr qsizetype kEncodedWordBytes = 45;
+
+bool isHostName(const QString& host) {
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9._-]{1,253}$"));
+    return pattern.match(host).hasMatch() || !QHostAddress(host).isNull();
+}
+
+// A mailbox fit for "<...>": no blanks, brackets, control characters or quotes.
+bool isMailbox(const QString& address) {
+    static const QRegularExpression pattern(QStringLiteral("^[^\\s<>\"()\\\\,;@]+@[^\\s<>\"]+$"));
+    return address.size() <= 254 && pattern.match(address).hasMatch();
+}
+
+QString withoutControls(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control) {
+            out.append(c);
+        }
+    }
+    return out.trimmed();
+}
+
+// The sender's display name: a quoted string when plain ASCII, else UTF-8 encoded words.
+QByteArray displayName(const QString& nickname) {
+    const QString name = withoutControls(nickname);
+    const bool ascii =
+        std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x7F; });
+    if (ascii) {
+        QByteArray out("\"");
+        for (const QChar c : name) {
+            if (c == u'"' || c == u'\\') {
+                out.append('\\');
+            }
+            out.append(static_cast<char>(c.unicode()));
+        }
+        return out + '"';
+    }
+    const QByteArray utf8 = name.toUtf8();
+    QByteArray out;
+    qsizetype at = 0;
+    while (at < utf8.size()) {
+        qsizetype end = std::min(at + kEncodedWordBytes, utf8.size());
+        // Never split a character: step back over continuation bytes.
+        while (end < utf8.size() && end > at + 1 &&
+               (static_cast<unsigned char>(utf8.at(end)) & 0xC0) == 0x80) {
+            --end;
+        }
+        if (!out.isEmpty()) {
+            out.append("\r\n ");
+        }
+        out.append("=?UTF-8?B?" + utf8.mid(at, end - at).toBase64() + "?=");
+        at = end;
+    }
+    return out;
+}
+
+QString urlHost(const QString& host) {
+    const QHostAddress address(host);
+    if (!address.isNull() && address.protocol() == QAbstractSocket::IPv6Protocol) {
+        return u'[' + host + u']';
+    }
+    return host;
+}
+
+QByteArray heloName() {
+    const QString name = QHostInfo::localHostName();
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9.-]{1,63}$"));
+    return pattern.match(name).hasMatch() ? name.toLatin1() : QByteArrayLiteral("localhost");
+}
+
+}  // namespace
+
+TFeedbackTarget TFeedbackTarget::fromSettings(const SettingsFile& file) {
+    TFeedbackTarget target;
+    const QString group = QStringLiteral("Host");
+    const QString mail = file.text(group, QStringLiteral("Mail")).value_or(QString());
+    const QString first = mail.section(u',', 0, 0).trimmed();
+    if (!first.isEmpty()) {
+        const TMRHostPort entry = THostInfo::parseEntry(first);
+        target.host = entry.host;
+        if (entry.port > 0 && entry.port <= 65535) {
+            target.port = static_cast<std::uint16_t>(entry.port);
+        }
+    } else {
+        const QString web = file.text(group, THostInfo::valueName(THostInfo::Http))
+                                .value_or(QString())
+                                .section(u',', 0, 0)
+                                .trimmed();
+        if (!web.isEmpty()) {
+            target.host = THostInfo::parseEntry(web).host;
+        }
+    }
+    const QString address =
+        file.text(group, QStringLiteral("FeedbackAddress")).value_or(QString()).trimmed();
+    target.address = address.isEmpty() ? defaultAddress(target.host) : address;
+    return target;
+}
+
+QString TFeedbackTarget::defaultAddress(const QString& host) {
+    if (host.isEmpty()) {
+        return {};
+    }
+    const QHostAddress ip(host);
+    if (ip.isNull()) {
+        return QStringLiteral("feedback@") + host;
+    }
+    const QString literal =
+        ip.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("IPv6:") + host : host;
+    return QStringLiteral("feedback@[") + literal + u']';
+}
+
+QByteArray encodeQuotedPrintable(const QString& text) {
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    QByteArray out;
+    const QStringList lines = text.split(lineBreak);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray bytes = lines.at(i).toUtf8();
+        qsizetype width = 0;
+        for (qsizetype j = 0; j < bytes.size(); ++j) {
+            const auto c = static_cast<unsigned char>(bytes.at(j));
+            const bool last = j + 1 == bytes.size();
+            QByteArray token;
+            if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last)) {
+                token.append(static_cast<char>(c));
+            } else {
+                token = '=' + QByteArray::number(c, 16).toUpper().rightJustified(2, '0');
+            }
+            // Room for the "=" of a soft break at the end of every full line.
+            if (width + token.size() > kMaxEncodedLine - 1) {
+                out.append("=\r\n");
+                width = 0;
+            }
+            out.append(token);
+            width += token.size();
+        }
+        out.append("\r\n");
+    }
+    return out;
+}
+
+QByteArray composeFeedbackMail(const QString& nickname, const QString& address, const QString& text,
+                               const QDateTime& date) {
+    const QByteArray mailbox = '<' + withoutControls(address).toUtf8() + '>';
+    const QByteArray name = displayName(nickname);
+    QByteArray mail;
+    mail += "Date: " + date.toString(Qt::RFC2822Date).toLatin1() + "\r\n";
+    mail += "From: " + (name == "\"\"" ? mailbox : name + ' ' + mailbox) + "\r\n";
+    mail += "To: " + mailbox + "\r\n";
+    mail += "Subject: FeedBack\r\n";
+    mail += "Message-ID: <" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() +
+            "@moonrake>\r\n";
+    mail += "MIME-Version: 1.0\r\n";
+    mail += "Content-Type: text/plain; charset=UTF-8\r\n";
+    mail += "Content-Transfer-Encoding: quoted-printable\r\n";
+    mail += "X-Mailer: Moonrake\r\n";
+    mail += "\r\n";
+    mail += encodeQuotedPrintable(text);
+    return mail;
+}
+
+// What the worker reads and reports through; shared so the callbacks never outlive it.
+struct TFeedbackMail::Job {
+    TFeedbackMail* owner = nullptr;
+    std::atomic<bool>* abort = nullptr;
+    QByteArray url;
+    QByteArray mailbox;
+    QByteArray payload;
+    qsizetype offset = 0;
+    bool connected = false;
+    bool sending = false;
+    int connectTimeoutMs = 0;
+    int totalTimeoutMs = 0;
+};
+
+namespace {
+
+void post(QObject* owner, std::function<void()> call) {
+    QMetaObject::invokeMethod(owner, std::move(call), Qt::QueuedConnection);
+}
+
+}  // namespace
+
+TFeedbackMail::TFeedbackMail(QObject* parent) : QObject(parent) {
+    // Not thread-safe in every libcurl build: done once, from the thread that creates us.
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+TFeedbackMail::~TFeedbackMail() {
+    m_abort = true;
+    joinWorker();
+}
+
+void TFeedbackMail::setTimeouts(int connectMs, int totalMs) {
+    m_connectTimeoutMs = connectMs;
+    m_totalTimeoutMs = totalMs;
+}
+
+QString TFeedbackMail::resultText(Result result) {
+    switch (result) {
+        case Result::Sent:
+            return QString::fromLatin1(kFeedbackCompletedText);
+        case Result::ConnectFailed:
+            return QString::fromLatin1(kFeedbackConnectErrorText);
+        case Result::SendFailed:
+            break;
+    }
+    return QString::fromLatin1(kFeedbackSendErrorText);
+}
+
+bool TFeedbackMail::send(const TFeedbackTarget& target, const QString& nickname,
+                         const QString& text) {
+    if (m_running) {
+        return false;
+    }
+    joinWorker();
+    m_running = true;
+    m_abort = false;
+    const auto fail = [this](Result result, const QString& why) {
+        post(this, [this, result, why] {
+            m_running = false;
+            emit finished(result, why);
+        });
+    };
+    if (!isHostName(target.host) || target.port == 0) {
+        fail(Result::ConnectFailed, QStringLiteral("no usable mail host: ") + target.host);
+        return true;
+    }
+    if (!isMailbox(target.address)) {
+        fail(Result::SendFailed, QStringLiteral("no usable feedback address: ") + target.address);
+        return true;
+    }
+    auto job = std::make_shared<Job>();
+    job->owner = this;
+    job->abort = &m_abort;
+    job->url = "smtp://" + urlHost(target.host).toLatin1() + ':' + QByteArray::number(target.port) +
+               '/' + heloName();
+    job->mailbox = '<' + target.address.toUtf8() + '>';
+    job->payload =
+        composeFeedbackMail(nickname, target.address, text, QDateTime::currentDateTime());
+    job->connectTimeoutMs = m_connectTimeoutMs;
+    job->totalTimeoutMs = m_totalTimeoutMs;
+    m_worker = std::thread([this, job] { run(job); });
+    return true;
+}
+
+void TFeedbackMail::joinWorker() {
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+void TFeedbackMail::run(std::shared_ptr<Job> job) {
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        post(this, [this] {
+            m_running = false;
+            emit finished(Result::ConnectFailed, QStringLiteral("the mail library failed"));
+        });
+        return;
+    }
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_slist* recipients = curl_slist_append(nullptr, job->mailbox.constData());
+
+    using ReadFn = size_t (*)(char*, size_t, size_t, void*);
+    const ReadFn read = [](char* buffer, size_t size, size_t count, void* data) -> size_t {
+        auto* j = static_cast<Job*>(data);
+        if (!j->sending) {
+            j->sending = true;
+            post(j->owner, [owner = j->owner] { emit owner->sendingStarted(); });
+        }
+        const size_t room = size * count;
+        const size_t left = static_cast<size_t>(j->payload.size() - j->offset);
+        const size_t n = std::min(room, left);
+        std::memcpy(buffer, j->payload.constData() + j->offset, n);
+        j->offset += static_cast<qsizetype>(n);
+        return n;
+    };
+    // The server's first words are its greeting: from then on we are connected.
+    using DebugFn = int (*)(CURL*, curl_infotype, char*, size_t, void*);
+    const DebugFn debug = [](CURL*, curl_infotype type, char*, size_t, void* data) -> int {
+        auto* j = static_cast<Job*>(data);
+        if (type == CURLINFO_HEADER_IN && !j->connected) {
+            j->connected = true;
+            post(j->owner, [owner = j->owner] { emit owner->connected(); });
+        }
+        return 0;
+    };
+    using ProgressFn = int (*)(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    const ProgressFn progress = [](void* data, curl_off_t, curl_off_t, curl_off_t,
+                                   curl_off_t) -> int {
+        return static_cast<Job*>(data)->abort->load() ? 1 : 0;
+    };
+
+    curl_easy_setopt(curl, CURLOPT_URL, job->url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(job->connectTimeoutMs));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(job->totalTimeoutMs));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, job->mailbox.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(job->payload.size()));
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, read);
+    curl_easy_setopt(curl, CURLOPT_READDATA, job.get());
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, debug);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, job.get());
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, job.get());
+
+    const CURLcode code = curl_easy_perform(curl);
+    curl_slist_free_all(recipients);
+    curl_easy_cleanup(curl);
+    if (m_abort) {
+        return;
+    }
+    Result result = Result::Sent;
+    QString detail;
+    if (code != CURLE_OK) {
+        result = job->connected ? Result::SendFailed : Result::ConnectFailed;
+        detail = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+    }
+    post(this, [this, result, detail] {
+        m_running = false;
+        joinWorker();
+        emit finished(result, detail);
+    });
+}
+
+}  // namespace mr

@@ -1,0 +1,151 @@
+#include "service/session.h"
+
+#include "core/hostinfo.h"
+#include "core/profile.h"
+#include "core/userinfo.h"
+#include "service/agent.h"
+#include "service/idlequeue.h"
+
+namespace mr {
+
+TOnlineSession::TOnlineSession(TMRAgentHttp& agent, TIdleQueue& idle, QObject* parent)
+    : QObject(parent), m_agent(agent), m_idle(idle), m_reconnect(&m_ownTimer) {
+    m_ownTimer.setInterval(kReconnectIntervalMs);
+    // The timer runs the Connect command exactly as the user would.
+    connect(&m_ownTimer, &QTimer::timeout, this, [this] { Connect(TConnectOrigin::Command); });
+    connect(&m_agent, &TMRAgentHttp::OnLogin, this, &TOnlineSession::onLogin);
+    connect(&m_agent, &TMRAgentHttp::OnDisconnect, this, &TOnlineSession::onDisconnect);
+    connect(&m_motd, &TMessageOfTheDay::updateAvailable, this, &TOnlineSession::updateAvailable);
+}
+
+TOnlineSession::~TOnlineSession() = default;
+
+void TOnlineSession::setPorts(std::uint16_t infoPort, std::uint16_t fileServerPort) {
+    m_infoPort = infoPort;
+    m_fileServerPort = fileServerPort;
+}
+
+void TOnlineSession::setReconnectTimer(QTimer* timer) {
+    const bool running = reconnectTimer().isActive();
+    reconnectTimer().stop();
+    m_reconnect = timer ? timer : &m_ownTimer;
+    if (running) {
+        m_reconnect->start();
+    }
+}
+
+QTimer& TOnlineSession::reconnectTimer() {
+    return m_reconnect ? *m_reconnect : m_ownTimer;
+}
+
+quintptr TOnlineSession::statusKey() const {
+    return reinterpret_cast<quintptr>(&m_agent);
+}
+
+bool TOnlineSession::connecting() const {
+    return m_inRoutine || m_agent.connecting();
+}
+
+bool TOnlineSession::online() const {
+    return m_agent.online();
+}
+
+void TOnlineSession::Connect(TConnectOrigin origin) {
+    m_closing = false;
+    // Online or half-way there: a second keep-alive channel must never be opened.
+    if (!connecting() && !online()) {
+        m_inRoutine = true;
+        emit ShowStatus(QString::fromLatin1(kConnectingText), statusKey());
+        m_motd.fetchAndApply(HostInfo());
+        if (m_closing) {
+            m_inRoutine = false;
+            return;
+        }
+        m_agent.ServiceLogin(m_infoPort, m_fileServerPort);
+        m_inRoutine = false;
+    }
+    if (origin == TConnectOrigin::Command) {
+        emit connectEnabledChanged(false);
+    }
+}
+
+void TOnlineSession::onLogin(bool success) {
+    if (success) {
+        reconnectTimer().stop();
+        emit SetTaskText(statusKey(), QString::fromLatin1(kConnectedText));
+        emit EndTask(statusKey(), true);
+        emit signedOn();
+        if (UserInfo().refresh() != 0) {
+            SendProfile(this, {});
+        }
+        if (!m_motd.lines().isEmpty()) {
+            emit messageOfTheDayReady();
+        }
+        m_idle.Add(this, [this](bool& done) {
+            done = true;
+            emit shareListSyncRequested();
+        });
+        setOnline(true);
+        emit connectFinished(true);
+        return;
+    }
+    m_agent.AdvanceHost();
+    if (!m_closing && m_agent.hostIndex() < HostInfo().count(THostInfo::Moonrake)) {
+        m_agent.ServiceLogin(m_infoPort, m_fileServerPort);
+        setOnline(false);
+        return;
+    }
+    emit SetTaskText(statusKey(), QString::fromLatin1(kUnableText));
+    emit EndTask(statusKey(), false);
+    startReconnectTimer();
+    setOnline(false);
+    emit connectFinished(false);
+}
+
+void TOnlineSession::onDisconnect() {
+    emit onlineIndicatorChanged(false);
+    emit ShowStatus(QString::fromLatin1(kDisconnectedText), statusKey());
+    emit EndTask(statusKey(), false);
+    emit onlineStatusCleared();
+    emit connectEnabledChanged(true);
+    startReconnectTimer();
+}
+
+void TOnlineSession::setOnline(bool online) {
+    emit onlineIndicatorChanged(online);
+    emit connectEnabledChanged(!online);
+}
+
+void TOnlineSession::startReconnectTimer() {
+    if (!m_closing) {
+        reconnectTimer().start();
+    }
+}
+
+bool TOnlineSession::SendProfile(QObject* owner, const std::function<void(bool)>& handler) {
+    const bool queued = m_agent.SendProfile(owner, [handler](TRequest& request) {
+        const bool accepted = !request.failed();
+        if (accepted) {
+            UserInfo().setRefresh(0);
+            UserInfo().file().sync();
+        }
+        if (handler) {
+            handler(accepted);
+        }
+    });
+    if (!queued) {
+        UserInfo().setRefresh(1);
+        UserInfo().file().sync();
+    }
+    return queued;
+}
+
+void TOnlineSession::SignOff() {
+    m_closing = true;
+    reconnectTimer().stop();
+    m_agent.connection().Cancel();
+    m_motd.abort();
+    m_agent.ServiceLogout();
+}
+
+}  // namespace mr

@@ -1,0 +1,109 @@
+#include "ui/desktopsession.h"
+
+#include "service/agent.h"
+#include "service/idlequeue.h"
+#include "service/processingthread.h"
+#include "service/session.h"
+#include "ui/commands.h"
+#include "ui/feedbackform.h"
+#include "ui/mainwindow.h"
+#include "ui/motdform.h"
+#include "ui/server.h"
+#include "ui/signonform.h"
+
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+
+namespace mr {
+
+TDesktopSession::TDesktopSession(TfrmMain& frame)
+    : QObject(&frame),
+      m_frame(frame),
+      m_idle(std::make_unique<TIdleQueue>()),
+      m_agent(std::make_unique<TMRAgentHttp>(m_idle.get())),
+      m_processing(std::make_unique<TProcessingThread>(m_agent->connection())),
+      m_session(std::make_unique<TOnlineSession>(*m_agent, *m_idle)) {
+    TServer& server = frame.server();
+    TdmCommands& commands = frame.commands();
+    TOnlineSession* session = m_session.get();
+
+    // The info socket and the peer file server announce their ports here once they exist.
+    session->setPorts(0, 0);
+    session->setReconnectTimer(commands.tmrReconnect);
+
+    connect(session, &TOnlineSession::ShowStatus, &server, &TServer::ShowStatus);
+    connect(session, &TOnlineSession::SetTaskText, &server, &TServer::SetTaskText);
+    connect(session, &TOnlineSession::EndTask, &server, &TServer::EndTask);
+    connect(session, &TOnlineSession::onlineIndicatorChanged, &frame,
+            &TfrmMain::setOnlineIndicator);
+    connect(session, &TOnlineSession::connectEnabledChanged, &frame, &TfrmMain::setConnectEnabled);
+    connect(session, &TOnlineSession::onlineStatusCleared, frame.lblOnlineStatus(), &QLabel::clear);
+    connect(session, &TOnlineSession::signedOn, &frame, [&frame] {
+        // The share wizard opens here on the first run once the catalog windows exist.
+        frame.setFirstRun(false);
+    });
+    connect(session, &TOnlineSession::messageOfTheDayReady, this,
+            &TDesktopSession::showMessageOfTheDay);
+    // Direct, so that the notice is read before the update program starts.
+    connect(
+        session, &TOnlineSession::updateAvailable, &frame,
+        [&frame](const QString& text, const QString& title) {
+            QMessageBox::information(&frame, title, text);
+        },
+        Qt::DirectConnection);
+
+    connect(&server, &TServer::connectRequested, session,
+            [session] { session->Connect(TConnectOrigin::Command); });
+    connect(&frame, &TfrmMain::deferredStartup, session,
+            [session] { session->Connect(TConnectOrigin::StartUp); });
+    connect(&frame, &TfrmMain::signingOff, session, &TOnlineSession::SignOff, Qt::DirectConnection);
+    connect(&server, &TServer::preferencesRequested, &frame, [&frame, session] {
+        TfrmSignon preferences(session, &frame);
+        preferences.exec();
+    });
+    connect(commands.actMotd, &QAction::triggered, this, [this] {
+        if (!m_session->motd().lines().isEmpty()) {
+            showMessageOfTheDay();
+        }
+    });
+    connect(commands.actFeedback, &QAction::triggered, this, &TDesktopSession::showFeedback);
+
+    // The program starts offline, with the session's commands live.
+    commands.actConnect->setEnabled(true);
+    commands.actPreferences->setEnabled(true);
+    commands.actMotd->setEnabled(true);
+    commands.actFeedback->setEnabled(true);
+}
+
+TDesktopSession::~TDesktopSession() {
+    // The session first, then the thread that hands it completions, then the agent.
+    m_session.reset();
+    m_processing.reset();
+    m_agent.reset();
+    m_idle.reset();
+}
+
+void TDesktopSession::showMessageOfTheDay() {
+    if (!m_motd) {
+        auto* form = new TfrmMotd;
+        m_motd = m_frame.mdiArea()->addSubWindow(form);
+        m_motd->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    if (auto* form = qobject_cast<TfrmMotd*>(m_motd->widget())) {
+        form->loadMessage(m_session->motd().lines());
+    }
+    m_motd->show();
+    m_frame.mdiArea()->setActiveSubWindow(m_motd);
+}
+
+void TDesktopSession::showFeedback() {
+    QMdiSubWindow* window = TfrmFeedBack::showIn(m_frame.mdiArea());
+    if (auto* form = window ? qobject_cast<TfrmFeedBack*>(window->widget()) : nullptr) {
+        connect(form, &TfrmFeedBack::activated, &m_frame.server(), &TServer::UpdateCaption,
+                Qt::UniqueConnection);
+    }
+}
+
+}  // namespace mr

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class QMdiSubWindow;
+
+namespace mr {
+
+class TfrmMain;
+class TIdleQueue;
+class TMRAgentHttp;
+class TOnlineSession;
+class TProcessingThread;
+
+// The desktop's side of the online session: the agent with its idle queue and completion
+// thread, and everything the session changes on the frame (status tasks, the online
+// indicator, the Connect command, the message of the day, the update notice), plus the
+// commands that open the session's windows (Preferences, Message of the day, Feedback).
+class TDesktopSession : public QObject {
+    Q_OBJECT
+public:
+    explicit TDesktopSession(TfrmMain& frame);
+    ~TDesktopSession() override;
+
+    TOnlineSession& session() const { return *m_session; }
+
+private:
+    void showMessageOfTheDay();
+    void showFeedback();
+
+    TfrmMain& m_frame;
+    std::unique_ptr<TIdleQueue> m_idle;
+    std::unique_ptr<TMRAgentHttp> m_agent;
+    std::unique_ptr<TProcessingThread> m_processing;
+    std::unique_ptr<TOnlineSession> m_session;
+    QPointer<QMdiSubWindow> m_motd;
+};
+
+}  // namespace mr

@@ -1,0 +1,127 @@
+#include "ui/feedbackform.h"
+
+#include "core/profile.h"
+#include "core/userinfo.h"
+
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace mr {
+
+TfrmFeedBack::TfrmFeedBack(QWidget* parent)
+    : QWidget(parent),
+      m_txtNote(new QTextBrowser(this)),
+      m_txtMsg(new QPlainTextEdit(this)),
+      m_btnSend(new QPushButton(QStringLiteral("Send Feedback"), this)),
+      m_status(new QStatusBar(this)),
+      m_statusText(new QLabel(this)),
+      m_feedBack(new TFeedbackMail(this)) {
+    setObjectName(QStringLiteral("frmFeedBack"));
+    setWindowTitle(QStringLiteral("FeedBack"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    m_txtNote->setObjectName(QStringLiteral("txtNote"));
+    m_txtNote->setPlainText(QStringLiteral(
+        "We would like to hear from you. Please write your comments and suggestions about "
+        "Moonrake below: what you like, what you miss, and anything that went wrong."));
+    m_txtNote->setFrameShape(QFrame::NoFrame);
+    m_txtNote->setMaximumHeight(m_txtNote->fontMetrics().lineSpacing() * 4 + 8);
+    m_txtMsg->setObjectName(QStringLiteral("txtMsg"));
+    m_btnSend->setObjectName(QStringLiteral("btnSend"));
+    m_status->setObjectName(QStringLiteral("Status"));
+    m_status->setSizeGripEnabled(false);
+    m_status->addWidget(m_statusText, 1);
+    m_feedBack->setObjectName(QStringLiteral("FeedBack"));
+
+    auto* label = new QLabel(QStringLiteral("FeedBack:"), this);
+    label->setBuddy(m_txtMsg);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_btnSend);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_txtNote);
+    layout->addWidget(label);
+    layout->addWidget(m_txtMsg, 1);
+    layout->addLayout(buttons);
+    layout->addWidget(m_status);
+
+    connect(m_btnSend, &QPushButton::clicked, this, &TfrmFeedBack::btnSendClick);
+    connect(m_feedBack, &TFeedbackMail::connected, this,
+            [this] { m_statusText->setText(QString::fromLatin1(kFeedbackConnectedText)); });
+    connect(m_feedBack, &TFeedbackMail::sendingStarted, this,
+            [this] { m_statusText->setText(QString::fromLatin1(kFeedbackSendingText)); });
+    connect(m_feedBack, &TFeedbackMail::finished, this, &TfrmFeedBack::mailFinished);
+    resize(420, 360);
+}
+
+TfrmFeedBack::~TfrmFeedBack() = default;
+
+QString TfrmFeedBack::description() {
+    return QStringLiteral("This allows users to input their comments and questions to us");
+}
+
+QMdiSubWindow* TfrmFeedBack::showIn(QMdiArea* area) {
+    for (QMdiSubWindow* sub : area->subWindowList()) {
+        if (qobject_cast<TfrmFeedBack*>(sub->widget())) {
+            sub->showNormal();
+            area->setActiveSubWindow(sub);
+            return sub;
+        }
+    }
+    auto* form = new TfrmFeedBack;
+    QMdiSubWindow* sub = area->addSubWindow(form);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    connect(area, &QMdiArea::subWindowActivated, form, [form, sub](QMdiSubWindow* active) {
+        if (active == sub) {
+            emit form->activated(form->windowTitle(), description());
+        }
+    });
+    sub->show();
+    area->setActiveSubWindow(sub);
+    return sub;
+}
+
+void TfrmFeedBack::btnSendClick() {
+    const QString text = m_txtMsg->toPlainText();
+    if (text.trimmed().isEmpty() || m_feedBack->busy()) {
+        return;
+    }
+    m_btnSend->setEnabled(false);
+    m_statusText->clear();
+    m_feedBack->send(TFeedbackTarget::fromSettings(UserInfo().file()), UserInfo().nickname(), text);
+}
+
+void TfrmFeedBack::mailFinished(TFeedbackMail::Result result, const QString&) {
+    m_btnSend->setEnabled(true);
+    if (result == TFeedbackMail::Result::Sent) {
+        m_statusText->setText(TFeedbackMail::resultText(result));
+        QTimer::singleShot(m_closeDelayMs, this, &TfrmFeedBack::closeWindow);
+        return;
+    }
+    m_statusText->clear();
+    if (m_messageSink) {
+        m_messageSink(TFeedbackMail::resultText(result));
+    } else {
+        QMessageBox::warning(this, windowTitle(), TFeedbackMail::resultText(result));
+    }
+    closeWindow();
+}
+
+void TfrmFeedBack::closeWindow() {
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+        sub->close();
+    } else {
+        close();
+    }
+}
+
+}  // namespace mr

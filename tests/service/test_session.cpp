@@ -1,0 +1,369 @@
+#include "fakeservice.h"
+#include "fakewebserver.h"
+
+#include "core/hostinfo.h"
+#include "core/profile.h"
+#include "core/record.h"
+#include "core/userinfo.h"
+#include "service/agent.h"
+#include "service/idlequeue.h"
+#include "service/processingthread.h"
+#include "service/session.h"
+#include "service/wire.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace mr;
+using mr::test::FakeConnection;
+using mr::test::FakeService;
+using mr::test::FakeWebServer;
+using mr::test::SeenRequest;
+using mr::test::waitUntil;
+
+namespace {
+
+constexpr std::uint16_t kInfoPort = 1111;
+constexpr std::uint16_t kFileServerPort = 2222;
+
+// Accepts "L", then answers each further keep-alive request with a success end record until
+// the client goes away.
+void acceptAll(FakeConnection& c, int) {
+    while (const auto r = c.readRequest()) {
+        if (!c.send(wire::endRecord('T', true))) {
+            return;
+        }
+    }
+}
+
+void rejectLogin(FakeConnection& c, int) {
+    if (c.readRequest()) {
+        c.send(wire::endRecord('E', true));
+    }
+    c.readRequest();
+}
+
+int countCode(const FakeService& fake, char code) {
+    int n = 0;
+    for (const SeenRequest& r : fake.requests()) {
+        n += r.code() == code ? 1 : 0;
+    }
+    return n;
+}
+
+QString host(std::uint16_t port) {
+    return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        setActiveProfile(m_dir.path());
+        UserInfo().setId(7);
+        UserInfo().setPassword(QStringLiteral("pw"));
+        m_idle = std::make_unique<TIdleQueue>();
+        m_agent = std::make_unique<TMRAgentHttp>(m_idle.get());
+        m_agent->connection().setTimeout(5000);
+        m_processing = std::make_unique<TProcessingThread>(m_agent->connection());
+        m_session = std::make_unique<TOnlineSession>(*m_agent, *m_idle);
+        m_session->setPorts(kInfoPort, kFileServerPort);
+        m_session->motd().setLauncher([this](const QString&) {
+            ++m_launches;
+            return true;
+        });
+        record();
+    }
+
+    void TearDown() override {
+        m_session->SignOff();
+        m_session.reset();
+        m_processing.reset();
+        m_agent.reset();
+        m_idle.reset();
+        qunsetenv("MOONRAKE_UPDATE_INI");
+    }
+
+    // Every visible effect, in order, as short texts.
+    void record() {
+        TOnlineSession* s = m_session.get();
+        const auto key = s->statusKey();
+        auto add = [this](const QString& e) { m_events << e; };
+        QObject::connect(s, &TOnlineSession::ShowStatus, [=](const QString& t, quintptr k) {
+            EXPECT_EQ(k, key);
+            add("show:" + t);
+        });
+        QObject::connect(s, &TOnlineSession::SetTaskText, [=](quintptr k, const QString& t) {
+            EXPECT_EQ(k, key);
+            add("text:" + t);
+        });
+        QObject::connect(s, &TOnlineSession::EndTask, [=](quintptr k, bool ok) {
+            EXPECT_EQ(k, key);
+            add(ok ? "end:ok" : "end:failed");
+        });
+        QObject::connect(s, &TOnlineSession::onlineIndicatorChanged,
+                         [this](bool on) { m_indicator = on; });
+        QObject::connect(s, &TOnlineSession::connectEnabledChanged,
+                         [this](bool on) { m_connectEnabled = on; });
+        QObject::connect(s, &TOnlineSession::onlineStatusCleared, [=] { add("cleared"); });
+        QObject::connect(s, &TOnlineSession::signedOn, [=] { add("signedOn"); });
+        QObject::connect(s, &TOnlineSession::messageOfTheDayReady, [=] { add("motd"); });
+        QObject::connect(s, &TOnlineSession::shareListSyncRequested, [this] { ++m_syncs; });
+        QObject::connect(s, &TOnlineSession::connectFinished,
+                         [this](bool ok) { m_finished.push_back(ok); });
+    }
+
+    void setServiceHosts(const QStringList& hosts) {
+        HostInfo().set(THostInfo::Moonrake, hosts.join(QLatin1Char(',')));
+    }
+
+    bool waitFinished(size_t count = 1) {
+        return waitUntil([&] { return m_finished.size() >= count; }, 10000);
+    }
+
+    QStringList tasks() const {
+        QStringList out;
+        for (const QString& e : m_events) {
+            if (e.startsWith("show:") || e.startsWith("text:") || e.startsWith("end:")) {
+                out << e;
+            }
+        }
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<TIdleQueue> m_idle;
+    std::unique_ptr<TMRAgentHttp> m_agent;
+    std::unique_ptr<TProcessingThread> m_processing;
+    std::unique_ptr<TOnlineSession> m_session;
+    QStringList m_events;
+    std::optional<bool> m_indicator;
+    std::optional<bool> m_connectEnabled;
+    std::vector<bool> m_finished;
+    int m_syncs = 0;
+    int m_launches = 0;
+};
+
+TEST_F(SessionTest, ThreeHostsOnlyTheLastAnswers) {
+    FakeService rejecting(rejectLogin);
+    FakeService accepting(acceptAll);
+    setServiceHosts(
+        {host(mr::test::refusedPort()), host(rejecting.port()), host(accepting.port())});
+
+    m_session->Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    EXPECT_TRUE(m_finished.back());
+    EXPECT_EQ(tasks(),
+              (QStringList{"show:Connecting to Moonrake Network", "text:Connected!", "end:ok"}));
+    EXPECT_EQ(m_indicator, true);
+    EXPECT_EQ(m_connectEnabled, false);
+    EXPECT_TRUE(m_session->online());
+    EXPECT_FALSE(m_session->connecting());
+    EXPECT_FALSE(m_session->reconnectTimer().isActive());
+    EXPECT_EQ(m_agent->hostIndex(), 2);
+    EXPECT_TRUE(m_events.contains("signedOn"));
+    EXPECT_FALSE(m_events.contains("motd"));  // no web host, no message
+
+    // The sign-on announced both ports; no profile went out, "Refresh" being 0.
+    ASSERT_EQ(countCode(rejecting, 'L'), 1);
+    const auto login = accepting.requests().front();
+    ASSERT_EQ(login.code(), 'L');
+    qint32 id = 0;
+    std::uint16_t infoPort = 0, serverPort = 0;
+    QByteArray password;
+    ASSERT_TRUE(
+        UnpackRecord(login.body.mid(3), "IAWW", {&id, &password, &infoPort, &serverPort}).ok());
+    EXPECT_EQ(id, 7);
+    EXPECT_EQ(infoPort, kInfoPort);
+    EXPECT_EQ(serverPort, kFileServerPort);
+    EXPECT_EQ(countCode(accepting, '?'), 0);
+
+    // The share-list synchronisation is asked for once, at idle time.
+    ASSERT_TRUE(waitUntil([&] { return m_syncs == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_syncs, 1);
+    EXPECT_EQ(m_idle->count(), 0);
+}
+
+TEST_F(SessionTest, NoHostAnswersAndTheTimerStartsOverAtTheFirstHost) {
+    const QString refused = host(mr::test::refusedPort());
+    setServiceHosts({refused, refused, refused});
+
+    m_session->Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    EXPECT_FALSE(m_finished.back());
+    EXPECT_EQ(tasks(), (QStringList{"show:Connecting to Moonrake Network", "text:Unable to connect",
+                                    "end:failed"}));
+    EXPECT_EQ(m_indicator, false);
+    EXPECT_EQ(m_connectEnabled, true);  // the start-up call leaves the command usable
+    EXPECT_TRUE(m_session->reconnectTimer().isActive());
+    EXPECT_EQ(m_session->reconnectTimer().interval(), 60000);
+    EXPECT_EQ(m_agent->hostIndex(), 3);
+
+    // A command attempt that fails leaves the command disabled; only the timer retries.
+    m_session->Connect(TConnectOrigin::Command);
+    ASSERT_TRUE(waitFinished(2));
+    EXPECT_FALSE(m_finished.back());
+    EXPECT_EQ(m_connectEnabled, false);
+    EXPECT_TRUE(m_session->reconnectTimer().isActive());
+
+    // The timed retry begins again with the first host, which now answers.
+    FakeService first(acceptAll);
+    setServiceHosts({host(first.port()), refused, refused});
+    m_session->reconnectTimer().setInterval(10);
+    ASSERT_TRUE(waitFinished(3));
+    EXPECT_TRUE(m_finished.back());
+    EXPECT_EQ(m_agent->hostIndex(), 0);
+    EXPECT_EQ(countCode(first, 'L'), 1);
+    EXPECT_FALSE(m_session->reconnectTimer().isActive());
+    EXPECT_EQ(m_indicator, true);
+    EXPECT_EQ(tasks().mid(6),
+              (QStringList{"show:Connecting to Moonrake Network", "text:Connected!", "end:ok"}));
+}
+
+TEST_F(SessionTest, ConnectPressedTwiceSignsOnOnce) {
+    FakeService fake(acceptAll);
+    setServiceHosts({host(fake.port())});
+    // A second press while the first is still waiting inside the routine.
+    QTimer::singleShot(0, m_session.get(), [this] { m_session->Connect(); });
+    m_session->Connect();
+    m_session->Connect();
+    ASSERT_TRUE(waitFinished());
+    ASSERT_TRUE(m_finished.back());
+    // Online, Connect again must not open another channel or send another "L".
+    m_session->Connect();
+    m_session->Connect(TConnectOrigin::StartUp);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fake.accepted(), 1);
+    EXPECT_EQ(countCode(fake, 'L'), 1);
+    EXPECT_EQ(m_events.count("show:Connecting to Moonrake Network"), 1);
+    EXPECT_EQ(m_finished.size(), 1u);
+    EXPECT_EQ(m_connectEnabled, false);
+}
+
+TEST_F(SessionTest, ProfileChangedOfflineIsSentAtTheNextSignOn) {
+    FakeService fake(acceptAll);
+    setServiceHosts({host(fake.port())});
+    bool called = false;
+    EXPECT_FALSE(m_session->SendProfile(nullptr, [&](bool) { called = true; }));
+    EXPECT_FALSE(called);
+    EXPECT_EQ(UserInfo().refresh(), 1);
+
+    m_session->Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    ASSERT_TRUE(waitUntil([] { return UserInfo().refresh() == 0; }));
+    EXPECT_EQ(countCode(fake, '?'), 1);
+}
+
+TEST_F(SessionTest, RefusedProfileKeepsRefreshSet) {
+    FakeService fake([](FakeConnection& c, int) {
+        while (const auto r = c.readRequest()) {
+            if (!c.send(wire::endRecord(r->code() == '?' ? 'E' : 'T', true))) {
+                return;
+            }
+        }
+    });
+    setServiceHosts({host(fake.port())});
+    UserInfo().setRefresh(1);
+    m_session->Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    ASSERT_TRUE(waitUntil([&] { return countCode(fake, '?') == 1; }));
+    std::optional<bool> accepted;
+    ASSERT_TRUE(m_session->SendProfile(nullptr, [&](bool ok) { accepted = ok; }));
+    ASSERT_TRUE(waitUntil([&] { return accepted.has_value(); }));
+    EXPECT_FALSE(*accepted);
+    EXPECT_EQ(UserInfo().refresh(), 1);
+}
+
+TEST_F(SessionTest, LostConnectionGoesOfflineAndArmsTheTimer) {
+    mr::test::Gate drop;
+    FakeService fake([&](FakeConnection& c, int) {
+        if (c.readRequest()) {
+            c.send(wire::endRecord('T', true));
+        }
+        drop.wait();
+    });
+    setServiceHosts({host(fake.port())});
+    m_session->Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    ASSERT_EQ(m_indicator, true);
+    m_events.clear();
+
+    drop.open();
+    ASSERT_TRUE(waitUntil([&] { return m_events.contains("cleared"); }));
+    EXPECT_EQ(tasks(), (QStringList{"show:Disconnected from Moonrake!", "end:failed"}));
+    EXPECT_EQ(m_indicator, false);
+    EXPECT_EQ(m_connectEnabled, true);
+    EXPECT_TRUE(m_session->reconnectTimer().isActive());
+    EXPECT_FALSE(m_session->online());
+}
+
+TEST_F(SessionTest, SignOffSendsQuitAndStopsRetrying) {
+    FakeService fake(acceptAll);
+    setServiceHosts({host(fake.port())});
+    m_session->Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    m_session->reconnectTimer().start();
+
+    QElapsedTimer clock;
+    clock.start();
+    m_session->SignOff();
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_TRUE(m_session->closing());
+    EXPECT_FALSE(m_session->online());
+    EXPECT_FALSE(m_session->reconnectTimer().isActive());
+    ASSERT_TRUE(waitUntil([&] { return countCode(fake, 'Q') == 1; }));
+}
+
+TEST_F(SessionTest, ClosingDuringTheMessageFetchSkipsTheSignOn) {
+    FakeService fake(acceptAll);
+    setServiceHosts({host(fake.port())});
+    FakeWebServer silent;
+    silent.setSilent(true);
+    HostInfo().set(THostInfo::Http, host(silent.port()));
+    QTimer::singleShot(100, m_session.get(), [this] { m_session->SignOff(); });
+
+    QElapsedTimer clock;
+    clock.start();
+    m_session->Connect(TConnectOrigin::StartUp);
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(silent.requests(), 1);
+    EXPECT_FALSE(m_session->connecting());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fake.accepted(), 0);
+    EXPECT_TRUE(m_finished.empty());
+}
+
+TEST_F(SessionTest, MessageOfTheDayRefreshesHostsBeforeTheSignOn) {
+    FakeService fake(acceptAll);
+    FakeWebServer web;
+    QFile ini(m_dir.filePath("update.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Apps/Moonrake]\nVersion=1.05\n");
+    ini.close();
+    qputenv("MOONRAKE_UPDATE_INI", ini.fileName().toLocal8Bit());
+    web.setBody(("\n" + host(fake.port()) + "\n\n1.06\nHello <i>there</i>\n").toUtf8());
+    HostInfo().set(THostInfo::Http, host(web.port()));
+    setServiceHosts({host(mr::test::refusedPort())});
+    QStringList announced;
+    QObject::connect(m_session.get(), &TOnlineSession::updateAvailable,
+                     [&](const QString& text, const QString&) { announced << text; });
+
+    m_session->Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    EXPECT_TRUE(m_finished.back());
+    EXPECT_EQ(m_agent->hostIndex(), 0);
+    EXPECT_EQ(announced.size(), 1);
+    EXPECT_EQ(m_launches, 1);
+    EXPECT_TRUE(m_events.contains("motd"));
+    EXPECT_EQ(m_session->motd().message(), "Hello <i>there</i>");
+}
+
+}  // namespace

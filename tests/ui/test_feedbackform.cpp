@@ -1,0 +1,121 @@
+#include "core/profile.h"
+#include "core/userinfo.h"
+#include "smtpsink.h"
+#include "ui/feedbackform.h"
+#include "uitest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mr;
+
+namespace {
+
+constexpr int kMailTimeoutMs = 15000;
+
+// A mail sink in this process and a profile whose mail host is that sink.
+class FeedBackWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_profile.isValid());
+        setActiveProfile(m_profile.path());
+        UserInfo().setNickname("tester");
+        ASSERT_TRUE(m_drop.open(m_data.filePath("mail"), nullptr));
+        ASSERT_TRUE(m_sink.listen(QHostAddress::LocalHost, 0));
+        UserInfo().file().setText("Host", "Mail", "127.0.0.1:" + QString::number(m_sink.port()));
+    }
+
+    TfrmFeedBack* open() {
+        auto* form = new TfrmFeedBack;
+        form->setMessageSink([this](const QString& text) { m_messages.append(text); });
+        form->setCloseDelay(0);
+        form->show();
+        return form;
+    }
+
+    QTemporaryDir m_profile;
+    QTemporaryDir m_data;
+    server::MailDrop m_drop;
+    server::SmtpSink m_sink{m_drop};
+    QStringList m_messages;
+};
+
+}  // namespace
+
+TEST_F(FeedBackWindow, EmptyTextSendsNothing) {
+    QPointer<TfrmFeedBack> form = open();
+    EXPECT_EQ(form->windowTitle(), "FeedBack");
+    form->txtMsg()->setPlainText("  \n\t ");
+    form->btnSend()->click();
+    EXPECT_TRUE(form->btnSend()->isEnabled());
+    EXPECT_FALSE(form->mail()->busy());
+    delete form;
+}
+
+TEST_F(FeedBackWindow, SendsShowsProgressAndCloses) {
+    QPointer<TfrmFeedBack> form = open();
+    QStringList shown;
+    QObject::connect(form->mail(), &TFeedbackMail::connected, form,
+                     [&] { shown << form->statusText()->text(); });
+    QObject::connect(form->mail(), &TFeedbackMail::sendingStarted, form,
+                     [&] { shown << form->statusText()->text(); });
+    QObject::connect(form->mail(), &TFeedbackMail::finished, form,
+                     [&] { shown << form->statusText()->text(); });
+    form->txtMsg()->setPlainText("The search is great.\nPlease add themes.");
+    form->btnSend()->click();
+    EXPECT_FALSE(form->btnSend()->isEnabled());
+    ASSERT_TRUE(test::waitUntil([&] { return form.isNull(); }, kMailTimeoutMs));
+    EXPECT_EQ(shown, (QStringList{"Connected to server.", "Sending feedback...",
+                                  "Send completed. Thank you for your participation"}));
+    EXPECT_TRUE(m_messages.isEmpty());
+
+    QFile mail(QDir(m_data.filePath("mail")).filePath("0001.eml"));
+    ASSERT_TRUE(mail.open(QIODevice::ReadOnly));
+    const QByteArray text = mail.readAll();
+    EXPECT_TRUE(text.contains("From: \"tester\" <feedback@[127.0.0.1]>\r\n"));
+    EXPECT_TRUE(text.contains("\r\n\r\nThe search is great.\r\nPlease add themes.\r\n"));
+}
+
+TEST_F(FeedBackWindow, AnUnreachableMailHostIsReportedAndTheWindowCloses) {
+    quint16 deadPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        deadPort = probe.serverPort();
+    }
+    UserInfo().file().setText("Host", "Mail", "127.0.0.1:" + QString::number(deadPort));
+    QPointer<TfrmFeedBack> form = open();
+    form->txtMsg()->setPlainText("hello");
+    form->btnSend()->click();
+    ASSERT_TRUE(test::waitUntil([&] { return form.isNull(); }, kMailTimeoutMs));
+    EXPECT_EQ(m_messages, QStringList{"Error while connecting to server!"});
+}
+
+TEST_F(FeedBackWindow, OneWindowPerAreaThatDescribesItselfWhenActivated) {
+    QMdiArea area;
+    area.show();
+    QMdiSubWindow* first = TfrmFeedBack::showIn(&area);
+    ASSERT_NE(first, nullptr);
+    auto* form = qobject_cast<TfrmFeedBack*>(first->widget());
+    ASSERT_NE(form, nullptr);
+    QSignalSpy activated(form, &TfrmFeedBack::activated);
+    area.setActiveSubWindow(nullptr);
+    area.setActiveSubWindow(first);
+    ASSERT_FALSE(activated.isEmpty());
+    EXPECT_EQ(activated.last().at(0).toString(), "FeedBack");
+    EXPECT_EQ(activated.last().at(1).toString(),
+              "This allows users to input their comments and questions to us");
+    EXPECT_EQ(TfrmFeedBack::showIn(&area), first);
+    EXPECT_EQ(area.subWindowList().size(), 1);
+}

@@ -1,0 +1,256 @@
+#include "core/datetime.h"
+#include "core/profile.h"
+#include "core/userinfo.h"
+#include "e2e/serverprocess.h"
+#include "store.h"
+#include "ui/registrationform.h"
+#include "uitest.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mr;
+
+namespace {
+
+const QLocale kUs(QLocale::English, QLocale::UnitedStates);
+
+// A fresh profile for each test; the wizard stores what it registers there.
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_profile.isValid());
+        setActiveProfile(m_profile.path());
+    }
+
+    // A wizard whose messages are collected instead of shown in boxes.
+    std::unique_ptr<TfrmRegistration> wizard() {
+        auto w = std::make_unique<TfrmRegistration>();
+        w->setMessageSink([this](const QString& text) { m_messages.append(text); });
+        w->setDateLocale(kUs);
+        w->show();
+        return w;
+    }
+
+    static void fillLogin(TfrmRegistration& w, const QString& name, const QString& password) {
+        w.setPage(TfrmRegistration::pgLogin);
+        w.txtUsername()->setText(name);
+        w.txtPassword()->setText(password);
+        w.txtPassword2()->setText(password);
+        w.txtEmail()->setText(name + "@example.test");
+    }
+
+    // Clicks Finish and waits until the wizard is done with the web host.
+    static bool finish(TfrmRegistration& w) {
+        w.setPage(TfrmRegistration::pgConnection);
+        QSignalSpy ended(&w, &TfrmRegistration::finishingEnded);
+        w.btnFinish()->click();
+        return test::waitUntil([&] { return !ended.isEmpty(); }, test::kServerTimeoutMs);
+    }
+
+    QTemporaryDir m_profile;
+    QStringList m_messages;
+};
+
+}  // namespace
+
+TEST(RegistrationRules, LoginPageMessagesInTheirOrder) {
+    EXPECT_EQ(TfrmRegistration::validateLogin("", "", "", ""), "Please enter a username!");
+    EXPECT_EQ(TfrmRegistration::validateLogin("bob", "", "", "x"), "Please enter a password!");
+    EXPECT_EQ(TfrmRegistration::validateLogin("bob", "a", "b", "x@y"),
+              "You must enter the same password in both boxes");
+    EXPECT_EQ(TfrmRegistration::validateLogin("bob", "a", "a", ""), "Please enter a valid E-Mail");
+    EXPECT_EQ(TfrmRegistration::validateLogin("bob", "a", "a", "x@y"), "");
+}
+
+TEST(RegistrationRules, BirthDateFollowsTheShortDateOrder) {
+    EXPECT_FALSE(TfrmRegistration::dateEntered("//"));
+    EXPECT_FALSE(TfrmRegistration::dateEntered("__/__/__"));
+    EXPECT_TRUE(TfrmRegistration::dateEntered("1_/__/__"));
+
+    EXPECT_EQ(TfrmRegistration::readDate("12/24/80", kUs), QDate(1980, 12, 24));
+    const QLocale uk(QLocale::English, QLocale::UnitedKingdom);
+    EXPECT_EQ(TfrmRegistration::readDate("24/12/80", uk), QDate(1980, 12, 24));
+    EXPECT_FALSE(TfrmRegistration::readDate("12/24/80", uk).isValid());
+    EXPECT_FALSE(TfrmRegistration::readDate("02/30/80", kUs).isValid());
+    EXPECT_FALSE(TfrmRegistration::readDate("1/2/", kUs).isValid());
+    // Two-digit years up to this year's are this century, later ones the last.
+    EXPECT_EQ(TfrmRegistration::readDate("01/01/00", kUs).year(), 2000);
+    EXPECT_EQ(TfrmRegistration::readDate("01/01/99", kUs).year(), 1999);
+}
+
+TEST(RegistrationRules, WelcomeRichTextBecomesItsText) {
+    const QByteArray rtf =
+        "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\colortbl;\\red0\\green0\\blue0;}"
+        "{\\*\\generator Writer;}\\f0\\fs20 Welcome to Moonrake!\\par "
+        "Caf\\'e9 \\{braces\\} \\u8364?5\\par}";
+    EXPECT_EQ(TfrmRegistration::welcomeText(rtf),
+              QString::fromUtf8("Welcome to Moonrake!\nCaf\u00e9 {braces} \u20ac5"));
+    EXPECT_EQ(TfrmRegistration::welcomeText("plain words"), "plain words");
+}
+
+TEST_F(Registration, PagesAndButtonsFollowTheWizard) {
+    auto w = wizard();
+    EXPECT_EQ(w->windowTitle(), "Moonrake -- User registration form");
+    EXPECT_EQ(w->page(), TfrmRegistration::pgWelcome);
+    EXPECT_FALSE(w->btnBack()->isEnabled());
+    EXPECT_TRUE(w->btnNext()->isEnabled());
+    EXPECT_FALSE(w->btnFinish()->isEnabled());
+    EXPECT_TRUE(w->btnCancel()->isEnabled());
+    EXPECT_TRUE(w->chkShowInfo()->isChecked());
+    EXPECT_EQ(w->cboCountry()->count(), 238);
+    EXPECT_EQ(w->cboConnection()->count(), 11);
+    EXPECT_EQ(w->txtUsername()->maxLength(), 20);
+    EXPECT_EQ(w->txtEmail()->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(w->txtPassword2()->echoMode(), QLineEdit::Password);
+
+    w->btnNext()->click();
+    ASSERT_EQ(w->page(), TfrmRegistration::pgLogin);
+    EXPECT_TRUE(w->btnBack()->isEnabled());
+
+    // Each click names the first thing missing and stays on the page.
+    w->btnNext()->click();
+    w->txtUsername()->setText("bob");
+    w->btnNext()->click();
+    w->txtPassword()->setText("secret");
+    w->txtPassword2()->setText("Secret");
+    w->btnNext()->click();
+    w->txtPassword2()->setText("secret");
+    w->txtEmail()->setText("bob.example.test");
+    w->btnNext()->click();
+    EXPECT_EQ(m_messages, (QStringList{"Please enter a username!", "Please enter a password!",
+                                       "You must enter the same password in both boxes",
+                                       "Please enter a valid E-Mail"}));
+    EXPECT_EQ(w->page(), TfrmRegistration::pgLogin);
+    w->txtEmail()->setText("bob@example.test");
+    w->btnNext()->click();
+    ASSERT_EQ(w->page(), TfrmRegistration::pgPersonal);
+
+    m_messages.clear();
+    w->txtBirthDate()->setText("13/45/80");
+    w->btnNext()->click();
+    EXPECT_EQ(m_messages, QStringList{"Please enter a valid date"});
+    EXPECT_EQ(w->page(), TfrmRegistration::pgPersonal);
+    w->txtBirthDate()->clear();
+    w->btnNext()->click();
+    ASSERT_EQ(w->page(), TfrmRegistration::pgConnection);
+    EXPECT_FALSE(w->btnNext()->isEnabled());
+    EXPECT_TRUE(w->btnFinish()->isEnabled());
+    EXPECT_TRUE(w->btnFinish()->isDefault());
+
+    w->btnBack()->click();
+    EXPECT_EQ(w->page(), TfrmRegistration::pgPersonal);
+    w->btnCancel()->click();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->registered());
+    EXPECT_TRUE(UserInfo().nickname().isEmpty());
+}
+
+TEST_F(Registration, RegistersAgainstTheReferenceServiceAndRefusesATakenName) {
+    QTemporaryDir data;
+    test::Server server({"--data", data.path()});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    HostInfo().set(THostInfo::Http, server.web().text());
+
+    auto first = wizard();
+    fillLogin(*first, "alice", "p&ss word");
+    first->txtFirstName()->setText("Alice");
+    first->cboSex()->setCurrentIndex(1);
+    first->cboCountry()->setCurrentText("Senegal");
+    first->txtBirthDate()->setText("12/24/80");
+    first->txtMessage()->setPlainText("Hello\nthere");
+    first->cboConnection()->setCurrentIndex(8);
+    ASSERT_TRUE(finish(*first));
+    EXPECT_TRUE(first->registered());
+    EXPECT_FALSE(first->isVisible());
+    EXPECT_TRUE(m_messages.isEmpty());
+
+    const int aliceId = UserInfo().id();
+    EXPECT_GT(aliceId, 0);
+    EXPECT_EQ(UserInfo().nickname(), "alice");
+    EXPECT_EQ(UserInfo().password(), "p&ss word");
+    EXPECT_EQ(UserInfo().firstName(), "Alice");
+    EXPECT_EQ(UserInfo().sex(), "F");
+    EXPECT_EQ(UserInfo().country(), "SN");
+    const double birthDay = QDate(1899, 12, 30).daysTo(QDate(1980, 12, 24));
+    EXPECT_EQ(UserInfo().bDate(), birthDay);
+    EXPECT_EQ(UserInfo().message(), "Hello\nthere");
+    EXPECT_EQ(UserInfo().connection(), 8);
+    EXPECT_EQ(UserInfo().showInfo(), 1);
+
+    // The same name again: back on the login page with the red heading, nothing stored.
+    auto second = wizard();
+    fillLogin(*second, "alice", "other");
+    second->chkShowInfo()->setChecked(false);
+    second->cboCountry()->setCurrentText("United Kingdom");
+    ASSERT_TRUE(finish(*second));
+    EXPECT_FALSE(second->registered());
+    EXPECT_TRUE(second->isVisible());
+    EXPECT_EQ(second->page(), TfrmRegistration::pgLogin);
+    EXPECT_EQ(second->lblHeading()->text(),
+              "This username allready exists!\nPlease select another one!");
+    EXPECT_TRUE(second->lblHeading()->styleSheet().contains("red"));
+    EXPECT_TRUE(second->btnNext()->isEnabled());
+    EXPECT_FALSE(second->aniSearching()->isVisible());
+    EXPECT_EQ(UserInfo().id(), aliceId);
+    EXPECT_EQ(UserInfo().password(), "p&ss word");
+
+    // A free name from there on goes through; no birth date stores 0.
+    second->txtUsername()->setText("bob");
+    ASSERT_TRUE(finish(*second));
+    EXPECT_TRUE(second->registered());
+    const int bobId = UserInfo().id();
+    EXPECT_NE(bobId, aliceId);
+    EXPECT_EQ(UserInfo().nickname(), "bob");
+    EXPECT_EQ(UserInfo().country(), "UK");
+    EXPECT_EQ(UserInfo().bDate(), 0.0);
+    EXPECT_EQ(UserInfo().showInfo(), 0);
+
+    // The profiles reached the service.
+    ASSERT_EQ(server.terminate(), 0);
+    server::Store store;
+    ASSERT_TRUE(store.open(data.path(), nullptr));
+    QMap<QString, server::Account> accounts;
+    store.forEachAccount([&](const server::Account& a) {
+        accounts.insert(a.nickname, a);
+        return true;
+    });
+    ASSERT_TRUE(accounts.contains("alice"));
+    EXPECT_EQ(accounts["alice"].id, aliceId);
+    EXPECT_EQ(accounts["alice"].country, "SN");
+    EXPECT_EQ(accounts["alice"].birthDate, birthDay);
+    EXPECT_EQ(accounts["alice"].message, "Hello\nthere");
+    EXPECT_EQ(accounts["alice"].connection, 8);
+    ASSERT_TRUE(accounts.contains("bob"));
+    EXPECT_FALSE(accounts["bob"].showInfo);
+    EXPECT_EQ(accounts["bob"].password, "other");
+}
+
+TEST_F(Registration, NoWebHostLeavesTheWizardOpenAndNothingStored) {
+    quint16 deadPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        deadPort = probe.serverPort();
+    }
+    HostInfo().set(THostInfo::Http, "127.0.0.1:" + QString::number(deadPort));
+    auto w = wizard();
+    fillLogin(*w, "carol", "pw");
+    ASSERT_TRUE(finish(*w));
+    EXPECT_FALSE(w->registered());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_EQ(w->page(), TfrmRegistration::pgConnection);
+    EXPECT_TRUE(w->btnFinish()->isEnabled());
+    EXPECT_TRUE(UserInfo().nickname().isEmpty());
+}

@@ -1,0 +1,318 @@
+#include "uitest.h"
+
+#include "core/countries.h"
+#include "core/datetime.h"
+#include "core/profile.h"
+#include "core/userinfo.h"
+#include "service/agent.h"
+#include "service/idlequeue.h"
+#include "service/session.h"
+#include "ui/motdform.h"
+#include "ui/passwordform.h"
+#include "ui/signonform.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+
+#include <gtest/gtest.h>
+
+using namespace mr;
+
+namespace {
+
+QStringList items(const QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) {
+        out << list->item(i)->text();
+    }
+    return out;
+}
+
+// Each test edits the settings of a fresh profile and puts the shared one back afterwards.
+class SignonFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_previous = activeProfile().directory();
+        setActiveProfile(m_dir.path());
+    }
+    void TearDown() override { setActiveProfile(m_previous); }
+
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+TEST_F(SignonFormTest, PagesAndFreshProfileDefaults) {
+    UserInfo().setNickname(QStringLiteral("moon"));
+    TfrmSignon form(nullptr);
+    EXPECT_EQ(form.windowTitle(), "Sign on form");
+    ASSERT_EQ(form.pages()->count(), 3);
+    EXPECT_EQ(form.pages()->tabText(0), "User Info");
+    EXPECT_EQ(form.pages()->tabText(1), "Configuration");
+    EXPECT_EQ(form.pages()->tabText(2), "Filters");
+
+    EXPECT_EQ(form.txtNickname()->text(), "moon");
+    EXPECT_TRUE(form.txtNickname()->isReadOnly());
+    EXPECT_EQ(form.txtPassword()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(form.txtHomepage()->text(), "http://");
+    EXPECT_EQ(form.cboSex()->currentIndex(), -1);
+    EXPECT_EQ(form.cboCountry()->currentIndex(), -1);
+    EXPECT_EQ(form.cboCountry()->count(), countryNames().size());
+    EXPECT_EQ(form.cboConnection()->count(), 11);
+    EXPECT_EQ(form.cboConnection()->itemText(7), "Cable Modem");
+    // "ShowInfo" reads 0 when absent: the information is hidden.
+    EXPECT_TRUE(form.chkDontShow()->isChecked());
+    EXPECT_EQ(form.spnClientLimit()->value(), 3);
+    EXPECT_EQ(form.spnServerLimit()->maximum(), 10000);
+    EXPECT_FALSE(form.chkUseFilters()->isChecked());
+    EXPECT_FALSE(form.lstAvailable()->isEnabled());
+    EXPECT_FALSE(form.btnAddFilter()->isEnabled());
+    EXPECT_EQ(items(form.lstAvailable()), TfrmSignon::defaultFilters());
+
+    // Untouched, storing keeps the home page empty and writes "U" for no sex.
+    form.storeSettings(UserInfo());
+    EXPECT_EQ(UserInfo().homepage(), "");
+    EXPECT_EQ(UserInfo().sex(), "U");
+    EXPECT_EQ(UserInfo().showInfo(), 0);
+    EXPECT_EQ(UserInfo().country(), "");
+    EXPECT_EQ(UserInfo().sharingFilters(), "");
+    EXPECT_EQ(UserInfo().maxUploads(), 3);
+}
+
+TEST_F(SignonFormTest, EverySettingRoundTrips) {
+    TUserInfo& info = UserInfo();
+    info.setNickname(QStringLiteral("moon"));
+    info.setPassword(QStringLiteral("secret"));
+    info.setFirstName(QStringLiteral("Ada"));
+    info.setLastName(QStringLiteral("Lovelace"));
+    info.setEmail(QStringLiteral("ada@example.org"));
+    info.setLanguages(QStringLiteral("English, French"));
+    info.setHomepage(QStringLiteral("http://ada.example.org"));
+    info.setSex(QStringLiteral("F"));
+    info.setBDate(toDateTime(QDate(1985, 12, 10).startOfDay()));
+    info.setShowInfo(1);
+    info.setConnection(8);
+    info.setCountry(countryCodeAt(5));
+    info.setUploadPath(QStringLiteral("/srv/share"));
+    info.setDownloadPath(QStringLiteral("/home/ada/in"));
+    info.setMaxUploads(0);
+    info.setMaxDownloads(42);
+    info.setMessage(QStringLiteral("Hello,\"Say \"\"hi\"\", then go\",\"  padded  \""));
+    info.setSharingFilters(QStringLiteral("MP3,ogg,JPG"));
+
+    TfrmSignon form(nullptr);
+    EXPECT_EQ(form.txtPassword()->text(), "secret");
+    EXPECT_EQ(form.cboSex()->currentText(), "Female");
+    EXPECT_EQ(form.dtpBirthDate()->date(), QDate(1985, 12, 10));
+    EXPECT_FALSE(form.chkDontShow()->isChecked());
+    EXPECT_EQ(form.cboConnection()->currentText(), "DSL");
+    EXPECT_EQ(form.cboCountry()->currentIndex(), 5);
+    EXPECT_EQ(form.spnClientLimit()->value(), 0);  // stored, so not the default
+    EXPECT_EQ(form.spnServerLimit()->value(), 42);
+    EXPECT_EQ(form.txtMessage()->toPlainText(), "Hello\nSay \"hi\", then go\n  padded  ");
+    EXPECT_TRUE(form.chkUseFilters()->isChecked());
+    EXPECT_TRUE(form.lstChosen()->isEnabled());
+    EXPECT_EQ(items(form.lstChosen()), (QStringList{"MP3", "ogg", "JPG"}));
+    EXPECT_FALSE(items(form.lstAvailable()).contains("MP3"));
+    EXPECT_FALSE(items(form.lstAvailable()).contains("JPG"));
+    EXPECT_EQ(form.lstAvailable()->count(), 8);
+
+    // Storing into an empty profile writes the same values back.
+    QTemporaryDir other;
+    TUserInfo copy(QDir(other.path()).filePath("settings.ini"));
+    form.storeSettings(copy);
+    EXPECT_EQ(copy.password(), "secret");
+    EXPECT_EQ(copy.firstName(), "Ada");
+    EXPECT_EQ(copy.lastName(), "Lovelace");
+    EXPECT_EQ(copy.email(), "ada@example.org");
+    EXPECT_EQ(copy.languages(), "English, French");
+    EXPECT_EQ(copy.homepage(), "http://ada.example.org");
+    EXPECT_EQ(copy.sex(), "F");
+    EXPECT_EQ(fromDateTime(copy.bDate()).date(), QDate(1985, 12, 10));
+    EXPECT_EQ(copy.showInfo(), 1);
+    EXPECT_EQ(copy.connection(), 8);
+    EXPECT_EQ(copy.country(), countryCodeAt(5));
+    EXPECT_EQ(copy.uploadPath(), "/srv/share");
+    EXPECT_EQ(copy.downloadPath(), "/home/ada/in");
+    EXPECT_EQ(copy.maxUploads(), 0);
+    EXPECT_EQ(copy.maxDownloads(), 42);
+    EXPECT_EQ(copy.message(), info.message());
+    EXPECT_EQ(copy.sharingFilters(), "MP3,ogg,JPG");
+}
+
+TEST_F(SignonFormTest, ControlsMapToTheirStoredForms) {
+    TfrmSignon form(nullptr);
+    form.cboSex()->setCurrentIndex(0);
+    form.chkDontShow()->setChecked(true);
+    form.cboConnection()->setCurrentIndex(10);
+    form.cboCountry()->setCurrentIndex(countryNames().size() - 1);
+    form.txtMessage()->setPlainText("one\ntwo\n");
+    form.storeSettings(UserInfo());
+    EXPECT_EQ(UserInfo().sex(), "M");
+    EXPECT_EQ(UserInfo().showInfo(), 0);
+    EXPECT_EQ(UserInfo().connection(), 10);
+    EXPECT_EQ(UserInfo().country(), countryCodeAt(countryNames().size() - 1));
+    EXPECT_EQ(UserInfo().country().size(), 2);
+    EXPECT_EQ(UserInfo().message(), "one,two");
+
+    // Anything but "M" or "F" shows as no choice.
+    for (const char* stored : {"U", "", "Male", "f"}) {
+        EXPECT_EQ(TfrmSignon::sexIndexOf(QString::fromLatin1(stored)), -1) << stored;
+    }
+    EXPECT_EQ(TfrmSignon::splitLines(""), QStringList{});
+    EXPECT_EQ(TfrmSignon::splitLines("a,,b"), (QStringList{"a", "", "b"}));
+}
+
+TEST_F(SignonFormTest, FilterListsMoveAddAndFollowTheBox) {
+    TfrmSignon form(nullptr);
+    form.chkUseFilters()->click();
+    ASSERT_TRUE(form.chkUseFilters()->isChecked());
+    EXPECT_TRUE(form.btnChoose()->isEnabled());
+    EXPECT_TRUE(form.lstAvailable()->isEnabled());
+
+    form.lstAvailable()->item(0)->setSelected(true);  // MP3
+    form.lstAvailable()->item(2)->setSelected(true);  // WAV
+    form.btnChoose()->click();
+    EXPECT_EQ(items(form.lstChosen()), (QStringList{"MP3", "WAV"}));
+    EXPECT_EQ(form.lstAvailable()->count(), 8);
+
+    form.lstChosen()->item(0)->setSelected(true);
+    form.btnUnchoose()->click();
+    EXPECT_EQ(items(form.lstChosen()), QStringList{"WAV"});
+    EXPECT_TRUE(items(form.lstAvailable()).contains("MP3"));
+
+    QStringList typed{"wav", ".flac", "FLAC", "", "a,b"};
+    int asked = 0;
+    form.setFilterPrompt([&]() -> std::optional<QString> {
+        ++asked;
+        return typed.isEmpty() ? std::nullopt : std::optional<QString>(typed.takeFirst());
+    });
+    for (int i = 0; i < 6; ++i) {
+        form.btnAddFilter()->click();
+    }
+    EXPECT_EQ(asked, 6);
+    EXPECT_EQ(items(form.lstChosen()), (QStringList{"WAV", "flac"}));
+
+    form.storeSettings(UserInfo());
+    EXPECT_EQ(UserInfo().sharingFilters(), "WAV,flac");
+
+    // Unticked, the lists are disabled and nothing is stored.
+    form.chkUseFilters()->click();
+    EXPECT_FALSE(form.lstChosen()->isEnabled());
+    EXPECT_FALSE(form.btnUnchoose()->isEnabled());
+    form.storeSettings(UserInfo());
+    EXPECT_EQ(UserInfo().sharingFilters(), "");
+}
+
+TEST_F(SignonFormTest, KeyInThePasswordFieldAsksForANewOne) {
+    UserInfo().setPassword(QStringLiteral("old"));
+    TfrmSignon form(nullptr);
+    QStringList answers{"", "brand-new"};
+    int asked = 0;
+    form.setPasswordPrompt([&] {
+        ++asked;
+        return answers.takeFirst();
+    });
+    QTest::keyClick(form.txtPassword(), Qt::Key_A);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(form.txtPassword()->text(), "old");  // cancelled
+    QTest::keyClick(form.txtPassword(), Qt::Key_Backspace);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(form.txtPassword()->text(), "brand-new");
+    QTest::keyClick(form.txtPassword(), Qt::Key_Tab);
+    EXPECT_EQ(asked, 2);
+}
+
+TEST_F(SignonFormTest, UpdateWhileOfflineStoresAndMarksTheProfile) {
+    TIdleQueue idle;
+    TMRAgentHttp agent(&idle);
+    TOnlineSession session(agent, idle);
+    TfrmSignon form(&session);
+    form.txtFirstName()->setText("Grace");
+    form.show();
+    QTest::mouseClick(form.btnUpdate(), Qt::LeftButton);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(UserInfo().firstName(), "Grace");
+    EXPECT_EQ(UserInfo().refresh(), 1);
+}
+
+TEST_F(SignonFormTest, CancelStoresNothing) {
+    TfrmSignon form(nullptr);
+    form.txtFirstName()->setText("Nobody");
+    form.show();
+    form.findChild<QPushButton*>("btnCancel")->click();
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(UserInfo().firstName(), "");
+    EXPECT_EQ(UserInfo().refresh(), 0);
+}
+
+TEST(PasswordForm, TwoMessagesThenTheNewPassword) {
+    TfrmPassword dialog;
+    EXPECT_EQ(dialog.windowTitle(), "Change password...");
+    EXPECT_EQ(dialog.txtPassword()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog.txtConfirm()->echoMode(), QLineEdit::Password);
+    QStringList shown;
+    dialog.setMessageSink([&](const QString& m) { shown << m; });
+    dialog.show();
+    QPushButton* ok = dialog.findChild<QPushButton*>("btnOk");
+    ASSERT_TRUE(ok);
+
+    ok->click();
+    dialog.txtPassword()->setText("abc");
+    dialog.txtConfirm()->setText("abd");
+    ok->click();
+    dialog.txtPassword()->clear();
+    ok->click();  // one field empty is a mismatch, not a missing password
+    EXPECT_EQ(shown, (QStringList{"Please enter password! or press cancel!",
+                                  "Please enter the same password in both boxes!",
+                                  "Please enter the same password in both boxes!"}));
+    EXPECT_TRUE(dialog.isVisible());  // still open after each message
+    EXPECT_TRUE(dialog.result().isEmpty());
+
+    dialog.txtPassword()->setText("abd");
+    ok->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), "abd");
+}
+
+TEST(PasswordForm, CancelGivesAnEmptyResult) {
+    TfrmPassword dialog;
+    dialog.txtPassword()->setText("x");
+    dialog.txtConfirm()->setText("x");
+    dialog.show();
+    dialog.findChild<QPushButton*>("btnCancel")->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(dialog.result().isEmpty());
+}
+
+TEST(MotdForm, ShowsLinesFiveOnwardRichOrPlain) {
+    TfrmMotd form;
+    EXPECT_EQ(form.windowTitle(), "Moonrake message of the day");
+    EXPECT_EQ(form.view()->focusPolicy(), Qt::NoFocus);
+    EXPECT_TRUE(form.view()->isReadOnly());
+
+    form.loadMessage({"chat:1", "svc:2", "web:3", "1.05", "<b>Big</b> news", "<i>more</i>"});
+    EXPECT_EQ(form.view()->toPlainText(), "Big news more");
+    EXPECT_TRUE(form.view()->toHtml().contains("font-weight"));
+
+    form.loadMessage({"", "", "", "1.05", "a < b", "plain"});
+    EXPECT_EQ(form.view()->toPlainText(), "a < b\nplain");
+
+    // Only four lines: an empty window.
+    form.loadMessage({"", "", "", "1.05"});
+    EXPECT_TRUE(form.view()->toPlainText().isEmpty());
+}
+
+}  // namespace
