@@ -301,15 +301,25 @@ void THttpCompSync::keepAliveWorker() {
 
 void THttpCompSync::oneShotWorker() {
     while (m_connected) {
-        pollfd fds[2] = {{m_oneShotQueue.fd(), POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
-        const int n = ::poll(fds, 2, -1);
-        if (n < 0 && errno == EINTR) {
-            continue;
+        TRequestPtr request;
+        bool stopped = false;
+        {
+            // Idle workers take turns at the queue: one waits on it while the others wait for
+            // their turn, so a request wakes one worker rather than all of them.
+            std::lock_guard turn(m_oneShotTurn);
+            pollfd fds[2] = {{m_oneShotQueue.fd(), POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
+            const int n = ::poll(fds, 2, -1);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            stopped = n < 0 || (fds[1].revents & POLLIN);
+            if (!stopped) {
+                request = m_oneShotQueue.tryTake();
+            }
         }
-        if (n < 0 || (fds[1].revents & POLLIN)) {
+        if (stopped) {
             break;
         }
-        const TRequestPtr request = m_oneShotQueue.tryTake();
         if (!request) {
             continue;
         }
