@@ -1,5 +1,6 @@
 #include "ui/desktopsession.h"
 
+#include "catalog/localmrtree.h"
 #include "service/agent.h"
 #include "service/idlequeue.h"
 #include "service/processingthread.h"
@@ -44,6 +45,15 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
         // The share wizard opens here on the first run once the catalog windows exist.
         frame.setFirstRun(false);
     });
+    // Queued, so that the run with its progress loop starts from an ordinary event rather
+    // than from inside the idle handler.
+    connect(
+        session, &TOnlineSession::shareListSyncRequested, this,
+        [this] {
+            TLocalMRTree catalog(nullptr, m_agent.get());
+            catalog.UpdateServer();
+        },
+        Qt::QueuedConnection);
     connect(session, &TOnlineSession::messageOfTheDayReady, this,
             &TDesktopSession::showMessageOfTheDay);
     // Direct, so that the notice is read before the update program starts.

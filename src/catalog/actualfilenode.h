@@ -1,0 +1,45 @@
+#pragma once
+
+#include "catalog/filenode.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace mr {
+
+// A node of the local disk, for picking folders to share. The root lists the home folder and
+// "/"; every other folder lists its entries (hidden ones too), folders first, each group by
+// path ignoring case.
+class TActualFileNode : public TFileNode {
+public:
+    // The root of the disk view.
+    TActualFileNode();
+    // The entry at a path of the file system; null when it is neither a folder nor a file.
+    static std::unique_ptr<TActualFileNode> fromPath(const QString& path);
+
+    TActualFileNode(TFileNode* parent, const QString& fsPath, bool folder, bool link,
+                    std::unique_ptr<TFileItem> item);
+
+    const QString& fsPath() const { return m_fsPath; }
+    bool isLink() const { return m_link; }
+
+    QString localPath() const override { return m_fsPath; }
+    bool walkable() const override { return isFolder() && !m_link; }
+    int imageIndex() override;
+    int selectedImageIndex() override;
+
+    // Folders before files, then by path ignoring case, in the process-wide direction.
+    static void sortNodes(TFileNodes& nodes);
+
+protected:
+    void createChildren(TFileNodes& list) override;
+
+private:
+    static std::unique_ptr<TActualFileNode> entryAt(TFileNode* parent, const QString& path);
+
+    QString m_fsPath;
+    bool m_link = false;
+};
+
+}  // namespace mr

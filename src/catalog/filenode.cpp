@@ -1,0 +1,175 @@
+#include "catalog/filenode.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace mr {
+
+namespace {
+
+TFileIconSource* g_iconSource = nullptr;
+std::atomic<bool> g_sortAscending{true};
+
+}  // namespace
+
+TFileIconSource::~TFileIconSource() = default;
+
+void setFileIconSource(TFileIconSource* source) {
+    g_iconSource = source;
+}
+
+TFileIconSource* fileIconSource() {
+    return g_iconSource;
+}
+
+TFileNode::TFileNode(TFileNode* parent, std::unique_ptr<TFileItem> item, bool folder)
+    : m_parent(parent), m_folder(folder), m_item(std::move(item)) {}
+
+TFileNode::~TFileNode() = default;
+
+void TFileNode::reset() {
+    m_children.reset();
+    m_item.reset();
+    m_imageIndex = -1;
+    m_selectedImageIndex = -1;
+}
+
+TFileNodes& TFileNode::Children() {
+    if (!m_children) {
+        m_children = std::make_unique<TFileNodes>(this);
+        createChildren(*m_children);
+    }
+    return *m_children;
+}
+
+void TFileNode::freeChildren() {
+    m_children.reset();
+}
+
+QString TFileNode::fullPath() const {
+    return m_item ? m_item->fullPath() : QString();
+}
+
+int TFileNode::count(bool recursive) {
+    TFileNodes& children = Children();
+    int n = children.count();
+    if (recursive) {
+        for (const auto& child : children) {
+            if (child->walkable())
+                n += child->count(true);
+        }
+    }
+    return n;
+}
+
+TFileNode* TFileNodes::get(int index) const {
+    if (index < 0 || index >= count())
+        return nullptr;
+    return m_nodes[static_cast<size_t>(index)].get();
+}
+
+namespace {
+
+QString nameKey(const TFileNode* node) {
+    return node->item() ? node->item()->Name.toCaseFolded() : QString();
+}
+
+}  // namespace
+
+TFileNode* TFileNodes::findByName(const QString& name) const {
+    return m_byName.value(name.toCaseFolded());
+}
+
+TFileNode* TFileNodes::add(std::unique_ptr<TFileNode> node) {
+    m_nodes.push_back(std::move(node));
+    TFileNode* added = m_nodes.back().get();
+    const QString key = nameKey(added);
+    if (!m_byName.contains(key))
+        m_byName.insert(key, added);
+    return added;
+}
+
+bool TFileNodes::remove(TFileNode* node) {
+    const auto it = std::find_if(m_nodes.begin(), m_nodes.end(),
+                                 [node](const auto& n) { return n.get() == node; });
+    if (it == m_nodes.end())
+        return false;
+    const QString key = nameKey(node);
+    m_nodes.erase(it);
+    if (m_byName.value(key) == node) {
+        m_byName.remove(key);
+        for (const auto& n : m_nodes) {
+            if (nameKey(n.get()) == key) {
+                m_byName.insert(key, n.get());
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+void TFileNodes::sortByName() {
+    sort([](const TFileNode* a, const TFileNode* b) {
+        const QString na = a->item() ? a->item()->Name : QString();
+        const QString nb = b->item() ? b->item()->Name : QString();
+        return na.compare(nb, Qt::CaseInsensitive) < 0;
+    });
+}
+
+void TFileNodes::sort(const std::function<bool(const TFileNode*, const TFileNode*)>& less) {
+    const bool ascending = sortAscending();
+    std::stable_sort(m_nodes.begin(), m_nodes.end(), [&](const auto& a, const auto& b) {
+        return ascending ? less(a.get(), b.get()) : less(b.get(), a.get());
+    });
+}
+
+void TFileNodes::setSortAscending(bool ascending) {
+    g_sortAscending = ascending;
+}
+
+bool TFileNodes::sortAscending() {
+    return g_sortAscending;
+}
+
+TVirtualFileNode::TVirtualFileNode(TFileNode* parent, std::unique_ptr<TFileItem> item, bool folder)
+    : TFileNode(parent, std::move(item), folder) {}
+
+int TVirtualFileNode::imageIndex() {
+    if (m_imageIndex < 0)
+        m_imageIndex = iconLookup(false);
+    return m_imageIndex;
+}
+
+int TVirtualFileNode::selectedImageIndex() {
+    if (m_selectedImageIndex < 0)
+        m_selectedImageIndex = iconLookup(true);
+    return m_selectedImageIndex;
+}
+
+int TVirtualFileNode::iconLookup(bool selected) {
+    TFileIconSource* source = fileIconSource();
+    if (!source || !item())
+        return -1;
+    return source->iconIndexForName(isFolder() ? QStringLiteral(".") : item()->Name, selected);
+}
+
+void TVirtualFileNode::createChildren(TFileNodes&) {
+    if (m_getItems)
+        m_getItems(this);
+}
+
+TLocalFileNode::TLocalFileNode(TFileNode* parent, const QString& name)
+    : TVirtualFileNode(parent,
+                       std::make_unique<TLocalFileItem>(
+                           name, parent ? withTrailingSlash(parent->fullPath()) : QString()),
+                       true) {}
+
+TLocalFileNode::TLocalFileNode(TFileNode* parent, std::unique_ptr<TFileItem> item, bool folder)
+    : TVirtualFileNode(parent, std::move(item), folder) {}
+
+QString TLocalFileNode::localPath() const {
+    const auto* local = dynamic_cast<const TLocalFileItem*>(item());
+    return local ? local->fileName : QString();
+}
+
+}  // namespace mr

@@ -1,0 +1,348 @@
+#include "catalog/localmrtree.h"
+
+#include "catalog/filenode.h"
+#include "catalog/logicaltree.h"
+#include "db/connection.h"
+#include "db/cursor.h"
+#include "db/database.h"
+#include "db/dberror.h"
+#include "db/filters.h"
+#include "db/transaction.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+namespace mr {
+
+namespace {
+
+const QString kFiles = QStringLiteral("files");
+const QString kDatabase = QString::fromLatin1(db::kDatabaseName);
+
+// Posts the final gauge and the close on every way out of a worker.
+struct CloseOnExit {
+    TProgress& progress;
+    ~CloseOnExit() {
+        progress.postProgress(TProgress::kFull);
+        progress.postClose();
+    }
+};
+
+QString lastComponent(const QString& name) {
+    return name.section(u'/', -1);
+}
+
+// The folder part of a virtual path, with its trailing "/": "/" for a top-level name.
+QString parentPath(const QString& name) {
+    const qsizetype slash = name.lastIndexOf(u'/');
+    return slash < 0 ? QStringLiteral("/") : name.left(slash + 1);
+}
+
+// The share worker's state: one connection, one transaction, the recursive insert.
+class ShareWorker {
+public:
+    ShareWorker(TFileNode* node, QString name, bool subfolders, QStringList extensions,
+                QString password, TProgress& progress, TShareOutcome& outcome)
+        : m_node(node),
+          m_name(std::move(name)),
+          m_subfolders(subfolders),
+          m_extensions(std::move(extensions)),
+          m_password(std::move(password)),
+          m_progress(progress),
+          m_outcome(outcome) {}
+
+    void run() {
+        CloseOnExit closeOnExit{m_progress};
+        m_progress.total = itemCount(m_node) + 1;
+        m_progress.done = 0;
+        m_progress.postText(QString::fromLatin1(kSharingFilesText));
+        db::Connection connection(kDatabase, kFiles);
+        const int parentId = TMRTree::idOf(&connection, QString(), m_name, true);
+        if (parentId == -999) {
+            m_outcome.kind = TShareOutcome::Kind::NoSuchFolder;
+            return;
+        }
+        db::Cursor rows(connection, kFiles, db::OpenMode::Exclusive);
+        db::Transaction transaction(connection);
+        m_connection = &connection;
+        m_rows = &rows;
+        loadSharedPaths();
+        insert(m_node, parentId, lastComponent(m_name), true);
+        // Cancel keeps what was written: every row written so far has its parent.
+        transaction.commit();
+        rows.flush();
+        m_outcome.kind =
+            m_progress.cancelled() ? TShareOutcome::Kind::Cancelled : TShareOutcome::Kind::Shared;
+    }
+
+private:
+    int itemCount(TFileNode* node) const { return node->count(m_subfolders); }
+
+    // Local paths the catalog already shares, folded: only these need the exact check.
+    void loadSharedPaths() {
+        db::Cursor all(*m_connection, kFiles);
+        for (; !all.eof(); all.next()) {
+            if (all.asString(u"Username").isEmpty() &&
+                all.asString(u"Action").compare(u"D", Qt::CaseInsensitive) != 0)
+                m_sharedPaths.insert(all.asString(u"FileName").toCaseFolded());
+        }
+    }
+
+    bool alreadyShared(const QString& localPath) {
+        if (!m_sharedPaths.contains(localPath.toCaseFolded()))
+            return false;
+        db::Cursor check(*m_connection, kFiles);
+        check.setFilter(db::sharedFolder(localPath), true);
+        return !check.eof();
+    }
+
+    bool extensionMatches(const TFileNode* node) const {
+        if (m_extensions.isEmpty())
+            return true;
+        const QString name = node->item()->Name;
+        const qsizetype dot = name.lastIndexOf(u'.');
+        return dot >= 0 && m_extensions.contains(name.mid(dot + 1).toLower());
+    }
+
+    void insert(TFileNode* node, int parentId, const QString& name, bool top) {
+        if (m_progress.cancelled())
+            return;
+        const bool folder = node->isFolder();
+        if (folder && !top && !node->walkable()) {
+            // A link to a folder elsewhere: never followed, so no loop can form.
+            ++m_progress.done;
+            return;
+        }
+        bool getsRow = false;
+        if (folder && !name.isEmpty()) {
+            if (alreadyShared(node->localPath())) {
+                m_progress.done += itemCount(node) + 1;
+                m_progress.postStep();
+                return;
+            }
+            getsRow = top || (m_subfolders && m_extensions.isEmpty());
+        } else if (!folder) {
+            getsRow = extensionMatches(node);
+        }
+        int childParent = name.isEmpty() ? -1 : parentId;
+        if (getsRow) {
+            write(node, parentId, name);
+            childParent = static_cast<int>(m_rows->asInteger(u"id"));
+        }
+        ++m_progress.done;
+        m_progress.postStep();
+        if (!folder || !(m_subfolders || top))
+            return;
+        for (const auto& child : node->Children()) {
+            if (m_progress.cancelled())
+                return;
+            insert(child.get(), childParent, child->item()->Name, false);
+        }
+    }
+
+    void write(TFileNode* node, int parentId, const QString& name) {
+        const TFileItem* item = node->item();
+        m_rows->append();
+        m_rows->setString(u"Username", QString());
+        m_rows->setString(u"Action", QStringLiteral("A"));
+        m_rows->setInteger(u"ParentId", parentId);
+        m_rows->setString(u"Name", name);
+        m_rows->setString(u"FileName", node->localPath());
+        m_rows->setInteger(u"Attributes", node->isFolder() ? 1 : 0);
+        m_rows->setInteger(u"FileSize", node->isFolder() ? -1 : item->size);
+        m_rows->setDateTime(u"FileDate", item->date);
+        m_rows->setString(u"Media", item->media);
+        m_rows->setString(u"Password", m_password.isEmpty() ? item->password : m_password);
+        m_rows->post();
+        ++m_outcome.rows;
+    }
+
+    TFileNode* m_node;
+    QString m_name;
+    bool m_subfolders;
+    QStringList m_extensions;
+    QString m_password;
+    TProgress& m_progress;
+    TShareOutcome& m_outcome;
+    db::Connection* m_connection = nullptr;
+    db::Cursor* m_rows = nullptr;
+    QSet<QString> m_sharedPaths;
+};
+
+// Rows of a subtree, for the progress total.
+int subtreeSize(db::Connection& connection, int id, bool root) {
+    db::Cursor rows(connection, kFiles);
+    rows.setFilter(db::subtreeSizeFilter(QString(), id, root));
+    int n = 0;
+    for (; !rows.eof(); rows.next()) {
+        ++n;
+        if (rows.asInteger(u"Attributes") == 1)
+            n += subtreeSize(connection, static_cast<int>(rows.asInteger(u"id")), false);
+    }
+    return n;
+}
+
+// Deletes everything below a folder, depth first, so no row ever loses its parent.
+void deleteBelow(db::Connection& connection, int folderId, TProgress& progress) {
+    db::Cursor rows(connection, kFiles);
+    rows.setFilter(db::childrenOf(folderId));
+    while (!rows.eof() && !progress.cancelled()) {
+        if (rows.asInteger(u"Attributes") == 1)
+            deleteBelow(connection, static_cast<int>(rows.asInteger(u"id")), progress);
+        if (progress.cancelled())
+            return;
+        rows.remove();
+        ++progress.done;
+        progress.postStep();
+    }
+}
+
+void removeWorker(int id, bool root, bool folder, TProgress& progress, TRemoveOutcome& outcome) {
+    CloseOnExit closeOnExit{progress};
+    db::Connection connection(kDatabase, kFiles);
+    progress.total = subtreeSize(connection, id, root) + 1;
+    progress.done = 0;
+    progress.postText(QString::fromLatin1(kRemovingShareText));
+    db::Transaction transaction(connection);
+    if (folder && !root)
+        deleteBelow(connection, id, progress);
+    if (progress.cancelled()) {
+        transaction.commit();
+        outcome = TRemoveOutcome::Cancelled;
+        return;
+    }
+    db::Cursor selected(connection, kFiles);
+    selected.setFilter(root ? db::rootFiles(-1) : db::rowById(id));
+    while (!selected.eof()) {
+        selected.edit();
+        selected.setString(u"Action", QStringLiteral("D"));
+        selected.post();
+        selected.next();
+        ++progress.done;
+        progress.postStep();
+        if (progress.cancelled())
+            break;
+    }
+    transaction.commit();
+    outcome = progress.cancelled() ? TRemoveOutcome::Cancelled : TRemoveOutcome::Removed;
+}
+
+}  // namespace
+
+TLocalMRTree::TLocalMRTree(QObject* owner, TMRAgentHttp* agent, TLogicalTree* logicalTree)
+    : TMRTree(owner, agent, QString(), logicalTree) {}
+
+void TLocalMRTree::LoadChildren(int folderId, const QString& folderPath) {
+    if (!logicalTree())
+        return;
+    const int id = folderPath.isEmpty() ? -999 : folderId;
+    {
+        db::Cursor rows(kDatabase, kFiles);
+        rows.setFilter(db::childrenForDisplay(QString(), id), true);
+        const QString path = withTrailingSlash(folderPath);
+        for (; !rows.eof(); rows.next())
+            logicalTree()->Add(ItemFromRow(rows, path));
+    }
+    logicalTree()->Refresh(folderPath);
+}
+
+QStringList TLocalMRTree::parseExtensions(const QString& text) {
+    QStringList out;
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    for (QString e : text.split(separators, Qt::SkipEmptyParts)) {
+        while (e.startsWith(u'*') || e.startsWith(u'.'))
+            e.remove(0, 1);
+        if (!e.isEmpty())
+            out << e.toLower();
+    }
+    return out;
+}
+
+TShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name,
+                                        bool includeSubfolders, const QStringList& extensions,
+                                        const QString& password) {
+    TShareOutcome outcome;
+    {
+        db::Cursor check(kDatabase, QStringLiteral("files"));
+        check.setFilter(db::sharedFolder(node->localPath()), true);
+        if (!check.eof()) {
+            outcome.kind = TShareOutcome::Kind::AlreadyShared;
+            return outcome;
+        }
+    }
+    progressView().setBusy(true);
+    QString unique = name;
+    if (name != u"/") {
+        for (int n = 1; IdOf(unique) != -999; ++n)
+            unique = name + QString::number(n);
+    }
+    progressView().setBusy(false);
+    outcome.name = unique;
+    QStringList filter;
+    for (const QString& e : extensions)
+        filter << e.toLower();
+    TProgress progress;
+    runOperation(progress, QString::fromLatin1(kReadingDataText),
+                 [node, unique, includeSubfolders, filter, password, &progress, &outcome] {
+                     try {
+                         ShareWorker(node, unique, includeSubfolders, filter, password, progress,
+                                     outcome)
+                             .run();
+                     } catch (const std::exception& e) {
+                         qWarning("share of %s failed: %s", qPrintable(unique), e.what());
+                         outcome.kind = TShareOutcome::Kind::Failed;
+                         outcome.rows = 0;
+                     }
+                 });
+    if (outcome.kind == TShareOutcome::Kind::Shared && logicalTree() && unique != u"/") {
+        auto item = std::make_unique<TLocalFileItem>(QString(), QString());
+        static_cast<TFileItem&>(*item) = *node->item();
+        item->Name = lastComponent(unique);
+        item->Path = parentPath(unique);
+        item->fileName = node->localPath();
+        item->size = -1;
+        logicalTree()->Add(std::move(item));
+    }
+    return outcome;
+}
+
+std::unique_ptr<TFileItem> TLocalMRTree::ItemAt(const QString& path) const {
+    const int id = IdOf(path);
+    if (id == -999)
+        return nullptr;
+    if (id == -1) {
+        auto root = std::make_unique<TLocalFileItem>(QStringLiteral("/"), QString());
+        return root;
+    }
+    db::Cursor row(kDatabase, kFiles);
+    row.setFilter(db::rowById(id), true);
+    if (row.eof())
+        return nullptr;
+    return ItemFromRow(row,
+                       withTrailingSlash(PathOf(static_cast<int>(row.asInteger(u"ParentId")))));
+}
+
+TRemoveOutcome TLocalMRTree::RemoveShare(const TFileItem& item) {
+    const bool root = item.Path.isEmpty() && item.Name == u"/";
+    const QString path = root ? QStringLiteral("/") : withTrailingSlash(item.Path) + item.Name;
+    const int id = IdOf(path);
+    if (id == -999)
+        return TRemoveOutcome::NotFound;
+    const bool folder = item.size == -1;
+    TRemoveOutcome outcome = TRemoveOutcome::Failed;
+    TProgress progress;
+    runOperation(progress, QString::fromLatin1(kReadingDataText),
+                 [id, root, folder, &progress, &outcome] {
+                     try {
+                         removeWorker(id, root, folder, progress, outcome);
+                     } catch (const std::exception& e) {
+                         qWarning("removal failed: %s", e.what());
+                         outcome = TRemoveOutcome::Failed;
+                     }
+                 });
+    if (outcome == TRemoveOutcome::Removed && logicalTree() && !root)
+        logicalTree()->Remove(item);
+    return outcome;
+}
+
+}  // namespace mr

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "catalog/mrtree.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace mr {
+
+class TFileNode;
+
+// What a share operation did.
+struct TShareOutcome {
+    enum class Kind { Shared, AlreadyShared, Cancelled, NoSuchFolder, Failed };
+    Kind kind = Kind::Failed;
+    QString name;  // the virtual path the folder was shared under
+    int rows = 0;  // rows written
+};
+
+// What a removal did.
+enum class TRemoveOutcome { Removed, NotFound, Cancelled, Failed };
+
+// The user's own catalog over the files table: shares local folders, removes entries and
+// sends the pending changes to the service.
+class TLocalMRTree : public TMRTree {
+    Q_OBJECT
+public:
+    TLocalMRTree(QObject* owner, TMRAgentHttp* agent, TLogicalTree* logicalTree = nullptr);
+
+    void LoadChildren(int folderId, const QString& folderPath) override;
+
+    // Shares the folder of the node under the virtual path name ("/" + the folder's name for
+    // a top-level share; a name in use at the top gets 1, 2, 3... appended). extensions: the
+    // filter (empty: every file), matched ignoring case. A non-empty password is written to
+    // every row instead of the items' own.
+    TShareOutcome ShareFolder(TFileNode* node, const QString& name, bool includeSubfolders,
+                              const QStringList& extensions, const QString& password = {});
+    // Removes an entry: a folder's rows below it go at once, its own row is marked "D".
+    TRemoveOutcome RemoveShare(const TFileItem& item);
+
+    // The catalog entry at a virtual path as a node item; null when there is none.
+    std::unique_ptr<TFileItem> ItemAt(const QString& path) const;
+
+    // Extension filter text ("mp3,ogg", "*.mp3;.ogg") as bare lower-case extensions.
+    static QStringList parseExtensions(const QString& text);
+};
+
+}  // namespace mr

@@ -1,0 +1,104 @@
+#include "catalogtest.h"
+
+#include "db/cursor.h"
+#include "db/database.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+namespace mr::test {
+
+void CatalogTest::SetUp() {
+    DbTest::SetUp();
+    ASSERT_TRUE(m_disk.isValid());
+}
+
+int CatalogTest::addRow(const QString& name, int parentId, bool folder, const QString& action,
+                        const QString& user, const QString& fileName) {
+    db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
+    files.append();
+    files.setString(u"Username", user);
+    files.setInteger(u"ParentId", parentId);
+    files.setString(u"Name", name);
+    files.setString(u"FileName", fileName.isEmpty() ? "/disk/" + name : fileName);
+    files.setInteger(u"Attributes", folder ? 1 : 0);
+    files.setInteger(u"FileSize", folder ? -1 : 10);
+    files.setDateTime(u"FileDate", 45000.5);
+    files.setString(u"Action", action);
+    files.post();
+    return static_cast<int>(files.asInteger(u"id"));
+}
+
+std::vector<CatalogRow> CatalogTest::catalog() const {
+    std::vector<CatalogRow> rows;
+    db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
+    for (; !files.eof(); files.next()) {
+        CatalogRow r;
+        r.id = static_cast<int>(files.asInteger(u"id"));
+        r.parentId = static_cast<int>(files.asInteger(u"ParentId"));
+        r.user = files.asString(u"Username");
+        r.name = files.asString(u"Name");
+        r.fileName = files.asString(u"FileName");
+        r.attributes = static_cast<int>(files.asInteger(u"Attributes"));
+        r.size = static_cast<int>(files.asInteger(u"FileSize"));
+        r.action = files.asString(u"Action");
+        r.password = files.asString(u"Password");
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+const CatalogRow* CatalogTest::find(const QString& name) const {
+    static thread_local std::vector<CatalogRow> snapshot;
+    snapshot = catalog();
+    for (const CatalogRow& r : snapshot) {
+        if (r.name == name)
+            return &r;
+    }
+    return nullptr;
+}
+
+int CatalogTest::countAction(const QString& action) const {
+    int n = 0;
+    for (const CatalogRow& r : catalog())
+        n += r.action == action;
+    return n;
+}
+
+::testing::AssertionResult CatalogTest::isForest() const {
+    const auto rows = catalog();
+    QSet<int> folders;
+    for (const CatalogRow& r : rows) {
+        if (r.attributes == 1)
+            folders.insert(r.id);
+    }
+    for (const CatalogRow& r : rows) {
+        if (r.parentId != -1 && !folders.contains(r.parentId))
+            return ::testing::AssertionFailure()
+                   << r.name.toStdString() << " has no folder " << r.parentId;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+QString CatalogTest::scratch(const QString& relative) const {
+    return relative.isEmpty() ? m_disk.path() : m_disk.filePath(relative);
+}
+
+QString CatalogTest::makeFile(const QString& relative, int n) const {
+    const QString path = scratch(relative);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(n, 'x'));
+    return path;
+}
+
+QString CatalogTest::makeDir(const QString& relative) const {
+    const QString path = scratch(relative);
+    QDir().mkpath(path);
+    return path;
+}
+
+}  // namespace mr::test

@@ -1,0 +1,77 @@
+#include "catalog/listing.h"
+#include "catalog/logicaltree.h"
+#include "catalog/remotemrtree.h"
+#include "core/record.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+using namespace mr;
+
+namespace {
+
+QByteArray entry(qint32 owner, qint32 size, double date, int flag, const char* folder,
+                 const char* name, const char* description) {
+    return "F" +
+           PackRecord("IIDWBAAA", {owner, size, date, 0, flag, folder, name, description}).bytes;
+}
+
+}  // namespace
+
+TEST(Listing, ReadsEntriesAndTrimsFolderPaths) {
+    const QByteArray reply = entry(7, -1, 0, 0, "  Music ", "Live", "") +
+                             entry(7, 1234, 45000.25, 1, "Music/", "a.mp3", "nice") +
+                             entry(7, 5, 1, 0, "", "top.txt", " ");
+    const auto items = parseListing(reply, "alice");
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0]->Path, "/Music/");
+    EXPECT_EQ(items[0]->size, -1);
+    EXPECT_EQ(items[1]->Path, "/Music/");
+    EXPECT_EQ(items[1]->fullPath(), "/Music/a.mp3");
+    EXPECT_EQ(items[1]->size, 1234);
+    EXPECT_DOUBLE_EQ(items[1]->date, 45000.25);
+    EXPECT_TRUE(items[1]->passwordFlag);
+    EXPECT_EQ(items[1]->description, "nice");
+    EXPECT_EQ(items[1]->userName, "alice");
+    EXPECT_EQ(items[1]->userId, 7);
+    EXPECT_EQ(items[2]->Path, "/");
+}
+
+TEST(Listing, ByteExactRecordLayout) {
+    // 'F', owner 2, size 3, date 1.0, reserved, flag 0, "a", "b", "".
+    const QByteArray reply =
+        mr::test::hex("46 02000000 03000000 000000000000F03F 0000 00 6100 6200 00");
+    const auto items = parseListing(reply, "u");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0]->fullPath(), "/a/b");
+    EXPECT_DOUBLE_EQ(items[0]->date, 1.0);
+}
+
+TEST(Listing, SkipsUnknownTagsAndStopsAtATruncatedRecord) {
+    const QByteArray good = entry(1, 10, 0, 0, "", "x", "");
+    QByteArray reply = "\x01Z" + good + "Q" + good.left(good.size() - 3);
+    auto items = parseListing(reply, "u");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0]->Name, "x");
+    EXPECT_TRUE(parseListing(QByteArray("F"), "u").empty());
+    EXPECT_TRUE(parseListing(QByteArray(), "u").empty());
+    // A record whose last text never ends is cut short, never read past the end.
+    reply = entry(1, 10, 0, 0, "", "y", "desc");
+    reply.chop(1);
+    EXPECT_TRUE(parseListing(reply, "u").empty());
+    // Names that cannot stand in a folder are dropped, the rest kept.
+    items =
+        parseListing(entry(1, 1, 0, 0, "", "", "") + entry(1, 1, 0, 0, "", "a/b", "") + good, "u");
+    ASSERT_EQ(items.size(), 1u);
+}
+
+TEST(RemoteTree, WithoutAServiceAFolderShowsEmpty) {
+    TLogicalTree logical;
+    TRemoteMRTree tree(nullptr, nullptr, "bob", 5, &logical);
+    logical.setGetItems([&](TFileNode* n) { tree.NodeGetItems(n); });
+    logical.Initialize();
+    TFileNode* root = tree.WaitForFolder("/", 5000);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->Children().count(), 0);
+    EXPECT_EQ(tree.WaitForFolder("/Music", 5000), nullptr);
+}

@@ -1,0 +1,166 @@
+#include "catalog/actualfilenode.h"
+#include "catalog/logicaltree.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace mr;
+
+namespace {
+
+std::unique_ptr<TFileItem> item(const QString& name, const QString& path, qint32 size = 5) {
+    auto i = std::make_unique<TFileItem>(name, path);
+    i->size = size;
+    return i;
+}
+
+struct Recorder {
+    QStringList events;
+    void attach(TLogicalTree& tree) {
+        tree.setNodeAdded([this](TFileNode* node, const QString& path) {
+            events << (node ? "add " + node->fullPath() + " @" + path : "refresh " + path);
+        });
+        tree.setNodeRemoved([this](TFileNode* node) { events << "remove " + node->fullPath(); });
+    }
+};
+
+}  // namespace
+
+TEST(LogicalTree, WalksAndAddsLikeAFolderTree) {
+    TLogicalTree tree;
+    Recorder rec;
+    rec.attach(tree);
+    tree.Initialize();
+    EXPECT_EQ(rec.events, (QStringList{"add / @", "refresh "}));
+    TFileNode* root = tree.root();
+    EXPECT_EQ(tree.FindNode(root, "/"), root);
+    EXPECT_EQ(tree.FindNode(root, ""), root);
+    EXPECT_EQ(tree.FindNode(nullptr, ""), nullptr);
+
+    // Missing folders on the way are made as local folder nodes.
+    TFileNode* song = tree.Add(item("Song.mp3", "/Music/Live/"));
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->fullPath(), "/Music/Live/Song.mp3");
+    TFileNode* live = tree.FindNode(root, "/music/LIVE");
+    ASSERT_TRUE(live);
+    EXPECT_TRUE(live->isFolder());
+    EXPECT_NE(dynamic_cast<TLocalFileNode*>(live), nullptr);
+    EXPECT_EQ(tree.FindNode(live, "song.MP3"), song);
+    EXPECT_EQ(tree.FindNode(root, "/Music/Nope/Song.mp3"), nullptr);
+
+    // Same name in another letter case: the tree keeps the first.
+    EXPECT_EQ(tree.Add(item("SONG.MP3", "/Music/Live/")), nullptr);
+    EXPECT_EQ(live->Children().count(), 1);
+
+    // Size -1 is a folder, anything else (0 too) a file.
+    EXPECT_TRUE(tree.Add(item("Empty", "/", -1))->isFolder());
+    EXPECT_FALSE(tree.Add(item("zero", "/", 0))->isFolder());
+    EXPECT_EQ(root->count(), 3);
+    EXPECT_EQ(root->count(true), 5);
+
+    try {
+        tree.Add(nullptr);
+        ADD_FAILURE() << "a null item was accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "NULL-terminated FileList not supported any longer!");
+    }
+
+    rec.events.clear();
+    tree.Remove(TFileItem("Live", "/Music/"));
+    tree.Remove(TFileItem("Ghost", "/Music/"));
+    tree.Refresh("/Music");
+    EXPECT_EQ(rec.events, (QStringList{"remove /Music/Live", "refresh /Music"}));
+    EXPECT_EQ(tree.FindNode(root, "/Music/Live"), nullptr);
+}
+
+TEST(LogicalTree, ChildrenAreLoadedOnceOnFirstUse) {
+    TLogicalTree tree;
+    QStringList asked;
+    tree.setGetItems([&](TFileNode* node) {
+        asked << node->fullPath();
+        if (node->fullPath() == u"/")
+            tree.Add(item("a", "/", -1));
+    });
+    tree.Initialize();
+    EXPECT_FALSE(tree.root()->childrenLoaded());
+    TFileNode* a = tree.FindNode(tree.root(), "/a");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(tree.root()->childrenLoaded());
+    EXPECT_EQ(tree.FindNode(tree.root(), "/a/b"), nullptr);
+    EXPECT_EQ(asked, (QStringList{"/", "/a"}));
+    tree.root()->freeChildren();
+    EXPECT_FALSE(tree.root()->childrenLoaded());
+    tree.FindNode(tree.root(), "a");
+    EXPECT_EQ(asked.count("/"), 2);
+}
+
+TEST(FileNodes, IndexFindAndSort) {
+    TLocalFileNode folder(nullptr, "/");
+    TFileNodes& list = folder.Children();
+    for (const char* n : {"beta", "Alpha", "gamma"})
+        list.add(std::make_unique<TLocalFileNode>(&folder, item(n, "/"), false));
+    EXPECT_EQ(list.get(-1), nullptr);
+    EXPECT_EQ(list.get(3), nullptr);
+    EXPECT_EQ(list.findByName("ALPHA"), list.get(1));
+    list.sortByName();
+    EXPECT_EQ(list.get(0)->item()->Name, "Alpha");
+    EXPECT_EQ(list.get(2)->item()->Name, "gamma");
+    TFileNodes::setSortAscending(false);
+    list.sortByName();
+    TFileNodes::setSortAscending(true);
+    EXPECT_EQ(list.get(0)->item()->Name, "gamma");
+}
+
+TEST(FileItem, CopiesDeeplyAndKeepsItsKind) {
+    TLocalFileItem local("a", "/x/");
+    local.fileName = "/disk/a";
+    local.ratio = std::make_unique<TFileRatio>(3, 1, 'f');
+    auto copy = local.clone();
+    ASSERT_NE(dynamic_cast<TLocalFileItem*>(copy.get()), nullptr);
+    EXPECT_EQ(static_cast<TLocalFileItem&>(*copy).fileName, "/disk/a");
+    ASSERT_TRUE(copy->ratio);
+    EXPECT_NE(copy->ratio.get(), local.ratio.get());
+    EXPECT_EQ(copy->ratio->upload, 3);
+    EXPECT_EQ(TFileItem("n", "p").size, -1);
+    EXPECT_EQ(withTrailingSlash(""), "/");
+    EXPECT_EQ(withTrailingSlash("/a/"), "/a/");
+}
+
+TEST(ActualFileNode, ListsFoldersFirstHiddenIncluded) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char* f : {"b.txt", ".hidden", "A.txt"}) {
+        QFile file(dir.filePath(f));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("12345");
+    }
+    QDir(dir.path()).mkdir("zeta");
+    QDir(dir.path()).mkdir("Alpha");
+    QFile::link(dir.filePath("zeta"), dir.filePath("loop"));
+    auto node = TActualFileNode::fromPath(dir.path());
+    ASSERT_TRUE(node);
+    QStringList names;
+    for (const auto& child : node->Children())
+        names << child->item()->Name;
+    EXPECT_EQ(names, (QStringList{"Alpha", "loop", "zeta", ".hidden", "A.txt", "b.txt"}));
+    const TFileNode* file = node->Children().findByName("a.txt");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->item()->size, 5);
+    EXPECT_GT(file->item()->date, 40000);
+    EXPECT_EQ(file->item()->Path, dir.path() + "/");
+    EXPECT_EQ(file->localPath(), dir.filePath("A.txt"));
+    // A link to a folder is shown but never walked, so it cannot loop.
+    EXPECT_FALSE(node->Children().findByName("loop")->walkable());
+    EXPECT_EQ(node->count(true), 6);
+
+    TActualFileNode disk;
+    QStringList top;
+    for (const auto& child : disk.Children())
+        top << child->localPath();
+    EXPECT_EQ(top, (QStringList{QDir::homePath(), "/"}));
+}

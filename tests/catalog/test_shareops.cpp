@@ -1,0 +1,236 @@
+#include "catalogtest.h"
+
+#include "catalog/actualfilenode.h"
+#include "catalog/confirmations.h"
+#include "catalog/localmrtree.h"
+#include "catalog/logicaltree.h"
+
+#include <QDir>
+
+using namespace mr;
+using mr::test::CatalogRow;
+
+namespace {
+
+class ShareOps : public mr::test::CatalogTest {
+protected:
+    TShareOutcome share(const QString& relative, bool subfolders = true,
+                        const QStringList& extensions = {}, const QString& name = {}) {
+        auto node = TActualFileNode::fromPath(scratch(relative));
+        EXPECT_TRUE(node);
+        return m_tree.ShareFolder(node.get(), name.isEmpty() ? "/" + node->item()->Name : name,
+                                  subfolders, extensions);
+    }
+
+    TLocalMRTree m_tree{nullptr, nullptr};
+};
+
+// Records what the progress window was asked to show.
+class RecordingView : public TProgressView {
+public:
+    void exec(TProgress& progress, const QString& caption, const QString& text,
+              const std::function<void()>& start) override {
+        captions << caption + ": " + text;
+        QObject::connect(&progress, &TProgress::textChanged,
+                         [this](const QString& t) { texts << t; });
+        QObject::connect(&progress, &TProgress::progressChanged, [this](int p) { percents << p; });
+        TProgressView::exec(progress, caption, text, start);
+    }
+    void setBusy(bool busy) override { busyChanges << busy; }
+
+    QStringList captions;
+    QStringList texts;
+    QList<int> percents;
+    QList<bool> busyChanges;
+};
+
+}  // namespace
+
+TEST_F(ShareOps, PathLookupsIgnoreCaseAndQuoteNames) {
+    const int folder = addRow("Bob's Music", -1, true);
+    const int live = addRow("Live", folder, true);
+    const int song = addRow("It's.mp3", live, false, "A", {}, "/disk/its.mp3");
+    addRow("Live", -1, true, "A", "someone");
+    EXPECT_EQ(m_tree.IdOf("/"), -1);
+    EXPECT_EQ(m_tree.IdOf("/bob'S MUSIC/live/it'S.MP3"), song);
+    EXPECT_EQ(m_tree.IdOf("/Live"), -999);  // another user's row
+    EXPECT_EQ(m_tree.IdOf("/Nope/Live"), -999);
+    EXPECT_EQ(m_tree.ParentIdOf("/Bob's Music/Live/x"), live);
+    EXPECT_EQ(m_tree.ParentIdOf("/Bob's Music"), -1);
+    EXPECT_EQ(m_tree.PathOf(-1), "/");
+    EXPECT_EQ(m_tree.PathOf(song), "/Bob's Music/Live/It's.mp3");
+    EXPECT_EQ(m_tree.PathOf(folder), "/Bob's Music");
+    EXPECT_EQ(m_tree.PathOf(9999), "");
+    EXPECT_EQ(m_tree.LocalFileName("/bob's music/LIVE", "it's.mp3"), "/disk/its.mp3");
+    EXPECT_EQ(m_tree.LocalFileName("/bob's music", "Live"), "");
+}
+
+TEST_F(ShareOps, SharesATreeWithUniqueTopLevelNames) {
+    makeFile("Music/a.mp3", 3);
+    makeFile("Music/Live/b.ogg", 4);
+    makeFile("Music/Live/c.txt");
+    makeDir("Music/Empty");
+    makeFile("other/Music/z.mp3");
+
+    RecordingView view;
+    m_tree.setProgressView(&view);
+    auto outcome = share("Music");
+    EXPECT_EQ(outcome.kind, TShareOutcome::Kind::Shared);
+    EXPECT_EQ(outcome.name, "/Music");
+    EXPECT_EQ(outcome.rows, 6);
+    EXPECT_EQ(view.captions, QStringList{"Please Wait: Reading Data"});
+    EXPECT_EQ(view.texts, QStringList{"Sharing Files"});
+    ASSERT_FALSE(view.percents.isEmpty());
+    EXPECT_EQ(view.percents.last(), -1);
+    for (int p : view.percents)
+        EXPECT_TRUE(p == -1 || (p % 6 == 0 && p <= 95)) << p;
+    EXPECT_EQ(m_tree.progressTotal(), -1);
+
+    const CatalogRow* b = find("b.ogg");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(m_tree.PathOf(b->id), "/Music/Live/b.ogg");
+    EXPECT_EQ(b->size, 4);
+    EXPECT_EQ(b->action, "A");
+    EXPECT_EQ(b->fileName, scratch("Music/Live/b.ogg"));
+    EXPECT_EQ(find("Empty")->attributes, 1);
+    EXPECT_EQ(find("Empty")->size, -1);
+    EXPECT_TRUE(isForest());
+
+    // The same folder again: nothing new.
+    EXPECT_EQ(share("Music").kind, TShareOutcome::Kind::AlreadyShared);
+    EXPECT_EQ(catalog().size(), 6u);
+
+    // Another folder of the same name goes under Music1, then Music2.
+    outcome = share("other/Music");
+    EXPECT_EQ(outcome.name, "/Music1");
+    EXPECT_EQ(m_tree.PathOf(find("z.mp3")->id), "/Music1/z.mp3");
+    makeFile("third/Music/q");
+    EXPECT_EQ(share("third/Music").name, "/Music2");
+    EXPECT_TRUE(isForest());
+}
+
+TEST_F(ShareOps, SkipsSubfoldersThatAreAlreadyShared) {
+    makeFile("top/sub/deep/x");
+    makeFile("top/sub/y");
+    makeFile("top/z");
+    ASSERT_EQ(share("top/sub").rows, 4);
+    const auto outcome = share("top");
+    EXPECT_EQ(outcome.rows, 2);  // top and z
+    EXPECT_EQ(catalog().size(), 6u);
+    EXPECT_EQ(m_tree.IdOf("/top/sub"), -999);
+    EXPECT_NE(m_tree.IdOf("/sub/deep/x"), -999);
+}
+
+TEST_F(ShareOps, ExtensionFilterWithAndWithoutSubfolders) {
+    makeFile("f/a.MP3");
+    makeFile("f/b.txt");
+    makeFile("f/noext");
+    makeFile("f/in/c.mp3");
+    makeFile("f/in/deeper/d.ogg");
+    makeFile("f/in/e.wav");
+
+    auto outcome = share("f", false, {"mp3", "ogg"});
+    EXPECT_EQ(outcome.rows, 2);  // the folder and a.MP3
+    EXPECT_NE(m_tree.IdOf("/f/a.mp3"), -999);
+    EXPECT_EQ(m_tree.IdOf("/f/in"), -999);
+
+    // With subfolders the matching files below land directly under the shared folder's row.
+    ASSERT_EQ(m_tree.RemoveShare(*m_tree.ItemAt("/f")), TRemoveOutcome::Removed);
+    outcome = share("f", true, {"mp3", "ogg"}, "/Tunes");
+    EXPECT_EQ(outcome.rows, 4);
+    const int tunes = m_tree.IdOf("/Tunes");
+    for (const char* name : {"a.MP3", "c.mp3", "d.ogg"}) {
+        const CatalogRow* row = find(name);
+        ASSERT_TRUE(row) << name;
+        EXPECT_EQ(row->parentId, tunes) << name;
+    }
+    EXPECT_FALSE(find("e.wav"));
+    EXPECT_TRUE(isForest());
+
+    // Without a filter and without subfolders: the folder and its direct files.
+    makeFile("g/one");
+    makeFile("g/sub/two");
+    EXPECT_EQ(share("g", false).rows, 2);
+    EXPECT_EQ(m_tree.IdOf("/g/sub"), -999);
+}
+
+TEST_F(ShareOps, ConfirmationAboveAThousandItems) {
+    for (int i = 0; i < 10; ++i) {
+        for (int j = 0; j < 99; ++j)
+            makeFile(QString("big/d%1/f%2").arg(i).arg(j), 0);
+    }
+    auto node = TActualFileNode::fromPath(scratch("big"));
+    EXPECT_EQ(node->count(true), 1000);  // 10 folders and 990 files: no question
+    EXPECT_LE(node->count(true), kShareConfirmLimit);
+    makeFile("big/one-more", 0);
+    node = TActualFileNode::fromPath(scratch("big"));
+    EXPECT_EQ(node->count(true), 1001);
+    EXPECT_EQ(shareConfirmationText(1001),
+              "You are about to share 1001 file(s)\nThis operation may take a long while, since "
+              "a very large amount of data\nwill be sent to Moonrake Server\n\nDo you wish to "
+              "continue?");
+    EXPECT_EQ(m_tree.ShareFolder(node.get(), "/big", true, {}).rows, 1002);
+    EXPECT_TRUE(isForest());
+}
+
+TEST_F(ShareOps, RemovalDeletesTheSubtreeAndMarksTheEntry) {
+    makeFile("m/a");
+    makeFile("m/s/b");
+    makeFile("m/s/t/c");
+    makeFile("n/d");
+    share("m");
+    share("n");
+    ASSERT_EQ(catalog().size(), 8u);
+    RecordingView view;
+    m_tree.setProgressView(&view);
+    TLogicalTree logical;
+    m_tree.setLogicalTree(&logical);
+    logical.setGetItems([this](TFileNode* n) { m_tree.NodeGetItems(n); });
+    logical.Initialize();
+    TFileNode* s = logical.FindNode(logical.root(), "/m/s");
+    ASSERT_TRUE(s);
+
+    EXPECT_EQ(m_tree.RemoveShare(*s->item()), TRemoveOutcome::Removed);
+    EXPECT_EQ(view.texts, QStringList{"Removing Share"});
+    EXPECT_EQ(logical.FindNode(logical.root(), "/m/s"), nullptr);
+    const auto rows = catalog();
+    EXPECT_EQ(rows.size(), 5u);
+    EXPECT_EQ(countAction("D"), 1);
+    EXPECT_EQ(find("s")->action, "D");
+    EXPECT_FALSE(find("b"));
+    EXPECT_FALSE(find("t"));
+    EXPECT_TRUE(isForest());
+
+    // Rows marked "D" are hidden from the view; a path that no longer resolves is ignored.
+    logical.root()->freeChildren();
+    TFileNode* m = logical.FindNode(logical.root(), "/m");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->Children().count(), 1);
+    EXPECT_EQ(m_tree.RemoveShare(TFileItem("gone", "/m/")), TRemoveOutcome::NotFound);
+
+    // The root: only the files directly in it are marked.
+    const int loose = addRow("loose.txt", -1, false, "");
+    EXPECT_EQ(m_tree.RemoveShare(*m_tree.ItemAt("/")), TRemoveOutcome::Removed);
+    EXPECT_EQ(countAction("D"), 2);
+    EXPECT_EQ(find("loose.txt")->action, "D");
+    EXPECT_EQ(find("m")->action, "A");
+    EXPECT_EQ(find("loose.txt")->id, loose);
+}
+
+TEST_F(ShareOps, CancelKeepsAConsistentPrefix) {
+    for (int i = 0; i < 40; ++i)
+        makeFile(QString("c/d%1/f").arg(i));
+    class CancellingView : public TProgressView {
+    public:
+        void exec(TProgress& progress, const QString& c, const QString& t,
+                  const std::function<void()>& start) override {
+            progress.cancel();
+            TProgressView::exec(progress, c, t, start);
+        }
+    } view;
+    m_tree.setProgressView(&view);
+    const auto outcome = share("c");
+    EXPECT_EQ(outcome.kind, TShareOutcome::Kind::Cancelled);
+    EXPECT_EQ(static_cast<int>(catalog().size()), outcome.rows);
+    EXPECT_TRUE(isForest());
+}

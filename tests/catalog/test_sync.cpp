@@ -1,0 +1,314 @@
+#include "catalogtest.h"
+#include "fakeservice.h"
+
+#include "catalog/localmrtree.h"
+#include "catalog/shareupdate.h"
+#include "core/hostinfo.h"
+#include "core/profile.h"
+#include "core/record.h"
+#include "core/userinfo.h"
+#include "db/cursor.h"
+#include "db/database.h"
+#include "db/transaction.h"
+#include "service/agent.h"
+#include "service/idlequeue.h"
+#include "service/processingthread.h"
+#include "service/wire.h"
+#include "testutil.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+using namespace mr;
+using mr::test::FakeConnection;
+using mr::test::FakeService;
+using mr::test::Gate;
+using mr::test::SeenRequest;
+
+namespace {
+
+// The login record of user 42 with password "pw".
+const QByteArray kLogin = mr::test::hex("4C 2A000000 707700");
+
+// How the fake service answers the n-th share request (counted from 0).
+using Policy = std::function<bool(const QByteArray& payload, int n)>;
+
+class SyncTest : public mr::test::CatalogTest {
+protected:
+    void SetUp() override {
+        CatalogTest::SetUp();
+        ASSERT_TRUE(m_profile.isValid());
+        setActiveProfile(m_profile.path());
+        UserInfo().setId(42);
+        UserInfo().setPassword("pw");
+    }
+
+    void TearDown() override {
+        m_dropKeepAlive.open();
+        m_processing.reset();
+        m_agent.reset();
+        m_idle.reset();
+        m_fake.reset();
+        CatalogTest::TearDown();
+    }
+
+    // Starts the fake service and signs on to it.
+    void start(Policy policy) {
+        m_policy = std::move(policy);
+        m_fake = std::make_unique<FakeService>([this](FakeConnection& c, int) {
+            const auto first = c.readRequest();
+            if (!first)
+                return;
+            if (first->keepAlive) {
+                if (c.send(wire::endRecord('T', true)))
+                    m_dropKeepAlive.wait(30000);
+                return;
+            }
+            int n = 0;
+            {
+                std::lock_guard lock(m_mutex);
+                n = static_cast<int>(m_payloads.size());
+                m_payloads.push_back(first->body.mid(3));
+                m_paths.push_back(first->path);
+            }
+            const bool ok = m_policy(first->body.mid(3), n);
+            c.send(ok ? wire::replyRecord('R', PackRecord("II", {0, 0}).bytes)
+                      : wire::endRecord('E', false));
+            c.peerClosed();
+        });
+        HostInfo().set(THostInfo::Moonrake, QStringLiteral("127.0.0.1:%1").arg(m_fake->port()));
+        m_idle = std::make_unique<TIdleQueue>();
+        m_agent = std::make_unique<TMRAgentHttp>(m_idle.get());
+        m_agent->connection().setTimeout(5000);
+        m_processing = std::make_unique<TProcessingThread>(m_agent->connection());
+        std::optional<bool> login;
+        QObject::connect(m_agent.get(), &TMRAgentHttp::OnLogin, [&](bool ok) { login = ok; });
+        m_agent->ServiceLogin(1, 2);
+        ASSERT_TRUE(mr::test::waitUntil([&] { return login.has_value(); }));
+        ASSERT_TRUE(*login);
+        m_tree = std::make_unique<TLocalMRTree>(nullptr, m_agent.get());
+    }
+
+    std::vector<QByteArray> payloads() {
+        std::lock_guard lock(m_mutex);
+        return m_payloads;
+    }
+
+    // n rows named f0, f1, ... under the parent, in one transaction.
+    void addFiles(int n, int parentId, const QString& action = "A") {
+        db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
+        db::Transaction transaction(files);
+        for (int i = 0; i < n; ++i) {
+            files.append();
+            files.setString(u"Username", QString());
+            files.setInteger(u"ParentId", parentId);
+            files.setString(u"Name", QStringLiteral("f%1").arg(i));
+            files.setInteger(u"FileSize", i);
+            files.setDateTime(u"FileDate", 45000.5);
+            files.setString(u"Action", action);
+            files.post();
+        }
+        transaction.commit();
+    }
+
+    void setField(int id, const QString& field, const QString& value) {
+        db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
+        files.setFilter(QStringLiteral("id = %1").arg(id));
+        files.edit();
+        files.setString(field, value);
+        files.post();
+    }
+
+    QTemporaryDir m_profile;
+    Gate m_dropKeepAlive;
+    Policy m_policy;
+    std::mutex m_mutex;
+    std::vector<QByteArray> m_payloads;
+    std::vector<QByteArray> m_paths;
+    std::unique_ptr<FakeService> m_fake;
+    std::unique_ptr<TIdleQueue> m_idle;
+    std::unique_ptr<TMRAgentHttp> m_agent;
+    std::unique_ptr<TProcessingThread> m_processing;
+    std::unique_ptr<TLocalMRTree> m_tree;
+};
+
+class CountingView : public TProgressView {
+public:
+    void exec(TProgress& p, const QString& caption, const QString& text,
+              const std::function<void()>& start) override {
+        shown << caption + ": " + text;
+        TProgressView::exec(p, caption, text, start);
+    }
+    QStringList shown;
+};
+
+QByteArray addition(qint32 size, const char* folder, const QString& name,
+                    const char* description = " ", int flag = 0) {
+    return PackRecord("BIDWBAAA", {int{'A'}, size, 45000.5, 0, flag, folder, name, description})
+        .bytes;
+}
+
+}  // namespace
+
+TEST(ShareRecords, ByteExactLayouts) {
+    TFileItem item("Song", "/Music/Live/");
+    item.size = 3;
+    item.date = 1.0;
+    item.password = "secret";
+    EXPECT_EQ(additionRecord(item),
+              mr::test::hex("41 03000000 000000000000F03F 0000 01 4D757369632F4C69766500 "
+                            "536F6E6700 2000"));
+    TFileItem top("Music", "/");
+    top.description = "best";
+    top.date = 1.0;
+    EXPECT_EQ(additionRecord(top),
+              mr::test::hex("41 FFFFFFFF 000000000000F03F 0000 00 00 4D7573696300 6265737400"));
+    EXPECT_EQ(removalPath("/", "Music"), "Music");
+    EXPECT_EQ(removalPath("/Music", "Song"), "Music/Song");
+    EXPECT_EQ(removalRecord("Music/Song"), mr::test::hex("52 4D757369632F536F6E6700"));
+}
+
+TEST_F(SyncTest, NothingPendingShowsNothing) {
+    start([](const QByteArray&, int) { return true; });
+    addRow("published", -1, true, "");
+    CountingView view;
+    m_tree->setProgressView(&view);
+    const TSyncResult r = m_tree->UpdateServer();
+    EXPECT_FALSE(r.ran);
+    EXPECT_TRUE(view.shown.isEmpty());
+    EXPECT_TRUE(payloads().empty());
+}
+
+TEST_F(SyncTest, AdditionsGoOutInBatchesOfAHundred) {
+    start([](const QByteArray&, int) { return true; });
+    const int music = addRow("Music", -1, true);
+    setField(music, "Password", "x");
+    addFiles(249, music);
+    setField(music + 1, "Description", "first file");
+    CountingView view;
+    m_tree->setProgressView(&view);
+    const TSyncResult r = m_tree->UpdateServer();
+    EXPECT_EQ(view.shown, QStringList{"Please Wait: Updating Server"});
+    EXPECT_TRUE(r.complete());
+    EXPECT_EQ(r.additionsSent, 250);
+    EXPECT_EQ(r.additionsAccepted, 250);
+    EXPECT_EQ(countAction("A"), 0);
+    EXPECT_EQ(countAction(""), 250);
+
+    auto seen = payloads();
+    ASSERT_EQ(seen.size(), 3u);
+    std::sort(seen.begin(), seen.end(),
+              [](const QByteArray& a, const QByteArray& b) { return a.size() > b.size(); });
+    QList<QByteArray> expected(3, kLogin);
+    // The top-level folder: empty folder field, the password only as the flag.
+    expected[0] += mr::test::hex("41 FFFFFFFF 0000000010F9E540 0000 01 00 4D7573696300 2000");
+    for (int i = 0; i < 249; ++i) {
+        expected[(i + 1) / 100] +=
+            addition(i, "Music", QStringLiteral("f%1").arg(i), i == 0 ? "first file" : " ");
+    }
+    // The two full batches may arrive in either order on their own connections.
+    if (seen[0] != expected[0])
+        std::swap(seen[0], seen[1]);
+    EXPECT_EQ(seen[0], expected[0]);
+    EXPECT_EQ(seen[1], expected[1]);
+    EXPECT_EQ(seen[2], expected[2]);
+    for (const QByteArray& path : m_paths)
+        EXPECT_EQ(path, "/sharing/mrsharev1.dll");
+}
+
+TEST_F(SyncTest, RemovalsFirstAndAFailedRemovalIsSentAgain) {
+    std::atomic<int> removalAttempts{0};
+    start([&](const QByteArray& payload, int) {
+        if (payload.mid(kLogin.size(), 1) == "R")
+            return ++removalAttempts > 1;
+        return true;
+    });
+    const int music = addRow("Music", -1, true, "");
+    addRow("Song", music, false, "D");
+    addRow("Old", -1, true, "D");  // added and removed before it was ever sent
+    addRow("New", -1, false, "A");
+    const TSyncResult r = m_tree->UpdateServer();
+    EXPECT_TRUE(r.complete());
+    EXPECT_EQ(r.removalsSent, 2);
+    EXPECT_EQ(r.removalsAccepted, 2);
+    EXPECT_EQ(r.additionsAccepted, 1);
+    const auto seen = payloads();
+    ASSERT_EQ(seen.size(), 3u);
+    const QByteArray removal = kLogin + mr::test::hex("52 4D757369632F536F6E6700 52 4F6C6400");
+    EXPECT_EQ(seen[0], removal);
+    EXPECT_EQ(seen[1], removal);
+    EXPECT_EQ(seen[2].mid(kLogin.size(), 1), "A");
+    EXPECT_EQ(countAction("D"), 0);
+    EXPECT_EQ(catalog().size(), 2u);
+    EXPECT_EQ(countAction("A"), 0);
+}
+
+TEST_F(SyncTest, AFailedBatchKeepsItsRowsPending) {
+    start([](const QByteArray& payload, int) {
+        // The batch that starts with f0 fails.
+        return !payload.contains(addition(0, "", "f0"));
+    });
+    addFiles(150, -1);
+    const TSyncResult r = m_tree->UpdateServer();
+    EXPECT_FALSE(r.complete());
+    EXPECT_EQ(r.additionsSent, 150);
+    EXPECT_EQ(r.additionsFailed, 100);
+    EXPECT_EQ(r.additionsAccepted, 50);
+    const auto rows = catalog();
+    for (const auto& row : rows) {
+        const int n = row.name.mid(1).toInt();
+        EXPECT_EQ(row.action, n < 100 ? "A" : "") << row.name.toStdString();
+    }
+
+    // The next run sends exactly the rows left.
+    m_policy = [](const QByteArray&, int) { return true; };
+    const TSyncResult again = m_tree->UpdateServer();
+    EXPECT_EQ(again.additionsAccepted, 100);
+    EXPECT_EQ(countAction("A"), 0);
+}
+
+TEST_F(SyncTest, GoingOfflineStopsTheRunWithEveryFlagKept) {
+    start([this](const QByteArray&, int) {
+        m_dropKeepAlive.open();
+        QElapsedTimer t;
+        t.start();
+        while (m_agent->online() && t.elapsed() < 5000)
+            QThread::msleep(5);
+        return false;
+    });
+    addRow("Gone", -1, false, "D");
+    addFiles(5, -1);
+    const TSyncResult r = m_tree->UpdateServer();
+    EXPECT_TRUE(r.wentOffline);
+    EXPECT_EQ(r.removalsAccepted, 0);
+    EXPECT_EQ(r.additionsSent, 0);
+    EXPECT_EQ(payloads().size(), 1u);
+    EXPECT_EQ(countAction("D"), 1);
+    EXPECT_EQ(countAction("A"), 5);
+
+    // Offline from the start: nothing is sent at all.
+    const TSyncResult offline = m_tree->UpdateServer();
+    EXPECT_TRUE(offline.ran);
+    EXPECT_TRUE(offline.wentOffline);
+    EXPECT_EQ(payloads().size(), 1u);
+    EXPECT_EQ(countAction("A"), 5);
+}
+
+TEST_F(SyncTest, ACompletionMeetingADatabaseErrorStillCountsTheReply) {
+    const QString dataDir = this->dataDir();
+    start([dataDir](const QByteArray&, int) {
+        db::Database::disconnect(QString::fromLatin1(db::kDatabaseName));
+        return true;
+    });
+    addFiles(50, -1);
+    const TSyncResult r = m_tree->UpdateServer();
+    db::Database::connect(QString::fromLatin1(db::kDatabaseName), dataDir);
+    EXPECT_EQ(r.additionsSent, 50);
+    EXPECT_EQ(r.additionsAccepted, 0);
+    EXPECT_EQ(r.additionsFailed, 50);
+    EXPECT_EQ(countAction("A"), 50);
+}

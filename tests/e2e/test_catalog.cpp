@@ -1,0 +1,127 @@
+#include "catalog/confirmations.h"
+#include "process.h"
+#include "serverprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using namespace mr;
+using test::runProgram;
+
+namespace {
+
+test::RunResult cli(const QString& profile, const QStringList& args) {
+    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args);
+}
+
+void setHost(const QString& profile, const QString& key, const QString& value) {
+    ASSERT_EQ(cli(profile, {"set", key, value}).exitCode, 0);
+}
+
+int registerUser(const QString& profile, const test::Server& server, const QString& nick) {
+    setHost(profile, "Host/Http", server.web().text());
+    setHost(profile, "Host/Moonrake", server.service().text());
+    const auto r = cli(profile, {"register", nick, "pw " + nick});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    return r.out.trimmed().toInt();
+}
+
+void makeFile(const QString& path, int size) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(size, 'x'));
+}
+
+// The browse lines with their dates checked and taken out.
+QStringList withoutDates(const QString& out) {
+    static const QRegularExpression date(
+        QStringLiteral("^(\\S+) \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (.*)$"));
+    QStringList lines;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        const auto m = date.match(line);
+        lines << (m.hasMatch() ? m.captured(1) + ' ' + m.captured(2) : "BAD: " + line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(CatalogEndToEnd, SharedTreeIsWhatAnotherUserBrowses) {
+    QTemporaryDir data, alice, bob, disk;
+    test::Server server({"--data", data.path()});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    const int aliceId = registerUser(alice.path(), server, "alice");
+    ASSERT_GT(aliceId, 0);
+    ASSERT_GT(registerUser(bob.path(), server, "bob"), 0);
+
+    makeFile(disk.filePath("Music/a.mp3"), 3);
+    makeFile(disk.filePath("Music/Live/b.ogg"), 4);
+    makeFile(disk.filePath("Music/Live/.hidden"), 1);
+    QDir().mkpath(disk.filePath("Music/Empty"));
+
+    // Shared while the service is away: the rows wait as additions.
+    setHost(alice.path(), "Host/Moonrake", "127.0.0.1:1");
+    auto r = cli(alice.path(), {"share", disk.filePath("Music")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.startsWith("Shared " + disk.filePath("Music") + " as /Music (6 entries)"))
+        << r.out.toStdString();
+    r = cli(alice.path(), {"list"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out,
+              "A Dir /Music\n"
+              "A Dir /Music/Empty\n"
+              "A Dir /Music/Live\n"
+              "A 1 /Music/Live/.hidden\n"
+              "A 4 /Music/Live/b.ogg\n"
+              "A 3 /Music/a.mp3\n");
+
+    setHost(alice.path(), "Host/Moonrake", server.service().text());
+    r = cli(alice.path(), {"sync"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Additions accepted: 6\nRemovals accepted: 0\n");
+    EXPECT_EQ(cli(alice.path(), {"sync"}).out, "Nothing to send\n");
+    EXPECT_TRUE(cli(alice.path(), {"list", "/music/live"}).out.startsWith("- Dir /Music/Live\n"));
+
+    const QString id = QString::number(aliceId);
+    r = cli(bob.path(), {"browse", id});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(withoutDates(r.out), QStringList{"Dir Music"});
+    r = cli(bob.path(), {"browse", id, "/Music"});
+    EXPECT_EQ(withoutDates(r.out), (QStringList{"Dir Empty", "Dir Live", "3 a.mp3"}));
+    r = cli(bob.path(), {"browse", id, "Music/Live"});
+    EXPECT_EQ(withoutDates(r.out), (QStringList{"1 .hidden", "4 b.ogg"}));
+    EXPECT_EQ(cli(bob.path(), {"browse", id, "/Music/Empty"}).out, "");
+    EXPECT_EQ(cli(bob.path(), {"browse", id, "/Nope"}).exitCode, 1);
+
+    // A removal reaches the service and leaves nothing behind locally.
+    r = cli(alice.path(), {"unshare", "/Music/Live"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Removed /Music/Live\nAdditions accepted: 0\nRemovals accepted: 1\n");
+    r = cli(bob.path(), {"browse", id, "/Music"});
+    EXPECT_EQ(withoutDates(r.out), (QStringList{"Dir Empty", "3 a.mp3"}));
+    EXPECT_EQ(cli(alice.path(), {"list"}).out,
+              "- Dir /Music\n- Dir /Music/Empty\n- 3 /Music/a.mp3\n");
+    EXPECT_EQ(cli(alice.path(), {"unshare", "/Music/Live"}).exitCode, 1);
+}
+
+TEST(CatalogEndToEnd, LargeShareAsksFirst) {
+    QTemporaryDir profile, disk;
+    ASSERT_EQ(cli(profile.path(), {"init"}).exitCode, 0);
+    for (int i = 0; i < 1001; ++i)
+        makeFile(disk.filePath(QString("big/f%1").arg(i)), 0);
+    auto r = cli(profile.path(), {"share", disk.filePath("big")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.trimmed(), shareConfirmationText(1001));
+    EXPECT_EQ(cli(profile.path(), {"list"}).out, "");
+    // With --yes it goes ahead (and, with no service to reach, the rows wait for a sync).
+    setHost(profile.path(), "Host/Moonrake", "127.0.0.1:1");
+    r = cli(profile.path(), {"share", disk.filePath("big"), "--yes", "--name", "Many"});
+    EXPECT_TRUE(r.out.startsWith("Shared " + disk.filePath("big") + " as /Many (1002 entries)"))
+        << r.out.toStdString();
+}
