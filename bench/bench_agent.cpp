@@ -3,19 +3,18 @@
 //
 //   bench_agent [--server PATH] [--requests N] [--profiles N]
 
+#include "benchutil.h"
 #include "core/hostinfo.h"
 #include "core/profile.h"
 #include "core/record.h"
 #include "core/userinfo.h"
 #include "service/headlesssession.h"
-#include "service/registrationclient.h"
 #include "service/wire.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -34,18 +33,9 @@
 #include <vector>
 
 using namespace mr;
+using bench::Endpoint;
 
 namespace {
-
-struct Endpoint {
-    QString host;
-    std::uint16_t port = 0;
-};
-
-Endpoint parseEndpoint(const QString& text) {
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    return {text.left(colon), static_cast<std::uint16_t>(text.mid(colon + 1).toUInt())};
-}
 
 // Answers "L", "?", "H" and "Q" the way the service frames them; one thread per connection.
 class Responder {
@@ -137,30 +127,6 @@ private:
     std::thread m_thread;
 };
 
-// The baseline: a connection per request, the same bytes out, the reply read to its end.
-bool plainRequest(const Endpoint& service, const QByteArray& frame) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(service.port);
-    ::inet_pton(AF_INET, service.host.toLatin1().constData(), &a.sin_addr);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-              ::send(fd, frame.constData(), frame.size(), MSG_NOSIGNAL) == frame.size();
-    wire::ReplyReader reader(false, false);
-    char buf[4096];
-    while (ok && reader.bytesWanted() > 0) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        ok = n > 0;
-        if (ok) {
-            reader.feed(QByteArrayView(buf, n));
-        }
-    }
-    ::close(fd);
-    return ok && reader.complete() && !reader.errorEnd();
-}
-
 double perSecond(int n, qint64 ns) {
     return ns > 0 ? n * 1e9 / static_cast<double>(ns) : 0;
 }
@@ -224,29 +190,16 @@ int main(int argc, char** argv) {
     QTemporaryDir profileDir, dataDir;
     setActiveProfile(profileDir.path());
 
-    Endpoint service, web;
-    QProcess server;
+    Endpoint service;
+    std::optional<bench::ServerProcess> server;
     std::optional<Responder> responder;
     if (QFileInfo(serverPath).isExecutable()) {
-        server.start(serverPath, {"--data", dataDir.path()});
-        if (server.waitForStarted(5000) && server.waitForReadyRead(10000)) {
-            const QString line = QString::fromUtf8(server.readLine()).trimmed();
-            for (const QString& part : line.split(' ')) {
-                if (part.startsWith("service=")) {
-                    service = parseEndpoint(part.mid(8));
-                } else if (part.startsWith("web=")) {
-                    web = parseEndpoint(part.mid(4));
-                }
-            }
-        }
+        server.emplace(serverPath, dataDir.path());
     }
     qint32 userId = 1;
-    if (service.port != 0 && web.port != 0) {
-        TRegistrationClient registration;
-        registration.setEndpoint(web.host, web.port);
-        const auto reply = registration.getAndWait(
-            TRegistrationClient::registerPath(QStringLiteral("bench"), QStringLiteral("pw")));
-        userId = reply ? TRegistrationClient::parseRegisterReply(*reply) : 0;
+    if (server && server->ready()) {
+        service = server->service();
+        userId = bench::registerUser(server->web(), QStringLiteral("bench"), QStringLiteral("pw"));
         std::printf("service: moonrake-server at %s:%u\n", qPrintable(service.host), service.port);
     } else {
         responder.emplace();
@@ -277,7 +230,7 @@ int main(int argc, char** argv) {
         timer.start();
         bool ok = true;
         for (int i = 0; i < requests && ok; ++i) {
-            ok = plainRequest(service, frame);
+            ok = bench::plainRequest(service, frame, false).has_value();
         }
         const qint64 ns = ok ? timer.nsecsElapsed() : -1;
         if (ns < 0) {
@@ -315,9 +268,5 @@ int main(int argc, char** argv) {
                 perSecond(profiles, keepAlive));
 
     session.signOff();
-    if (server.state() != QProcess::NotRunning) {
-        server.terminate();
-        server.waitForFinished(5000);
-    }
     return 0;
 }

@@ -6,6 +6,7 @@
 //
 //   bench_catalog [--server PATH] [--files N] [--folders N] [--listing N]
 
+#include "benchutil.h"
 #include "catalog/actualfilenode.h"
 #include "catalog/listing.h"
 #include "catalog/localmrtree.h"
@@ -21,7 +22,6 @@
 #include "db/database.h"
 #include "service/agent.h"
 #include "service/headlesssession.h"
-#include "service/registrationclient.h"
 #include "service/wire.h"
 
 #include <QCoreApplication>
@@ -29,15 +29,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,44 +41,9 @@
 #include <optional>
 
 using namespace mr;
+using bench::Endpoint;
 
 namespace {
-
-struct Endpoint {
-    QString host;
-    quint16 port = 0;
-};
-
-Endpoint parseEndpoint(const QString& text) {
-    const qsizetype colon = text.lastIndexOf(':');
-    return {text.left(colon), static_cast<quint16>(text.mid(colon + 1).toUInt())};
-}
-
-// One request on its own connection; the reply's data, or nothing when it failed.
-std::optional<QByteArray> plainRequest(const Endpoint& service, const QByteArray& frame,
-                                       bool multi) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(service.port);
-    ::inet_pton(AF_INET, service.host.toLatin1().constData(), &a.sin_addr);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-              ::send(fd, frame.constData(), frame.size(), MSG_NOSIGNAL) == frame.size();
-    wire::ReplyReader reader(multi, false);
-    char buf[65536];
-    while (ok && reader.bytesWanted() > 0) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        ok = n > 0;
-        if (ok)
-            reader.feed(QByteArrayView(buf, n));
-    }
-    ::close(fd);
-    if (!ok || !reader.complete() || reader.errorEnd())
-        return std::nullopt;
-    return reader.data();
-}
 
 QByteArray shareFrame(const QByteArray& payload) {
     return wire::frameRequest(wire::kSharePath, wire::requestBody('T', 1, payload), false);
@@ -184,27 +144,15 @@ int main(int argc, char** argv) {
 
     // The service, with two accounts.
     QTemporaryDir data;
-    QProcess server;
-    Endpoint service, web;
-    server.start(serverPath, {"--data", data.path()});
-    if (server.waitForStarted(5000) && server.waitForReadyRead(10000)) {
-        for (const QString& part : QString::fromUtf8(server.readLine()).trimmed().split(' ')) {
-            if (part.startsWith("service="))
-                service = parseEndpoint(part.mid(8));
-            else if (part.startsWith("web="))
-                web = parseEndpoint(part.mid(4));
-        }
-    }
-    if (service.port == 0) {
+    bench::ServerProcess server(serverPath, data.path());
+    if (!server.ready()) {
         std::fprintf(stderr, "bench_catalog: moonrake-server did not start (%s)\n",
                      qPrintable(serverPath));
         return 1;
     }
-    TRegistrationClient registration;
-    registration.setEndpoint(web.host, web.port);
+    const Endpoint service = server.service();
     const auto registered = [&](const QString& nick) {
-        const auto reply = registration.getAndWait(TRegistrationClient::registerPath(nick, "pw"));
-        return reply ? TRegistrationClient::parseRegisterReply(*reply) : 0;
+        return bench::registerUser(server.web(), nick, "pw");
     };
     const qint32 seeder = registered("seeder");
     const qint32 lister = registered("lister");
@@ -246,7 +194,8 @@ int main(int argc, char** argv) {
     bool baselineOk = true;
     const qint64 plainSyncNs = timed([&] {
         for (const QByteArray& body : bodies)
-            baselineOk = plainRequest(service, shareFrame(body), false).has_value() && baselineOk;
+            baselineOk =
+                bench::plainRequest(service, shareFrame(body), false).has_value() && baselineOk;
     });
     THeadlessSession session;
     if (!session.signOn(0, 0)) {
@@ -263,7 +212,7 @@ int main(int argc, char** argv) {
     QStringList folderQueue{QString()};
     while (!folderQueue.isEmpty()) {
         const QString folder = folderQueue.takeFirst();
-        const auto reply = plainRequest(
+        const auto reply = bench::plainRequest(
             service,
             wire::frameRequest(wire::kPingPath,
                                wire::requestBody('F', 1, PackRecord("IA", {seeder, folder}).bytes),
@@ -292,18 +241,19 @@ int main(int argc, char** argv) {
         item.date = 45000.5;
         batch += additionRecord(item);
         if ((i + 1) % kShareBatchSize == 0 || i + 1 == listing) {
-            plainRequest(service, shareFrame(TMRAgentHttp::shareLoginRecord(UserInfo()) + batch),
-                         false);
+            bench::plainRequest(
+                service, shareFrame(TMRAgentHttp::shareLoginRecord(UserInfo()) + batch), false);
             batch.clear();
         }
     }
     const QByteArray listFrame = wire::frameRequest(
         wire::kPingPath, wire::requestBody('F', 1, PackRecord("IA", {lister, "Big"}).bytes), false);
     size_t parsed = 0;
-    plainRequest(service, listFrame, true);  // warm the server's pages
+    bench::plainRequest(service, listFrame, true);  // warm the server's pages
     const qint64 plainBrowseNs = timed([&] {
         parsed =
-            parseListing(plainRequest(service, listFrame, true).value_or(QByteArray()), "x").size();
+            parseListing(bench::plainRequest(service, listFrame, true).value_or(QByteArray()), "x")
+                .size();
     });
     int shown = 0;
     {
@@ -320,7 +270,5 @@ int main(int argc, char** argv) {
         report("3. browse vs plain request + parse", browseNs, plainBrowseNs, 2.0);
     }
     session.signOff();
-    server.kill();
-    server.waitForFinished(5000);
     return 0;
 }

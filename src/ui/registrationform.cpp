@@ -4,6 +4,7 @@
 #include "core/profile.h"
 #include "core/userinfo.h"
 #include "service/registrationclient.h"
+#include "ui/signonform.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -40,21 +41,6 @@ constexpr int kMaxMessage = 500;
 constexpr int kMaxLanguages = 40;
 constexpr int kMaxHomepage = 80;
 constexpr qint64 kMaxWelcomeBytes = 1024 * 1024;
-
-const QStringList& connectionTypes() {
-    static const QStringList names{QStringLiteral("I don't know"),
-                                   QStringLiteral("Modem 14,400"),
-                                   QStringLiteral("Modem 28,800"),
-                                   QStringLiteral("Modem 33,600"),
-                                   QStringLiteral("Modem 56k"),
-                                   QStringLiteral("ISDN 64k"),
-                                   QStringLiteral("ISDN 128k"),
-                                   QStringLiteral("Cable Modem"),
-                                   QStringLiteral("DSL"),
-                                   QStringLiteral("T1"),
-                                   QStringLiteral("T3")};
-    return names;
-}
 
 // Day, month and year in the order the locale's short date format writes them.
 std::array<char, 3> dateOrder(const QLocale& locale) {
@@ -381,7 +367,7 @@ QWidget* TfrmRegistration::createConnectionPage() {
     auto* page = new QWidget;
     m_cboConnection = new QComboBox(page);
     m_cboConnection->setObjectName(QStringLiteral("cboConnection"));
-    m_cboConnection->addItems(connectionTypes());
+    m_cboConnection->addItems(TfrmSignon::connectionNames());
     m_cboConnection->setCurrentIndex(-1);
 
     auto* connection = new QGroupBox(QStringLiteral("Connection type"), page);

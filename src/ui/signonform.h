@@ -27,6 +27,7 @@ class TUserInfo;
 class TfrmSignon : public QDialog {
     Q_OBJECT
 public:
+    // The connection speeds a profile chooses from; the registration wizard offers the same.
     static const QStringList& connectionNames();
     static const QStringList& defaultFilters();
     static constexpr char kHomepageDefault[] = "http://";
