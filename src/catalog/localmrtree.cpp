@@ -345,4 +345,22 @@ TRemoveOutcome TLocalMRTree::RemoveShare(const TFileItem& item) {
     return outcome;
 }
 
+bool TLocalMRTree::SetPassword(const QString& path, const QString& password) {
+    const int id = IdOf(path);
+    if (id < 0) {
+        return false;
+    }
+    db::Cursor row(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
+    row.setFilter(db::rowById(id));
+    if (row.eof()) {
+        return false;
+    }
+    if (row.asString(u"Password") != password) {
+        row.edit();
+        row.setString(u"Password", password);
+        row.post();
+    }
+    return true;
+}
+
 }  // namespace mr

@@ -38,6 +38,11 @@ public:
     // Removes an entry: a folder's rows below it go at once, its own row is marked "D".
     TRemoveOutcome RemoveShare(const TFileItem& item);
 
+    // Stores the download password of the entry at a virtual path, leaving the rest of its row
+    // as it is. False when there is no such entry (the catalog root has none); engine
+    // failures throw.
+    bool SetPassword(const QString& path, const QString& password);
+
     // The catalog entry at a virtual path as a node item; null when there is none.
     std::unique_ptr<TFileItem> ItemAt(const QString& path) const;
 

@@ -9,9 +9,12 @@
 #include "ui/feedbackform.h"
 #include "ui/mainwindow.h"
 #include "ui/motdform.h"
+#include "ui/progressform.h"
 #include "ui/server.h"
+#include "ui/sharewizard.h"
 #include "ui/signonform.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -42,8 +45,12 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
     connect(session, &TOnlineSession::connectEnabledChanged, &frame, &TfrmMain::setConnectEnabled);
     connect(session, &TOnlineSession::onlineStatusCleared, frame.lblOnlineStatus(), &QLabel::clear);
     connect(session, &TOnlineSession::signedOn, &frame, [&frame] {
-        // The share wizard opens here on the first run once the catalog windows exist.
+        if (!frame.firstRun())
+            return;
         frame.setFirstRun(false);
+        // Queued: the wizard's modal loop must not run inside the sign-on's completion.
+        QMetaObject::invokeMethod(frame.commands().actShareWizard, &QAction::trigger,
+                                  Qt::QueuedConnection);
     });
     // Queued, so that the run with its progress loop starts from an ordinary event rather
     // than from inside the idle handler.
@@ -51,6 +58,7 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
         session, &TOnlineSession::shareListSyncRequested, this,
         [this] {
             TLocalMRTree catalog(nullptr, m_agent.get());
+            catalog.setProgressView(&desktopProgressView());
             catalog.UpdateServer();
         },
         Qt::QueuedConnection);
@@ -79,12 +87,18 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
         }
     });
     connect(commands.actFeedback, &QAction::triggered, this, &TDesktopSession::showFeedback);
+    server.setOnlineSession(session);
+    connect(commands.actLocalFiles, &QAction::triggered, &server, &TServer::ShowLocalFiles);
+    connect(commands.actShareWizard, &QAction::triggered, &frame,
+            [&frame] { TfrmShareWizard::run(&frame); });
 
     // The program starts offline, with the session's commands live.
     commands.actConnect->setEnabled(true);
     commands.actPreferences->setEnabled(true);
     commands.actMotd->setEnabled(true);
     commands.actFeedback->setEnabled(true);
+    commands.actLocalFiles->setEnabled(true);
+    commands.actShareWizard->setEnabled(true);
 }
 
 TDesktopSession::~TDesktopSession() {

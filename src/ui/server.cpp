@@ -1,14 +1,19 @@
 #include "ui/server.h"
 
+#include "service/session.h"
 #include "ui/aboutbox.h"
 #include "ui/commands.h"
+#include "ui/localexplorer.h"
 #include "ui/mainwindow.h"
 #include "ui/mditile.h"
+#include "ui/remoteexplorer.h"
 #include "ui/sidebar.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
 
 namespace mr {
 
@@ -104,6 +109,56 @@ void TServer::Disconnect() {
 
 void TServer::ShowPreferences() {
     emit preferencesRequested();
+}
+
+void TServer::setOnlineSession(TOnlineSession* session) {
+    m_session = session;
+}
+
+TOnlineSession* TServer::onlineSession() const {
+    return m_session;
+}
+
+void TServer::ShowMessage(const QString& text) {
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Moonrake"), text,
+                                QMessageBox::Ok, &m_main);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+TfrmRemoteExplorer* TServer::Browse(const QString& userName, qint32 userId) {
+    if (!m_session || !m_session->online()) {
+        ShowMessage(QStringLiteral("You must connect first"));
+        return nullptr;
+    }
+    auto* form = new TfrmRemoteExplorer(m_session, userName, userId);
+    addChildWindow(form);
+    return form;
+}
+
+TfrmLocalExplorer* TServer::ShowLocalFiles() {
+    if (m_localFiles) {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(m_localFiles->parentWidget())) {
+            sub->showNormal();
+            m_main.mdiArea()->setActiveSubWindow(sub);
+        }
+        return m_localFiles;
+    }
+    m_localFiles = new TfrmLocalExplorer(m_session);
+    addChildWindow(m_localFiles);
+    return m_localFiles;
+}
+
+void TServer::addChildWindow(TfrmExplorer* form) {
+    QMdiArea* area = m_main.mdiArea();
+    QMdiSubWindow* sub = area->addSubWindow(form);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    connect(area, &QMdiArea::subWindowActivated, form, [this, form, sub](QMdiSubWindow* active) {
+        if (active == sub)
+            UpdateCaption(form->windowTitle(), form->description());
+    });
+    sub->show();
+    area->setActiveSubWindow(sub);
 }
 
 }  // namespace mr

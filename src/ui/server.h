@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/session.h"
 #include "ui/statusbox.h"
 
 #include <QObject>
@@ -9,7 +10,10 @@
 namespace mr {
 
 class TfrmAbout;
+class TfrmExplorer;
+class TfrmLocalExplorer;
 class TfrmMain;
+class TfrmRemoteExplorer;
 
 // The application controller: every command lands here, and here windows are created or
 // shown. Other parts report background work through its status-box operations.
@@ -20,6 +24,16 @@ public:
     ~TServer() override;
 
     TfrmMain& mainWindow() const { return m_main; }
+
+    // The session the windows reach the service through; set by the desktop session.
+    void setOnlineSession(TOnlineSession* session);
+    TOnlineSession* onlineSession() const;
+
+    // Opens an explorer on another user's published folders. Offline it says so and opens
+    // nothing (null).
+    TfrmRemoteExplorer* Browse(const QString& userName, qint32 userId);
+    // "My Shared Files": one window, shown again when already open.
+    TfrmLocalExplorer* ShowLocalFiles();
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.
@@ -46,14 +60,21 @@ public slots:
     void Disconnect();
     void ShowPreferences();
 
+    // The main window's message box; does not wait for the user.
+    void ShowMessage(const QString& text);
+
 signals:
     void connectRequested();
     void disconnectRequested();
     void preferencesRequested();
 
 private:
+    void addChildWindow(TfrmExplorer* form);
+
     TfrmMain& m_main;
     QPointer<TfrmAbout> m_about;
+    QPointer<TOnlineSession> m_session;
+    QPointer<TfrmLocalExplorer> m_localFiles;
 };
 
 // The controller of the running program.

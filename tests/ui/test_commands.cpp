@@ -94,9 +94,9 @@ TEST(CommandTable, CommandsOfWindowsNotYetBuiltStayDisabled) {
     TfrmMain frame;
     TdmCommands& c = frame.commands();
     const QList<QAction*> pending = {
-        c.actChat,        c.actFavorites, c.actFileSearch, c.actMoonrakeExplorer,
-        c.actUserSearch,  c.actTransfers, c.actLocalFiles, c.actBannedUsers,
-        c.actShareWizard, c.actFeedback,  c.actMotd,       c.actMyDownloads};
+        c.actChat,       c.actFavorites, c.actFileSearch,  c.actMoonrakeExplorer,
+        c.actUserSearch, c.actTransfers, c.actBannedUsers, c.actShareWizard,
+        c.actFeedback,   c.actMotd,      c.actMyDownloads};
     for (QAction* a : pending) {
         SCOPED_TRACE(a->objectName().toStdString());
         EXPECT_FALSE(a->isEnabled());

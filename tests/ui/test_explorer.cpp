@@ -1,0 +1,330 @@
+#include "catalog/confirmations.h"
+#include "catalog/filenode.h"
+#include "catalog/listing.h"
+#include "catalog/logicaltree.h"
+#include "core/record.h"
+#include "db/cursor.h"
+#include "db/database.h"
+#include "ui/filelistmodel.h"
+#include "ui/localexplorer.h"
+#include "ui/mainwindow.h"
+#include "ui/progressform.h"
+#include "ui/remoteexplorer.h"
+#include "ui/server.h"
+#include "uitest.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMessageBox>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace mr;
+
+namespace {
+
+const QString kDb = QString::fromLatin1(db::kDatabaseName);
+
+QStringList rowNames(const TfrmExplorer& form) {
+    QStringList names;
+    const TFileListModel& model = *form.fileList();
+    for (int i = 0; i < model.rowCount(); ++i)
+        names << model.index(i, 0).data().toString();
+    names.sort();
+    return names;
+}
+
+QString cell(const TfrmExplorer& form, const QString& name, int column) {
+    const TFileListModel& model = *form.fileList();
+    for (int i = 0; i < model.rowCount(); ++i) {
+        if (model.index(i, 0).data().toString() == name)
+            return model.index(i, column).data().toString();
+    }
+    return QStringLiteral("<missing>");
+}
+
+QStringList treeChildren(const TfrmExplorer& form) {
+    QStringList names;
+    QTreeWidgetItem* current = form.folderTree()->currentItem();
+    for (int i = 0; current && i < current->childCount(); ++i)
+        names << current->child(i)->text(0);
+    names.sort();
+    return names;
+}
+
+// A catalog in a temporary data folder, with the catalog's message boxes answered by the test.
+class LocalExplorerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        db::Database::createTables(m_dir.path());
+        db::Database::connect(kDb, m_dir.path());
+        m_savedPrompts = catalogPrompts();
+        catalogPrompts().yesNo = [this](QWidget*, const QString& text) {
+            m_asked << text;
+            return m_answer;
+        };
+        catalogPrompts().warning = [](QWidget*, const QString&) {};
+    }
+    void TearDown() override {
+        catalogPrompts() = m_savedPrompts;
+        db::Database::disconnect(kDb);
+    }
+
+    int addRow(const QString& name, int parentId, qint32 size, const QString& action = "A") {
+        db::Cursor files(kDb, QStringLiteral("files"));
+        files.append();
+        files.setString(u"Username", QString());
+        files.setInteger(u"ParentId", parentId);
+        files.setString(u"Name", name);
+        files.setString(u"FileName", "/disk/" + name);
+        files.setInteger(u"Attributes", size < 0 ? 1 : 0);
+        files.setInteger(u"FileSize", size);
+        files.setDateTime(u"FileDate", 45000.5);
+        files.setString(u"Action", action);
+        files.post();
+        return static_cast<int>(files.asInteger(u"id"));
+    }
+
+    // (FileName, Attributes, Action) of the rows of a name.
+    QList<QStringList> rowsNamed(const QString& name) const {
+        QList<QStringList> out;
+        db::Cursor files(kDb, QStringLiteral("files"));
+        for (; !files.eof(); files.next()) {
+            if (files.asString(u"Name") == name)
+                out << QStringList{files.asString(u"FileName"),
+                                   QString::number(files.asInteger(u"Attributes")),
+                                   files.asString(u"Action")};
+        }
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    TCatalogPrompts m_savedPrompts;
+    QStringList m_asked;
+    bool m_answer = false;
+};
+
+}  // namespace
+
+TEST(FileListModel, SizeTexts) {
+    EXPECT_EQ(TFileListModel::sizeText(-1), "");
+    EXPECT_EQ(TFileListModel::sizeText(0), "0 ");
+    EXPECT_EQ(TFileListModel::sizeText(1023), "1023 ");
+    EXPECT_EQ(TFileListModel::sizeText(1024), "1K");
+    EXPECT_EQ(TFileListModel::sizeText(1048575), "1023K");
+    EXPECT_EQ(TFileListModel::sizeText(1048576), "1M");
+    EXPECT_EQ(TFileListModel::sizeText(1073741823), "1023M");
+    EXPECT_EQ(TFileListModel::sizeText(1073741824), "1G");
+    EXPECT_EQ(TFileListModel::sizeText(2147483647), "1G");
+}
+
+TEST_F(LocalExplorerTest, ShowsTheCatalogWithoutRemovedRows) {
+    const int music = addRow("Music", -1, -1);
+    addRow("a.mp3", music, 2048);
+    addRow("gone.mp3", music, 10, "D");
+    addRow("Old", -1, -1, "D");
+    addRow("Video", -1, -1);
+
+    TfrmLocalExplorer form(nullptr);
+    form.show();
+    EXPECT_EQ(form.windowTitle(), "My Shared Files");
+    EXPECT_EQ(rowNames(form), QStringList({"Music", "Video"}));
+    EXPECT_EQ(treeChildren(form), QStringList({"Music", "Video"}));
+    EXPECT_EQ(form.statusText(0), "2 Folder(s)");
+    EXPECT_EQ(form.statusText(1), "0 File(s)");
+    EXPECT_EQ(form.statusText(2), "");
+    EXPECT_EQ(form.fileList()->columnCount(), 5);
+
+    ASSERT_TRUE(form.navigateTo("/music"));
+    EXPECT_EQ(form.pathBox()->text(), "/Music");
+    EXPECT_EQ(rowNames(form), QStringList({"a.mp3"}));
+    EXPECT_EQ(cell(form, "a.mp3", 1), "2K");
+    EXPECT_FALSE(cell(form, "a.mp3", 2).isEmpty());
+    EXPECT_EQ(cell(form, "a.mp3", 3), "???");
+    EXPECT_EQ(cell(form, "a.mp3", 4), "/disk/a.mp3");
+    EXPECT_EQ(form.statusText(0), "0 Folder(s)");
+    EXPECT_EQ(form.statusText(1), "1 File(s)");
+    EXPECT_FALSE(form.navigateTo("/Old"));
+
+    // Refresh from the list lists the folder again from the table.
+    addRow("b.mp3", music, 5);
+    form.refreshView(false);
+    EXPECT_EQ(rowNames(form), QStringList({"a.mp3", "b.mp3"}));
+    EXPECT_EQ(cell(form, "b.mp3", 1), "5 ");
+    // Refresh from the tree rebuilds everything and comes back to the same folder.
+    form.refreshView(true);
+    EXPECT_EQ(form.pathBox()->text(), "/Music");
+    EXPECT_EQ(rowNames(form), QStringList({"a.mp3", "b.mp3"}));
+
+    // Every view style shows the same model.
+    for (QAction* style : {form.actLargeIcons, form.actSmallIcons, form.actList, form.actDetails}) {
+        style->trigger();
+        EXPECT_TRUE(style->isChecked());
+        EXPECT_EQ(form.listView()->model(), form.fileList());
+        EXPECT_TRUE(form.listView()->isVisible());
+    }
+    EXPECT_TRUE(form.actShareProperties->isEnabled());
+}
+
+TEST_F(LocalExplorerTest, NewFolderIsSharedAsAPureVirtualFolder) {
+    const int music = addRow("Music", -1, -1);
+    addRow("a.mp3", music, 2048);
+    TfrmLocalExplorer form(nullptr);
+    QString answer;
+    form.setNamePrompt([&answer](QWidget*) { return answer; });
+
+    answer = "Music";  // the name of a top-level share: stored as Music1
+    form.actNewFolder->trigger();
+    EXPECT_EQ(rowsNamed("Music1"), QList<QStringList>({{"(Pure Virtual)Music", "1", "A"}}));
+    EXPECT_EQ(rowNames(form), QStringList({"Music", "Music1"}));
+    EXPECT_EQ(treeChildren(form), QStringList({"Music", "Music1"}));
+
+    answer = "";  // cancelled
+    form.actNewFolder->trigger();
+    EXPECT_EQ(rowNames(form), QStringList({"Music", "Music1"}));
+
+    ASSERT_TRUE(form.navigateTo("/Music"));
+    answer = "Docs";
+    form.actNewFolder->trigger();
+    EXPECT_EQ(rowsNamed("Docs"), QList<QStringList>({{"(Pure Virtual)Docs", "1", "A"}}));
+    EXPECT_EQ(rowNames(form), QStringList({"Docs", "a.mp3"}));
+    EXPECT_EQ(form.statusText(0), "1 Folder(s)");
+    ASSERT_TRUE(form.navigateTo("/Music/Docs"));
+    EXPECT_TRUE(rowNames(form).isEmpty());
+
+    // A second virtual folder of the same name counts as already shared.
+    ASSERT_TRUE(form.navigateTo("/"));
+    form.actNewFolder->trigger();
+    EXPECT_EQ(rowsNamed("Docs").size(), 1);
+    EXPECT_EQ(rowNames(form), QStringList({"Music", "Music1"}));
+}
+
+TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolder) {
+    const int music = addRow("Music", -1, -1);
+    addRow("a.mp3", music, 2048);
+    addRow("Video", -1, -1);
+    TfrmLocalExplorer form(nullptr);
+    ASSERT_TRUE(form.navigateTo("/Music"));
+
+    m_answer = false;
+    form.actRemove->trigger();
+    EXPECT_EQ(m_asked, QStringList({removeConfirmationText("/Music")}));
+    EXPECT_EQ(rowsNamed("Music").value(0).value(2), "A");
+    EXPECT_EQ(rowNames(form), QStringList({"a.mp3"}));
+
+    m_answer = true;
+    form.actRemove->trigger();
+    EXPECT_EQ(m_asked.size(), 2);
+    EXPECT_EQ(rowsNamed("Music").value(0).value(2), "D");
+    EXPECT_TRUE(rowsNamed("a.mp3").isEmpty());
+    ASSERT_TRUE(form.navigateTo("/"));
+    ASSERT_TRUE(test::waitUntil([&] { return rowNames(form) == QStringList({"Video"}); }));
+    EXPECT_EQ(treeChildren(form), QStringList({"Video"}));
+
+    // A selected list row is removed rather than the folder on show.
+    form.listView()->selectionModel()->select(
+        form.fileList()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    form.actRemove->trigger();
+    EXPECT_EQ(m_asked.value(2), removeConfirmationText("/Video"));
+    EXPECT_EQ(rowsNamed("Video").value(0).value(2), "D");
+    ASSERT_TRUE(test::waitUntil([&] { return rowNames(form).isEmpty(); }));
+    EXPECT_EQ(form.statusText(0), "0 Folder(s)");
+}
+
+TEST_F(LocalExplorerTest, MySharedFilesOpensOneWindowInTheFrame) {
+    TfrmMain frame;
+    TfrmLocalExplorer* first = frame.server().ShowLocalFiles();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(frame.server().ShowLocalFiles(), first);
+    EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
+    frame.mdiArea()->closeAllSubWindows();
+    ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
+}
+
+TEST(RemoteExplorer, ShowsAListingAsItArrives) {
+    TfrmRemoteExplorer form(nullptr, "alice", 7);
+    form.resize(700, 600);
+    form.show();
+    EXPECT_EQ(form.windowTitle(), "alice");
+    EXPECT_FALSE(form.actDownload->isEnabled());
+    // Without a service the root's listing cannot be queued: it shows empty.
+    ASSERT_TRUE(test::waitUntil([&] { return !form.loading() && !form.statusText(0).isEmpty(); }));
+    EXPECT_EQ(form.statusText(0), "0 Folder(s)");
+    EXPECT_EQ(form.statusText(1), "0 File(s)");
+    EXPECT_EQ(form.folderTree()->currentItem()->text(0), "alice");
+
+    const qint32 sizes[] = {5, 2048, 3 * 1048576, 2147483647};
+    QByteArray reply =
+        "F" + PackRecord("IIDWBAAA", {7, -1, 45000.5, 0, 0, "", "Sub", ""}).bytes + "X";
+    for (int i = 0; i < 35; ++i) {
+        reply += "F" + PackRecord("IIDWBAAA",
+                                  {7, sizes[i % 4], 45000.5, 0, 0, "  ",
+                                   QStringLiteral("f%1.mp3").arg(i, 2, 10, QLatin1Char('0')), ""})
+                           .bytes;
+    }
+    reply += "F" + PackRecord("IIDWBAAA", {7, 1, 0.0, 0, 0, " Sub ", "inner.txt", ""}).bytes;
+
+    const int page = form.visiblePageRows();
+    ASSERT_GE(page, 10);
+    QList<int> counts;
+    QStringList progress;
+    const QMetaObject::Connection watch =
+        QObject::connect(form.fileList(), &TFileListModel::rowCountChanged, &form, [&](int n) {
+            counts << n;
+            QMetaObject::invokeMethod(
+                &form, [&] { progress << form.statusText(2); }, Qt::QueuedConnection);
+        });
+    // What the loader does with a reply: add every entry, then refresh the folder.
+    for (auto& item : parseListing(reply, "alice"))
+        form.logicalTree()->Add(std::move(item));
+    form.logicalTree()->Refresh("/");
+
+    QList<int> expected;
+    QStringList expectedText;
+    for (int n = 10; n <= std::min(page, 36); n += 10) {
+        expected << n;
+        expectedText << QStringLiteral("Getting file listing: %1 file(s) so far").arg(n);
+    }
+    expected << 36;
+    QObject::disconnect(watch);
+    EXPECT_EQ(counts, expected);
+    EXPECT_EQ(progress, expectedText);
+    EXPECT_EQ(form.statusText(0), "1 Folder(s)");
+    EXPECT_EQ(form.statusText(1), "35 File(s)");
+    EXPECT_EQ(form.statusText(2), "");
+    EXPECT_EQ(treeChildren(form), QStringList({"Sub"}));
+    EXPECT_EQ(cell(form, "Sub", 1), "");
+    EXPECT_EQ(cell(form, "f00.mp3", 1), "5 ");
+    EXPECT_EQ(cell(form, "f01.mp3", 1), "2K");
+    EXPECT_EQ(cell(form, "f02.mp3", 1), "3M");
+    EXPECT_EQ(cell(form, "f03.mp3", 1), "1G");
+    EXPECT_EQ(form.fileList()->columnCount(), 4);
+
+    // The entry whose folder path had blanks around it landed in /Sub.
+    ASSERT_TRUE(form.navigateTo("/Sub"));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return !form.loading() && form.statusText(1) == "1 File(s)"; }));
+    EXPECT_EQ(rowNames(form), QStringList({"inner.txt"}));
+    EXPECT_EQ(cell(form, "inner.txt", 2), "");
+}
+
+TEST(RemoteExplorer, BrowsingOfflineSaysConnectFirst) {
+    TfrmMain frame;
+    EXPECT_EQ(frame.server().Browse("bob", 3), nullptr);
+    EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(test::waitUntil([&] {
+        box = frame.findChild<QMessageBox*>();
+        return box != nullptr;
+    }));
+    EXPECT_EQ(box->text(), "You must connect first");
+    box->close();
+}
