@@ -70,11 +70,11 @@ int walk(const QByteArray& path) {
     return n;
 }
 
-void makeTree(const QString& root, int folders, int files, int skipLast = 0) {
+void makeTree(const QString& root, int folders, int files) {
     for (int d = 0; d < folders; ++d) {
         const QString dir = QStringLiteral("%1/d%2").arg(root).arg(d, 4, 10, QChar('0'));
         QDir().mkpath(dir);
-        const int count = files / folders - (d == folders - 1 ? skipLast : 0);
+        const int count = files / folders;
         for (int f = 0; f < count; ++f) {
             QFile file(QStringLiteral("%1/f%2.dat").arg(dir).arg(f));
             file.open(QIODevice::WriteOnly);
@@ -160,18 +160,15 @@ int main(int argc, char** argv) {
     UserInfo().setPassword("pw");
     HostInfo().set(THostInfo::Moonrake, service.host + ':' + QString::number(service.port));
 
-    // 2. Sync against plain sockets. The service keeps at most 100,000 entries a user: the
-    // tree is cut to exactly that many rows (root, folders, files).
-    const int rowsWanted = 100000;
-    const QString tree2 = scratch.filePath("tree2");
-    const int perFolder = (rowsWanted - 1 - folders) / folders;
-    makeTree(tree2, folders, perFolder * folders, perFolder * folders - (rowsWanted - 1 - folders));
+    // 2. Sync against plain sockets: the same 100,000 files in their folders, shared afresh.
+    const QString tree2 = tree;
     resetCatalog(profile);
     {
         auto node = TActualFileNode::fromPath(tree2);
         TLocalMRTree(nullptr, nullptr).ShareFolder(node.get(), "/tree2", true, {});
     }
     QList<QByteArray> bodies;
+    int rowsWanted = 0;
     {
         db::Cursor rows(QString::fromLatin1(db::kDatabaseName), "files");
         TLocalMRTree local(nullptr, nullptr);
@@ -190,6 +187,7 @@ int main(int argc, char** argv) {
         }
         if (!batch.isEmpty())
             bodies << TMRAgentHttp::shareLoginRecord(UserInfo()) + batch;
+        rowsWanted = n;
     }
     bool baselineOk = true;
     const qint64 plainSyncNs = timed([&] {

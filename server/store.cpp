@@ -350,7 +350,7 @@ std::optional<ShareResult> Store::applyShareChanges(int owner, const QList<QByte
     {
         Statement count(m_db, "SELECT count(*) FROM catalog WHERE owner = ?");
         count.bind(1, owner);
-        full = count.step() != SQLITE_ROW || count.integer(0) > kMaxEntriesPerUser;
+        full = count.step() != SQLITE_ROW || count.integer(0) > m_maxEntries;
     }
     if (full) {
         rollback();

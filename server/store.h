@@ -13,7 +13,7 @@ struct sqlite3;
 namespace mr::server {
 
 // Limits on what one member may keep on the service.
-inline constexpr int kMaxEntriesPerUser = 100000;
+inline constexpr int kMaxEntriesPerUser = 1000000;
 inline constexpr int kMaxContactsPerUser = 1000;
 inline constexpr qsizetype kMaxNicknameLength = 64;
 inline constexpr qsizetype kMaxPasswordLength = 256;
@@ -102,8 +102,11 @@ public:
     // Calls visit for each account in nickname order until it returns false.
     void forEachAccount(const std::function<bool(const Account&)>& visit) const;
 
+    // The most entries one member may publish; kMaxEntriesPerUser unless set.
+    void setMaxEntriesPerUser(int limit) { m_maxEntries = limit; }
+
     // Removes each path with everything below it, then adds or replaces the entries, all or
-    // nothing. Nothing when the owner would exceed kMaxEntriesPerUser or the store failed.
+    // nothing. Nothing when the owner would exceed the entry limit or the store failed.
     std::optional<ShareResult> applyShareChanges(int owner, const QList<QByteArray>& removals,
                                                  const QList<CatalogEntry>& additions);
     // The entries directly in one folder of a member's catalog, folders first, then by name.
@@ -126,6 +129,7 @@ private:
     void rollback();
 
     sqlite3* m_db = nullptr;
+    int m_maxEntries = kMaxEntriesPerUser;
 };
 
 }  // namespace mr::server

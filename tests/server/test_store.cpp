@@ -76,14 +76,16 @@ TEST(ServerStore, CatalogLimitRefusesTheWholeChange) {
     QTemporaryDir dir;
     Store store;
     ASSERT_TRUE(store.open(dir.path(), nullptr));
+    constexpr int kLimit = 1000;
+    store.setMaxEntriesPerUser(kLimit);
     const int id = store.createAccount("big", "pw");
     QList<CatalogEntry> many;
-    for (int i = 0; i <= kMaxEntriesPerUser; ++i) {
+    for (int i = 0; i <= kLimit; ++i) {
         many.append({id, "", QByteArray::number(i), 1, 0, false, " "});
     }
     EXPECT_FALSE(store.applyShareChanges(id, {}, many));
     EXPECT_EQ(store.fileCount(id), 0);
     many.removeLast();
     ASSERT_TRUE(store.applyShareChanges(id, {}, many));
-    EXPECT_EQ(store.fileCount(id), kMaxEntriesPerUser);
+    EXPECT_EQ(store.fileCount(id), kLimit);
 }
