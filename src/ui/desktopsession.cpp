@@ -89,6 +89,8 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
     connect(commands.actFeedback, &QAction::triggered, this, &TDesktopSession::showFeedback);
     server.setOnlineSession(session);
     connect(commands.actLocalFiles, &QAction::triggered, &server, &TServer::ShowLocalFiles);
+    connect(commands.actMoonrakeExplorer, &QAction::triggered, &server, &TServer::ShowShareFiles);
+    connect(commands.actMyDownloads, &QAction::triggered, &server, &TServer::ShowDownloadDir);
     connect(commands.actShareWizard, &QAction::triggered, &frame,
             [&frame] { TfrmShareWizard::run(&frame); });
 
@@ -98,6 +100,8 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
     commands.actMotd->setEnabled(true);
     commands.actFeedback->setEnabled(true);
     commands.actLocalFiles->setEnabled(true);
+    commands.actMoonrakeExplorer->setEnabled(true);
+    commands.actMyDownloads->setEnabled(true);
     commands.actShareWizard->setEnabled(true);
 }
 

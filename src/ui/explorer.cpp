@@ -188,6 +188,21 @@ QTreeWidgetItem* TfrmExplorer::itemFor(const TFileNode* node) const {
     return node ? static_cast<QTreeWidgetItem*>(node->viewNode) : nullptr;
 }
 
+QList<QAbstractItemView*> TfrmExplorer::listViews() const {
+    return {m_listView, m_details};
+}
+
+void TfrmExplorer::setLowerPane(QWidget* pane) {
+    auto* split = new QSplitter(Qt::Vertical, this);
+    delete layout()->replaceWidget(m_splitter, split);
+    split->addWidget(m_splitter);
+    split->addWidget(pane);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    // An empty pane has no size hint of its own; without this it would start closed.
+    split->setSizes({300, 200});
+}
+
 bool TfrmExplorer::navigateTo(const QString&) {
     return false;
 }

@@ -75,6 +75,10 @@ protected:
     QMenu* listMenu() const { return m_listMenu; }
     QToolBar* toolBar() const { return m_toolBar; }
     QTreeWidgetItem* itemFor(const TFileNode* node) const;
+    // Both views of the list, whichever style is on show.
+    QList<QAbstractItemView*> listViews() const;
+    // Puts a pane below the tree and the list, sharing the height with them.
+    void setLowerPane(QWidget* pane);
 
 private:
     void rowActivated(const QModelIndex& index);

@@ -1,17 +1,23 @@
 #include "ui/localexplorer.h"
 
+#include "catalog/actualfilenode.h"
 #include "catalog/filenode.h"
 #include "catalog/localmrtree.h"
 #include "core/datetime.h"
+#include "ui/actualexplorer.h"
 #include "ui/filelistmodel.h"
 #include "ui/progressform.h"
 #include "ui/shareprop.h"
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMenu>
+#include <QMimeData>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 namespace mr {
 
@@ -19,13 +25,25 @@ namespace {
 
 const QString kPureVirtual = QStringLiteral("(Pure Virtual)");
 
+// The local folders among dropped URLs.
+QStringList localFolders(const QList<QUrl>& urls) {
+    QStringList folders;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir())
+            folders << url.toLocalFile();
+    }
+    return folders;
+}
+
 }  // namespace
 
 TfrmLocalExplorer::TfrmLocalExplorer(TOnlineSession* session, QWidget* parent)
-    : TfrmVirtualExplorer(session, parent), m_prompt([](QWidget* owner) {
+    : TfrmVirtualExplorer(session, parent),
+      m_prompt([](QWidget* owner) {
           return QInputDialog::getText(owner, QStringLiteral("New Folder"),
                                        QStringLiteral("Enter Folder Name:"));
-      }) {
+      }),
+      m_lowerPane(new QWidget(this)) {
     setWindowTitle(QStringLiteral("My Shared Files"));
     fileList()->setColumns(
         {QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Modified"),
@@ -40,7 +58,6 @@ TfrmLocalExplorer::TfrmLocalExplorer(TOnlineSession* session, QWidget* parent)
     actRemove->setObjectName(QStringLiteral("actRemove"));
     actShareProperties = new QAction(QStringLiteral("Share Properties"), this);
     actShareProperties->setObjectName(QStringLiteral("actShareProperties"));
-    // The share-properties dialog is not part of this program yet.
     connect(actNewFolder, &QAction::triggered, this, &TfrmLocalExplorer::NewFolder);
     connect(actRemove, &QAction::triggered, this, &TfrmLocalExplorer::Remove);
     connect(actShareProperties, &QAction::triggered, this, &TfrmLocalExplorer::ShareProperties);
@@ -51,7 +68,105 @@ TfrmLocalExplorer::TfrmLocalExplorer(TOnlineSession* session, QWidget* parent)
     listMenu()->setDefaultAction(actShareProperties);
     toolBar()->insertActions(toolBar()->actions().value(0), {actNewFolder, actRemove});
     toolBar()->insertSeparator(toolBar()->actions().value(2));
+
+    for (QAbstractItemView* view : listViews()) {
+        view->viewport()->setAcceptDrops(true);
+        view->viewport()->installEventFilter(this);
+    }
+    // The disk explorer waits until the pane first has room for it.
+    m_lowerPane->setObjectName(QStringLiteral("pnlActualExplorer"));
+    auto* paneLayout = new QVBoxLayout(m_lowerPane);
+    paneLayout->setContentsMargins(0, 0, 0, 0);
+    m_lowerPane->installEventFilter(this);
+    setLowerPane(m_lowerPane);
+    resize(720, 640);
     buildView();
+}
+
+TfrmActualExplorer* TfrmLocalExplorer::actualExplorer() {
+    if (!m_actual) {
+        m_actual = new TfrmActualExplorer(m_lowerPane);
+        m_lowerPane->layout()->addWidget(m_actual);
+        m_actual->show();
+        connect(m_actual, &TfrmActualExplorer::shareRequested, this,
+                [this](const QString& fsPath) { ShareDiskFolder(fsPath, QStringLiteral("/")); });
+    }
+    return m_actual;
+}
+
+bool TfrmLocalExplorer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_lowerPane) {
+        if (!m_actual && (event->type() == QEvent::Resize || event->type() == QEvent::Show) &&
+            m_lowerPane->isVisible() && !m_lowerPane->size().isEmpty())
+            actualExplorer();
+        return false;
+    }
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (!loading() && selectedFolder() && drag->mimeData()->hasUrls() &&
+                !localFolders(drag->mimeData()->urls()).isEmpty()) {
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+            } else {
+                drag->ignore();
+            }
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (drop->mimeData()->hasUrls() && dropUrls(drop->mimeData()->urls())) {
+                drop->setDropAction(Qt::CopyAction);
+                drop->accept();
+            } else {
+                drop->ignore();
+            }
+            return true;
+        }
+        default:
+            return TfrmVirtualExplorer::eventFilter(watched, event);
+    }
+}
+
+bool TfrmLocalExplorer::dropUrls(const QList<QUrl>& urls) {
+    const QStringList folders = localFolders(urls);
+    for (const QString& folder : folders) {
+        const TFileNode* target = selectedFolder();
+        if (!target)
+            break;
+        ShareDiskFolder(folder, target->fullPath());
+    }
+    return !folders.isEmpty();
+}
+
+bool TfrmLocalExplorer::ShareDiskFolder(const QString& fsPath, const QString& catalogFolder) {
+    if (loading())
+        return false;
+    const std::unique_ptr<TActualFileNode> node = TActualFileNode::fromPath(fsPath);
+    // The whole file system is never shared.
+    if (!node || !node->isFolder() || node->fsPath() == u"/")
+        return false;
+    if (!confirmShare(this, node->count(true)))
+        return false;
+    const TShareOutcome outcome = localTree()->ShareFolder(
+        node.get(), withTrailingSlash(catalogFolder) + node->item()->Name, true, {});
+    switch (outcome.kind) {
+        case TShareOutcome::Kind::AlreadyShared:
+            return false;
+        case TShareOutcome::Kind::NoSuchFolder:
+        case TShareOutcome::Kind::Failed:
+            catalogPrompts().warning(this, tr("Could not share the folder %1").arg(node->fsPath()));
+            return false;
+        case TShareOutcome::Kind::Shared:
+        case TShareOutcome::Kind::Cancelled:
+            break;
+    }
+    fileList()->setFolder(nullptr, 0);
+    refreshView(true);
+    if (online())
+        localTree()->UpdateServer();
+    return outcome.kind == TShareOutcome::Kind::Shared;
 }
 
 TLocalMRTree* TfrmLocalExplorer::localTree() const {

@@ -2,15 +2,20 @@
 
 #include "ui/virtualexplorer.h"
 
+#include <QList>
+#include <QUrl>
+
 #include <functional>
 
 namespace mr {
 
 class TFileNode;
 class TLocalMRTree;
+class TfrmActualExplorer;
 
 // "My Shared Files": the user's own catalog, with commands to add virtual folders and to stop
-// sharing entries.
+// sharing entries, and below it the disk explorer from which folders are shared. Disk folders
+// dropped on the list are shared into the folder on show.
 class TfrmLocalExplorer : public TfrmVirtualExplorer {
     Q_OBJECT
 public:
@@ -24,6 +29,8 @@ public:
     explicit TfrmLocalExplorer(TOnlineSession* session, QWidget* parent = nullptr);
 
     TLocalMRTree* localTree() const;
+    // The disk explorer of the lower pane, created on first use.
+    TfrmActualExplorer* actualExplorer();
     QString description() const override { return QString::fromLatin1(kDescription); }
 
     // The input box of "New Folder"; tests put their own answer here.
@@ -38,16 +45,25 @@ public slots:
     void Remove();
     // The selected entry's download password and credit ratio.
     void ShareProperties();
+    // Shares a disk folder with its sub-folders below a catalog folder ("/" for the top),
+    // asking first when it holds many items. True when it was shared.
+    bool ShareDiskFolder(const QString& fsPath, const QString& catalogFolder);
+    // Shares the local folders among the URLs into the folder on show; files are ignored.
+    // True when any of them was a folder.
+    bool dropUrls(const QList<QUrl>& urls);
 
 protected:
     std::unique_ptr<TMRTree> createCatalogTree(TLogicalTree* logical) override;
     QString localFileName(const TFileNode* node) const override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The selected list row, else the selected catalog folder.
     TFileNode* selectedEntry() const;
 
     NamePrompt m_prompt;
+    QWidget* m_lowerPane;
+    TfrmActualExplorer* m_actual = nullptr;
 };
 
 }  // namespace mr

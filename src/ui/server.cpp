@@ -2,6 +2,7 @@
 
 #include "service/session.h"
 #include "ui/aboutbox.h"
+#include "ui/actualexplorer.h"
 #include "ui/commands.h"
 #include "ui/localexplorer.h"
 #include "ui/mainwindow.h"
@@ -14,6 +15,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QTreeWidget>
 
 namespace mr {
 
@@ -147,6 +149,18 @@ TfrmLocalExplorer* TServer::ShowLocalFiles() {
     m_localFiles = new TfrmLocalExplorer(m_session);
     addChildWindow(m_localFiles);
     return m_localFiles;
+}
+
+TfrmLocalExplorer* TServer::ShowShareFiles() {
+    TfrmLocalExplorer* form = ShowLocalFiles();
+    form->actualExplorer()->folderTree()->setFocus();
+    return form;
+}
+
+TfrmLocalExplorer* TServer::ShowDownloadDir() {
+    TfrmLocalExplorer* form = ShowShareFiles();
+    form->actualExplorer()->GoToDownloadDirectory();
+    return form;
 }
 
 void TServer::addChildWindow(TfrmExplorer* form) {

@@ -34,6 +34,10 @@ public:
     TfrmRemoteExplorer* Browse(const QString& userName, qint32 userId);
     // "My Shared Files": one window, shown again when already open.
     TfrmLocalExplorer* ShowLocalFiles();
+    // "Share Files": the same window, with the disk explorer of its lower pane in front.
+    TfrmLocalExplorer* ShowShareFiles();
+    // "Download Dir": the disk explorer at the folder downloads go to.
+    TfrmLocalExplorer* ShowDownloadDir();
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.

@@ -1,10 +1,14 @@
+#include "catalog/actualfilenode.h"
 #include "catalog/confirmations.h"
 #include "catalog/filenode.h"
 #include "catalog/listing.h"
 #include "catalog/logicaltree.h"
+#include "core/profile.h"
 #include "core/record.h"
+#include "core/userinfo.h"
 #include "db/cursor.h"
 #include "db/database.h"
+#include "ui/actualexplorer.h"
 #include "ui/filelistmodel.h"
 #include "ui/localexplorer.h"
 #include "ui/mainwindow.h"
@@ -15,12 +19,17 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -241,12 +250,151 @@ TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolder) {
 
 TEST_F(LocalExplorerTest, MySharedFilesOpensOneWindowInTheFrame) {
     TfrmMain frame;
+    frame.show();
     TfrmLocalExplorer* first = frame.server().ShowLocalFiles();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(frame.server().ShowLocalFiles(), first);
     EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
+    // The disk explorer comes up in the lower pane once the window has room for it.
+    ASSERT_TRUE(
+        test::waitUntil([&] { return first->findChild<TfrmActualExplorer*>() != nullptr; }));
+    EXPECT_TRUE(first->findChild<TfrmActualExplorer*>()->isVisible());
     frame.mdiArea()->closeAllSubWindows();
     ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
+}
+
+namespace {
+
+// A disk folder below a temporary folder holding files given by relative names ("a/b.mp3").
+QString makeDiskTree(const QTemporaryDir& dir, const QString& folder, const QStringList& files) {
+    const QString root = dir.filePath(folder);
+    QDir().mkpath(root);
+    for (const QString& name : files) {
+        const QString path = root + u'/' + name;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write("data");
+    }
+    return root;
+}
+
+// Sends a drag of the URLs over the list followed by the drop; true when both were accepted.
+bool dropOnList(TfrmExplorer& form, const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QWidget* target = form.listView()->viewport();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+}  // namespace
+
+TEST_F(LocalExplorerTest, ShareFromTheDiskExplorerAddsTheFolderAtTheTop) {
+    QTemporaryDir disk;
+    ASSERT_TRUE(disk.isValid());
+    const QString music = makeDiskTree(disk, "Music", {"a.mp3", "Live/b.mp3"});
+    QStringList many;
+    for (int i = 0; i < kShareConfirmLimit + 1; ++i)
+        many << QStringLiteral("f%1.txt").arg(i);
+    const QString big = makeDiskTree(disk, "Big", many);
+    addRow("Music", -1, -1);  // a top-level share of that name already
+
+    TfrmLocalExplorer form(nullptr);
+    TfrmActualExplorer* actual = form.actualExplorer();
+    ASSERT_EQ(form.actualExplorer(), actual);
+    EXPECT_EQ(actual->windowTitle(), "Share Files");
+
+    ASSERT_TRUE(actual->navigateTo("/"));
+    EXPECT_FALSE(actual->actShare->isEnabled());
+    ASSERT_TRUE(actual->navigateTo(music));
+    EXPECT_EQ(actual->pathBox()->text(), music);
+    EXPECT_EQ(rowNames(*actual), QStringList({"Live", "a.mp3"}));
+    EXPECT_EQ(actual->statusText(0), "1 Folder(s)");
+    EXPECT_EQ(actual->statusText(1), "1 File(s)");
+    ASSERT_TRUE(actual->actShare->isEnabled());
+    actual->actShare->trigger();
+    EXPECT_TRUE(m_asked.isEmpty());
+    EXPECT_EQ(rowNames(form), QStringList({"Music", "Music1"}));
+    EXPECT_EQ(rowsNamed("Music1").value(0).value(0), music);
+    ASSERT_TRUE(form.navigateTo("/Music1/Live"));
+    EXPECT_EQ(rowNames(form), QStringList({"b.mp3"}));
+
+    // Sharing it again changes nothing.
+    actual->actShare->trigger();
+    EXPECT_EQ(rowsNamed("Music2").size(), 0);
+
+    // Above the limit the user is asked; No shares nothing, Yes shares every file.
+    ASSERT_TRUE(actual->navigateTo(big));
+    m_answer = false;
+    actual->actShare->trigger();
+    EXPECT_EQ(m_asked, QStringList({shareConfirmationText(kShareConfirmLimit + 1)}));
+    EXPECT_TRUE(rowsNamed("Big").isEmpty());
+    m_answer = true;
+    actual->actShare->trigger();
+    EXPECT_EQ(rowsNamed("Big").size(), 1);
+    ASSERT_TRUE(form.navigateTo("/Big"));
+    EXPECT_EQ(form.fileList()->rowCount(), kShareConfirmLimit + 1);
+
+    EXPECT_FALSE(actual->navigateTo(disk.filePath("missing")));
+    EXPECT_FALSE(actual->navigateTo(disk.filePath("Music/a.mp3")));
+}
+
+TEST_F(LocalExplorerTest, GoToDownloadDirectorySelectsTheDownloadFolder) {
+    QTemporaryDir disk;
+    ASSERT_TRUE(disk.isValid());
+    const QString downloads = makeDiskTree(disk, "My Downloads/new", {"x.zip"});
+    const QString saved = UserInfo().downloadPath();
+    UserInfo().setDownloadPath(downloads);
+
+    TfrmLocalExplorer form(nullptr);
+    form.actualExplorer()->actGoToDownloadDirectory->trigger();
+    ASSERT_NE(form.actualExplorer()->selectedFolder(), nullptr);
+    EXPECT_EQ(form.actualExplorer()->selectedFolder()->fsPath(), downloads);
+    EXPECT_EQ(form.actualExplorer()->pathBox()->text(), downloads);
+    EXPECT_EQ(rowNames(*form.actualExplorer()), QStringList({"x.zip"}));
+
+    // The main window's "Download Dir" shows "My Shared Files" at the same folder.
+    TfrmMain frame;
+    TfrmLocalExplorer* shown = frame.server().ShowDownloadDir();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(frame.server().ShowShareFiles(), shown);
+    EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
+    ASSERT_NE(shown->actualExplorer()->selectedFolder(), nullptr);
+    EXPECT_EQ(shown->actualExplorer()->selectedFolder()->fsPath(), downloads);
+    frame.mdiArea()->closeAllSubWindows();
+    ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
+    UserInfo().setDownloadPath(saved);
+}
+
+TEST_F(LocalExplorerTest, DroppedDiskFoldersAreSharedIntoTheFolderOnShow) {
+    QTemporaryDir disk;
+    ASSERT_TRUE(disk.isValid());
+    const QString live = makeDiskTree(disk, "Live", {"c.mp3", "Encore/d.mp3"});
+    const QString loose = makeDiskTree(disk, "Loose", {"e.mp3"}) + "/e.mp3";
+    const int music = addRow("Music", -1, -1);
+    addRow("a.mp3", music, 2048);
+
+    TfrmLocalExplorer form(nullptr);
+    ASSERT_TRUE(form.navigateTo("/Music"));
+    // A plain file is not a folder to share.
+    EXPECT_FALSE(dropOnList(form, {QUrl::fromLocalFile(loose)}));
+    EXPECT_FALSE(dropOnList(form, {QUrl("https://example.org/Live")}));
+    EXPECT_EQ(rowNames(form), QStringList({"a.mp3"}));
+
+    ASSERT_TRUE(dropOnList(form, {QUrl::fromLocalFile(loose), QUrl::fromLocalFile(live)}));
+    EXPECT_EQ(form.pathBox()->text(), "/Music");
+    EXPECT_EQ(rowNames(form), QStringList({"Live", "a.mp3"}));
+    EXPECT_TRUE(rowsNamed("e.mp3").isEmpty());
+    ASSERT_TRUE(form.navigateTo("/Music/Live/Encore"));
+    EXPECT_EQ(rowNames(form), QStringList({"d.mp3"}));
+    ASSERT_TRUE(form.navigateTo("/"));
+    EXPECT_EQ(rowNames(form), QStringList({"Music"}));
 }
 
 TEST(RemoteExplorer, ShowsAListingAsItArrives) {
