@@ -8,6 +8,7 @@
 #include "ui/commands.h"
 #include "ui/feedbackform.h"
 #include "ui/mainwindow.h"
+#include "ui/mditile.h"
 #include "ui/motdform.h"
 #include "ui/progressform.h"
 #include "ui/server.h"
@@ -118,6 +119,7 @@ void TDesktopSession::showMessageOfTheDay() {
         auto* form = new TfrmMotd;
         m_motd = m_frame.mdiArea()->addSubWindow(form);
         m_motd->setAttribute(Qt::WA_DeleteOnClose);
+        placeChildWindow(m_frame.mdiArea(), m_motd, QSize(480, 360));
     }
     if (auto* form = qobject_cast<TfrmMotd*>(m_motd->widget())) {
         form->loadMessage(m_session->motd().lines());

@@ -2,6 +2,7 @@
 
 #include "core/profile.h"
 #include "core/userinfo.h"
+#include "ui/mditile.h"
 
 #include <QLabel>
 #include <QMdiArea>
@@ -85,6 +86,7 @@ QMdiSubWindow* TfrmFeedBack::showIn(QMdiArea* area) {
             emit form->activated(form->windowTitle(), description());
         }
     });
+    placeChildWindow(area, sub, sub->sizeHint());
     sub->show();
     area->setActiveSubWindow(sub);
     return sub;

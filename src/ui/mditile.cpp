@@ -3,6 +3,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
+#include <algorithm>
+
 namespace mr {
 
 namespace {
@@ -50,6 +52,16 @@ void tileHorizontally(QMdiArea* area) {
 
 void tileVertically(QMdiArea* area) {
     tile(area, false);
+}
+
+void placeChildWindow(QMdiArea* area, QMdiSubWindow* window, const QSize& preferred) {
+    const QRect view = area->viewport()->rect();
+    constexpr int kStep = 24;
+    const int others = static_cast<int>(area->subWindowList().size()) - 1;
+    const int offset = kStep * (others % 6);
+    const QSize room(std::max(view.width() - offset, 1), std::max(view.height() - offset, 1));
+    window->resize(preferred.boundedTo(room));
+    window->move(offset, offset);
 }
 
 }  // namespace mr

@@ -171,6 +171,7 @@ void TServer::addChildWindow(TfrmExplorer* form) {
         if (active == sub)
             UpdateCaption(form->windowTitle(), form->description());
     });
+    placeChildWindow(area, sub, QSize(780, 540));
     sub->show();
     area->setActiveSubWindow(sub);
 }
