@@ -1,9 +1,9 @@
 #include "core/settingsfile.h"
 #include "messaging/feedbackmail.h"
 #include "smtpsink.h"
+#include "testutil.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
@@ -15,6 +15,7 @@ using namespace mr;
 using server::MailDrop;
 using server::ReceivedMail;
 using server::SmtpSession;
+using test::waitUntil;
 
 namespace {
 
@@ -41,18 +42,6 @@ QList<QByteArray> codes(const QByteArray& replies) {
         }
     }
     return out;
-}
-
-template <typename Condition>
-bool waitUntil(Condition condition, int timeoutMs = 15000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
 }
 
 QByteArray decodeQuotedPrintable(const QByteArray& text) {

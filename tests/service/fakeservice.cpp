@@ -2,9 +2,6 @@
 
 #include "service/wire.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -158,20 +155,6 @@ std::uint16_t refusedPort() {
     const int fd = listenOn(1, port);
     ::close(fd);
     return port;
-}
-
-bool waitUntil(const std::function<bool()>& predicate, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!predicate()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
 }
 
 }  // namespace mr::test

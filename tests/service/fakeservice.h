@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testutil.h"
+
 #include <QByteArray>
 
 #include <atomic>
@@ -88,8 +90,5 @@ private:
 
 // A port on 127.0.0.1 where nothing listens.
 std::uint16_t refusedPort();
-
-// Pumps the main thread's events until the predicate holds or the time-out passes.
-bool waitUntil(const std::function<bool()>& predicate, int timeoutMs = 5000);
 
 }  // namespace mr::test

@@ -1,12 +1,11 @@
 #include "fakeservice.h"
+#include "fakewebserver.h"
 
 #include "core/hostinfo.h"
 #include "core/profile.h"
 #include "core/userinfo.h"
 #include "service/registrationclient.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,49 +13,10 @@
 #include <optional>
 
 using namespace mr;
+using mr::test::FakeWebServer;
 using mr::test::waitUntil;
 
 namespace {
-
-// A web server on 127.0.0.1 that records each request's head and answers with a fixed
-// status and body (or not at all).
-class FakeWebServer : public QObject {
-public:
-    explicit FakeWebServer(QByteArray status = "200 OK", QByteArray body = {})
-        : m_status(std::move(status)), m_body(std::move(body)) {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* s = m_server.nextPendingConnection()) {
-                connect(s, &QTcpSocket::readyRead, this, [this, s] { readFrom(s); });
-            }
-        });
-    }
-    std::uint16_t port() const { return m_server.serverPort(); }
-    void setSilent() { m_silent = true; }
-    QList<QByteArray> requestLines;
-
-private:
-    void readFrom(QTcpSocket* s) {
-        QByteArray& head = m_heads[s];
-        head += s->readAll();
-        if (!head.contains("\r\n\r\n")) {
-            return;
-        }
-        requestLines << head.left(head.indexOf("\r\n"));
-        if (m_silent) {
-            return;
-        }
-        s->write("HTTP/1.1 " + m_status + "\r\nContent-Length: " +
-                 QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
-        s->disconnectFromHost();
-    }
-
-    QTcpServer m_server;
-    QByteArray m_status;
-    QByteArray m_body;
-    bool m_silent = false;
-    QHash<QTcpSocket*, QByteArray> m_heads;
-};
 
 class RegistrationTest : public ::testing::Test {
 protected:
@@ -130,26 +90,26 @@ TEST_F(RegistrationTest, ReplyBodyGivesTheNewIdOrZero) {
 }
 
 TEST_F(RegistrationTest, RequestLineReachesTheServerAsBuilt) {
-    FakeWebServer web("200 OK", "42");
+    FakeWebServer web("42");
     const QByteArray path =
         TRegistrationClient::registerPath(QStringLiteral("a&b c"), QStringLiteral("p=q\u00e9%20"));
     const auto body = fetch(web, path);
     ASSERT_TRUE(body);
     EXPECT_EQ(*body, "42");
-    ASSERT_EQ(web.requestLines.size(), 1);
-    EXPECT_EQ(web.requestLines.first(),
+    ASSERT_EQ(web.requests(), 1);
+    EXPECT_EQ(web.lastRequestLine(),
               "GET /Search/mrSearch.dll?Register?username=a%26b%20c&password=p%3Dq%C3%A9%2520"
               " HTTP/1.1");
 }
 
 TEST_F(RegistrationTest, HttpErrorsAndSilenceAreFailures) {
-    FakeWebServer broken("500 Internal Server Error", "1");
+    FakeWebServer broken("1", "500 Internal Server Error");
     EXPECT_FALSE(fetch(broken, "/Search/mrSearch.dll?Register?username=a&password=b"));
 
     FakeWebServer silent;
-    silent.setSilent();
+    silent.setSilent(true);
     EXPECT_FALSE(fetch(silent, "/Search/mrSearch.dll?Register?username=a&password=b", 300));
-    EXPECT_EQ(silent.requestLines.size(), 1);
+    EXPECT_EQ(silent.requests(), 1);
 }
 
 TEST_F(RegistrationTest, WithoutWebHostsTheBuiltInHostIsUsed) {
