@@ -136,6 +136,18 @@ bool TMRAgentHttp::LocateUser(QObject* owner, TRequestHandler handler, qint32 us
                 std::move(handler), tag);
 }
 
+TLocateUser TMRAgentHttp::locator() {
+    return [this](QObject* owner, qint32 userId,
+                  std::function<void(std::optional<TUserLocation>)> done) {
+        return LocateUser(
+            owner,
+            [done = std::move(done)](TRequest& request) {
+                done(request.failed() ? std::nullopt : TUserLocation::parse(request.replyData()));
+            },
+            userId);
+    };
+}
+
 bool TMRAgentHttp::ListFolder(QObject* owner, TRequestHandler handler, qint32 userId,
                               const QString& folder, std::uint32_t tag) {
     return Send('F', kPing, pack("IA", {userId, folder}), true, TChannel::OneShot, owner,

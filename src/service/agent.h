@@ -2,6 +2,7 @@
 
 #include "service/httpcompsync.h"
 #include "service/request.h"
+#include "service/userlocation.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -68,6 +69,8 @@ public:
                        std::uint32_t tag = 0);
     // "H": a user's address, info port and peer-server port (reply "AWW").
     bool LocateUser(QObject* owner, TRequestHandler handler, qint32 userId, std::uint32_t tag = 0);
+    // The same look-up as a function the peer code can hold without knowing the agent.
+    TLocateUser locator();
     // "F": one folder of a user's published catalog.
     bool ListFolder(QObject* owner, TRequestHandler handler, qint32 userId, const QString& folder,
                     std::uint32_t tag = 0);

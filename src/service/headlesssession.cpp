@@ -9,18 +9,6 @@
 
 namespace mr {
 
-std::optional<TUserLocation> TUserLocation::parse(const QByteArray& reply) {
-    TUserLocation location;
-    QByteArray address;
-    const UnpackResult r =
-        UnpackRecord(reply, "AWW", {&address, &location.infoPort, &location.fileServerPort});
-    if (!r.ok()) {
-        return std::nullopt;
-    }
-    location.address = QString::fromUtf8(address);
-    return location;
-}
-
 THeadlessSession::THeadlessSession(QObject* parent)
     : QObject(parent),
       m_idle(std::make_unique<TIdleQueue>()),

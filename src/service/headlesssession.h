@@ -3,6 +3,7 @@
 #include "service/agent.h"
 #include "service/idlequeue.h"
 #include "service/processingthread.h"
+#include "service/userlocation.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -13,15 +14,6 @@
 #include <optional>
 
 namespace mr {
-
-// Where a user can be reached: the "H" reply, layout "AWW".
-struct TUserLocation {
-    QString address;  // empty when the user is offline
-    std::uint16_t infoPort = 0;
-    std::uint16_t fileServerPort = 0;
-
-    static std::optional<TUserLocation> parse(const QByteArray& reply);
-};
 
 // The agent with its idle queue and completion thread, driven step by step for programs
 // without windows: each step runs a local event loop until its answer arrives.

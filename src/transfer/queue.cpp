@@ -1,0 +1,183 @@
+#include "transfer/queue.h"
+
+#include <algorithm>
+
+namespace mr {
+
+TMRQue::TMRQue(int limit, QObject* parent) : QObject(parent), m_limit(limit) {}
+
+TMRQue::~TMRQue() = default;
+
+void TMRQue::setNotify(TNotify handler) {
+    m_notify = std::move(handler);
+    check();
+}
+
+TMRQueItem* TMRQue::at(int position) const {
+    if (position < 0 || position >= count()) {
+        return nullptr;
+    }
+    return m_items[static_cast<std::size_t>(position)].get();
+}
+
+int TMRQue::IndexOf(qint32 id) const {
+    for (int i = 0; i < count(); ++i) {
+        if (m_items[static_cast<std::size_t>(i)]->Id == id) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+TMRQueItem* TMRQue::find(qint32 id) const {
+    return at(IndexOf(id));
+}
+
+int TMRQue::StatusOf(qint32 id) const {
+    const TMRQueItem* item = find(id);
+    return item ? static_cast<int>(item->Status) : kNoSuchItem;
+}
+
+bool TMRQue::isActive(TTransferStatus status) {
+    return status != TTransferStatus::LocalQueue && status != TTransferStatus::Completed &&
+           status != TTransferStatus::Error;
+}
+
+void TMRQue::SetStatus(qint32 id, TTransferStatus status, TTransferError error) {
+    TMRQueItem* item = find(id);
+    if (!item || item->Status == status) {
+        return;
+    }
+    const TTransferStatus previous = item->Status;
+    item->Status = status;
+    item->Error = status == TTransferStatus::Error ? error : TTransferError::None;
+    int active = m_active;
+    if (isActive(previous) && !isActive(status)) {
+        --active;
+    } else if (!isActive(previous) && isActive(status)) {
+        ++active;
+    }
+    emit statusChanged(item, previous);
+    setActiveCount(active);
+}
+
+int TMRQue::FirstWaiting() const {
+    for (int i = 0; i < count(); ++i) {
+        if (m_items[static_cast<std::size_t>(i)]->Status == TTransferStatus::LocalQueue) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+qint32 TMRQue::FindByStatus(const QString& userName, const QString& path,
+                            TTransferStatus status) const {
+    for (const auto& item : m_items) {
+        if (item->Status == status && item->Path.compare(path, Qt::CaseInsensitive) == 0 &&
+            item->UserName.compare(userName, Qt::CaseInsensitive) == 0) {
+            return item->Id;
+        }
+    }
+    return -1;
+}
+
+qint32 TMRQue::FindActive(const QString& userName, const QString& path) const {
+    for (const auto& item : m_items) {
+        if (item->Status != TTransferStatus::Completed && item->Status != TTransferStatus::Error &&
+            item->Path.compare(path, Qt::CaseInsensitive) == 0 &&
+            item->UserName.compare(userName, Qt::CaseInsensitive) == 0) {
+            return item->Id;
+        }
+    }
+    return -1;
+}
+
+void TMRQue::SetTransferred(qint64 bytes, qint32 id) {
+    TMRQueItem* item = find(id);
+    if (!item) {
+        return;
+    }
+    item->Transferred = bytes;
+    emit transferredChanged(id, bytes);
+}
+
+qint64 TMRQue::Transferred(qint32 id) const {
+    const TMRQueItem* item = find(id);
+    return item ? item->Transferred : -1;
+}
+
+void TMRQue::SetSize(qint32 id, qint64 size) {
+    TMRQueItem* item = find(id);
+    if (!item) {
+        return;
+    }
+    item->Size = size;
+    emit sizeChanged(id, size);
+}
+
+void TMRQue::setActiveCount(int count) {
+    m_active = std::max(0, count);
+    check();
+}
+
+void TMRQue::check() {
+    // Starting an item re-enters here through SetStatus, so one call may start several.
+    if (!m_notify || m_active >= std::max(1, m_limit)) {
+        return;
+    }
+    const int waiting = FirstWaiting();
+    if (waiting >= 0) {
+        m_notify(*at(waiting));
+    }
+}
+
+void TMRQue::Remove(qint32 id) {
+    const int position = IndexOf(id);
+    if (position < 0) {
+        return;
+    }
+    const bool wasActive = isActive(m_items[static_cast<std::size_t>(position)]->Status);
+    m_items.erase(m_items.begin() + position);
+    emit itemRemoved(position, id);
+    if (wasActive) {
+        setActiveCount(m_active - 1);
+    }
+}
+
+TMRQueItem& TMRQue::append(std::unique_ptr<TMRQueItem> item) {
+    item->Id = m_nextId++;
+    item->Status = TTransferStatus::LocalQueue;
+    item->Error = TTransferError::None;
+    TMRQueItem& added = *item;
+    m_items.push_back(std::move(item));
+    emit itemAdded(&added);
+    setActiveCount(m_active);
+    return added;
+}
+
+TMRQueItem& TMRWantedList::Add(qint32 peerId, const QString& userName, const QString& path,
+                               const QString& password) {
+    auto item = std::make_unique<TMRQueItem>();
+    item->PeerId = peerId;
+    item->UserName = userName;
+    item->Path = path;
+    item->Password = password;
+    return append(std::move(item));
+}
+
+TMRQueItem& TMRWaitingList::Add(const QString& userName, qint32 peerId, const QString& loginName,
+                                qint64 resumeOffset, qint64 size, const QString& path,
+                                const QString& address, quint16 port) {
+    auto item = std::make_unique<TMRQueItem>();
+    item->UserName = userName;
+    item->PeerId = peerId;
+    item->LoginName = loginName;
+    item->ResumeOffset = resumeOffset;
+    item->Size = size;
+    item->Path = path;
+    item->Address = address;
+    item->Port = port;
+    return append(std::move(item));
+}
+
+}  // namespace mr

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "transfer/transferstatus.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace mr {
+
+// One transfer: a file this user wants (download) or one another user asked for (upload).
+struct TMRQueItem {
+    qint32 Id = 0;
+    qint32 PeerId = 0;        // the other side's user id
+    QString UserName;         // the other side's nickname as this client knows it
+    QString Path;             // the share path on the owner's side
+    QString Password;         // downloads: the file password to log in with
+    QString LoginName;        // uploads: the requester-side name to push as
+    QString Address;          // uploads: the requester's address
+    quint16 Port = 0;         // uploads: the requester's callback port
+    qint64 Size = 0;          // total bytes
+    qint64 ResumeOffset = 0;  // uploads: where the push starts reading
+    qint64 Transferred = 0;
+    TTransferStatus Status = TTransferStatus::LocalQueue;
+    TTransferError Error = TTransferError::None;
+};
+
+// Items in arrival order, numbered from 0. The queue transfers nothing: starting an item means
+// calling the notify handler, which opens the peer connection and moves the item on.
+//
+// At most limit() items are active (out of Local Queue and not yet ended); a limit of 0 or
+// less counts as 1, so the first item of an empty queue always starts.
+class TMRQue : public QObject {
+    Q_OBJECT
+public:
+    using TNotify = std::function<void(TMRQueItem&)>;
+    static constexpr int kNoSuchItem = 255;
+
+    explicit TMRQue(int limit, QObject* parent = nullptr);
+    ~TMRQue() override;
+
+    // Start this item. The handler is expected to move it out of Local Queue at once.
+    void setNotify(TNotify handler);
+
+    int count() const { return static_cast<int>(m_items.size()); }
+    TMRQueItem* at(int position) const;
+    int IndexOf(qint32 id) const;
+    TMRQueItem* find(qint32 id) const;
+    // The item's status as a number, or kNoSuchItem.
+    int StatusOf(qint32 id) const;
+
+    // Stores the new status and error, keeps the active count, reports the change and starts
+    // waiting items when a slot is free. Unknown ids and unchanged statuses do nothing.
+    void SetStatus(qint32 id, TTransferStatus status, TTransferError error = TTransferError::None);
+
+    // Position of the oldest item in Local Queue, or -1.
+    int FirstWaiting() const;
+    // Id of the first item in that status with that user and path (both case-insensitive), or -1.
+    qint32 FindByStatus(const QString& userName, const QString& path, TTransferStatus status) const;
+    // Id of the first item with that user and path that has not ended, or -1.
+    qint32 FindActive(const QString& userName, const QString& path) const;
+
+    void SetTransferred(qint64 bytes, qint32 id);
+    // Bytes done, or -1 for an unknown id.
+    qint64 Transferred(qint32 id) const;
+    // Stores the total size and reports it.
+    void SetSize(qint32 id, qint64 size);
+
+    int activeCount() const { return m_active; }
+    // Stores the count and starts waiting items while it is below the limit.
+    void setActiveCount(int count);
+    int limit() const { return m_limit; }
+
+    // Removes one item (the user cleared it); an active item gives its slot back.
+    void Remove(qint32 id);
+
+signals:
+    // A new item is in the queue (before it may start).
+    void itemAdded(mr::TMRQueItem* item);
+    // After the item holds its new status and error; previous is the status it left.
+    void statusChanged(mr::TMRQueItem* item, mr::TTransferStatus previous);
+    void transferredChanged(qint32 id, qint64 bytes);
+    void sizeChanged(qint32 id, qint64 size);
+    // The item that stood at position is gone.
+    void itemRemoved(int position, qint32 id);
+
+protected:
+    // Numbers the item, appends it, reports it and runs the queue check.
+    TMRQueItem& append(std::unique_ptr<TMRQueItem> item);
+
+private:
+    void check();
+    static bool isActive(TTransferStatus status);
+
+    std::vector<std::unique_ptr<TMRQueItem>> m_items;
+    TNotify m_notify;
+    int m_limit;
+    int m_active = 0;
+    qint32 m_nextId = 0;
+};
+
+// The files this user wants from others.
+class TMRWantedList : public TMRQue {
+    Q_OBJECT
+public:
+    using TMRQue::TMRQue;
+    TMRQueItem& Add(qint32 peerId, const QString& userName, const QString& path,
+                    const QString& password);
+};
+
+// Requests of other users for this user's files.
+class TMRWaitingList : public TMRQue {
+    Q_OBJECT
+public:
+    using TMRQue::TMRQue;
+    TMRQueItem& Add(const QString& userName, qint32 peerId, const QString& loginName,
+                    qint64 resumeOffset, qint64 size, const QString& path, const QString& address,
+                    quint16 port);
+};
+
+}  // namespace mr
