@@ -1,0 +1,119 @@
+#include "messaging/infoprotocol.h"
+
+#include "core/fields.h"
+
+#include <limits>
+#include <optional>
+
+namespace mr {
+
+namespace {
+
+// Strict decimal: an optional minus sign and digits only, within the given range. Blanks,
+// a plus sign, hex and overflow are all refused.
+std::optional<qint64> parseDecimal(const QByteArray& field, qint64 min, qint64 max) {
+    if (field.isEmpty() || field.size() > 11) {
+        return std::nullopt;
+    }
+    qsizetype i = 0;
+    const bool negative = field[0] == '-';
+    if (negative) {
+        i = 1;
+    }
+    if (i >= field.size()) {
+        return std::nullopt;
+    }
+    qint64 value = 0;
+    for (; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value < min || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+InfoRequest malformed(const QString& why) {
+    InfoRequest request;
+    request.kind = InfoKind::Malformed;
+    request.error = why;
+    return request;
+}
+
+}  // namespace
+
+QString MessageBodyFromLines(const QStringList& lines) {
+    QString body;
+    for (const QString& line : lines) {
+        body += line;
+        body += QStringLiteral("\r\n");
+    }
+    return body;
+}
+
+QByteArray BuildMessageText(qint32 userId, const QString& nickname, quint16 port,
+                            const QString& text) {
+    // The nickname travels as it is: receivers read it as one field, and nicknames hold no
+    // blank.
+    return QByteArray(kInfoMessage) + ' ' + QByteArray::number(userId) + ' ' + nickname.toUtf8() +
+           ' ' + QByteArray::number(port) + ' ' + EncodeField(text.toUtf8());
+}
+
+QByteArray BuildChatRequestText(const QString& nickname, const QString& text) {
+    return QByteArray(kInfoChatRequest) + ' ' + EncodeField(nickname.toUtf8()) + ' ' +
+           EncodeField(text.toUtf8());
+}
+
+InfoRequest ParseInfoRequest(const QByteArray& data) {
+    const QList<QByteArray> fields = SplitFields(data);
+    InfoRequest request;
+    if (fields.isEmpty()) {
+        return request;
+    }
+    const QByteArray& kind = fields[0];
+    if (kind == kInfoPing) {
+        request.kind = InfoKind::Ping;
+        return request;
+    }
+    if (kind == kInfoMessage) {
+        if (fields.size() < 5) {
+            return malformed(
+                QStringLiteral("Message with %1 fields instead of 5").arg(fields.size()));
+        }
+        const auto id = parseDecimal(fields[1], std::numeric_limits<qint32>::min(),
+                                     std::numeric_limits<qint32>::max());
+        if (!id) {
+            return malformed(QStringLiteral("Message with an invalid user ID"));
+        }
+        const auto port = parseDecimal(fields[3], 0, std::numeric_limits<quint16>::max());
+        if (!port) {
+            return malformed(QStringLiteral("Message with an invalid port"));
+        }
+        request.kind = InfoKind::Message;
+        request.userId = static_cast<qint32>(*id);
+        request.nickname = QString::fromUtf8(fields[2]);
+        request.port = static_cast<quint16>(*port);
+        request.text = QString::fromUtf8(fields[4]);
+        return request;
+    }
+    if (kind == kInfoChatRequest) {
+        if (fields.size() < 3) {
+            return malformed(
+                QStringLiteral("Chat request with %1 fields instead of 3").arg(fields.size()));
+        }
+        request.kind = InfoKind::ChatRequest;
+        request.nickname = QString::fromUtf8(fields[1]);
+        request.text = QString::fromUtf8(fields[2]);
+        return request;
+    }
+    return request;
+}
+
+}  // namespace mr

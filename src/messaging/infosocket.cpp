@@ -1,0 +1,184 @@
+#include "messaging/infosocket.h"
+
+#include "messaging/infoprotocol.h"
+
+#include <QMetaMethod>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace mr {
+
+namespace {
+
+// A dual-stack listener reports IPv4 peers as ::ffff:a.b.c.d; the address is shown dotted.
+QString dottedAddress(const QHostAddress& address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+}  // namespace
+
+InfoSocket::InfoSocket(QObject* parent) : QObject(parent) {
+    connect(&m_server, &QTcpServer::newConnection, this, &InfoSocket::acceptConnections);
+}
+
+InfoSocket::~InfoSocket() {
+    // Held connections are children of this object and go with it; only the bookkeeping
+    // signals must not fire into a half-destroyed object.
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+        it.key()->disconnect(this);
+    }
+}
+
+bool InfoSocket::open(const QHostAddress& address) {
+    if (m_server.isListening()) {
+        m_server.close();
+    }
+    return m_server.listen(address, 0);
+}
+
+void InfoSocket::close() {
+    m_server.close();
+}
+
+bool InfoSocket::isOpen() const {
+    return m_server.isListening();
+}
+
+quint16 InfoSocket::port() const {
+    return m_server.isListening() ? m_server.serverPort() : 0;
+}
+
+void InfoSocket::setIdleTimeout(int ms) {
+    m_idleTimeoutMs = ms;
+}
+
+int InfoSocket::idleTimeout() const {
+    return m_idleTimeoutMs;
+}
+
+void InfoSocket::setMaxRequestSize(qint64 bytes) {
+    m_maxRequestSize = bytes;
+}
+
+qint64 InfoSocket::maxRequestSize() const {
+    return m_maxRequestSize;
+}
+
+void InfoSocket::setMaxConnections(int count) {
+    m_maxConnections = count;
+}
+
+int InfoSocket::maxConnections() const {
+    return m_maxConnections;
+}
+
+int InfoSocket::connectionCount() const {
+    return static_cast<int>(m_connections.size());
+}
+
+void InfoSocket::acceptConnections() {
+    while (QTcpSocket* connection = m_server.nextPendingConnection()) {
+        connection->setParent(this);
+        if (m_connections.size() >= m_maxConnections) {
+            connection->abort();
+            connection->deleteLater();
+            continue;
+        }
+        // Qt stops reading from the system once the buffer holds one byte over the cap, so
+        // an oversized request is detected without ever being held in full.
+        connection->setReadBufferSize(m_maxRequestSize + 1);
+
+        auto* timer = new QTimer(connection);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, connection] { drop(connection); });
+        m_connections.insert(connection, timer);
+
+        connect(connection, &QTcpSocket::readyRead, this,
+                [this, connection] { readRequest(connection); });
+        connect(connection, &QTcpSocket::disconnected, this,
+                [this, connection] { release(connection); });
+        connect(connection, &QTcpSocket::errorOccurred, this,
+                [this, connection](QAbstractSocket::SocketError) { drop(connection); });
+        timer->start(m_idleTimeoutMs);
+
+        // Data may have arrived before the signals were connected.
+        if (connection->bytesAvailable() > 0) {
+            readRequest(connection);
+        }
+    }
+}
+
+void InfoSocket::readRequest(QTcpSocket* connection) {
+    if (!m_connections.contains(connection)) {
+        return;
+    }
+    if (connection->bytesAvailable() > m_maxRequestSize) {
+        drop(connection);
+        return;
+    }
+    const QByteArray data = connection->readAll();
+    const InfoRequest request = ParseInfoRequest(data);
+    switch (request.kind) {
+        case InfoKind::Ping:
+            connection->write(kInfoPong);
+            finish(connection);
+            break;
+        case InfoKind::Message: {
+            // Closing clears the peer address, so it is taken first.
+            const QString address = dottedAddress(connection->peerAddress());
+            finish(connection);
+            emit messageReceived(request.userId, request.nickname, address, request.port,
+                                 request.text);
+            break;
+        }
+        case InfoKind::ChatRequest: {
+            static const QMetaMethod chatSignal =
+                QMetaMethod::fromSignal(&InfoSocket::chatRequested);
+            if (!isSignalConnected(chatSignal)) {
+                finish(connection);
+                break;
+            }
+            delete m_connections.take(connection);
+            connection->disconnect(this);
+            connection->setReadBufferSize(0);
+            connection->setParent(nullptr);
+            emit chatRequested(connection, request.nickname, request.text);
+            break;
+        }
+        case InfoKind::Malformed:
+            emit badRequest(request.error);
+            break;
+        case InfoKind::Other:
+            break;
+    }
+}
+
+void InfoSocket::finish(QTcpSocket* connection) {
+    // The idle timer keeps guarding a peer that never lets the close complete.
+    connection->disconnectFromHost();
+    if (connection->state() == QAbstractSocket::UnconnectedState) {
+        release(connection);
+    }
+}
+
+void InfoSocket::drop(QTcpSocket* connection) {
+    if (!m_connections.contains(connection)) {
+        return;
+    }
+    connection->abort();
+    release(connection);
+}
+
+void InfoSocket::release(QTcpSocket* connection) {
+    QTimer* timer = m_connections.take(connection);
+    if (timer == nullptr) {
+        return;
+    }
+    timer->stop();
+    connection->disconnect(this);
+    connection->deleteLater();
+}
+
+}  // namespace mr

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+class QTcpSocket;
+class QTimer;
+
+namespace mr {
+
+// The client's info socket: peers connect to it to deliver an instant message, to ask for a
+// peer-to-peer chat, or to ping. Each read on a connection is taken as one whole request.
+// A connection that is not handed over or answered is dropped after the idle time-out, so a
+// silent or babbling peer cannot hold it for ever.
+class InfoSocket : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultIdleTimeoutMs = 30000;
+    static constexpr qint64 kDefaultMaxRequestSize = 64 * 1024;
+    static constexpr int kDefaultMaxConnections = 128;
+
+    explicit InfoSocket(QObject* parent = nullptr);
+    ~InfoSocket() override;
+
+    // Listens on a port the system chooses; false when that fails.
+    bool open(const QHostAddress& address = QHostAddress::Any);
+    void close();
+    bool isOpen() const;
+    // The info port; 0 while not listening.
+    quint16 port() const;
+
+    void setIdleTimeout(int ms);
+    int idleTimeout() const;
+    // A read that holds more than this closes the connection.
+    void setMaxRequestSize(qint64 bytes);
+    qint64 maxRequestSize() const;
+    // Connections beyond this many at once are refused by closing them.
+    void setMaxConnections(int count);
+    int maxConnections() const;
+    // Connections currently held (not counting those handed over).
+    int connectionCount() const;
+
+signals:
+    // A "MSG": address is the remote IP of the delivering connection as dotted text, port the
+    // info port the sender declared.
+    void messageReceived(qint32 userId, const QString& nickname, const QString& address,
+                         quint16 port, const QString& text);
+    // A "PTPCHAT". The receiver takes ownership of connection (it has no parent) and must
+    // close and delete it (deleteLater) when done. With no receiver connected the connection
+    // is closed instead.
+    void chatRequested(QTcpSocket* connection, const QString& nickname, const QString& text);
+    // A "MSG" or "PTPCHAT" that could not be read.
+    void badRequest(const QString& why);
+
+private:
+    void acceptConnections();
+    void readRequest(QTcpSocket* connection);
+    // Closes gracefully, letting an answer already written go out first.
+    void finish(QTcpSocket* connection);
+    void drop(QTcpSocket* connection);
+    void release(QTcpSocket* connection);
+
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QTimer*> m_connections;
+    int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    qint64 m_maxRequestSize = kDefaultMaxRequestSize;
+    int m_maxConnections = kDefaultMaxConnections;
+};
+
+}  // namespace mr
