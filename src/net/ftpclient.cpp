@@ -1,0 +1,349 @@
+#include "net/ftpclient.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace mr {
+
+namespace {
+
+// The push keeps at most this much queued in the socket and reads the file in these chunks, so
+// a large file never sits in memory.
+constexpr qint64 kSendWindow = 512 * 1024;
+constexpr qint64 kChunk = 64 * 1024;
+constexpr int kTimedOut = 10060;
+constexpr int kLocalFailure = 1;
+
+quint32 ipv4Of(const QHostAddress& address) {
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok ? v4 : 0;
+}
+
+}  // namespace
+
+TFtpClient::TFtpClient(QObject* parent)
+    : QObject(parent), m_control(new QTcpSocket(this)), m_timer(new QTimer(this)) {
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        if (busy()) {
+            closeNow();
+            fail(kTimedOut);
+        }
+    });
+    connect(m_control, &QTcpSocket::connected, this, &TFtpClient::onConnected);
+    connect(m_control, &QTcpSocket::readyRead, this, &TFtpClient::onReadyRead);
+    connect(m_control, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError e) { onSocketError(static_cast<int>(e)); });
+    connect(m_control, &QTcpSocket::disconnected, this,
+            [this] { onSocketError(QAbstractSocket::RemoteHostClosedError); });
+}
+
+TFtpClient::~TFtpClient() {
+    m_control->disconnect(this);
+    if (m_data) {
+        m_data->disconnect(this);
+    }
+}
+
+bool TFtpClient::connected() const {
+    return m_control->state() == QAbstractSocket::ConnectedState;
+}
+
+bool TFtpClient::begin(TFtpRequest request) {
+    if (busy()) {
+        return false;
+    }
+    m_request = request;
+    touch();
+    return true;
+}
+
+void TFtpClient::touch() {
+    if (m_timeoutMs > 0) {
+        m_timer->start(m_timeoutMs);
+    }
+}
+
+void TFtpClient::finish(int error) {
+    const TFtpRequest request = m_request;
+    if (request == TFtpRequest::None) {
+        return;
+    }
+    m_request = TFtpRequest::None;
+    m_step = Step::Idle;
+    m_timer->stop();
+    if (request == TFtpRequest::PutByRequest) {
+        if (m_data) {
+            m_data->disconnect(this);
+            if (error != 0) {
+                m_data->abort();
+            }
+            m_data->deleteLater();
+            m_data = nullptr;
+        }
+        if (m_dataListener) {
+            m_dataListener->close();
+            m_dataListener->deleteLater();
+            m_dataListener = nullptr;
+        }
+        m_file.reset();
+    }
+    emit requestDone(request, error);
+}
+
+void TFtpClient::fail(int error) {
+    finish(error == 0 ? kLocalFailure : error);
+}
+
+void TFtpClient::sendLine(const QByteArray& line, Step step) {
+    m_step = step;
+    m_control->write(line + "\r\n");
+}
+
+bool TFtpClient::OpenAsync() {
+    if (!begin(TFtpRequest::Open)) {
+        return false;
+    }
+    bool ok = false;
+    const quint16 port = Port.trimmed().toUShort(&ok);
+    m_closedReported = false;
+    m_step = Step::Connecting;
+    if (!ok || port == 0 || HostName.isEmpty()) {
+        QTimer::singleShot(0, this,
+                           [this] { fail(SocketErrorNumber(QAbstractSocket::HostNotFoundError)); });
+        return true;
+    }
+    m_framer = TLineFramer();
+    m_control->connectToHost(HostName, port);
+    return true;
+}
+
+bool TFtpClient::QuitAsync() {
+    if (!begin(TFtpRequest::Quit)) {
+        return false;
+    }
+    if (!connected()) {
+        QTimer::singleShot(0, this, [this] { finish(0); });
+        return true;
+    }
+    sendLine("QUIT", Step::Quit);
+    return true;
+}
+
+bool TFtpClient::CustomAsync(const QByteArray& line, int low, int high) {
+    if (!begin(TFtpRequest::Custom)) {
+        return false;
+    }
+    m_low = low;
+    m_high = high;
+    sendLine(line, Step::Custom);
+    return true;
+}
+
+bool TFtpClient::PutByRequestAsync() {
+    if (!begin(TFtpRequest::PutByRequest)) {
+        return false;
+    }
+    m_putAccepted = false;
+    m_fileDone = false;
+    m_sent = 0;
+    auto file = std::make_unique<QFile>(LocalFileName);
+    const quint32 local = ipv4Of(m_control->localAddress());
+    auto* listener = new QTcpServer(this);
+    if (LocalFileName.isEmpty() || !file->open(QIODevice::ReadOnly) ||
+        (RestartOffset > 0 && !file->seek(RestartOffset)) || local == 0 ||
+        !listener->listen(QHostAddress(local), 0)) {
+        delete listener;
+        QTimer::singleShot(0, this, [this] { fail(kLocalFailure); });
+        return true;
+    }
+    m_file = std::move(file);
+    m_dataListener = listener;
+    connect(listener, &QTcpServer::newConnection, this, &TFtpClient::onDataAccepted);
+    TFtpEndpoint endpoint;
+    endpoint.ipv4 = local;
+    endpoint.port = listener->serverPort();
+    sendLine("PORT " + FormatPortArgument(endpoint), Step::Port);
+    return true;
+}
+
+void TFtpClient::abortRaw(const QByteArray& bytes) {
+    if (connected()) {
+        m_control->write(bytes);
+    }
+    if (m_data) {
+        m_data->disconnect(this);
+        m_data->abort();
+        m_data->deleteLater();
+        m_data = nullptr;
+    }
+    m_request = TFtpRequest::None;
+    m_step = Step::Idle;
+    m_timer->stop();
+    m_file.reset();
+    m_control->disconnectFromHost();
+}
+
+void TFtpClient::closeNow() {
+    if (m_data) {
+        m_data->abort();
+    }
+    m_control->abort();
+}
+
+void TFtpClient::onConnected() {
+    touch();
+    m_step = Step::Greeting;
+}
+
+void TFtpClient::onReadyRead() {
+    touch();
+    if (!m_framer.feed(m_control->readAll())) {
+        closeNow();
+        fail(kLocalFailure);
+        return;
+    }
+    while (std::optional<QByteArray> line = m_framer.next()) {
+        m_lastResponse = *line;
+        emit response(*line);
+        // "nnn-" opens a multi-line reply; only its last line counts.
+        if (line->size() > 3 && line->at(3) == '-' && LeadingNumber(*line)) {
+            continue;
+        }
+        onReply(*line, LeadingNumber(*line).value_or(-1));
+    }
+    if (m_framer.overflowed()) {
+        closeNow();
+        fail(kLocalFailure);
+    }
+}
+
+void TFtpClient::onReply(const QByteArray&, int code) {
+    switch (m_step) {
+        case Step::Greeting:
+            if (code == 220) {
+                sendLine("USER " + UserName.toUtf8(), Step::User);
+            } else {
+                fail(code);
+            }
+            break;
+        case Step::User:
+            if (code == 230) {
+                finish(0);
+            } else if (code == 331) {
+                sendLine("PASS " + PassWord.toUtf8(), Step::Pass);
+            } else {
+                fail(code);
+            }
+            break;
+        case Step::Pass:
+            code == 230 ? finish(0) : fail(code);
+            break;
+        case Step::Custom:
+            code >= m_low&& code <= m_high ? finish(0) : fail(code);
+            break;
+        case Step::Port:
+            if (code == 200) {
+                sendLine("PUTBR " + HostFileName.toUtf8(), Step::Putbr);
+            } else {
+                fail(code);
+            }
+            break;
+        case Step::Putbr:
+            if (code == 150) {
+                m_putAccepted = true;
+                m_step = Step::Sending;
+                pump();
+            } else {
+                fail(code);
+            }
+            break;
+        case Step::Sending:
+        case Step::PutResult:
+            // The receiver decides: "226" once it has all we sent, "426" when it broke off.
+            if (code == 226 && m_fileDone) {
+                finish(0);
+            } else {
+                fail(code == 226 ? kLocalFailure : code);
+            }
+            break;
+        case Step::Quit:
+            finish(code == 221 ? 0 : code);
+            m_control->disconnectFromHost();
+            break;
+        case Step::Idle:
+        case Step::Connecting:
+            break;
+    }
+}
+
+void TFtpClient::onDataAccepted() {
+    while (QTcpSocket* socket =
+               m_dataListener ? m_dataListener->nextPendingConnection() : nullptr) {
+        // One data connection, and only from the server we talk to.
+        if (m_data || ipv4Of(socket->peerAddress()) != ipv4Of(m_control->peerAddress())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_data = socket;
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::bytesWritten, this, [this](qint64) {
+            touch();
+            if (m_data) {
+                emit progress(RestartOffset + m_sent - m_data->bytesToWrite());
+            }
+            pump();
+        });
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        m_dataListener->close();
+        pump();
+    }
+}
+
+void TFtpClient::pump() {
+    if (!m_putAccepted || !m_data || m_fileDone || !m_file) {
+        return;
+    }
+    while (m_data->bytesToWrite() < kSendWindow) {
+        QByteArray chunk(kChunk, Qt::Uninitialized);
+        const qint64 n = m_file->read(chunk.data(), kChunk);
+        if (n < 0) {
+            m_data->abort();
+            fail(kLocalFailure);
+            return;
+        }
+        if (n == 0) {
+            m_fileDone = true;
+            m_step = Step::PutResult;
+            m_data->disconnectFromHost();
+            return;
+        }
+        chunk.truncate(n);
+        m_data->write(chunk);
+        m_sent += n;
+    }
+}
+
+void TFtpClient::onSocketError(int error) {
+    if (m_control->state() == QAbstractSocket::ConnectedState &&
+        error != QAbstractSocket::RemoteHostClosedError) {
+        return;  // a passing error on a live connection; its reply decides
+    }
+    const bool orderly = error == QAbstractSocket::RemoteHostClosedError &&
+                         (m_request == TFtpRequest::None || m_request == TFtpRequest::Quit);
+    const int number = orderly ? 0 : SocketErrorNumber(error);
+    if (busy()) {
+        m_request == TFtpRequest::Quit ? finish(0) : fail(number);
+    }
+    if (!m_closedReported && m_control->state() != QAbstractSocket::ConnectedState) {
+        m_closedReported = true;
+        emit sessionClosed(number);
+    }
+}
+
+}  // namespace mr

@@ -1,0 +1,544 @@
+#include "net/ftpserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace mr {
+
+namespace {
+
+// A peer that sends commands but never reads the replies must not grow our buffers forever.
+constexpr qint64 kMaxPendingReplyBytes = 1 << 20;
+// Received data waits in the socket at most this long before it is written to the file.
+constexpr qint64 kDataReadBuffer = 256 * 1024;
+
+quint32 ipv4Of(const QHostAddress& address) {
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok ? v4 : 0;
+}
+
+}  // namespace
+
+TFtpCommandError::TFtpCommandError(const QString& message)
+    : std::runtime_error(message.toStdString()) {}
+
+QString TFtpCommandError::message() const {
+    return QString::fromStdString(what());
+}
+
+TFtpCtrlSession::TFtpCtrlSession(QTcpSocket* control, QObject* parent)
+    : QObject(parent), m_control(control) {
+    control->setParent(this);
+}
+
+TFtpCtrlSession::~TFtpCtrlSession() = default;
+
+QString TFtpCtrlSession::peerAddress() const {
+    const QHostAddress address = m_control->peerAddress();
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4).toString() : address.toString();
+}
+
+TFtpServer::TFtpServer(QObject* parent) : QObject(parent), m_listener(new QTcpServer(this)) {
+    connect(m_listener, &QTcpServer::newConnection, this, &TFtpServer::onNewConnection);
+}
+
+TFtpServer::~TFtpServer() {
+    // Sessions are children; their sockets must not call back into a half-destroyed server.
+    for (TFtpCtrlSession* s : m_sessions) {
+        s->m_control->disconnect(this);
+        if (s->m_data) {
+            s->m_data->disconnect(this);
+        }
+    }
+}
+
+bool TFtpServer::start(const QHostAddress& address, quint16 port) {
+    return m_listener->listen(address, port);
+}
+
+void TFtpServer::stop() {
+    m_listener->close();
+    const auto sessions = m_sessions;
+    for (TFtpCtrlSession* s : sessions) {
+        closeSession(s);
+    }
+}
+
+quint16 TFtpServer::port() const {
+    return m_listener->serverPort();
+}
+
+void TFtpServer::clearCommands() {
+    m_commands.clear();
+}
+
+void TFtpServer::addCommand(const QByteArray& keyword, THandler handler, bool loginRequired) {
+    if (commandCount() >= kMaxCommands) {
+        throw TFtpCommandError(QStringLiteral("Too many command"));
+    }
+    m_commands.push_back({keyword.toUpper(), std::move(handler), loginRequired});
+}
+
+void TFtpServer::onNewConnection() {
+    while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
+        if (m_maxClients > 0 && sessionCount() >= m_maxClients) {
+            socket->write("421 Too many users connected.\r\n");
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
+            continue;
+        }
+        auto* s = new TFtpCtrlSession(socket, this);
+        s->m_idle = new QTimer(s);
+        s->m_idle->setSingleShot(true);
+        connect(s->m_idle, &QTimer::timeout, this, [this, s] { closeSession(s); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, s] { onControlReadyRead(s); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, s] { closeSession(s); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, s](QAbstractSocket::SocketError) {
+            if (s->m_control->state() == QAbstractSocket::UnconnectedState) {
+                closeSession(s);
+            }
+        });
+        m_sessions.push_back(s);
+        touch(*s);
+        writeLine(*s, QStringLiteral("220 ICS FTP Server ready."));
+        emit sessionConnected(s);
+    }
+}
+
+void TFtpServer::touch(TFtpCtrlSession& s) {
+    if (s.m_idle && m_idleTimeoutMs > 0) {
+        s.m_idle->start(m_idleTimeoutMs);
+    }
+}
+
+void TFtpServer::onControlReadyRead(TFtpCtrlSession* s) {
+    if (s->m_closing || s->m_quit) {
+        s->m_control->readAll();
+        return;
+    }
+    touch(*s);
+    if (!s->m_framer.feed(s->m_control->readAll())) {
+        closeSession(s);
+        return;
+    }
+    while (!s->m_closing && !s->m_quit) {
+        std::optional<QByteArray> line = s->m_framer.next();
+        if (!line) {
+            break;
+        }
+        handleLine(*s, *line);
+    }
+    if (s->m_framer.overflowed()) {
+        closeSession(s);
+    }
+}
+
+void TFtpServer::handleLine(TFtpCtrlSession& s, const QByteArray& line) {
+    const TFtpCommandLine cmd = SplitCommandLine(line);
+    QString answer;
+    auto it = std::find_if(m_commands.begin(), m_commands.end(),
+                           [&](const TCommand& c) { return c.keyword == cmd.keyword; });
+    if (it == m_commands.end()) {
+        answer =
+            QStringLiteral("500 '%1': command not understood.").arg(QString::fromUtf8(cmd.keyword));
+    } else if (it->loginRequired && s.State != TFtpSessionState::Ready) {
+        answer = QStringLiteral("530 Please login with USER and PASS.");
+    } else {
+        try {
+            it->handler(s, cmd.params, answer);
+        } catch (const TFtpCommandError& e) {
+            answer = QStringLiteral("501 ") + e.message();
+        }
+    }
+    if (s.m_closing) {
+        return;
+    }
+    writeLine(s, answer);
+    if (s.m_closing) {
+        return;
+    }
+    TriggerAnswerSent(s, answer);
+    if (s.m_quit && !s.m_closing) {
+        s.m_control->disconnectFromHost();
+    }
+}
+
+void TFtpServer::writeLine(TFtpCtrlSession& s, const QString& answer) {
+    if (s.m_closing) {
+        return;
+    }
+    s.m_control->write(answer.toUtf8() + "\r\n");
+    if (s.m_control->bytesToWrite() > kMaxPendingReplyBytes) {
+        closeSession(&s);
+    }
+}
+
+void TFtpServer::sendAnswer(TFtpCtrlSession& s, const QString& answer) {
+    writeLine(s, answer);
+}
+
+void TFtpServer::closeSession(TFtpCtrlSession* s) {
+    if (s->m_closing) {
+        return;
+    }
+    // A push cut short by the control connection is a failed push.
+    if (hasData(*s)) {
+        finishData(*s, SocketErrorNumber(QAbstractSocket::RemoteHostClosedError), false);
+    }
+    s->m_closing = true;
+    m_sessions.erase(std::remove(m_sessions.begin(), m_sessions.end(), s), m_sessions.end());
+    s->m_idle->stop();
+    s->m_control->disconnect(this);
+    if (s->m_control->state() != QAbstractSocket::UnconnectedState) {
+        s->m_control->abort();
+    }
+    if (s->m_passive) {
+        s->m_passive->close();
+    }
+    emit sessionClosed(s);
+    s->deleteLater();
+}
+
+bool TFtpServer::hasData(const TFtpCtrlSession& s) const {
+    return s.m_dataMode != TFtpDataMode::None;
+}
+
+void TFtpServer::CommandPORT(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = TFtpCmdType::PORT;
+    const std::optional<TFtpEndpoint> endpoint = ParsePortArgument(params);
+    // Data goes only back to the peer itself: a PORT naming a third host would make us attack it.
+    if (!endpoint || endpoint->port == 0 || endpoint->ipv4 != ipv4Of(s.m_control->peerAddress())) {
+        answer = QStringLiteral("501 Invalid PORT command.");
+        return;
+    }
+    s.DataAddress = endpoint->ipv4;
+    s.DataPort = endpoint->port;
+    s.Passive = false;
+    answer = QStringLiteral("200 Port command successful.");
+}
+
+void TFtpServer::CommandUSER(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = TFtpCmdType::USER;
+    s.UserName = QString::fromUtf8(params).trimmed();
+    s.State = TFtpSessionState::WaitPassword;
+    answer = QStringLiteral("331 Password required for %1.").arg(s.UserName);
+}
+
+void TFtpServer::CommandPASS(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = TFtpCmdType::PASS;
+    if (s.State != TFtpSessionState::WaitPassword) {
+        answer = QStringLiteral("503 Login with USER first.");
+        return;
+    }
+    s.PassWord = QString::fromUtf8(params).trimmed();
+    s.State = TFtpSessionState::Ready;
+    answer = QStringLiteral("230 User %1 logged in.").arg(s.UserName);
+}
+
+void TFtpServer::CommandQUIT(TFtpCtrlSession& s, const QByteArray&, QString& answer) {
+    s.CmdType = TFtpCmdType::QUIT;
+    s.m_quit = true;
+    answer = QStringLiteral("221 Goodbye.");
+}
+
+void TFtpServer::CommandABOR(TFtpCtrlSession& s, const QByteArray&, QString& answer) {
+    s.CmdType = TFtpCmdType::ABOR;
+    abortData(s, QStringLiteral("ABORT requested by client"));
+    answer = QStringLiteral("225 ABOR command successful.");
+}
+
+void TFtpServer::CommandNOOP(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = TFtpCmdType::NOOP;
+    answer = QStringLiteral("200 Ok. Parameter was '%1'.").arg(QString::fromUtf8(params));
+}
+
+void TFtpServer::CommandTYPE(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = TFtpCmdType::TYPE;
+    const QString type = QString::fromUtf8(params).trimmed();
+    const QString upper = type.toUpper();
+    if (upper == QLatin1String("A") || upper == QLatin1String("I") ||
+        upper == QLatin1String("A N") || upper == QLatin1String("L 8")) {
+        answer = QStringLiteral("200 Type set to %1.").arg(type);
+    } else {
+        answer = QStringLiteral("500 'TYPE %1': command not understood.").arg(type);
+    }
+}
+
+void TFtpServer::CommandPASV(TFtpCtrlSession& s, const QByteArray&, QString& answer) {
+    s.CmdType = TFtpCmdType::None;
+    if (s.m_passive) {
+        s.m_passive->close();
+        s.m_passive->deleteLater();
+        s.m_passive = nullptr;
+    }
+    auto* listener = new QTcpServer(&s);
+    if (!listener->listen(QHostAddress(QStringLiteral("0.0.0.0")), 0)) {
+        delete listener;
+        answer = QStringLiteral("425 Can't open passive connection.");
+        return;
+    }
+    s.m_passive = listener;
+    TFtpCtrlSession* sp = &s;
+    connect(listener, &QTcpServer::newConnection, this, [this, sp, listener] {
+        if (sp->m_passive != listener || sp->m_closing) {
+            return;
+        }
+        // Only the peer of the control connection may connect; a waiting command takes it now.
+        if (sp->m_dataMode != TFtpDataMode::None && !sp->m_data) {
+            QTcpSocket* socket = listener->nextPendingConnection();
+            if (socket && ipv4Of(socket->peerAddress()) == ipv4Of(sp->m_control->peerAddress())) {
+                attachData(*sp, socket);
+                onDataConnected(sp);
+            } else if (socket) {
+                socket->abort();
+                socket->deleteLater();
+            }
+        }
+    });
+    s.Passive = true;
+    TFtpEndpoint endpoint;
+    endpoint.port = listener->serverPort();
+    const quint32 peer = ipv4Of(s.m_control->peerAddress());
+    endpoint.ipv4 = peer == 0x7F000001 ? peer : ipv4Of(s.m_control->localAddress());
+    answer = QString::fromLatin1(FormatPassiveReply(endpoint));
+}
+
+void TFtpServer::CommandPUTBR(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = TFtpCmdType::PUTBR;
+    s.FileName = QString::fromUtf8(params).trimmed();
+    s.Aborting = false;
+    s.TransferError = QStringLiteral("Transfer Ok");
+    if (hasData(s) || (!s.Passive && s.DataPort == 0) || !TriggerValidatePut(s)) {
+        answer = QStringLiteral("500 Cannot APPE.");
+        return;
+    }
+    const QFileInfo target(s.FilePath);
+    s.RestartPos = target.exists() ? target.size() : 0;
+    openDataConnection(s, TFtpDataMode::Receive);
+    answer = QStringLiteral("150 APPE supported.  Ready to append file \"%1\" at offset %2.")
+                 .arg(QString::fromUtf8(params))
+                 .arg(s.RestartPos);
+}
+
+void TFtpServer::startSendStream(TFtpCtrlSession& s) {
+    s.Aborting = false;
+    s.TransferError = QStringLiteral("Transfer Ok");
+    if (!openDataConnection(s, TFtpDataMode::Send)) {
+        s.TransferError = QStringLiteral("Can't open data connection");
+        // The 150 reply goes out first; the failure follows it.
+        QTimer::singleShot(0, this, [this, sp = QPointer<TFtpCtrlSession>(&s)] {
+            if (sp && !sp->m_closing) {
+                writeLine(*sp, QStringLiteral("426 Connection closed; %1.").arg(sp->TransferError));
+            }
+        });
+    }
+}
+
+bool TFtpServer::openDataConnection(TFtpCtrlSession& s, TFtpDataMode mode) {
+    s.m_dataMode = mode;
+    s.m_dataConnected = false;
+    if (s.Passive && s.m_passive) {
+        QTcpSocket* socket = s.m_passive->nextPendingConnection();
+        if (socket) {
+            if (ipv4Of(socket->peerAddress()) != ipv4Of(s.m_control->peerAddress())) {
+                socket->abort();
+                socket->deleteLater();
+                return true;  // keep waiting for the right peer
+            }
+            attachData(s, socket);
+            // Report the connection after the command's reply has gone out.
+            QTimer::singleShot(0, this, [this, sp = QPointer<TFtpCtrlSession>(&s), socket] {
+                if (sp && sp->m_data == socket) {
+                    onDataConnected(sp);
+                }
+            });
+        }
+        return true;
+    }
+    if (s.DataPort == 0) {
+        s.m_dataMode = TFtpDataMode::None;
+        return false;
+    }
+    auto* socket = new QTcpSocket(&s);
+    attachData(s, socket);
+    socket->connectToHost(QHostAddress(s.DataAddress), s.DataPort);
+    return true;
+}
+
+void TFtpServer::attachData(TFtpCtrlSession& s, QTcpSocket* socket) {
+    socket->setParent(&s);
+    socket->setReadBufferSize(kDataReadBuffer);
+    s.m_data = socket;
+    TFtpCtrlSession* sp = &s;
+    connect(socket, &QTcpSocket::connected, this, [this, sp] { onDataConnected(sp); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, sp] { onDataReadyRead(sp); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, sp](qint64) { touch(*sp); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, sp](QAbstractSocket::SocketError e) { onDataError(sp, static_cast<int>(e)); });
+    connect(socket, &QTcpSocket::disconnected, this,
+            [this, sp] { onDataError(sp, QAbstractSocket::RemoteHostClosedError); });
+}
+
+void TFtpServer::onDataConnected(TFtpCtrlSession* s) {
+    if (!s->m_data || s->m_dataConnected) {
+        return;
+    }
+    s->m_dataConnected = true;
+    touch(*s);
+    if (s->m_dataMode == TFtpDataMode::Receive) {
+        StorSessionConnected(*s, 0);
+        if (s->m_data) {
+            storeAvailable(*s);
+        }
+    } else if (s->m_dataMode == TFtpDataMode::Send) {
+        s->m_data->write(s->DataStream);
+        s->m_data->disconnectFromHost();
+    }
+}
+
+void TFtpServer::onDataReadyRead(TFtpCtrlSession* s) {
+    if (!s->m_data) {
+        return;
+    }
+    touch(*s);
+    if (s->m_dataMode == TFtpDataMode::Receive) {
+        storeAvailable(*s);
+    } else {
+        s->m_data->readAll();
+    }
+}
+
+void TFtpServer::onDataBytesWritten(TFtpCtrlSession* s) {
+    touch(*s);
+}
+
+void TFtpServer::storeAvailable(TFtpCtrlSession& s) {
+    if (!s.m_data || !s.m_dataConnected || s.Aborting) {
+        return;
+    }
+    const QByteArray bytes = s.m_data->readAll();
+    if (bytes.isEmpty()) {
+        return;
+    }
+    if (!s.m_file) {
+        const QFileInfo target(s.FilePath);
+        QDir().mkpath(target.absolutePath());
+        auto file = std::make_unique<QFile>(s.FilePath);
+        // ReadWrite opens without truncating: a resumed file keeps what it holds.
+        if (!file->open(QIODevice::ReadWrite) || !file->seek(s.RestartPos)) {
+            abortData(s, QStringLiteral("Cannot write file"));
+            return;
+        }
+        s.m_file = std::move(file);
+    }
+    if (s.m_file->write(bytes) != bytes.size()) {
+        abortData(s, QStringLiteral("Cannot write file"));
+        return;
+    }
+    StoredData(s, bytes.size());
+}
+
+void TFtpServer::onDataError(TFtpCtrlSession* s, int error) {
+    if (!s->m_data) {
+        return;
+    }
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        if (s->m_dataMode == TFtpDataMode::Receive) {
+            storeAvailable(*s);
+            if (!s->m_data) {
+                return;
+            }
+            finishData(*s, 0, true);
+        } else {
+            const bool complete = s->m_data->bytesToWrite() == 0;
+            if (!complete) {
+                s->TransferError = s->m_data->errorString();
+            }
+            finishData(*s, complete ? 0 : SocketErrorNumber(error), true);
+        }
+        return;
+    }
+    if (s->m_dataMode == TFtpDataMode::Receive && !s->m_dataConnected) {
+        StorSessionConnected(*s, SocketErrorNumber(error));
+    }
+    if (s->m_data) {
+        s->TransferError = s->m_data->errorString();
+        finishData(*s, SocketErrorNumber(error), true);
+    }
+}
+
+void TFtpServer::abortData(TFtpCtrlSession& s, const QString& reason) {
+    if (!hasData(s)) {
+        return;
+    }
+    s.Aborting = true;
+    s.TransferError = reason;
+    finishData(s, 0, true);
+}
+
+void TFtpServer::finishData(TFtpCtrlSession& s, int error, bool sendReply) {
+    const TFtpDataMode mode = s.m_dataMode;
+    if (mode == TFtpDataMode::None) {
+        return;
+    }
+    s.m_dataMode = TFtpDataMode::None;
+    s.m_dataConnected = false;
+    if (QTcpSocket* socket = s.m_data) {
+        s.m_data = nullptr;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+    if (s.m_file) {
+        s.m_file->close();
+        s.m_file.reset();
+    }
+    if (s.m_passive) {
+        s.m_passive->close();
+        s.m_passive->deleteLater();
+        s.m_passive = nullptr;
+        s.Passive = false;
+    }
+    // The reply goes out before the transfer is reported ended: whoever acts on the end (a
+    // program that exits once its download is complete) must not cut it off.
+    if (sendReply && !s.m_closing) {
+        if (s.Aborting) {
+            writeLine(s, QStringLiteral("426 Connection closed; %1.").arg(s.TransferError));
+        } else if (error != 0) {
+            writeLine(s, mode == TFtpDataMode::Receive
+                             ? QStringLiteral("426 Connection closed; transfer aborted. Error #%1")
+                                   .arg(error)
+                             : QStringLiteral("426 Connection closed; %1.").arg(s.TransferError));
+        } else {
+            writeLine(s, mode == TFtpDataMode::Receive ? QStringLiteral("226 File received ok")
+                                                       : QStringLiteral("226 File sent ok"));
+        }
+        if (!s.m_closing) {
+            s.m_control->flush();
+        }
+    }
+    if (mode == TFtpDataMode::Receive) {
+        StorSessionClosed(s, s.Aborting ? 0 : error);
+    }
+}
+
+void TFtpServer::TriggerAnswerSent(TFtpCtrlSession&, const QString&) {}
+
+bool TFtpServer::TriggerValidatePut(TFtpCtrlSession&) {
+    return false;
+}
+
+void TFtpServer::StorSessionConnected(TFtpCtrlSession&, int) {}
+
+void TFtpServer::StorSessionClosed(TFtpCtrlSession&, int) {}
+
+void TFtpServer::StoredData(TFtpCtrlSession&, qint64) {}
+
+}  // namespace mr

@@ -1,0 +1,212 @@
+#pragma once
+
+#include "net/ftpwire.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+class QFile;
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+
+namespace mr {
+
+// A command handler's failure; the session answers "501 " and the message.
+class TFtpCommandError : public std::runtime_error {
+public:
+    explicit TFtpCommandError(const QString& message);
+    QString message() const;
+};
+
+enum class TFtpSessionState { Invalid, WaitUser, WaitPassword, Ready, WaitAnswer };
+
+// Command types, numbered from 0 in this order.
+enum class TFtpCmdType {
+    PORT,
+    STOR,
+    RETR,
+    CWD,
+    XPWD,
+    PWD,
+    USER,
+    PASS,
+    LIST,
+    RMD,
+    TYPE,
+    SYST,
+    QUIT,
+    DELE,
+    RNFR,
+    MKD,
+    RNTO,
+    NOOP,
+    NLST,
+    ABOR,
+    CDUP,
+    SIZE,
+    REST,
+    APPE,
+    STRU,
+    REQF,
+    PUTBR,
+    REQD,
+    CHKP,
+    None
+};
+
+// What the data connection of a session is doing.
+enum class TFtpDataMode { None, Send, Receive };
+
+// One accepted control connection and what the dialect keeps about it.
+class TFtpCtrlSession : public QObject {
+    Q_OBJECT
+public:
+    explicit TFtpCtrlSession(QTcpSocket* control, QObject* parent = nullptr);
+    ~TFtpCtrlSession() override;
+
+    QTcpSocket* control() const { return m_control; }
+    // The peer's address as text, IPv4 without the mapped prefix.
+    QString peerAddress() const;
+
+    TFtpSessionState State = TFtpSessionState::WaitUser;
+    QString UserName;
+    QString PassWord;
+    TFtpCmdType CmdType = TFtpCmdType::None;
+    quint32 DataAddress = 0;
+    quint16 DataPort = 0;
+    bool Passive = false;
+    QString FileName;
+    QString FilePath;
+    QString Directory;
+    qint64 RestartPos = 0;
+    bool Aborting = false;
+    QString TransferError = QStringLiteral("Transfer Ok");
+    // REQF fields kept for the hook that runs once the reply is out.
+    QString ReqPath;
+    qint64 ReqResumeOffset = 0;
+    quint16 ReqCallbackPort = 0;
+    qint32 ReqRequesterId = 0;
+    QString ReqRequesterName;
+    QByteArray DataStream;
+    qint32 DownloadItemId = -1;
+
+private:
+    friend class TFtpServer;
+    QTcpSocket* m_control;
+    TLineFramer m_framer;
+    QTimer* m_idle = nullptr;
+    QTcpServer* m_passive = nullptr;
+    QPointer<QTcpSocket> m_data;
+    TFtpDataMode m_dataMode = TFtpDataMode::None;
+    bool m_dataConnected = false;
+    std::unique_ptr<QFile> m_file;
+    bool m_closing = false;
+    bool m_quit = false;
+};
+
+// The control-session server of the FTP dialect: line framing, sessions, a 32-entry command
+// table, login, PORT/PASV data connections, sending a buffer and receiving into a file.
+class TFtpServer : public QObject {
+    Q_OBJECT
+public:
+    // Fills answer; throws TFtpCommandError for a "501" answer.
+    using THandler =
+        std::function<void(TFtpCtrlSession&, const QByteArray& params, QString& answer)>;
+    static constexpr int kMaxCommands = 32;
+
+    explicit TFtpServer(QObject* parent = nullptr);
+    ~TFtpServer() override;
+
+    // Listens on a system-chosen port when port is 0.
+    bool start(const QHostAddress& address = QHostAddress::Any, quint16 port = 0);
+    void stop();
+    quint16 port() const;
+
+    void clearCommands();
+    // Throws TFtpCommandError("Too many command") when the table is full. Commands that need a
+    // login answer "530 ..." before their handler runs.
+    void addCommand(const QByteArray& keyword, THandler handler, bool loginRequired);
+    int commandCount() const { return static_cast<int>(m_commands.size()); }
+
+    // Standard handlers, for registration by a derived server.
+    void CommandPORT(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandUSER(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandPASS(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandQUIT(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandABOR(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandNOOP(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandTYPE(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandPASV(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    // Push into a file chosen by TriggerValidatePut, appending from its current size.
+    void CommandPUTBR(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+
+    // Control sessions silent for this long (control and data) are closed.
+    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+    // 0: no limit; above it a client gets "421 Too many users connected.".
+    void setMaxClients(int count) { m_maxClients = count; }
+    int sessionCount() const { return static_cast<int>(m_sessions.size()); }
+    const std::vector<TFtpCtrlSession*>& sessions() const { return m_sessions; }
+
+signals:
+    void sessionConnected(mr::TFtpCtrlSession* session);
+    void sessionClosed(mr::TFtpCtrlSession* session);
+
+protected:
+    // Runs after each reply line has been written.
+    virtual void TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer);
+    // Decides whether a push may be stored and sets s.FilePath; false refuses it.
+    virtual bool TriggerValidatePut(TFtpCtrlSession& s);
+    // The data connection of a push opened (error 0) or failed.
+    virtual void StorSessionConnected(TFtpCtrlSession& s, int error);
+    // A push's data connection ended; error 0 for an orderly close.
+    virtual void StorSessionClosed(TFtpCtrlSession& s, int error);
+    // Bytes of a push written to its file.
+    virtual void StoredData(TFtpCtrlSession& s, qint64 bytes);
+
+    // Replies a line outside the command cycle (after a data transfer).
+    void sendAnswer(TFtpCtrlSession& s, const QString& answer);
+    // Sends s.DataStream on the data connection, then "226 File sent ok" or "426 ...".
+    void startSendStream(TFtpCtrlSession& s);
+    // Ends the data connection at once; a push is reported as aborted.
+    void abortData(TFtpCtrlSession& s, const QString& reason);
+    bool hasData(const TFtpCtrlSession& s) const;
+
+private:
+    struct TCommand {
+        QByteArray keyword;
+        THandler handler;
+        bool loginRequired;
+    };
+
+    void onNewConnection();
+    void onControlReadyRead(TFtpCtrlSession* s);
+    void handleLine(TFtpCtrlSession& s, const QByteArray& line);
+    void closeSession(TFtpCtrlSession* s);
+    void touch(TFtpCtrlSession& s);
+    bool openDataConnection(TFtpCtrlSession& s, TFtpDataMode mode);
+    void attachData(TFtpCtrlSession& s, QTcpSocket* socket);
+    void onDataConnected(TFtpCtrlSession* s);
+    void onDataReadyRead(TFtpCtrlSession* s);
+    void onDataBytesWritten(TFtpCtrlSession* s);
+    void onDataError(TFtpCtrlSession* s, int error);
+    void storeAvailable(TFtpCtrlSession& s);
+    void finishData(TFtpCtrlSession& s, int error, bool sendReply);
+    void writeLine(TFtpCtrlSession& s, const QString& answer);
+
+    QTcpServer* m_listener;
+    std::vector<TCommand> m_commands;
+    std::vector<TFtpCtrlSession*> m_sessions;
+    int m_idleTimeoutMs = 120000;
+    int m_maxClients = 0;
+};
+
+}  // namespace mr

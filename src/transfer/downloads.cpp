@@ -1,0 +1,32 @@
+#include "transfer/downloads.h"
+
+#include "transfer/reqconnection.h"
+
+namespace mr {
+
+TMRDownloads::TMRDownloads(TMRWantedList& wanted, TMRFtpServer& server, TLocateUser locate,
+                           TPeerSettings settings, QObject* parent)
+    : QObject(parent),
+      m_wanted(wanted),
+      m_server(server),
+      m_locate(std::move(locate)),
+      m_settings(std::move(settings)) {
+    m_wanted.setNotify([this](TMRQueItem& item) { startItem(item); });
+}
+
+TMRDownloads::~TMRDownloads() {
+    m_wanted.setNotify({});
+}
+
+void TMRDownloads::startItem(TMRQueItem& item) {
+    const qint32 id = item.Id;
+    m_wanted.SetStatus(id, TTransferStatus::Negotiating);
+    auto* connection =
+        new TMRReqConnection(m_wanted, id, m_server.port(), m_locate, m_settings, this);
+    if (m_timeoutMs > 0) {
+        connection->setTimeout(m_timeoutMs);
+    }
+    connection->start();
+}
+
+}  // namespace mr

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "service/userlocation.h"
+#include "transfer/mrftpserver.h"
+#include "transfer/queue.h"
+
+#include <QObject>
+
+namespace mr {
+
+// Starts downloads: the wanted list's notify handler. Each item goes to Negotiating at once (so
+// a second queue check never starts it twice), then a TMRReqConnection asks its owner for it.
+class TMRDownloads : public QObject {
+    Q_OBJECT
+public:
+    TMRDownloads(TMRWantedList& wanted, TMRFtpServer& server, TLocateUser locate,
+                 TPeerSettings settings, QObject* parent = nullptr);
+    ~TMRDownloads() override;
+
+    // Time-out handed to each download connection; 0 keeps their default.
+    void setConnectionTimeout(int ms) { m_timeoutMs = ms; }
+
+private:
+    void startItem(TMRQueItem& item);
+
+    TMRWantedList& m_wanted;
+    TMRFtpServer& m_server;
+    TLocateUser m_locate;
+    TPeerSettings m_settings;
+    int m_timeoutMs = 0;
+};
+
+}  // namespace mr

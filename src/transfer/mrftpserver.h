@@ -1,0 +1,102 @@
+#pragma once
+
+#include "net/ftpclient.h"
+#include "net/ftpserver.h"
+#include "transfer/queue.h"
+#include "transfer/transferstatus.h"
+
+#include <QHostAddress>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace mr {
+
+class TMRFtpClient;
+
+// What the peer server needs from the local catalog.
+struct TPeerCatalog {
+    // The file request check: the verdict for (requester, share path, peer address, password).
+    std::function<TRequestVerdict(const QString& userName, const QString& path,
+                                  const QString& peerAddress, const QString& password)>
+        check;
+    // The owner's local file for a share path; empty when unknown.
+    std::function<QString(const QString& sharePath)> localPath;
+    // The listing bytes of a shared folder, or nothing for an unknown folder or a wrong password.
+    std::function<std::optional<QByteArray>(const QString& folderPath, const QString& password)>
+        listing;
+};
+
+// The local user's values, read when they are needed.
+struct TPeerSettings {
+    std::function<QString()> nickname;
+    std::function<qint32()> userId;
+    std::function<QString()> downloadPath;
+    // Nickname, ID and DownloadPath of the active profile's settings.
+    static TPeerSettings fromProfile();
+};
+
+// The one peer file server of a running client: answers file requests and permission checks,
+// queues accepted requests, pushes queued files back to their requesters and receives the
+// files other peers push to this user.
+class TMRFtpServer : public TFtpServer {
+    Q_OBJECT
+public:
+    TMRFtpServer(TMRWantedList& wanted, TPeerCatalog catalog, TPeerSettings settings,
+                 int maxUploads, QObject* parent = nullptr);
+    ~TMRFtpServer() override;
+
+    // Listens on a system-chosen port.
+    bool start(const QHostAddress& address = QHostAddress::Any);
+    TMRWaitingList& waitingList() { return m_waiting; }
+    TMRWantedList& wantedList() { return m_wanted; }
+    const TPeerSettings& settings() const { return m_settings; }
+
+    // Owner side: sends the raw abort bytes to the client pushing that entry and drops it.
+    void AbortClientTransfer(qint32 entryId);
+    // Downloader side: ends the incoming push of that download item.
+    void AbortTransfer(qint32 downloadItemId);
+    void SetWaitingListItemState(qint32 entryId, TTransferStatus status, TTransferError error);
+    // Upload clients still pushing or negotiating.
+    int uploadClientCount() const { return static_cast<int>(m_uploadClients.size()); }
+    // Time-out of the outgoing push clients.
+    void setClientTimeout(int ms) { m_clientTimeoutMs = ms; }
+
+protected:
+    void TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer) override;
+    bool TriggerValidatePut(TFtpCtrlSession& s) override;
+    void StorSessionConnected(TFtpCtrlSession& s, int error) override;
+    void StorSessionClosed(TFtpCtrlSession& s, int error) override;
+    void StoredData(TFtpCtrlSession& s, qint64 bytes) override;
+
+private:
+    struct TUploadClient {
+        QPointer<TMRFtpClient> client;
+        qint32 entryId;
+    };
+
+    void CommandREQF(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandREQD(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandCHKP(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    TRequestVerdict check(TFtpCtrlSession& s, const QString& path) const;
+
+    void QueNotify(TMRQueItem& entry);
+    void ClientRequestDone(TMRFtpClient* client, TFtpRequest request, int error);
+    void ClientProgress(TMRFtpClient* client, qint64 count);
+    void ClientSessionClosed(TMRFtpClient* client, int error);
+    void releaseClient(TMRFtpClient* client);
+    qint32 entryOf(const TMRFtpClient* client) const;
+    // The download item linked to a push session while it is transferring, else nullptr.
+    TMRQueItem* transferringItem(const TFtpCtrlSession& s) const;
+
+    TMRWantedList& m_wanted;
+    TPeerCatalog m_catalog;
+    TPeerSettings m_settings;
+    TMRWaitingList m_waiting;
+    std::vector<TUploadClient> m_uploadClients;
+    int m_clientTimeoutMs = 60000;
+};
+
+}  // namespace mr

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "transfer/transferstatus.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace mr {
+
+// Values of the credits table's Status.
+inline constexpr int kUserStatusNormal = 1;
+inline constexpr int kUserStatusBanned = 2;
+
+// The owner's decision on a file request or permission check from userName, who logged in with
+// password, for the share path requestedPath of the local catalog. peerAddress is not used.
+// Reads the running profile's files and credits tables.
+TRequestVerdict FileRequestCheck(const QString& userName, const QString& requestedPath,
+                                 const QString& peerAddress, const QString& password);
+
+// Writes Status of userName's credits row, appending the row when the user has none.
+void SetUserStatus(const QString& userName, int status);
+// Names of every credits row with Status 2, in table order.
+QStringList BannedUserNames();
+
+// The local file behind a share path of the local catalog; empty when there is none.
+QString LocalPathOfShare(const QString& sharePath);
+
+// Appends the listing of one catalog folder: per child row "Name FolderPath FileSize FileDate
+// Description", fields encoded with EncodeField, records and fields separated by one blank.
+void BuildMRDirectory(int folderId, const QString& folderPath, QByteArray& out);
+
+// The listing of a published local folder for a peer that logged in with password; nothing when
+// the path is unknown, unpublished or the folder's password differs (case-insensitively).
+std::optional<QByteArray> FolderListing(const QString& folderPath, const QString& password);
+
+}  // namespace mr

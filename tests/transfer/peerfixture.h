@@ -1,0 +1,41 @@
+#pragma once
+
+#include "transfer/mrftpserver.h"
+#include "transfer/queue.h"
+
+#include <QMap>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+namespace mr::test {
+
+// One running client's peer side: temp folders, a fake catalog and a started peer server.
+struct PeerSide {
+    PeerSide(const QString& nickname, qint32 id);
+
+    // Shares a file with that content at the share path; returns its local path.
+    QString share(const QString& sharePath, const QByteArray& content,
+                  const QString& password = {});
+    QString downloadFile(const QString& name) const;
+    QByteArray downloaded(const QString& name) const;
+    TPeerSettings settings() const;
+
+    QTemporaryDir root;
+    QString sharedDir;
+    QString downloadDir;
+    QString nickname;
+    qint32 id;
+    QMap<QString, QString> files;       // share path -> local path
+    QMap<QString, QString> passwords;   // share path -> password
+    QMap<QString, QByteArray> folders;  // folder path -> listing
+    TMRWantedList wanted{2};
+    std::unique_ptr<TMRFtpServer> server;
+    std::vector<std::pair<TTransferStatus, TTransferError>> downloadStates;
+    std::vector<std::pair<TTransferStatus, TTransferError>> uploadStates;
+};
+
+QByteArray pattern(int size, int seed = 1);
+
+}  // namespace mr::test

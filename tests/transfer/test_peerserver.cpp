@@ -1,0 +1,291 @@
+#include "net/rawpeer.h"
+#include "testutil.h"
+#include "transfer/peerdialect.h"
+#include "transfer/peerfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+using namespace mr;
+using namespace mr::test;
+
+namespace {
+
+const QByteArray kReqf = "REQF ";
+
+QByteArray reqf(const QString& path, quint16 port, const QString& name = QStringLiteral("Bobby"),
+                qint64 offset = 0) {
+    TReqfParams p;
+    p.path = path;
+    p.resumeOffset = offset;
+    p.callbackPort = port;
+    p.requesterId = 42;
+    p.requesterName = name;
+    return kReqf + BuildReqfParameter(p);
+}
+
+// A scripted pusher's data side: accepts the server's data connection and sends bytes on it.
+struct PushData {
+    PushData() { server.listen(QHostAddress(QHostAddress::LocalHost), 0); }
+    QByteArray port() const {
+        return "PORT " + FormatPortArgument({QHostAddress(QHostAddress::LocalHost).toIPv4Address(),
+                                             server.serverPort()});
+    }
+    QTcpSocket* accept() {
+        waitUntil([&] { return server.hasPendingConnections(); }, 5000);
+        return server.nextPendingConnection();
+    }
+    QTcpServer server;
+};
+
+}  // namespace
+
+TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
+    PeerSide owner(QStringLiteral("Olga"), 1);
+    const QByteArray content = pattern(5000);
+    owner.share(QStringLiteral("/Music/a.mp3"), content);
+    QTcpServer callback;  // the scripted downloader's own peer server
+    ASSERT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
+
+    RawPeer peer;
+    ASSERT_TRUE(peer.connectTo(owner.server->port()));
+    EXPECT_EQ(peer.line(), "220 ICS FTP Server ready.");
+    EXPECT_EQ(peer.ask(reqf("/Music/a.mp3", callback.serverPort())),
+              "530 Please login with USER and PASS.");
+    EXPECT_EQ(peer.ask("USER bob"), "331 Password required for bob.");
+    EXPECT_EQ(peer.ask("PASS qlmtvokrenbhxa"), "230 User bob logged in.");
+    EXPECT_EQ(peer.ask(reqf("/Music/none.mp3", callback.serverPort())), "5 0 0 0 0");
+    EXPECT_EQ(peer.ask("REQF /Music/a.mp3*abc*1*2*x*"), "501 'abc' is not a valid integer value");
+    EXPECT_EQ(peer.ask("CHKP /Music/a.mp3"), "0 0 0 0 5000");
+    EXPECT_EQ(owner.server->waitingList().count(), 0);  // refusals and checks queue nothing
+    EXPECT_EQ(peer.ask(reqf("/Music/a.mp3", callback.serverPort(), "Bobby", 1000)), "0 0 0 0 5000");
+    EXPECT_EQ(peer.ask("QUIT"), "221 Goodbye.");
+
+    ASSERT_EQ(owner.server->waitingList().count(), 1);
+    const TMRQueItem& entry = *owner.server->waitingList().at(0);
+    EXPECT_EQ(entry.UserName, QStringLiteral("bob"));
+    EXPECT_EQ(entry.PeerId, 42);
+    EXPECT_EQ(entry.LoginName, QStringLiteral("Bobby"));
+    EXPECT_EQ(entry.ResumeOffset, 1000);
+    EXPECT_EQ(entry.Size, 5000);
+    EXPECT_EQ(entry.Address, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(entry.Port, callback.serverPort());
+
+    // The owner connects back, logs in as the requester-side name and pushes from the offset.
+    ASSERT_TRUE(waitUntil([&] { return callback.hasPendingConnections(); }));
+    RawPeer down(callback.nextPendingConnection());
+    down.send("220 ICS FTP Server ready.\r\n");
+    EXPECT_EQ(down.line(), "USER Bobby");
+    down.send("331 Password required for Bobby.\r\n");
+    EXPECT_EQ(down.line(), "PASS Pargo");
+    down.send("230 User Bobby logged in.\r\n");
+    const QByteArray port = down.line();
+    ASSERT_TRUE(port.startsWith("PORT "));
+    const auto endpoint = ParsePortArgument(port.mid(5));
+    ASSERT_TRUE(endpoint);
+    down.send("200 Port command successful.\r\n");
+    EXPECT_EQ(down.line(), "PUTBR /Music/a.mp3");
+    EXPECT_EQ(entry.Status, TTransferStatus::Resuming);
+    QTcpSocket data;
+    data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
+    down.send("150 APPE supported.  Ready to append file \"/Music/a.mp3\" at offset 1000.\r\n");
+    QByteArray received;
+    EXPECT_TRUE(waitUntil([&] {
+        received += data.readAll();
+        return data.state() == QAbstractSocket::UnconnectedState;
+    }));
+    received += data.readAll();
+    EXPECT_EQ(received, content.mid(1000));
+    down.send("226 File received ok\r\n");
+    EXPECT_EQ(down.line(), "QUIT");
+    EXPECT_TRUE(waitUntil([&] { return entry.Status == TTransferStatus::Completed; }));
+    EXPECT_EQ(entry.Transferred, 5000);
+    EXPECT_EQ(owner.uploadStates.front().first, TTransferStatus::Negotiating);
+}
+
+TEST(PeerServer, ARequestWithoutTheFifthFieldQueuesUnderTheOwnersNickname) {
+    PeerSide owner(QStringLiteral("Olga"), 1);
+    owner.share(QStringLiteral("/a.txt"), "hello");
+    RawPeer peer;
+    ASSERT_TRUE(peer.connectTo(owner.server->port()));
+    ASSERT_TRUE(peer.login("bob", "x"));
+    // Nobody listens on port 1: the push fails later, the queueing is what counts here.
+    EXPECT_EQ(peer.ask(QByteArray("REQF /a.txt*0*1*42\0", 19)), "0 0 0 0 5");
+    ASSERT_EQ(owner.server->waitingList().count(), 1);
+    EXPECT_EQ(owner.server->waitingList().at(0)->LoginName, QStringLiteral("Olga"));
+    EXPECT_TRUE(waitUntil(
+        [&] { return owner.server->waitingList().at(0)->Error == TTransferError::UserOffline; }));
+}
+
+TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
+    PeerSide owner(QStringLiteral("Olga"), 1);
+    owner.share(QStringLiteral("/p/locked.txt"), "12345678", QStringLiteral("Sesame"));
+    owner.folders.insert(QStringLiteral("/p/"), "locked.txt /p/ 8 45000.5 *");
+    owner.passwords.insert(QStringLiteral("/p/"), QStringLiteral("sesame"));
+    owner.folders.insert(QStringLiteral("/empty/"), QByteArray());
+
+    RawPeer wrong;
+    ASSERT_TRUE(wrong.connectTo(owner.server->port()));
+    ASSERT_TRUE(wrong.login("bob", "qlmtvokrenbhxa"));
+    EXPECT_EQ(wrong.ask("CHKP /p/locked.txt"), "6 0 0 0 8");
+    EXPECT_EQ(wrong.ask("REQD /p/"), "");  // wrong password: a bare line, no data
+    EXPECT_EQ(wrong.ask("REQD /nowhere/"), "");
+    EXPECT_EQ(wrong.ask(reqf("/p/locked.txt", 1)), "6 0 0 0 8");
+    EXPECT_EQ(owner.server->waitingList().count(), 0);
+
+    RawPeer right;
+    ASSERT_TRUE(right.connectTo(owner.server->port()));
+    ASSERT_TRUE(right.login("bob", "SESAME"));
+    EXPECT_EQ(right.ask("CHKP /p/locked.txt"), "0 0 0 0 8");
+    for (int round = 0; round < 2; ++round) {  // a second listing on the same session is rebuilt
+        DataSink sink;
+        EXPECT_EQ(right.ask("PORT " + sink.portArgument()), "200 Port command successful.");
+        EXPECT_EQ(right.ask("REQD  /p/ "), "150 Opening data connection for directory list.");
+        EXPECT_TRUE(sink.waitClosed());
+        EXPECT_EQ(sink.received,
+                  round == 0 ? QByteArray("locked.txt /p/ 8 45000.5 *") : QByteArray("changed"));
+        EXPECT_EQ(right.line(), "226 File sent ok");
+        owner.folders.insert(QStringLiteral("/p/"), "changed");
+    }
+    RawPeer anyone;
+    ASSERT_TRUE(anyone.connectTo(owner.server->port()));
+    ASSERT_TRUE(anyone.login("ann", ""));
+    DataSink sink;
+    EXPECT_EQ(anyone.ask("PORT " + sink.portArgument()), "200 Port command successful.");
+    EXPECT_EQ(anyone.ask("REQD /empty/"), "150 Opening data connection for directory list.");
+    EXPECT_TRUE(sink.waitClosed());
+    EXPECT_TRUE(sink.received.isEmpty());
+    EXPECT_EQ(anyone.line(), "226 File sent ok");
+}
+
+namespace {
+
+// A downloader whose item for (owner "olga", path) waits in Remotely Queued, and a logged-in
+// pusher talking to its server.
+struct PushTarget {
+    explicit PushTarget(const QString& path, qint64 size = 0) {
+        QDir().mkpath(side.downloadDir);
+        id = side.wanted.Add(9, QStringLiteral("Olga"), path, {}).Id;
+        side.wanted.SetStatus(id, TTransferStatus::RemotelyQueued);
+        side.wanted.SetSize(id, size);
+        EXPECT_TRUE(pusher.connectTo(side.server->port()));
+        EXPECT_TRUE(pusher.login("olga", "Pargo"));
+    }
+    const TMRQueItem& item() const { return *side.wanted.find(id); }
+    QStringList downloads() const {
+        return QDir(side.downloadDir)
+            .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System | QDir::Hidden);
+    }
+
+    PeerSide side{QStringLiteral("Dora"), 2};
+    qint32 id = -1;
+    RawPeer pusher;
+    PushData data;
+};
+
+}  // namespace
+
+TEST(PeerServer, UnsafeOrUnexpectedPushesAreRefusedAndWriteNothing) {
+    const QString unsafe[] = {
+        QStringLiteral("/x/"),         QStringLiteral("/x/.."),   QStringLiteral("/x/."),
+        QStringLiteral("/x/a\\..\\b"), QStringLiteral("/x/a\tb"), QStringLiteral("/x/c:evil"),
+    };
+    for (const QString& path : unsafe) {
+        PushTarget t(path);
+        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
+        EXPECT_EQ(t.pusher.ask("PUTBR " + path.toUtf8()), "500 Cannot APPE.") << path.toStdString();
+        EXPECT_EQ(t.item().Status, TTransferStatus::RemotelyQueued);
+        EXPECT_TRUE(t.downloads().isEmpty()) << path.toStdString();
+    }
+
+    PushTarget t(QStringLiteral("/x/f.txt"));
+    EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
+    // No such item, another user's item, and a link out of the download folder.
+    EXPECT_EQ(t.pusher.ask("PUTBR /x/other.txt"), "500 Cannot APPE.");
+    RawPeer stranger;
+    ASSERT_TRUE(stranger.connectTo(t.side.server->port()));
+    ASSERT_TRUE(stranger.login("mallory", "Pargo"));
+    EXPECT_EQ(stranger.ask(t.data.port()), "200 Port command successful.");
+    EXPECT_EQ(stranger.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
+    const QString outside = t.side.root.filePath(QStringLiteral("outside.txt"));
+    QFile(outside).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QFile::link(outside, t.side.downloadFile(QStringLiteral("f.txt"))));
+    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
+    EXPECT_EQ(QFileInfo(outside).size(), 0);
+    QFile::remove(t.side.downloadFile(QStringLiteral("f.txt")));
+    // After the item failed, its push is no longer expected.
+    t.side.wanted.SetStatus(t.id, TTransferStatus::Error, TTransferError::Aborted);
+    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
+    EXPECT_TRUE(t.downloads().isEmpty());
+}
+
+TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
+    PushTarget t(QStringLiteral("/x/F.TXT"), 8);
+    {
+        QFile partial(t.side.downloadFile(QStringLiteral("f.txt")));
+        ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
+        partial.write("abc");
+    }
+    EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
+    // The path matches without regard to case; the file is named after the pushed path.
+    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"),
+              "150 APPE supported.  Ready to append file \"/x/f.txt\" at offset 3.");
+    QTcpSocket* data = t.data.accept();
+    ASSERT_TRUE(data);
+    EXPECT_TRUE(waitUntil([&] { return t.item().Status == TTransferStatus::Resuming; }));
+    data->write("defgh");
+    data->disconnectFromHost();
+    EXPECT_EQ(t.pusher.line(), "226 File received ok");
+    EXPECT_EQ(t.side.downloaded(QStringLiteral("f.txt")), "abcdefgh");
+    EXPECT_EQ(t.item().Status, TTransferStatus::Completed);
+    EXPECT_EQ(t.item().Transferred, 8);
+    // A second push of the same path finds no waiting item.
+    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
+}
+
+TEST(PeerServer, AbortedAndShortPushesEndInError) {
+    {
+        PushTarget t(QStringLiteral("/x/a.bin"), 100);
+        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
+        EXPECT_TRUE(t.pusher.ask("PUTBR /x/a.bin").startsWith("150 "));
+        QTcpSocket* data = t.data.accept();
+        ASSERT_TRUE(data);
+        data->write("12345");
+        EXPECT_TRUE(waitUntil([&] { return t.item().Transferred == 5; }));
+        // The owner's raw abort: "ABOR" LF CR.
+        t.pusher.send(QByteArray("ABOR\n\r", 6));
+        EXPECT_EQ(t.pusher.line(), "426 Connection closed; ABORT requested by client.");
+        EXPECT_EQ(t.pusher.line(), "225 ABOR command successful.");
+        EXPECT_EQ(t.item().Status, TTransferStatus::Error);
+        EXPECT_EQ(t.item().Error, TTransferError::Aborted);
+        data->write("more");  // after the abort nothing more is written
+        waitUntil([] { return false; }, 100);
+        EXPECT_EQ(t.side.downloaded(QStringLiteral("a.bin")), "12345");
+    }
+    {
+        PushTarget t(QStringLiteral("/x/b.bin"), 100);
+        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
+        EXPECT_TRUE(t.pusher.ask("PUTBR /x/b.bin").startsWith("150 "));
+        QTcpSocket* data = t.data.accept();
+        ASSERT_TRUE(data);
+        data->write("only ten b");
+        data->disconnectFromHost();
+        EXPECT_EQ(t.pusher.line(), "226 File received ok");
+        EXPECT_EQ(t.item().Status, TTransferStatus::Error);  // 10 of 100 bytes is no success
+        EXPECT_EQ(t.item().Error, TTransferError::Error);
+    }
+    {
+        // The local user aborts the incoming push.
+        PushTarget t(QStringLiteral("/x/c.bin"), 100);
+        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
+        EXPECT_TRUE(t.pusher.ask("PUTBR /x/c.bin").startsWith("150 "));
+        ASSERT_TRUE(t.data.accept());
+        EXPECT_TRUE(waitUntil([&] { return t.item().Status == TTransferStatus::Transfering; }));
+        t.side.server->AbortTransfer(t.id);
+        EXPECT_EQ(t.pusher.line(), "426 Connection closed; transfer aborted.");
+        EXPECT_EQ(t.item().Error, TTransferError::Aborted);
+    }
+}
