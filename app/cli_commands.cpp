@@ -5,7 +5,6 @@
 #include "catalog/localmrtree.h"
 #include "catalog/logicaltree.h"
 #include "catalog/remotemrtree.h"
-#include "core/datamodule.h"
 #include "core/datetime.h"
 #include "core/instanceguard.h"
 #include "core/profile.h"
@@ -19,6 +18,7 @@
 #include "service/idlequeue.h"
 #include "service/registrationclient.h"
 #include "service/session.h"
+#include "transfer/datamodule.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -32,8 +32,6 @@
 
 namespace mr::cli {
 
-namespace {
-
 void print(std::FILE* f, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), f);
     std::fputc('\n', f);
@@ -44,6 +42,8 @@ int usageError(const Context& c, const QString& message) {
     print(c.err, QStringLiteral("Try 'moonrake-cli --help'."));
     return UsageError;
 }
+
+namespace {
 
 int cmdInit(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
@@ -65,7 +65,7 @@ int cmdCheck(const Context& c, const QStringList& args) {
         return Failure;
     }
     TMRDataModule dataModule(c.profileDir);
-    if (dataModule.create() == TMRDataModule::StartResult::DataFilesMissing) {
+    if (dataModule.create(false) == TMRDataModule::StartResult::DataFilesMissing) {
         print(c.err, QString::fromLatin1(kDataFilesMissingText));
         return Failure;
     }
@@ -130,8 +130,7 @@ int cmdSet(const Context& c, const QStringList& args) {
     return Success;
 }
 
-// The data module will report the info socket's and the file server's ports; until they
-// exist the sign-on announces 0 for both.
+// Commands that only talk to the service run no peer sockets and announce none.
 constexpr std::uint16_t kInfoPort = 0;
 constexpr std::uint16_t kFileServerPort = 0;
 
@@ -167,10 +166,13 @@ int cmdRegister(const Context& c, const QStringList& args) {
     return Success;
 }
 
+}  // namespace
+
 // Signs on through the same session logic as the desktop program, printing an update
 // announcement instead of starting the update program; true when online.
-bool signOn(const Context& c, TOnlineSession& session) {
-    session.setPorts(kInfoPort, kFileServerPort);
+bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
+            std::uint16_t fileServerPort) {
+    session.setPorts(infoPort, fileServerPort);
     session.motd().setLauncher({});
     QObject::connect(&session, &TOnlineSession::updateAvailable,
                      [&c](const QString& text, const QString&) { print(c.out, text); });
@@ -188,6 +190,8 @@ bool signOn(const Context& c, TOnlineSession& session) {
     return outcome.value_or(false);
 }
 
+namespace {
+
 int cmdSignon(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
         return usageError(c, QStringLiteral("signon takes no arguments"));
@@ -196,7 +200,7 @@ int cmdSignon(const Context& c, const QStringList& args) {
     THeadlessSession headless;
     TIdleQueue idle;
     TOnlineSession session(headless.agent(), idle);
-    const bool online = signOn(c, session);
+    const bool online = signOn(c, session, kInfoPort, kFileServerPort);
     print(c.out, online ? QStringLiteral("Connected!") : QStringLiteral("Unable to connect"));
     session.SignOff();
     return online ? Success : Failure;
@@ -212,7 +216,7 @@ int cmdLocate(const Context& c, const QStringList& args) {
     THeadlessSession headless;
     TIdleQueue idle;
     TOnlineSession session(headless.agent(), idle);
-    if (!signOn(c, session)) {
+    if (!signOn(c, session, kInfoPort, kFileServerPort)) {
         print(c.err, QStringLiteral("Unable to connect"));
         session.SignOff();
         return Failure;
@@ -282,7 +286,7 @@ CatalogAccess openCatalog(const Context& c, bool writing) {
         }
     }
     auto data = std::make_unique<TMRDataModule>(c.profileDir);
-    if (data->create() == TMRDataModule::StartResult::DataFilesMissing) {
+    if (data->create(false) == TMRDataModule::StartResult::DataFilesMissing) {
         print(c.err, QString::fromLatin1(kDataFilesMissingText));
         return {};
     }
@@ -547,6 +551,16 @@ QString usage() {
         "  sync                    sign on, send the catalog's pending changes, print how\n"
         "                          many additions and removals were accepted, sign off\n"
         "  browse USERID [VPATH]   a user's published folder: size or Dir, date, name\n"
+        "  serve                   stay online: serve uploads, receive pushed files, answer\n"
+        "                          pings; one line per transfer change and per message;\n"
+        "                          sign off on Ctrl+C or SIGTERM\n"
+        "  get USERID VPATH [--password P]\n"
+        "                          download a file of that user into UserInfo/DownloadPath,\n"
+        "                          printing each status; 0 when completed, 1 on an error\n"
+        "  ping USERID             the time the user's client takes to answer, in seconds, or\n"
+        "                          \"Time Out\", \"Can't Connect\", \"Bad Answer!\"\n"
+        "  ban NICK, unban NICK    stop or allow a user's transfers with this computer\n"
+        "  banned                  the banned users, one a line\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -564,7 +578,8 @@ int run(const Context& c, const QStringList& args) {
         if (command == QLatin1String("check")) {
             return cmdCheck(c, rest);
         }
-        if (command == QLatin1String("get")) {
+        // "get GROUP/NAME" reads a setting; "get USERID VPATH" downloads.
+        if (command == QLatin1String("get") && rest.size() <= 1) {
             return cmdGet(c, rest);
         }
         if (command == QLatin1String("set")) {
@@ -596,6 +611,9 @@ int run(const Context& c, const QStringList& args) {
         }
         if (command == QLatin1String("browse")) {
             return cmdBrowse(c, rest);
+        }
+        if (const auto transfer = runTransferCommand(c, command, rest)) {
+            return *transfer;
         }
     } catch (const std::exception& e) {
         print(c.err, QStringLiteral("moonrake-cli: ") + QString::fromUtf8(e.what()));

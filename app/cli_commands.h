@@ -3,7 +3,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+
+namespace mr {
+class TOnlineSession;
+}
 
 namespace mr::cli {
 
@@ -20,5 +26,15 @@ struct Context {
 int run(const Context& context, const QStringList& args);
 
 QString usage();
+
+// Shared by the command files.
+void print(std::FILE* f, const QString& text);
+int usageError(const Context& c, const QString& message);
+// Signs on through the same session logic as the desktop program; true when online.
+bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
+            std::uint16_t fileServerPort);
+// The transfer commands; nothing when the command is not one of them.
+std::optional<int> runTransferCommand(const Context& c, const QString& command,
+                                      const QStringList& args);
 
 }  // namespace mr::cli

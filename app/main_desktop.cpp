@@ -1,11 +1,11 @@
-#include "core/datamodule.h"
 #include "core/instanceguard.h"
 #include "core/profile.h"
+#include "core/terminationsignals.h"
+#include "transfer/datamodule.h"
 #include "ui/desktopsession.h"
 #include "ui/mainwindow.h"
 #include "ui/registrationform.h"
 #include "ui/shellpolicy.h"
-#include "ui/terminationsignals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
         }
         mr::TfrmMain frmMain;
         frmMain.setFirstRun(firstRun);
-        mr::TDesktopSession session(frmMain);
+        mr::TDesktopSession session(frmMain, &dataModule);
         QObject::connect(&frmMain, &mr::TfrmMain::programClosed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
         QObject::connect(&termination, &mr::TTerminationSignals::terminationRequested, &frmMain,

@@ -13,7 +13,6 @@
 #include "catalog/logicaltree.h"
 #include "catalog/remotemrtree.h"
 #include "catalog/shareupdate.h"
-#include "core/datamodule.h"
 #include "core/hostinfo.h"
 #include "core/profile.h"
 #include "core/record.h"
@@ -23,6 +22,7 @@
 #include "service/agent.h"
 #include "service/headlesssession.h"
 #include "service/wire.h"
+#include "transfer/datamodule.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,6 +5,13 @@
 #include "service/idlequeue.h"
 #include "service/processingthread.h"
 #include "service/session.h"
+#include "transfer/datamodule.h"
+#include "transfer/mrftpserver.h"
+#include "transfer/passwordcache.h"
+#include "transfer/peercatalog.h"
+#include "transfer/reqconnection.h"
+#include "ui/askpasswordform.h"
+#include "ui/bannedusersform.h"
 #include "ui/commands.h"
 #include "ui/feedbackform.h"
 #include "ui/mainwindow.h"
@@ -14,6 +21,7 @@
 #include "ui/server.h"
 #include "ui/sharewizard.h"
 #include "ui/signonform.h"
+#include "ui/transferform.h"
 
 #include <QAction>
 #include <QLabel>
@@ -23,7 +31,7 @@
 
 namespace mr {
 
-TDesktopSession::TDesktopSession(TfrmMain& frame)
+TDesktopSession::TDesktopSession(TfrmMain& frame, TMRDataModule* data)
     : QObject(&frame),
       m_frame(frame),
       m_idle(std::make_unique<TIdleQueue>()),
@@ -34,8 +42,8 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
     TdmCommands& commands = frame.commands();
     TOnlineSession* session = m_session.get();
 
-    // The info socket and the peer file server announce their ports here once they exist.
-    session->setPorts(0, 0);
+    // Without a data module (tests of the frame alone) nothing listens and nothing is announced.
+    session->setPorts(data ? data->infoPort() : 0, data ? data->fileServerPort() : 0);
     session->setReconnectTimer(commands.tmrReconnect);
 
     connect(session, &TOnlineSession::ShowStatus, &server, &TServer::ShowStatus);
@@ -104,9 +112,73 @@ TDesktopSession::TDesktopSession(TfrmMain& frame)
     commands.actMoonrakeExplorer->setEnabled(true);
     commands.actMyDownloads->setEnabled(true);
     commands.actShareWizard->setEnabled(true);
+
+    if (data && data->wantedList() && data->fileServer()) {
+        wirePeers(*data);
+    }
+}
+
+void TDesktopSession::wirePeers(TMRDataModule& data) {
+    m_data = &data;
+    TServer& server = m_frame.server();
+    TdmCommands& commands = m_frame.commands();
+    TMRFtpServer* fileServer = data.fileServer();
+    data.setLocator(m_agent->locator());
+    server.setWantedList(data.wantedList());
+
+    TTransferActions actions;
+    actions.abortDownload = [fileServer](qint32 id) { fileServer->AbortTransfer(id); };
+    actions.abortUpload = [fileServer](qint32 id) { fileServer->AbortClientTransfer(id); };
+    actions.setUserStatus = &SetUserStatus;
+    m_transfers = new Tfrm_transfer(*data.wantedList(), fileServer->waitingList(),
+                                    std::move(actions), &m_frame);
+    m_transfers->hide();
+    connect(m_transfers, &Tfrm_transfer::activated, &server, &TServer::UpdateCaption);
+    connect(m_transfers, &Tfrm_transfer::userTreeRequested, &server,
+            [&server](qint32 userId, const QString& nick) { server.Browse(nick, userId); });
+    const auto showTransfers = [this] {
+        if (m_transfers) {
+            m_transfers->showIn(m_frame.mdiArea());
+        }
+    };
+    connect(commands.actTransfers, &QAction::triggered, this, showTransfers);
+    // After the connect routine, which the same call runs first.
+    connect(&m_frame, &TfrmMain::deferredStartup, this, showTransfers);
+    commands.actTransfers->setEnabled(true);
+
+    connect(commands.actBannedUsers, &QAction::triggered, this, [this] {
+        QMdiSubWindow* window = TfrmBannedUsers::showIn(m_frame.mdiArea());
+        if (auto* form = window ? qobject_cast<TfrmBannedUsers*>(window->widget()) : nullptr) {
+            connect(form, &TfrmBannedUsers::activated, &m_frame.server(), &TServer::UpdateCaption,
+                    Qt::UniqueConnection);
+        }
+    });
+    commands.actBannedUsers->setEnabled(true);
+
+    // Protected files ask for their password once per owner and folder; the dialog checks it
+    // with the owner before it closes.
+    TLocateUser locate = m_agent->locator();
+    m_passwordPrompt = std::make_unique<TDialogPasswordPrompt>(
+        [this, locate](qint32 ownerId, const QString& path, const QString& password,
+                       TdlgAskPassword::VerdictHandler onVerdict,
+                       TdlgAskPassword::ErrorHandler onError) {
+            auto* check = TMRReqConnection::checkPassword(ownerId, path, password, locate,
+                                                          TPeerSettings::fromProfile(), this);
+            connect(check, &TMRReqConnection::passwordChecked, check,
+                    [onVerdict](int verdict) { onVerdict(verdict); });
+            connect(check, &TMRReqConnection::checkFailed, check,
+                    [onError](const QString& text) { onError(text); });
+        },
+        &m_frame);
+    PasswordCache().setPrompt(m_passwordPrompt.get());
 }
 
 TDesktopSession::~TDesktopSession() {
+    if (m_data) {
+        // Nothing may ask the agent for an owner's address once it is gone.
+        m_data->setLocator({});
+        PasswordCache().setPrompt(nullptr);
+    }
     // The session first, then the thread that hands it completions, then the agent.
     m_session.reset();
     m_processing.reset();

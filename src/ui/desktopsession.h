@@ -13,6 +13,9 @@ class TfrmMain;
 class TIdleQueue;
 class TMRAgentHttp;
 class TOnlineSession;
+class TMRDataModule;
+class TPasswordPrompt;
+class Tfrm_transfer;
 class TProcessingThread;
 
 // The desktop's side of the online session: the agent with its idle queue and completion
@@ -22,12 +25,15 @@ class TProcessingThread;
 class TDesktopSession : public QObject {
     Q_OBJECT
 public:
-    explicit TDesktopSession(TfrmMain& frame);
+    // data: the running profile's data module, whose peer sockets the session announces and
+    // whose queues the transfer windows show; null runs without peers.
+    explicit TDesktopSession(TfrmMain& frame, TMRDataModule* data = nullptr);
     ~TDesktopSession() override;
 
     TOnlineSession& session() const { return *m_session; }
 
 private:
+    void wirePeers(TMRDataModule& data);
     void showMessageOfTheDay();
     void showFeedback();
 
@@ -37,6 +43,9 @@ private:
     std::unique_ptr<TProcessingThread> m_processing;
     std::unique_ptr<TOnlineSession> m_session;
     QPointer<QMdiSubWindow> m_motd;
+    TMRDataModule* m_data = nullptr;
+    QPointer<Tfrm_transfer> m_transfers;
+    std::unique_ptr<TPasswordPrompt> m_passwordPrompt;
 };
 
 }  // namespace mr

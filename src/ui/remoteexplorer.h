@@ -1,6 +1,9 @@
 #pragma once
 
+#include "transfer/queue.h"
 #include "ui/virtualexplorer.h"
+
+#include <QPointer>
 
 namespace mr {
 
@@ -16,6 +19,12 @@ public:
 
     QAction* actDownload;
 
+    // Where "&Download" queues files; without one the command stays disabled.
+    void setWantedList(TMRWantedList* wanted);
+    // Queues the file of the list's current row; false when nothing was queued (no file row,
+    // the user's own catalog, or the file already queued and not ended).
+    bool downloadCurrent();
+
 protected:
     std::unique_ptr<TMRTree> createCatalogTree(TLogicalTree* logical) override;
     QString rootCaption() const override { return m_userName; }
@@ -23,6 +32,7 @@ protected:
 private:
     QString m_userName;
     qint32 m_userId;
+    QPointer<TMRWantedList> m_wanted;
 };
 
 }  // namespace mr

@@ -1,6 +1,7 @@
 #include "ui/server.h"
 
 #include "service/session.h"
+#include "transfer/queue.h"
 #include "ui/aboutbox.h"
 #include "ui/actualexplorer.h"
 #include "ui/commands.h"
@@ -134,6 +135,7 @@ TfrmRemoteExplorer* TServer::Browse(const QString& userName, qint32 userId) {
         return nullptr;
     }
     auto* form = new TfrmRemoteExplorer(m_session, userName, userId);
+    form->setWantedList(m_wanted);
     addChildWindow(form);
     return form;
 }

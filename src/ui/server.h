@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/session.h"
+#include "transfer/queue.h"
 #include "ui/statusbox.h"
 
 #include <QObject>
@@ -27,6 +28,8 @@ public:
 
     // The session the windows reach the service through; set by the desktop session.
     void setOnlineSession(TOnlineSession* session);
+    // The download queue the remote explorers add to; null: they cannot download.
+    void setWantedList(TMRWantedList* wanted) { m_wanted = wanted; }
     TOnlineSession* onlineSession() const;
 
     // Opens an explorer on another user's published folders. Offline it says so and opens
@@ -78,6 +81,7 @@ private:
     TfrmMain& m_main;
     QPointer<TfrmAbout> m_about;
     QPointer<TOnlineSession> m_session;
+    QPointer<TMRWantedList> m_wanted;
     QPointer<TfrmLocalExplorer> m_localFiles;
 };
 

@@ -1,4 +1,5 @@
-#include "core/datamodule.h"
+#include "core/profile.h"
+#include "transfer/datamodule.h"
 
 #include "db/cursor.h"
 #include "db/database.h"
@@ -21,16 +22,22 @@ QStringList catalogIndexes() {
 
 }  // namespace
 
-TEST(DataModule, FirstStartInstallsTheTablesAndTheIndex) {
+TEST(DataModule, FirstStartInstallsTheTablesAndTheIndexAndOpensThePeerSockets) {
     QTemporaryDir dir;
+    mr::setActiveProfile(dir.path());
     TMRDataModule module(dir.path());
     ASSERT_EQ(module.create(), TMRDataModule::StartResult::Started);
     EXPECT_EQ(TMRDataModule::firstMissingFile(module.dataDirectory()), QString());
     EXPECT_EQ(catalogIndexes(), QStringList{"inxUsername"});
+    // Both listen on ports the system chose, ready to be announced at sign-on.
+    EXPECT_NE(module.infoPort(), 0);
+    EXPECT_NE(module.fileServerPort(), 0);
+    EXPECT_NE(module.infoPort(), module.fileServerPort());
+    EXPECT_NE(module.wantedList(), nullptr);
 
     // A second start leaves the index as it is.
     TMRDataModule again(dir.path());
-    ASSERT_EQ(again.create(), TMRDataModule::StartResult::Started);
+    ASSERT_EQ(again.create(false), TMRDataModule::StartResult::Started);
     EXPECT_EQ(catalogIndexes(), QStringList{"inxUsername"});
 }
 
@@ -40,7 +47,7 @@ TEST(DataModule, ExistingCatalogWithoutIndexGetsIt) {
     mr::db::Database::connect(QString::fromLatin1(mr::db::kDatabaseName), dir.filePath("data"));
     EXPECT_TRUE(catalogIndexes().isEmpty());
     TMRDataModule module(dir.path());
-    ASSERT_EQ(module.create(), TMRDataModule::StartResult::Started);
+    ASSERT_EQ(module.create(false), TMRDataModule::StartResult::Started);
     EXPECT_EQ(catalogIndexes(), QStringList{"inxUsername"});
 }
 

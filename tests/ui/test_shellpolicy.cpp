@@ -1,5 +1,5 @@
+#include "core/terminationsignals.h"
 #include "ui/shellpolicy.h"
-#include "ui/terminationsignals.h"
 #include "uitest.h"
 
 #include <QDir>

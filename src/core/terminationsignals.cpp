@@ -1,4 +1,4 @@
-#include "ui/terminationsignals.h"
+#include "core/terminationsignals.h"
 
 #include <QSocketNotifier>
 

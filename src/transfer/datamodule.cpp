@@ -1,8 +1,15 @@
-#include "core/datamodule.h"
+#include "transfer/datamodule.h"
 
+#include "core/profile.h"
+#include "core/userinfo.h"
 #include "db/cursor.h"
 #include "db/database.h"
 #include "db/dberror.h"
+#include "messaging/infosocket.h"
+#include "transfer/downloads.h"
+#include "transfer/mrftpserver.h"
+#include "transfer/peercatalog.h"
+#include "transfer/queue.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +25,12 @@ TMRDataModule::TMRDataModule(const QString& profileDirectory, QObject* parent)
     QFile::remove(m_profileDir + QStringLiteral("/update.exe"));
 }
 
-TMRDataModule::~TMRDataModule() = default;
+TMRDataModule::~TMRDataModule() {
+    m_downloads.reset();
+    m_fileServer.reset();
+    m_wanted.reset();
+    m_infoSocket.reset();
+}
 
 void TMRDataModule::install(const QString& profileDirectory) {
     QDir().mkpath(profileDirectory);
@@ -34,7 +46,7 @@ QString TMRDataModule::firstMissingFile(const QString& dataDirectory) {
     return {};
 }
 
-TMRDataModule::StartResult TMRDataModule::create() {
+TMRDataModule::StartResult TMRDataModule::create(bool peers) {
     if (!QFileInfo(m_dataDir).isDir()) {
         install(m_profileDir);
     }
@@ -43,7 +55,43 @@ TMRDataModule::StartResult TMRDataModule::create() {
     }
     db::Database::connect(QString::fromLatin1(db::kDatabaseName), m_dataDir);
     ensureUsernameIndex();
+    if (peers) {
+        openPeers();
+    }
     return StartResult::Started;
+}
+
+void TMRDataModule::openPeers() {
+    m_infoSocket = std::make_unique<InfoSocket>();
+    m_infoSocket->open();
+    m_wanted = std::make_unique<TMRWantedList>(UserInfo().maxDownloads());
+    TPeerCatalog catalog;
+    catalog.check = &FileRequestCheck;
+    catalog.localPath = &LocalPathOfShare;
+    catalog.listing = &FolderListing;
+    m_fileServer = std::make_unique<TMRFtpServer>(
+        *m_wanted, std::move(catalog), TPeerSettings::fromProfile(), UserInfo().maxUploads());
+    m_fileServer->start();
+}
+
+void TMRDataModule::setLocator(TLocateUser locate) {
+    if (!m_wanted || !m_fileServer) {
+        return;
+    }
+    m_downloads.reset();
+    if (!locate) {
+        return;
+    }
+    m_downloads = std::make_unique<TMRDownloads>(*m_wanted, *m_fileServer, std::move(locate),
+                                                 TPeerSettings::fromProfile());
+}
+
+quint16 TMRDataModule::infoPort() const {
+    return m_infoSocket ? m_infoSocket->port() : 0;
+}
+
+quint16 TMRDataModule::fileServerPort() const {
+    return m_fileServer ? m_fileServer->port() : 0;
 }
 
 void TMRDataModule::ensureUsernameIndex() {

@@ -1,0 +1,293 @@
+// The peer side of the headless client: serving, downloading, pinging and bans.
+
+#include "cli_commands.h"
+
+#include "core/instanceguard.h"
+#include "core/profile.h"
+#include "core/terminationsignals.h"
+#include "core/userinfo.h"
+#include "directory/pinger.h"
+#include "messaging/infosocket.h"
+#include "service/headlesssession.h"
+#include "service/idlequeue.h"
+#include "service/session.h"
+#include "transfer/datamodule.h"
+#include "transfer/mrftpserver.h"
+#include "transfer/peercatalog.h"
+#include "transfer/queue.h"
+
+#include <QDir>
+#include <QEventLoop>
+
+#include <memory>
+
+namespace mr::cli {
+
+namespace {
+
+// Lines of a long-running command are read while it runs.
+void say(const Context& c, const QString& text) {
+    print(c.out, text);
+    std::fflush(c.out);
+}
+
+// A profile's peer side, online: the data module with its info socket, file server and
+// download queue, signed on with their ports. Signs off when destroyed.
+class OnlinePeer {
+public:
+    explicit OnlinePeer(const Context& c)
+        : m_context(c),
+          m_guard(Profile(c.profileDir).lockPath()),
+          m_data(c.profileDir),
+          m_session(m_headless.agent(), m_idle) {}
+    ~OnlinePeer() { m_session.SignOff(); }
+    OnlinePeer(const OnlinePeer&) = delete;
+    OnlinePeer& operator=(const OnlinePeer&) = delete;
+
+    bool start() {
+        QDir().mkpath(m_context.profileDir);
+        if (!m_guard.acquire()) {
+            print(m_context.err,
+                  QStringLiteral("Another copy is running on the profile ") + m_context.profileDir);
+            return false;
+        }
+        setActiveProfile(m_context.profileDir);
+        if (m_data.create() == TMRDataModule::StartResult::DataFilesMissing) {
+            print(m_context.err, QString::fromLatin1(kDataFilesMissingText));
+            return false;
+        }
+        if (m_data.fileServerPort() == 0 || m_data.infoPort() == 0) {
+            print(m_context.err, QStringLiteral("The peer sockets could not listen"));
+            return false;
+        }
+        m_data.setLocator(m_headless.agent().locator());
+        if (!signOn(m_context, m_session, m_data.infoPort(), m_data.fileServerPort())) {
+            print(m_context.err, QStringLiteral("Unable to connect"));
+            return false;
+        }
+        return true;
+    }
+
+    TMRDataModule& data() { return m_data; }
+    TMRWantedList& wanted() { return *m_data.wantedList(); }
+    TMRWaitingList& waiting() { return m_data.fileServer()->waitingList(); }
+
+private:
+    const Context& m_context;
+    InstanceGuard m_guard;
+    TMRDataModule m_data;
+    THeadlessSession m_headless;
+    TIdleQueue m_idle;
+    TOnlineSession m_session;
+};
+
+QString itemLine(const QString& direction, const TMRQueItem& item) {
+    return direction + u' ' + item.Path + u' ' + item.UserName + QStringLiteral(": ") +
+           statusText(item.Status, item.Error);
+}
+
+int cmdServe(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("serve takes no arguments"));
+    }
+    TTerminationSignals termination;
+    OnlinePeer peer(c);
+    if (!peer.start()) {
+        return Failure;
+    }
+    QObject::connect(&peer.waiting(), &TMRQue::statusChanged, [&c](TMRQueItem* item, auto) {
+        say(c, itemLine(QStringLiteral("Upload"), *item));
+    });
+    QObject::connect(&peer.wanted(), &TMRQue::statusChanged, [&c](TMRQueItem* item, auto) {
+        say(c, itemLine(QStringLiteral("Download"), *item));
+    });
+    QObject::connect(
+        peer.data().infoSocket(), &InfoSocket::messageReceived,
+        [&c](qint32 userId, const QString& nickname, const QString&, quint16, const QString& text) {
+            say(c, QStringLiteral("Message from %1 (%2): %3")
+                       .arg(nickname, QString::number(userId), text));
+        });
+    say(c, QStringLiteral("Serving: info port %1, file server port %2")
+               .arg(peer.data().infoPort())
+               .arg(peer.data().fileServerPort()));
+    QEventLoop loop;
+    QObject::connect(&termination, &TTerminationSignals::terminationRequested, &loop,
+                     &QEventLoop::quit);
+    loop.exec();
+    return Success;
+}
+
+int cmdGet(const Context& c, const QStringList& args) {
+    QStringList rest = args;
+    QString password;
+    const int option = rest.indexOf(QStringLiteral("--password"));
+    if (option >= 0) {
+        if (option + 1 >= rest.size()) {
+            return usageError(c, QStringLiteral("--password needs a value"));
+        }
+        password = rest.at(option + 1);
+        rest.remove(option, 2);
+    }
+    bool ok = false;
+    const qint32 userId = rest.size() == 2 ? rest.first().trimmed().toInt(&ok) : 0;
+    if (!ok || rest.at(1).trimmed().isEmpty()) {
+        return usageError(c, QStringLiteral("get takes a numeric USERID and a VPATH"));
+    }
+    QString path = rest.at(1).trimmed();
+    if (!path.startsWith(u'/')) {
+        path.prepend(u'/');
+    }
+    if (path.endsWith(u'/')) {
+        return usageError(c, QStringLiteral("get takes the path of a file, not of a folder"));
+    }
+
+    TTerminationSignals termination;
+    OnlinePeer peer(c);
+    if (!peer.start()) {
+        return Failure;
+    }
+    const QString downloadPath = UserInfo().downloadPath();
+    if (downloadPath.isEmpty() || !QDir().mkpath(downloadPath)) {
+        print(c.err, QStringLiteral("Set a download folder first: moonrake-cli set "
+                                    "UserInfo/DownloadPath DIR"));
+        return Failure;
+    }
+
+    QEventLoop loop;
+    qint32 id = -1;
+    QObject::connect(&peer.wanted(), &TMRQue::itemAdded, &loop, [&id](TMRQueItem* item) {
+        if (id < 0) {
+            id = item->Id;
+        }
+    });
+    QObject::connect(&peer.wanted(), &TMRQue::statusChanged, &loop,
+                     [&](TMRQueItem* item, TTransferStatus) {
+                         if (item->Id != id) {
+                             return;
+                         }
+                         say(c, statusText(item->Status, item->Error));
+                         if (item->Status == TTransferStatus::Completed) {
+                             loop.exit(Success);
+                         } else if (item->Status == TTransferStatus::Error) {
+                             loop.exit(Failure);
+                         }
+                     });
+    QObject::connect(&termination, &TTerminationSignals::terminationRequested, &loop,
+                     [&loop] { loop.exit(Failure); });
+    // Other users know the owner by nickname; here the id is all there is.
+    const TMRQueItem& item = peer.wanted().Add(userId, QString::number(userId), path, password);
+    if (item.Status == TTransferStatus::Completed) {
+        return Success;
+    }
+    if (item.Status == TTransferStatus::Error) {
+        return Failure;
+    }
+    return loop.exec();
+}
+
+int cmdPing(const Context& c, const QStringList& args) {
+    bool ok = false;
+    const qint32 userId = args.size() == 1 ? args.first().trimmed().toInt(&ok) : 0;
+    if (!ok) {
+        return usageError(c, QStringLiteral("ping takes a numeric USERID"));
+    }
+    setActiveProfile(c.profileDir);
+    THeadlessSession headless;
+    TIdleQueue idle;
+    TOnlineSession session(headless.agent(), idle);
+    if (!signOn(c, session, 0, 0)) {
+        print(c.err, QStringLiteral("Unable to connect"));
+        session.SignOff();
+        return Failure;
+    }
+    const auto location = headless.locate(userId);
+    session.SignOff();
+    if (!location || location->address.isEmpty() || location->infoPort == 0) {
+        print(c.out, QStringLiteral("User is offline"));
+        return Failure;
+    }
+    QString result;
+    QEventLoop loop;
+    Pinger pinger(location->address, location->infoPort, QString::number(userId));
+    QObject::connect(&pinger, &Pinger::finished, &loop, [&](const QString&, const QString& text) {
+        result = text;
+        loop.quit();
+    });
+    pinger.start();
+    if (result.isEmpty()) {
+        loop.exec();
+    }
+    print(c.out, result);
+    bool numeric = false;
+    result.toDouble(&numeric);
+    return numeric ? Success : Failure;
+}
+
+// Opens the profile's tables for the ban commands; false after printing why not.
+bool openTables(const Context& c, std::unique_ptr<TMRDataModule>& data) {
+    QDir().mkpath(c.profileDir);
+    setActiveProfile(c.profileDir);
+    data = std::make_unique<TMRDataModule>(c.profileDir);
+    if (data->create(false) == TMRDataModule::StartResult::DataFilesMissing) {
+        print(c.err, QString::fromLatin1(kDataFilesMissingText));
+        return false;
+    }
+    return true;
+}
+
+int cmdBan(const Context& c, const QStringList& args, bool ban) {
+    const QString nick = args.size() == 1 ? args.first().trimmed() : QString();
+    if (nick.isEmpty()) {
+        return usageError(
+            c, ban ? QStringLiteral("ban takes a NICK") : QStringLiteral("unban takes a NICK"));
+    }
+    std::unique_ptr<TMRDataModule> data;
+    if (!openTables(c, data)) {
+        return Failure;
+    }
+    SetUserStatus(nick, ban ? kUserStatusBanned : kUserStatusNormal);
+    print(c.out, ban ? nick + QStringLiteral(" is banned")
+                     : nick + QStringLiteral(" is no longer banned"));
+    return Success;
+}
+
+int cmdBanned(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("banned takes no arguments"));
+    }
+    std::unique_ptr<TMRDataModule> data;
+    if (!openTables(c, data)) {
+        return Failure;
+    }
+    for (const QString& name : BannedUserNames()) {
+        print(c.out, name);
+    }
+    return Success;
+}
+
+}  // namespace
+
+std::optional<int> runTransferCommand(const Context& c, const QString& command,
+                                      const QStringList& args) {
+    if (command == QLatin1String("serve")) {
+        return cmdServe(c, args);
+    }
+    if (command == QLatin1String("get")) {
+        return cmdGet(c, args);
+    }
+    if (command == QLatin1String("ping")) {
+        return cmdPing(c, args);
+    }
+    if (command == QLatin1String("ban")) {
+        return cmdBan(c, args, true);
+    }
+    if (command == QLatin1String("unban")) {
+        return cmdBan(c, args, false);
+    }
+    if (command == QLatin1String("banned")) {
+        return cmdBanned(c, args);
+    }
+    return std::nullopt;
+}
+
+}  // namespace mr::cli

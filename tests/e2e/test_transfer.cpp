@@ -1,0 +1,242 @@
+#include "process.h"
+#include "serverprocess.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace mr;
+using test::runProgram;
+using test::waitUntil;
+
+namespace {
+
+constexpr int kTransferTimeoutMs = 120000;
+
+test::RunResult cli(const QString& profile, const QStringList& args,
+                    int timeoutMs = kTransferTimeoutMs) {
+    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args, timeoutMs);
+}
+
+QByteArray randomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(static_cast<quint32>(size));
+    for (qsizetype i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(generator.bounded(256));
+    }
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A `moonrake-cli serve` kept running for the test; its output is collected as it comes.
+class Serving {
+public:
+    explicit Serving(const QString& profile)
+        : m_process(test::startProgram("moonrake-cli", {"--profile", profile, "serve"})) {
+        QObject::connect(m_process.get(), &QProcess::readyReadStandardOutput, [this] {
+            m_out += QString::fromUtf8(m_process->readAllStandardOutput());
+        });
+    }
+    ~Serving() {
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->terminate();
+            if (!m_process->waitForFinished(10000)) {
+                m_process->kill();
+                m_process->waitForFinished();
+            }
+        }
+    }
+    bool ready() {
+        return waitUntil([this] {
+                   return m_out.contains("Serving") || m_process->state() == QProcess::NotRunning;
+               }) &&
+               m_out.contains("Serving");
+    }
+    bool waitFor(const QString& text) {
+        return waitUntil([&] { return m_out.contains(text); }, kTransferTimeoutMs);
+    }
+    // Ends the program as a user would (Ctrl+C); its exit code.
+    int stop() {
+        m_process->terminate();
+        m_process->waitForFinished(10000);
+        m_out += QString::fromUtf8(m_process->readAllStandardOutput());
+        return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
+    }
+    QString out() const { return m_out; }
+    QString err() const { return QString::fromUtf8(m_process->readAllStandardError()); }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_out;
+};
+
+// One service, an owner sharing a folder and a downloader, each with its own profile.
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_unique<test::Server>(QStringList{"--data", data.path()});
+        ASSERT_TRUE(server->ready()) << server->readyLine().toStdString();
+        ownerId = join(owner.path(), "alice");
+        ASSERT_GT(ownerId, 0);
+        ASSERT_GT(join(downloader.path(), "bob"), 0);
+        ASSERT_EQ(
+            cli(downloader.path(), {"set", "UserInfo/DownloadPath", downloads.path()}).exitCode, 0);
+    }
+
+    int join(const QString& profile, const QString& nick) {
+        EXPECT_EQ(cli(profile, {"set", "Host/Http", server->web().text()}).exitCode, 0);
+        EXPECT_EQ(cli(profile, {"set", "Host/Moonrake", server->service().text()}).exitCode, 0);
+        const auto r = cli(profile, {"register", nick, "pw " + nick});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        return r.out.trimmed().toInt();
+    }
+
+    // Shares the owner's folder "Music" (published to the service at once).
+    void share(const QStringList& extra = {}) {
+        const auto r =
+            cli(owner.path(), QStringList{"share", disk.filePath("Music"), "--yes"} + extra);
+        ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    }
+
+    test::RunResult get(const QString& path, const QStringList& extra = {}) {
+        return cli(downloader.path(), QStringList{"get", QString::number(ownerId), path} + extra);
+    }
+
+    QTemporaryDir data, owner, downloader, disk, downloads;
+    std::unique_ptr<test::Server> server;
+    int ownerId = 0;
+};
+
+}  // namespace
+
+TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
+    const QByteArray content = randomBytes(6 * 1024 * 1024 + 123);
+    writeFile(disk.filePath("Music/big.bin"), content);
+    share();
+    Serving serving(owner.path());
+    ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+
+    auto r = get("/Music/big.bin");
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(r.out, "Negotiating\nRemotely Queued\nTransfering\nCompleted\n");
+    EXPECT_TRUE(readFile(downloads.filePath("big.bin")) == content);
+    EXPECT_TRUE(serving.waitFor("Upload /Music/big.bin bob: Completed"))
+        << serving.out().toStdString();
+
+    // A partial copy is completed from where it stops, not fetched again.
+    writeFile(downloads.filePath("big.bin"), content.left(1000 * 1000));
+    r = get("/Music/big.bin");
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(r.out, "Negotiating\nRemotely Queued\nResuming\nCompleted\n");
+    EXPECT_TRUE(readFile(downloads.filePath("big.bin")) == content);
+    EXPECT_EQ(serving.stop(), 0);
+}
+
+TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
+    writeFile(disk.filePath("Music/a.bin"), randomBytes(5000));
+    share();
+    Serving serving(owner.path());
+    ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+
+    auto r = get("/Music/missing.bin");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Negotiating\nFile Not Found\n");
+
+    ASSERT_EQ(cli(owner.path(), {"ban", "bob"}).exitCode, 0);
+    r = cli(owner.path(), {"banned"});
+    EXPECT_EQ(r.out, "bob\n");
+    r = get("/Music/a.bin");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Negotiating\nBanned\n");
+    EXPECT_FALSE(QFileInfo::exists(downloads.filePath("a.bin")));
+
+    // Lifting the ban lets the same request through.
+    ASSERT_EQ(cli(owner.path(), {"unban", "bob"}).exitCode, 0);
+    EXPECT_EQ(cli(owner.path(), {"banned"}).out, "");
+    r = get("/Music/a.bin");
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_EQ(readFile(downloads.filePath("a.bin")).size(), 5000);
+}
+
+TEST_F(TransferTest, PasswordProtectedFileNeedsItsPassword) {
+    const QByteArray content = randomBytes(70000);
+    writeFile(disk.filePath("Music/secret.bin"), content);
+    share({"--password", "Sesame"});
+    Serving serving(owner.path());
+    ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+
+    auto r = get("/Music/secret.bin");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Negotiating\nIncorrect Password for file\n");
+    r = get("/Music/secret.bin", {"--password", "sesame"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_TRUE(readFile(downloads.filePath("secret.bin")) == content);
+}
+
+TEST_F(TransferTest, AnOwnerWhoIsNotOnlineIsReportedOffline) {
+    writeFile(disk.filePath("Music/a.bin"), randomBytes(100));
+    share();
+    const auto r = get("/Music/a.bin");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Negotiating\nUser is offline\n");
+}
+
+TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
+    QTemporaryDir carol, carolDownloads;
+    ASSERT_GT(join(carol.path(), "carol"), 0);
+    ASSERT_EQ(cli(carol.path(), {"set", "UserInfo/DownloadPath", carolDownloads.path()}).exitCode,
+              0);
+    ASSERT_EQ(cli(owner.path(), {"set", "UserInfo/MaxUploads", "1"}).exitCode, 0);
+    const QByteArray content = randomBytes(8 * 1024 * 1024);
+    writeFile(disk.filePath("Music/big.bin"), content);
+    share();
+    Serving serving(owner.path());
+    ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+
+    const QStringList args{"get", QString::number(ownerId), "/Music/big.bin"};
+    std::unique_ptr<QProcess> first(
+        test::startProgram("moonrake-cli", QStringList{"--profile", downloader.path()} + args));
+    std::unique_ptr<QProcess> second(
+        test::startProgram("moonrake-cli", QStringList{"--profile", carol.path()} + args));
+    ASSERT_TRUE(first->waitForFinished(kTransferTimeoutMs));
+    ASSERT_TRUE(second->waitForFinished(kTransferTimeoutMs));
+    EXPECT_EQ(first->exitCode(), 0);
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(readFile(downloads.filePath("big.bin")) == content);
+    EXPECT_TRUE(readFile(carolDownloads.filePath("big.bin")) == content);
+
+    // The owner's log: an upload starts only after the one before it has ended.
+    ASSERT_TRUE(serving.waitFor("carol: Completed"));
+    ASSERT_TRUE(serving.waitFor("bob: Completed"));
+    int running = 0;
+    int most = 0;
+    for (const QString& line : serving.out().split('\n')) {
+        if (!line.startsWith("Upload ")) {
+            continue;
+        }
+        if (line.endsWith(": Negotiating")) {
+            most = std::max(most, ++running);
+        } else if (!line.endsWith(": Transfering") && !line.endsWith(": Resuming")) {
+            --running;  // completed or failed
+        }
+    }
+    EXPECT_EQ(most, 1) << serving.out().toStdString();
+}

@@ -1,0 +1,194 @@
+#include "dbtestutil.h"
+#include "uitest.h"
+
+#include "db/database.h"
+#include "transfer/peercatalog.h"
+#include "ui/askpasswordform.h"
+#include "ui/bannedusersform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace mr;
+
+namespace {
+
+// A password check whose answer the test gives when it chooses.
+struct PendingCheck {
+    TdlgAskPassword::Checker checker() {
+        return [this](const QString& password, TdlgAskPassword::VerdictHandler onVerdict,
+                      TdlgAskPassword::ErrorHandler onError) {
+            ++calls;
+            typed = password;
+            verdict = std::move(onVerdict);
+            error = std::move(onError);
+        };
+    }
+    int calls = 0;
+    QString typed;
+    TdlgAskPassword::VerdictHandler verdict;
+    TdlgAskPassword::ErrorHandler error;
+};
+
+bool idle(const TdlgAskPassword& dialog) {
+    return dialog.txtPassword()->isEnabled() && dialog.btnValidate()->isEnabled();
+}
+
+TEST(AskPassword, ShowsEachVerdictAndIsUsableAgainAfterIt) {
+    PendingCheck check;
+    TdlgAskPassword dialog(QStringLiteral("ann"), QStringLiteral("song.mp3"), check.checker());
+    EXPECT_EQ(dialog.windowTitle(), "Authorization Required");
+    EXPECT_EQ(dialog.lblStatus()->text(), "Idle");
+    EXPECT_EQ(dialog.txtPassword()->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(dialog.btnValidate()->isDefault());
+
+    const std::pair<int, const char*> cases[] = {
+        {4, "You are banned."},
+        {5, "Remote file wasn't found."},
+        {6, "Invalid password, please reenter."},
+        {1, "Logging..."},  // other codes leave the text alone
+    };
+    for (const auto& [code, text] : cases) {
+        dialog.txtPassword()->setText(QStringLiteral("pw"));
+        dialog.btnValidate()->click();
+        EXPECT_EQ(dialog.lblStatus()->text(), "Logging...");
+        EXPECT_FALSE(idle(dialog));
+        check.verdict(code);
+        EXPECT_EQ(dialog.lblStatus()->text(), text) << code;
+        EXPECT_TRUE(idle(dialog));
+        EXPECT_FALSE(dialog.closeTimer()->isActive());
+    }
+    EXPECT_EQ(check.calls, 4);
+    EXPECT_EQ(check.typed, "pw");
+
+    dialog.btnValidate()->click();
+    check.error(QStringLiteral("Connection refused"));
+    EXPECT_EQ(dialog.lblStatus()->text(), "Connection refused");
+    EXPECT_TRUE(idle(dialog));
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+TEST(AskPassword, GrantedClosesAfterTwoSecondsWithTheCheckedPassword) {
+    PendingCheck check;
+    TdlgAskPassword dialog(QStringLiteral("ann"), QStringLiteral("song.mp3"), check.checker());
+    dialog.show();
+    dialog.txtPassword()->setText(QStringLiteral("Sesame"));
+    dialog.btnValidate()->click();
+    check.verdict(0);
+    EXPECT_EQ(dialog.lblStatus()->text(), "Access granted.");
+    EXPECT_TRUE(idle(dialog));
+    ASSERT_TRUE(dialog.closeTimer()->isActive());
+    EXPECT_EQ(dialog.closeTimer()->interval(), 2000);
+    // Typing during the delay does not change what the owner accepted.
+    dialog.txtPassword()->setText(QStringLiteral("other"));
+    EXPECT_TRUE(dialog.isVisible());
+
+    dialog.closeTimer()->start(10);
+    EXPECT_TRUE(test::waitUntil([&] { return !dialog.isVisible(); }));
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.password(), "Sesame");
+}
+
+TEST(AskPassword, LateAnswerAfterTheDialogIsGoneIsIgnored) {
+    PendingCheck check;
+    auto dialog = std::make_unique<TdlgAskPassword>(QStringLiteral("ann"), QStringLiteral("f"),
+                                                    check.checker());
+    dialog->btnValidate()->click();
+    dialog.reset();
+    check.verdict(0);
+    check.error(QStringLiteral("late"));
+    // Reaching here without touching the freed dialog is the point (AddressSanitizer watches).
+    EXPECT_EQ(check.calls, 1);
+}
+
+TEST(AskPassword, PromptReturnsTheAcceptedPasswordOrNothingOnAbort) {
+    qint32 seenOwner = 0;
+    QString seenPath;
+    TDialogPasswordPrompt prompt([&](qint32 ownerId, const QString& path, const QString& password,
+                                     TdlgAskPassword::VerdictHandler onVerdict,
+                                     TdlgAskPassword::ErrorHandler) {
+        seenOwner = ownerId;
+        seenPath = path;
+        onVerdict(password == "right" ? 0 : 6);
+    });
+
+    // Drives whichever password dialog is open once the modal loop runs.
+    auto drive = [](const QString& password, bool abort) {
+        QTimer::singleShot(0, [password, abort] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<TdlgAskPassword*>(w);
+                if (!dialog || !dialog->isVisible())
+                    continue;
+                if (abort) {
+                    dialog->btnAbort()->click();
+                    return;
+                }
+                dialog->txtPassword()->setText(password);
+                dialog->btnValidate()->click();
+                dialog->closeTimer()->start(0);
+            }
+        });
+    };
+
+    drive(QStringLiteral("right"), false);
+    EXPECT_EQ(prompt.ask(7, "ann", "song.mp3", "/Music/song.mp3"), QString("right"));
+    EXPECT_EQ(seenOwner, 7);
+    EXPECT_EQ(seenPath, "/Music/song.mp3");
+
+    drive(QString(), true);
+    EXPECT_FALSE(prompt.ask(7, "ann", "song.mp3", "/Music/song.mp3").has_value());
+}
+
+class BannedUsers : public test::DbTest {};
+
+TEST_F(BannedUsers, UnBanLiftsTheSelectedBanAndDropsTheRow) {
+    SetUserStatus(QStringLiteral("mallory"), kUserStatusBanned);
+    SetUserStatus(QStringLiteral("eve"), kUserStatusBanned);
+    SetUserStatus(QStringLiteral("friend"), kUserStatusNormal);
+
+    TfrmBannedUsers form;
+    EXPECT_EQ(form.windowTitle(), "Banned Users");
+    ASSERT_EQ(form.lstUsers()->count(), 2);
+    EXPECT_EQ(form.lstUsers()->item(0)->text(), "mallory");
+    EXPECT_FALSE(form.btnUnBan()->isEnabled());
+    EXPECT_FALSE(form.actUnBan()->isEnabled());
+
+    form.lstUsers()->setCurrentRow(0);
+    EXPECT_TRUE(form.btnUnBan()->isEnabled());
+    EXPECT_TRUE(form.actUnBan()->isEnabled());
+    form.btnUnBan()->click();
+    ASSERT_EQ(form.lstUsers()->count(), 1);
+    EXPECT_EQ(form.lstUsers()->item(0)->text(), "eve");
+    EXPECT_EQ(BannedUserNames(), QStringList{"eve"});
+    EXPECT_EQ(rawQuery("credits.dat", "select Status from credits where Username = 'mallory'"),
+              "1");
+
+    form.lstUsers()->setCurrentRow(0);
+    form.actUnBan()->trigger();
+    EXPECT_EQ(form.lstUsers()->count(), 0);
+    EXPECT_TRUE(BannedUserNames().isEmpty());
+    EXPECT_FALSE(form.btnUnBan()->isEnabled());
+}
+
+TEST_F(BannedUsers, DatabaseFailureIsReportedAndKeepsTheName) {
+    SetUserStatus(QStringLiteral("mallory"), kUserStatusBanned);
+    TfrmBannedUsers form;
+    QStringList messages;
+    form.setMessageSink([&](const QString& m) { messages << m; });
+    form.lstUsers()->setCurrentRow(0);
+    db::Database::disconnect(QString::fromLatin1(db::kDatabaseName));
+    form.btnUnBan()->click();
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(form.lstUsers()->count(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,365 @@
+#include "transfer/queue.h"
+#include "ui/transferform.h"
+#include "uitest.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace mr;
+
+namespace {
+
+using Col = Tfrm_transfer::Column;
+
+QString cell(const QTableWidget* list, int row, int column) {
+    const QTableWidgetItem* item = list->item(row, column);
+    return item ? item->text() : QStringLiteral("<missing>");
+}
+
+QStringList rowTexts(const QTableWidget* list, int row) {
+    QStringList texts;
+    for (int column = 0; column < Tfrm_transfer::ColumnCount; ++column) {
+        texts << cell(list, row, column);
+    }
+    return texts;
+}
+
+QStringList columnTexts(const QTableWidget* list, int column) {
+    QStringList texts;
+    for (int row = 0; row < list->rowCount(); ++row) {
+        texts << cell(list, row, column);
+    }
+    return texts;
+}
+
+// Row i and queue item i must describe the same transfer.
+void expectRowsFollow(const TMRQue& queue, const QTableWidget* list) {
+    ASSERT_EQ(list->rowCount(), queue.count());
+    for (int i = 0; i < queue.count(); ++i) {
+        const TMRQueItem& item = *queue.at(i);
+        EXPECT_EQ(cell(list, i, Col::ColFilename), item.Path.section('/', -1)) << "row " << i;
+        EXPECT_EQ(cell(list, i, Col::ColUserName), item.UserName) << "row " << i;
+    }
+}
+
+// Two queues with no peer connections behind them: items move only when a test moves them.
+class TransferWindow : public ::testing::Test {
+protected:
+    std::unique_ptr<Tfrm_transfer> open() {
+        TTransferActions actions;
+        actions.abortDownload = [this](qint32 id) { m_abortedDownloads << id; };
+        actions.abortUpload = [this](qint32 id) { m_abortedUploads << id; };
+        actions.setUserStatus = [this](const QString& name, int status) {
+            m_userStatus << qMakePair(name, status);
+        };
+        auto form = std::make_unique<Tfrm_transfer>(m_downloads, m_uploads, std::move(actions));
+        form->setClock([this] { return m_now; });
+        return form;
+    }
+
+    qint32 download(const QString& user, const QString& path, TTransferStatus status,
+                    TTransferError error = TTransferError::None) {
+        const qint32 id = m_downloads.Add(7, user, path, QString()).Id;
+        m_downloads.SetStatus(id, status, error);
+        return id;
+    }
+
+    qint32 upload(const QString& user, const QString& path, TTransferStatus status,
+                  TTransferError error = TTransferError::None) {
+        const qint32 id = m_uploads.Add(user, 9, "login", 0, 1000, path, "127.0.0.1", 4000).Id;
+        m_uploads.SetStatus(id, status, error);
+        return id;
+    }
+
+    TMRWantedList m_downloads{20};
+    TMRWaitingList m_uploads{20};
+    qint64 m_now = 0;
+    QList<qint32> m_abortedDownloads;
+    QList<qint32> m_abortedUploads;
+    QList<QPair<QString, int>> m_userStatus;
+};
+
+}  // namespace
+
+TEST(TransferRates, RateAndTimeLeftTexts) {
+    const TRateText example = rateTexts(2000000, 6000000, 4000);
+    EXPECT_EQ(example.cps, "500.00");
+    EXPECT_EQ(example.estimated, "00:00:08");
+
+    const TRateText hours = rateTexts(1000, 1000 + 3661000, 1000);
+    EXPECT_EQ(hours.cps, "1.00");
+    EXPECT_EQ(hours.estimated, "01:01:01");
+
+    // Nothing moved yet, or no time passed: no rate and no estimate rather than a division by 0.
+    for (const TRateText& still : {rateTexts(0, 5000, 3000), rateTexts(100, 5000, 0)}) {
+        EXPECT_EQ(still.cps, "0.00");
+        EXPECT_EQ(still.estimated, "00:00:00");
+    }
+    EXPECT_EQ(rateTexts(5000, 5000, 1000).estimated, "00:00:00");
+    // One byte in a month of a terabyte file: capped, not an overflowed conversion.
+    EXPECT_EQ(rateTexts(1, 1000000000000, 2592000000).estimated, "99:59:59");
+
+    EXPECT_EQ(percentageText(1, 3), "33%");
+    EXPECT_EQ(percentageText(0, 10), "0%");
+    EXPECT_EQ(percentageText(10, 10), "100%");
+    EXPECT_EQ(percentageText(15, 10), "100%");
+    EXPECT_EQ(percentageText(5, 0), "");
+}
+
+TEST_F(TransferWindow, RowsFollowQueueItems) {
+    const qint32 early = m_downloads.Add(7, "alice", "/music/song.mp3", QString()).Id;
+    const qint32 running = upload("carol", "/docs/report.txt", TTransferStatus::Transfering);
+    m_uploads.SetTransferred(100, running);
+    auto form = open();
+    QTableWidget* manual = form->lvwManual();
+    QTableWidget* automatic = form->lvwAutomatic();
+    EXPECT_EQ(form->windowTitle(), "Transfers");
+    ASSERT_EQ(manual->columnCount(), Tfrm_transfer::ColumnCount);
+    EXPECT_EQ(manual->horizontalHeaderItem(Col::ColPercentage)->text(), "Percentage");
+    EXPECT_EQ(automatic->horizontalHeaderItem(Col::ColEstimated)->text(), "Estimated");
+
+    // Items already queued get rows that show where they stand.
+    EXPECT_EQ(rowTexts(manual, 0), QStringList({"song.mp3", "alice", "Download", "---", "---",
+                                                "Queued", "---", "---", "---"}));
+    EXPECT_EQ(rowTexts(automatic, 0), QStringList({"report.txt", "carol", "Upload", "1000", "100",
+                                                   "Transfering", "0", "---", "---"}));
+
+    const qint32 later = m_downloads.Add(8, "bob", "/video/clip.avi", QString()).Id;
+    EXPECT_EQ(rowTexts(manual, 1), QStringList({"clip.avi", "bob", "Download", "---", "---",
+                                                "Queued", "---", "---", "---"}));
+    EXPECT_FALSE(manual->item(1, Col::ColFilename)->icon().isNull());
+
+    m_downloads.SetStatus(later, TTransferStatus::Negotiating);
+    EXPECT_EQ(cell(manual, 1, Col::ColStatus), "Negotiating");
+    m_downloads.SetStatus(later, TTransferStatus::Error, TTransferError::UserOffline);
+    EXPECT_EQ(cell(manual, 1, Col::ColStatus), "User is offline");
+    m_downloads.SetStatus(early, TTransferStatus::Error);
+    EXPECT_EQ(cell(manual, 0, Col::ColStatus), "Error");
+
+    m_downloads.SetSize(early, 4000);
+    m_downloads.SetTransferred(1234, early);
+    EXPECT_EQ(cell(manual, 0, Col::ColFileSize), "4000");
+    EXPECT_EQ(cell(manual, 0, Col::ColProgress), "1234");
+    EXPECT_EQ(cell(manual, 0, Col::ColPercentage), "0");
+    EXPECT_EQ(cell(manual, 1, Col::ColProgress), "---");
+
+    // Removing an item from the middle keeps every later row on its own item.
+    const qint32 last = m_downloads.Add(9, "dave", "/c.txt", QString()).Id;
+    m_downloads.Remove(later);
+    expectRowsFollow(m_downloads, manual);
+    m_downloads.SetStatus(last, TTransferStatus::RemotelyQueued);
+    EXPECT_EQ(columnTexts(manual, Col::ColStatus), QStringList({"Error", "Remotely Queued"}));
+    EXPECT_EQ(automatic->rowCount(), 1);
+}
+
+TEST_F(TransferWindow, RateTimerSkipsRowsWithoutCountsAndKeepsRunning) {
+    auto form = open();
+    QTimer* timer = form->cpsTimer();
+    EXPECT_EQ(timer->objectName(), "CpsTimer");
+    EXPECT_EQ(timer->interval(), 1000);
+
+    // Switched to Transfering before its first progress report.
+    download("alice", "/early.bin", TTransferStatus::Transfering);
+    const qint32 moving = download("bob", "/moving.bin", TTransferStatus::Transfering);
+    m_downloads.SetSize(moving, 6000000);
+    m_downloads.SetTransferred(2000000, moving);
+    const qint32 waiting = download("carl", "/waiting.bin", TTransferStatus::RemotelyQueued);
+    m_downloads.SetSize(waiting, 6000000);
+    m_downloads.SetTransferred(0, waiting);
+    const qint32 resumed = upload("dora", "/resumed.bin", TTransferStatus::Resuming);
+    m_uploads.SetSize(resumed, 6000000);
+    m_uploads.SetTransferred(2000000, resumed);
+
+    m_now = 4000;
+    form->CpsTimerTimer();
+    QTableWidget* manual = form->lvwManual();
+    EXPECT_EQ(cell(manual, 0, Col::ColCps), "---");
+    EXPECT_EQ(cell(manual, 0, Col::ColEstimated), "---");
+    EXPECT_EQ(cell(manual, 1, Col::ColCps), "500.00");
+    EXPECT_EQ(cell(manual, 1, Col::ColEstimated), "00:00:08");
+    EXPECT_EQ(cell(manual, 2, Col::ColCps), "---");
+    EXPECT_EQ(cell(form->lvwAutomatic(), 0, Col::ColCps), "500.00");
+    EXPECT_EQ(cell(form->lvwAutomatic(), 0, Col::ColEstimated), "00:00:08");
+    EXPECT_TRUE(timer->isActive());
+
+    // Once the first report is in, the skipped row is rated on the next tick.
+    m_downloads.SetSize(0, 3000);
+    m_downloads.SetTransferred(1000, 0);
+    m_now = 5000;
+    form->CpsTimerTimer();
+    EXPECT_EQ(cell(manual, 0, Col::ColCps), "0.20");
+    EXPECT_EQ(cell(manual, 0, Col::ColEstimated), "00:00:10");
+    EXPECT_TRUE(timer->isActive());
+}
+
+TEST_F(TransferWindow, ClearCompletedRemovesOnlyEndedTransfers) {
+    auto form = open();
+    for (const TTransferStatus status :
+         {TTransferStatus::Completed, TTransferStatus::LocalQueue, TTransferStatus::Negotiating,
+          TTransferStatus::RemotelyQueued, TTransferStatus::Error, TTransferStatus::Transfering,
+          TTransferStatus::Resuming}) {
+        download("alice", QString("/d%1.bin").arg(m_downloads.count()), status,
+                 TTransferError::Aborted);
+    }
+    m_downloads.SetStatus(1, TTransferStatus::Negotiating);
+    m_downloads.SetStatus(1, TTransferStatus::LocalQueue);
+    upload("bob", "/u0.bin", TTransferStatus::LocalQueue);
+    upload("bob", "/u1.bin", TTransferStatus::Error, TTransferError::Kicked);
+    upload("bob", "/u2.bin", TTransferStatus::Transfering);
+    upload("bob", "/u3.bin", TTransferStatus::Completed);
+
+    form->actClearComplete()->trigger();
+    EXPECT_EQ(
+        columnTexts(form->lvwManual(), Col::ColStatus),
+        QStringList({"Local Queue", "Negotiating", "Remotely Queued", "Transfering", "Resuming"}));
+    expectRowsFollow(m_downloads, form->lvwManual());
+    EXPECT_EQ(columnTexts(form->lvwAutomatic(), Col::ColStatus),
+              QStringList({"Queued", "Transfering"}));
+    expectRowsFollow(m_uploads, form->lvwAutomatic());
+    EXPECT_TRUE(form->actClearComplete()->isEnabled());
+}
+
+TEST_F(TransferWindow, BanEndsEveryRunningUploadOfThatUser) {
+    auto form = open();
+    const qint32 first = upload("bob", "/a.bin", TTransferStatus::Transfering);
+    upload("alice", "/b.bin", TTransferStatus::Transfering);
+    upload("bob", "/c.bin", TTransferStatus::Completed);
+    const qint32 second = upload("bob", "/d.bin", TTransferStatus::Resuming);
+
+    form->lvwAutomatic()->selectRow(3);
+    ASSERT_TRUE(form->actBan()->isEnabled());
+    form->actBan()->trigger();
+
+    EXPECT_EQ(m_userStatus, (QList<QPair<QString, int>>{{"bob", 2}}));
+    EXPECT_EQ(m_abortedUploads, QList<qint32>({first, second}));
+    EXPECT_EQ(columnTexts(form->lvwAutomatic(), Col::ColStatus),
+              QStringList({"Banned", "Transfering", "Completed", "Banned"}));
+    expectRowsFollow(m_uploads, form->lvwAutomatic());
+    EXPECT_FALSE(form->actBan()->isEnabled());
+    // The freed slots must not matter: nothing of bob's is left to start.
+    EXPECT_EQ(m_uploads.activeCount(), 1);
+
+    // Selecting a banned row again offers no second ban.
+    form->lvwAutomatic()->selectRow(0);
+    EXPECT_FALSE(form->actBan()->isEnabled());
+    EXPECT_TRUE(form->actPMessage()->isEnabled());
+}
+
+TEST_F(TransferWindow, CloseIsRefusedAndActivationDescribesTheWindow) {
+    auto* form = open().release();
+    QMdiArea area;
+    area.resize(900, 600);
+    area.show();
+    QSignalSpy activated(form, &Tfrm_transfer::activated);
+    QMdiSubWindow* sub = form->showIn(&area);
+
+    ASSERT_GE(activated.count(), 1);
+    EXPECT_EQ(activated.last().at(0).toString(), "Transfers");
+    EXPECT_EQ(activated.last().at(1).toString(),
+              "The transfer window shows your latest downloads along with files downloaded from "
+              "you");
+
+    EXPECT_FALSE(form->close());
+    EXPECT_FALSE(sub->close());
+    EXPECT_TRUE(sub->isVisible());
+    EXPECT_TRUE(form->isVisible());
+    // Showing it again reuses the one sub-window.
+    EXPECT_EQ(form->showIn(&area), sub);
+    EXPECT_EQ(area.subWindowList().size(), 1);
+}
+
+TEST_F(TransferWindow, ActionsFollowTheSelectedRowsStatus) {
+    auto form = open();
+    QTableWidget* manual = form->lvwManual();
+    QTableWidget* automatic = form->lvwAutomatic();
+    EXPECT_FALSE(form->actAbort()->isEnabled());
+    EXPECT_FALSE(form->actPMessage()->isEnabled());
+
+    // Row texts: "Queued", "Local Queue", then every status once.
+    download("alice", "/q.bin", TTransferStatus::LocalQueue);
+    const qint32 requeued = download("alice", "/lq.bin", TTransferStatus::Negotiating);
+    m_downloads.SetStatus(requeued, TTransferStatus::LocalQueue);
+    download("alice", "/n.bin", TTransferStatus::Negotiating);
+    download("alice", "/r.bin", TTransferStatus::RemotelyQueued);
+    const qint32 transfering = download("alice", "/t.bin", TTransferStatus::Transfering);
+    download("alice", "/s.bin", TTransferStatus::Resuming);
+    download("alice", "/c.bin", TTransferStatus::Completed);
+    download("alice", "/e.bin", TTransferStatus::Error, TTransferError::FileNotFound);
+    const QList<bool> abortable = {true, true, true, true, true, true, false, false};
+    ASSERT_EQ(manual->rowCount(), abortable.size());
+    for (int row = 0; row < manual->rowCount(); ++row) {
+        manual->selectRow(row);
+        EXPECT_EQ(form->actAbort()->isEnabled(), abortable[row])
+            << cell(manual, row, 5).toStdString();
+        EXPECT_FALSE(form->actKick()->isEnabled());
+        EXPECT_FALSE(form->actBan()->isEnabled());
+        EXPECT_TRUE(form->actUserTree()->isEnabled());
+        EXPECT_FALSE(form->actUpload()->isEnabled());
+    }
+
+    // A running download that ends under the selection can no longer be aborted.
+    manual->selectRow(4);
+    ASSERT_TRUE(form->actAbort()->isEnabled());
+    form->actAbort()->trigger();
+    EXPECT_EQ(m_abortedDownloads, QList<qint32>({transfering}));
+    EXPECT_EQ(cell(manual, 4, Col::ColStatus), "Aborted");
+    EXPECT_FALSE(form->actAbort()->isEnabled());
+    manual->selectRow(5);
+    EXPECT_TRUE(form->actAbort()->isEnabled());
+    m_downloads.SetStatus(5, TTransferStatus::Completed);
+    EXPECT_FALSE(form->actAbort()->isEnabled());
+
+    // The user actions name the selected row's user.
+    QSignalSpy messages(form.get(), &Tfrm_transfer::personalMessageRequested);
+    form->actPMessage()->trigger();
+    ASSERT_EQ(messages.count(), 1);
+    EXPECT_EQ(messages.at(0).at(0).toInt(), 7);
+    EXPECT_EQ(messages.at(0).at(1).toString(), "alice");
+
+    // Moving to the other list swaps the download actions for the upload ones.
+    const qint32 queued = upload("bob", "/u.bin", TTransferStatus::LocalQueue);
+    upload("bob", "/n.bin", TTransferStatus::Negotiating);
+    automatic->selectRow(0);
+    EXPECT_FALSE(form->actAbort()->isEnabled());
+    EXPECT_TRUE(form->actKick()->isEnabled());
+    EXPECT_TRUE(form->actBan()->isEnabled());
+    automatic->selectRow(1);
+    EXPECT_FALSE(form->actKick()->isEnabled());
+    automatic->selectRow(0);
+    form->actKick()->trigger();
+    EXPECT_EQ(m_abortedUploads, QList<qint32>({queued}));
+    EXPECT_EQ(cell(automatic, 0, Col::ColStatus), "Aborted");
+    EXPECT_FALSE(form->actKick()->isEnabled());
+    EXPECT_EQ(m_abortedDownloads.size(), 1);
+}
+
+TEST_F(TransferWindow, LeavingAListDisablesItsActions) {
+    auto form = open();
+    download("alice", "/q.bin", TTransferStatus::LocalQueue);
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+
+    form->lvwManual()->setFocus();
+    form->lvwManual()->selectRow(0);
+    ASSERT_TRUE(form->actAbort()->isEnabled());
+    form->lvwAutomatic()->setFocus();
+    ASSERT_TRUE(test::waitUntil([&] { return form->lvwAutomatic()->hasFocus(); }));
+    EXPECT_FALSE(form->actAbort()->isEnabled());
+    EXPECT_FALSE(form->actPMessage()->isEnabled());
+    // Coming back finds the row still selected.
+    form->lvwManual()->setFocus();
+    ASSERT_TRUE(test::waitUntil([&] { return form->lvwManual()->hasFocus(); }));
+    EXPECT_TRUE(form->actAbort()->isEnabled());
+    EXPECT_TRUE(form->actPMessage()->isEnabled());
+}
