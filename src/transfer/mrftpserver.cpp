@@ -268,6 +268,8 @@ void TMRFtpServer::QueNotify(TMRQueItem& entry) {
     client->ItemId = id;
     client->setTimeout(m_clientTimeoutMs);
     m_uploadClients.push_back({client, id});
+    // Shown in the transfer window: the whole size, and what the requester already holds.
+    m_waiting.SetSize(id, entry.Size);
     m_waiting.SetTransferred(entry.ResumeOffset, id);
     connect(client, &TFtpClient::requestDone, this,
             [this, client](TFtpRequest r, int e) { ClientRequestDone(client, r, e); });

@@ -126,20 +126,21 @@ void TDesktopSession::wirePeers(TMRDataModule& data) {
     data.setLocator(m_agent->locator());
     server.setWantedList(data.wantedList());
 
-    TTransferActions actions;
-    actions.abortDownload = [fileServer](qint32 id) { fileServer->AbortTransfer(id); };
-    actions.abortUpload = [fileServer](qint32 id) { fileServer->AbortClientTransfer(id); };
-    actions.setUserStatus = &SetUserStatus;
-    m_transfers = new Tfrm_transfer(*data.wantedList(), fileServer->waitingList(),
-                                    std::move(actions), &m_frame);
-    m_transfers->hide();
-    connect(m_transfers, &Tfrm_transfer::activated, &server, &TServer::UpdateCaption);
-    connect(m_transfers, &Tfrm_transfer::userTreeRequested, &server,
-            [&server](qint32 userId, const QString& nick) { server.Browse(nick, userId); });
-    const auto showTransfers = [this] {
-        if (m_transfers) {
-            m_transfers->showIn(m_frame.mdiArea());
+    // Created at its first showing (the deferred start-up call), then kept in the frame's area.
+    const auto showTransfers = [this, fileServer] {
+        if (!m_transfers) {
+            TTransferActions actions;
+            actions.abortDownload = [fileServer](qint32 id) { fileServer->AbortTransfer(id); };
+            actions.abortUpload = [fileServer](qint32 id) { fileServer->AbortClientTransfer(id); };
+            actions.setUserStatus = &SetUserStatus;
+            m_transfers = new Tfrm_transfer(*m_data->wantedList(), fileServer->waitingList(),
+                                            std::move(actions));
+            TServer* server = &m_frame.server();
+            connect(m_transfers, &Tfrm_transfer::activated, server, &TServer::UpdateCaption);
+            connect(m_transfers, &Tfrm_transfer::userTreeRequested, server,
+                    [server](qint32 userId, const QString& nick) { server->Browse(nick, userId); });
         }
+        m_transfers->showIn(m_frame.mdiArea());
     };
     connect(commands.actTransfers, &QAction::triggered, this, showTransfers);
     // After the connect routine, which the same call runs first.

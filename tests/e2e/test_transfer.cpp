@@ -240,3 +240,18 @@ TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
     }
     EXPECT_EQ(most, 1) << serving.out().toStdString();
 }
+
+TEST_F(TransferTest, PingTimesARunningClientAndReportsOneThatIsGone) {
+    Serving serving(owner.path());
+    ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+    auto r = cli(downloader.path(), {"ping", QString::number(ownerId)});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    bool seconds = false;
+    const double answer = r.out.trimmed().toDouble(&seconds);
+    EXPECT_TRUE(seconds && answer >= 0 && answer < 3) << r.out.toStdString();
+
+    ASSERT_EQ(serving.stop(), 0);
+    r = cli(downloader.path(), {"ping", QString::number(ownerId)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "User is offline\n");
+}

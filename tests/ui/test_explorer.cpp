@@ -8,6 +8,7 @@
 #include "core/userinfo.h"
 #include "db/cursor.h"
 #include "db/database.h"
+#include "transfer/queue.h"
 #include "ui/actualexplorer.h"
 #include "ui/filelistmodel.h"
 #include "ui/localexplorer.h"
@@ -462,6 +463,34 @@ TEST(RemoteExplorer, ShowsAListingAsItArrives) {
         test::waitUntil([&] { return !form.loading() && form.statusText(1) == "1 File(s)"; }));
     EXPECT_EQ(rowNames(form), QStringList({"inner.txt"}));
     EXPECT_EQ(cell(form, "inner.txt", 2), "");
+
+    // "Download" queues the row's file once, under the folder's path.
+    TMRWantedList wanted(1);
+    form.setWantedList(&wanted);
+    EXPECT_TRUE(form.actDownload->isEnabled());
+    form.listView()->setCurrentIndex(form.fileList()->index(0, 0));
+    EXPECT_TRUE(form.downloadCurrent());
+    ASSERT_EQ(wanted.count(), 1);
+    EXPECT_EQ(wanted.at(0)->Path, "/Sub/inner.txt");
+    EXPECT_EQ(wanted.at(0)->UserName, "alice");
+    EXPECT_EQ(wanted.at(0)->PeerId, 7);
+    EXPECT_FALSE(form.downloadCurrent());
+    EXPECT_EQ(wanted.count(), 1);
+    // Folders are not downloaded, and neither is anything from one's own catalog.
+    ASSERT_TRUE(form.navigateTo("/"));
+    ASSERT_TRUE(test::waitUntil([&] { return !form.loading(); }));
+    form.listView()->setCurrentIndex(form.fileList()->index(0, 0));
+    EXPECT_FALSE(form.downloadCurrent());
+    const int ownId = UserInfo().id();
+    UserInfo().setId(7);
+    ASSERT_TRUE(form.navigateTo("/Sub"));
+    ASSERT_TRUE(test::waitUntil([&] { return !form.loading(); }));
+    form.listView()->setCurrentIndex(form.fileList()->index(0, 0));
+    wanted.SetStatus(0, TTransferStatus::Completed);
+    EXPECT_FALSE(form.downloadCurrent());
+    UserInfo().setId(ownId);
+    EXPECT_TRUE(form.downloadCurrent());
+    EXPECT_EQ(wanted.count(), 2);
 }
 
 TEST(RemoteExplorer, BrowsingOfflineSaysConnectFirst) {
