@@ -67,7 +67,7 @@ QByteArray BuildMessageText(qint32 userId, const QString& nickname, quint16 port
 }
 
 QByteArray BuildChatRequestText(const QString& nickname, const QString& text) {
-    return QByteArray(kInfoChatRequest) + ' ' + EncodeField(nickname.toUtf8()) + ' ' +
+    return QByteArray(kInfoChatRequest) + ' ' + nickname.toUtf8() + ' ' +
            EncodeField(text.toUtf8());
 }
 

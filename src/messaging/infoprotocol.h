@@ -34,7 +34,7 @@ QString MessageBodyFromLines(const QStringList& lines);
 QByteArray BuildMessageText(qint32 userId, const QString& nickname, quint16 port,
                             const QString& text);
 
-// "PTPCHAT <nickname> <text>", nickname and text each one encoded field.
+// "PTPCHAT <nickname> <text>": the nickname as it is, the text one encoded field.
 QByteArray BuildChatRequestText(const QString& nickname, const QString& text);
 
 // Classifies everything one read brought. The first field decides, case-sensitively:

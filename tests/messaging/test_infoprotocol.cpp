@@ -53,13 +53,6 @@ TEST(InfoProtocol, MessageTextsRoundTrip) {
     }
 }
 
-TEST(InfoProtocol, ChatRequestNicknameWithBlankDoesNotShiftFields) {
-    const InfoRequest chat =
-        ParseInfoRequest(BuildChatRequestText(QStringLiteral("John Doe"), QStringLiteral("x")));
-    ASSERT_EQ(chat.kind, InfoKind::ChatRequest);
-    EXPECT_EQ(chat.nickname, QStringLiteral("John Doe"));
-}
-
 TEST(InfoProtocol, KindIsTheCaseSensitiveFirstField) {
     EXPECT_EQ(ParseInfoRequest("PING!").kind, InfoKind::Ping);
     EXPECT_EQ(ParseInfoRequest("PING! 1 2 3").kind, InfoKind::Ping);
