@@ -3,6 +3,7 @@
 #include "catalog/actualfilenode.h"
 #include "core/profile.h"
 #include "core/userinfo.h"
+#include "ui/fileicons.h"
 #include "ui/filelistmodel.h"
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <QSignalBlocker>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QUrl>
 
 namespace mr {
 
@@ -22,6 +24,13 @@ namespace {
 // Sharing the whole file system is never what the user meant.
 bool shareable(const TActualFileNode* node) {
     return node && node->isFolder() && !node->fsPath().isEmpty() && node->fsPath() != u"/";
+}
+
+void showIcon(QTreeWidgetItem* item, bool selected) {
+    QIcon icon = nodeIcon(TfrmExplorer::nodeOf(item), selected);
+    if (icon.isNull())
+        icon = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
+    item->setIcon(0, icon);
 }
 
 TFileNode* childFolder(TFileNode* folder, const QString& name) {
@@ -34,6 +43,13 @@ TFileNode* childFolder(TFileNode* folder, const QString& name) {
 }
 
 }  // namespace
+
+TFileShareDrag::TFileShareDrag(const QStringList& paths) : m_paths(paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    setUrls(urls);
+}
 
 TfrmActualExplorer::TfrmActualExplorer(QWidget* parent) : TfrmExplorer(parent) {
     setWindowTitle(QStringLiteral("Share Files"));
@@ -70,8 +86,27 @@ TfrmActualExplorer::TfrmActualExplorer(QWidget* parent) : TfrmExplorer(parent) {
     toolBar()->insertActions(first, {actShare, actGoToDownloadDirectory});
     toolBar()->insertSeparator(first);
 
+    // A folder that cannot be shared cannot be dragged out of the tree either.
+    setDragSource([](const QList<TFileNode*>& nodes, bool fromTree) -> QMimeData* {
+        QStringList paths;
+        for (const TFileNode* node : nodes) {
+            const auto* entry = static_cast<const TActualFileNode*>(node);
+            if (fromTree && !shareable(entry))
+                return nullptr;
+            if (!entry->fsPath().isEmpty())
+                paths << entry->fsPath();
+        }
+        return paths.isEmpty() ? nullptr : new TFileShareDrag(paths);
+    });
     connect(folderTree(), &QTreeWidget::itemExpanded, this, &TfrmActualExplorer::itemExpanded);
-    connect(folderTree(), &QTreeWidget::currentItemChanged, this, [this] { refreshList(); });
+    connect(folderTree(), &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+                if (previous)
+                    showIcon(previous, false);
+                if (current)
+                    showIcon(current, true);
+                refreshList();
+            });
     buildView();
 }
 
@@ -92,12 +127,11 @@ TActualFileNode* TfrmActualExplorer::selectedFolder() const {
 void TfrmActualExplorer::buildView() {
     clearView();
     m_root = std::make_unique<TActualFileNode>();
-    static const QIcon folderIcon = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
     for (const auto& top : m_root->Children()) {
         auto* item = new QTreeWidgetItem(folderTree(), {top->item()->Name});
-        item->setIcon(0, folderIcon);
-        item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
         bind(item, top.get());
+        showIcon(item, false);
+        item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     }
     folderTree()->setCurrentItem(folderTree()->topLevelItem(0));
     refreshList();
@@ -140,14 +174,13 @@ void TfrmActualExplorer::addFolderItems(QTreeWidgetItem* item) {
     TFileNode* folder = nodeOf(item);
     if (!folder || item->childCount() > 0)
         return;
-    static const QIcon folderIcon = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
     for (const auto& child : folder->Children()) {
         if (!child->isFolder())
             continue;
         auto* sub = new QTreeWidgetItem(item, {child->item()->Name});
-        sub->setIcon(0, folderIcon);
-        sub->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
         bind(sub, child.get());
+        showIcon(sub, false);
+        sub->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     }
     if (item->childCount() == 0)
         item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);

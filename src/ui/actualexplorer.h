@@ -2,11 +2,27 @@
 
 #include "ui/explorer.h"
 
+#include <QMimeData>
+#include <QStringList>
+
 #include <memory>
 
 namespace mr {
 
 class TActualFileNode;
+
+// What a drag out of the disk explorer carries: its entries as file URLs, which both the
+// catalog's list and other programs take.
+class TFileShareDrag : public QMimeData {
+    Q_OBJECT
+public:
+    explicit TFileShareDrag(const QStringList& paths);
+
+    const QStringList& paths() const { return m_paths; }
+
+private:
+    QStringList m_paths;
+};
 
 // "Share Files": the folders of this computer, from the home folder and the file-system root
 // down, from which the user picks folders to share.

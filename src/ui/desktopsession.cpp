@@ -139,6 +139,11 @@ void TDesktopSession::wirePeers(TMRDataModule& data) {
             connect(m_transfers, &Tfrm_transfer::activated, server, &TServer::UpdateCaption);
             connect(m_transfers, &Tfrm_transfer::userTreeRequested, server,
                     [server](qint32 userId, const QString& nick) { server->Browse(nick, userId); });
+            // Their windows (messages, profiles, private chat, contacts) do not exist yet.
+            for (QAction* pending : {m_transfers->actPMessage(), m_transfers->actUserInformation(),
+                                     m_transfers->actPTP(), m_transfers->actAddUser()}) {
+                pending->setVisible(false);
+            }
         }
         m_transfers->showIn(m_frame.mdiArea());
     };

@@ -1,6 +1,7 @@
 #include "ui/explorer.h"
 
 #include "catalog/filenode.h"
+#include "ui/fileicons.h"
 #include "ui/filelistmodel.h"
 
 #include <QAction>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMimeData>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -38,18 +40,39 @@ QAction* styleAction(QObject* parent, QActionGroup* group, const QString& text, 
 
 }  // namespace
 
+// The folder tree; a drag out of it carries what the window's drag source makes of the nodes.
+class TFolderTree : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+    TfrmExplorer::DragSource dragSource;
+
+protected:
+    QStringList mimeTypes() const override { return {QStringLiteral("text/uri-list")}; }
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
+        QList<TFileNode*> nodes;
+        for (const QTreeWidgetItem* item : items) {
+            if (TFileNode* node = TfrmExplorer::nodeOf(item))
+                nodes << node;
+        }
+        return dragSource && !nodes.isEmpty() ? dragSource(nodes, true) : nullptr;
+    }
+    Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+};
+
 TfrmExplorer::TfrmExplorer(QWidget* parent)
     : QWidget(parent),
       m_toolBar(new QToolBar(this)),
       m_path(new QLineEdit(this)),
       m_splitter(new QSplitter(Qt::Horizontal, this)),
-      m_tree(new QTreeWidget(m_splitter)),
+      m_tree(new TFolderTree(m_splitter)),
       m_stack(new QStackedWidget(m_splitter)),
       m_listView(new QListView(m_stack)),
       m_details(new QTreeView(m_stack)),
       m_model(new TFileListModel(this)),
       m_statusBar(new QStatusBar(this)),
       m_listMenu(new QMenu(this)) {
+    installFileIcons();
     auto* styles = new QActionGroup(this);
     actLargeIcons = styleAction(this, styles, QStringLiteral("Large Icons"), "actLargeIcons");
     actSmallIcons = styleAction(this, styles, QStringLiteral("Small Icons"), "actSmallIcons");
@@ -129,6 +152,10 @@ TfrmExplorer::TfrmExplorer(QWidget* parent)
 
 TfrmExplorer::~TfrmExplorer() = default;
 
+QTreeWidget* TfrmExplorer::folderTree() const {
+    return m_tree;
+}
+
 QAbstractItemView* TfrmExplorer::listView() const {
     return m_style == ViewStyle::Details ? static_cast<QAbstractItemView*>(m_details) : m_listView;
 }
@@ -147,6 +174,8 @@ void TfrmExplorer::setViewStyle(ViewStyle style) {
     switch (style) {
         case ViewStyle::LargeIcons:
             m_listView->setViewMode(QListView::IconMode);
+            // Entries keep their order: dragging one copies it out, never moves it about.
+            m_listView->setMovement(QListView::Static);
             m_listView->setIconSize(QSize(32, 32));
             m_listView->setGridSize(QSize(96, 72));
             m_listView->setWordWrap(true);
@@ -201,6 +230,19 @@ void TfrmExplorer::setLowerPane(QWidget* pane) {
     split->setStretchFactor(1, 2);
     // An empty pane has no size hint of its own; without this it would start closed.
     split->setSizes({300, 200});
+}
+
+void TfrmExplorer::setDragSource(const DragSource& source) {
+    m_tree->dragSource = source;
+    m_tree->setDragEnabled(true);
+    m_tree->setDragDropMode(QAbstractItemView::DragOnly);
+    m_tree->setDefaultDropAction(Qt::CopyAction);
+    m_model->setDragData([source](const QList<TFileNode*>& nodes) { return source(nodes, false); });
+    for (QAbstractItemView* view : listViews()) {
+        view->setDragEnabled(true);
+        view->setDragDropMode(QAbstractItemView::DragOnly);
+        view->setDefaultDropAction(Qt::CopyAction);
+    }
 }
 
 bool TfrmExplorer::navigateTo(const QString&) {

@@ -2,12 +2,15 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QAbstractItemView;
 class QAction;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
+class QMimeData;
 class QSplitter;
 class QStackedWidget;
 class QStatusBar;
@@ -20,6 +23,7 @@ namespace mr {
 
 class TFileListModel;
 class TFileNode;
+class TFolderTree;
 
 // An explorer window: a folder tree on the left, a virtual file list on the right, a path box
 // above and a status bar with three panels below. The list shows one model through a list
@@ -28,11 +32,13 @@ class TfrmExplorer : public QWidget {
     Q_OBJECT
 public:
     enum class ViewStyle { LargeIcons, SmallIcons, List, Details };
+    // The data of a drag of nodes out of the tree (fromTree) or the list; null refuses it.
+    using DragSource = std::function<QMimeData*(const QList<TFileNode*>& nodes, bool fromTree)>;
 
     explicit TfrmExplorer(QWidget* parent = nullptr);
     ~TfrmExplorer() override;
 
-    QTreeWidget* folderTree() const { return m_tree; }
+    QTreeWidget* folderTree() const;
     TFileListModel* fileList() const { return m_model; }
     // The view showing the list in the current style.
     QAbstractItemView* listView() const;
@@ -60,6 +66,10 @@ public:
     // The help text shown in the main window while this window is active.
     virtual QString description() const { return {}; }
 
+signals:
+    // description() now gives another text, while the window stays active.
+    void descriptionChanged();
+
 protected:
     // Refreshes the list for the folder selected in the tree.
     virtual void refreshList() {}
@@ -80,13 +90,16 @@ protected:
     // Puts a pane below the tree and the list, sharing the height with them.
     void setLowerPane(QWidget* pane);
 
+    // Lets the user drag entries out of both the tree and the list.
+    void setDragSource(const DragSource& source);
+
 private:
     void rowActivated(const QModelIndex& index);
 
     QToolBar* m_toolBar;
     QLineEdit* m_path;
     QSplitter* m_splitter;
-    QTreeWidget* m_tree;
+    TFolderTree* m_tree;
     QStackedWidget* m_stack;
     QListView* m_listView;
     QTreeView* m_details;

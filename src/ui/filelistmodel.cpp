@@ -2,9 +2,11 @@
 
 #include "catalog/filenode.h"
 #include "core/datetime.h"
+#include "ui/fileicons.h"
 
 #include <QFileIconProvider>
 #include <QLocale>
+#include <QMimeData>
 
 #include <algorithm>
 
@@ -75,12 +77,15 @@ int TFileListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
 }
 
-QIcon TFileListModel::iconFor(const TFileNode* node) const {
+QIcon TFileListModel::iconFor(TFileNode* node) const {
+    const QIcon icon = nodeIcon(node);
+    if (!icon.isNull())
+        return icon;
     return node->isFolder() ? m_folderIcon : m_fileIcon;
 }
 
 QVariant TFileListModel::data(const QModelIndex& index, int role) const {
-    const TFileNode* node = nodeAt(index);
+    TFileNode* node = nodeAt(index);
     if (!node || !node->item())
         return {};
     const TFileItem& item = *node->item();
@@ -108,6 +113,30 @@ QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, in
         section < m_headers.size())
         return m_headers.at(section);
     return {};
+}
+
+Qt::ItemFlags TFileListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (m_dragData && nodeAt(index))
+        flags |= Qt::ItemIsDragEnabled;
+    return flags;
+}
+
+QStringList TFileListModel::mimeTypes() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* TFileListModel::mimeData(const QModelIndexList& indexes) const {
+    if (!m_dragData)
+        return nullptr;
+    // The views hand in one index per column of each row.
+    QList<TFileNode*> nodes;
+    for (const QModelIndex& index : indexes) {
+        TFileNode* node = nodeAt(index);
+        if (node && !nodes.contains(node))
+            nodes << node;
+    }
+    return nodes.isEmpty() ? nullptr : m_dragData(nodes);
 }
 
 }  // namespace mr

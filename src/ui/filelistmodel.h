@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QMimeData;
+
 namespace mr {
 
 class TFileNode;
@@ -17,6 +19,8 @@ class TFileListModel : public QAbstractTableModel {
 public:
     // Text of a column after "Name", "Size" and "Modified" for a node.
     using ExtraText = std::function<QString(const TFileNode* node, int column)>;
+    // The data of a drag of these nodes; null refuses the drag.
+    using DragData = std::function<QMimeData*(const QList<TFileNode*>& nodes)>;
 
     explicit TFileListModel(QObject* parent = nullptr);
 
@@ -29,6 +33,8 @@ public:
     // Grows or shrinks the rows shown of the current folder.
     void setRowCount(int rowCount);
     TFileNode* nodeAt(const QModelIndex& index) const;
+    // Rows can be dragged out once this is set.
+    void setDragData(DragData data) { m_dragData = std::move(data); }
 
     // "" for folders, "n " below 1 K, then whole K, M or G.
     static QString sizeText(qint64 size);
@@ -37,17 +43,22 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
 signals:
     void rowCountChanged(int rowCount);
 
 private:
-    QIcon iconFor(const TFileNode* node) const;
+    QIcon iconFor(TFileNode* node) const;
 
     TFileNode* m_folder = nullptr;
     int m_rows = 0;
     QStringList m_headers;
     ExtraText m_extra;
+    DragData m_dragData;
     QIcon m_folderIcon;
     QIcon m_fileIcon;
 };

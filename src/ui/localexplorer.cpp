@@ -11,6 +11,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -24,6 +25,12 @@ namespace mr {
 namespace {
 
 const QString kPureVirtual = QStringLiteral("(Pure Virtual)");
+
+// Every open window onto the user's own catalog.
+QList<TfrmLocalExplorer*>& openExplorers() {
+    static QList<TfrmLocalExplorer*> explorers;
+    return explorers;
+}
 
 // The local folders among dropped URLs.
 QStringList localFolders(const QList<QUrl>& urls) {
@@ -80,7 +87,36 @@ TfrmLocalExplorer::TfrmLocalExplorer(TOnlineSession* session, QWidget* parent)
     m_lowerPane->installEventFilter(this);
     setLowerPane(m_lowerPane);
     resize(720, 640);
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* now) { focusChanged(now); });
+    openExplorers().append(this);
     buildView();
+}
+
+TfrmLocalExplorer::~TfrmLocalExplorer() {
+    openExplorers().removeAll(this);
+}
+
+QString TfrmLocalExplorer::description() const {
+    return m_diskFocused && m_actual ? m_actual->description() : QString::fromLatin1(kDescription);
+}
+
+void TfrmLocalExplorer::focusChanged(QWidget* now) {
+    // Focus leaving the window keeps the text of the part it left.
+    if (!now || !isAncestorOf(now))
+        return;
+    const bool disk = m_actual && m_actual->isAncestorOf(now);
+    if (disk != m_diskFocused) {
+        m_diskFocused = disk;
+        emit descriptionChanged();
+    }
+}
+
+void TfrmLocalExplorer::reloadOthers() {
+    for (TfrmLocalExplorer* other : openExplorers()) {
+        if (other != this)
+            other->refreshView(true);
+    }
 }
 
 TfrmActualExplorer* TfrmLocalExplorer::actualExplorer() {
@@ -164,6 +200,7 @@ bool TfrmLocalExplorer::ShareDiskFolder(const QString& fsPath, const QString& ca
     }
     fileList()->setFolder(nullptr, 0);
     refreshView(true);
+    reloadOthers();
     if (online())
         localTree()->UpdateServer();
     return outcome.kind == TShareOutcome::Kind::Shared;
@@ -198,6 +235,7 @@ void TfrmLocalExplorer::NewFolder() {
     TLocalFileNode node(parent, std::move(item), true);
     localTree()->ShareFolder(&node, withTrailingSlash(parent->fullPath()) + name, false, {});
     showFolder(parent);
+    reloadOthers();
 }
 
 TFileNode* TfrmLocalExplorer::selectedEntry() const {
@@ -217,6 +255,7 @@ void TfrmLocalExplorer::Remove() {
     localTree()->RemoveShare(*item);
     fileList()->setFolder(nullptr, 0);
     refreshView(true);
+    reloadOthers();
     if (online())
         localTree()->UpdateServer();
 }

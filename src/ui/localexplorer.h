@@ -27,11 +27,13 @@ public:
         "well as stop the sharing of files on their local computer";
 
     explicit TfrmLocalExplorer(TOnlineSession* session, QWidget* parent = nullptr);
+    ~TfrmLocalExplorer() override;
 
     TLocalMRTree* localTree() const;
     // The disk explorer of the lower pane, created on first use.
     TfrmActualExplorer* actualExplorer();
-    QString description() const override { return QString::fromLatin1(kDescription); }
+    // The disk explorer's own text while the keyboard focus is in it.
+    QString description() const override;
 
     // The input box of "New Folder"; tests put their own answer here.
     void setNamePrompt(NamePrompt prompt) { m_prompt = std::move(prompt); }
@@ -60,10 +62,14 @@ protected:
 private:
     // The selected list row, else the selected catalog folder.
     TFileNode* selectedEntry() const;
+    // The catalog changed under every other open window onto it: they show it again.
+    void reloadOthers();
+    void focusChanged(QWidget* now);
 
     NamePrompt m_prompt;
     QWidget* m_lowerPane;
     TfrmActualExplorer* m_actual = nullptr;
+    bool m_diskFocused = false;
 };
 
 }  // namespace mr

@@ -173,6 +173,11 @@ void TServer::addChildWindow(TfrmExplorer* form) {
         if (active == sub)
             UpdateCaption(form->windowTitle(), form->description());
     });
+    // A window made of parts tells which part has the focus.
+    connect(form, &TfrmExplorer::descriptionChanged, form, [this, form, sub, area] {
+        if (area->activeSubWindow() == sub)
+            UpdateCaption(form->windowTitle(), form->description());
+    });
     placeChildWindow(area, sub, QSize(780, 540));
     sub->show();
     area->setActiveSubWindow(sub);

@@ -3,6 +3,7 @@
 #include "catalog/logicaltree.h"
 #include "catalog/mrtree.h"
 #include "service/session.h"
+#include "ui/fileicons.h"
 #include "ui/filelistmodel.h"
 
 #include <QApplication>
@@ -11,6 +12,8 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTreeWidget>
+
+#include <utility>
 
 namespace mr {
 
@@ -63,6 +66,7 @@ void TfrmVirtualExplorer::buildView() {
     m_pending.clear();
     m_loading = false;
     m_expandWhenShown = false;
+    m_returnTo.clear();
     m_catalog.reset();
     m_logical = std::make_unique<TLogicalTree>();
     m_catalog = createCatalogTree(m_logical.get());
@@ -131,6 +135,25 @@ void TfrmVirtualExplorer::showFolder(TFileNode* folder) {
         item->setExpanded(true);
     }
     update();
+    if (!m_returnTo.isEmpty())
+        resumeReturn(folder);
+}
+
+void TfrmVirtualExplorer::resumeReturn(TFileNode* folder) {
+    const QString base = withTrailingSlash(folder->fullPath());
+    if (!m_returnTo.startsWith(base, Qt::CaseInsensitive))
+        return;
+    const QString next = m_returnTo.mid(base.size()).section(u'/', 0, 0);
+    const TFileNode* child = folder->Children().findByName(next);
+    const QString target = std::exchange(m_returnTo, QString());
+    // The folder is no longer there: the view stays where it got to.
+    if (!child || !child->isFolder())
+        return;
+    m_returning = true;
+    const bool there = navigateTo(target);
+    m_returning = false;
+    if (!there)
+        m_returnTo = target;
 }
 
 void TfrmVirtualExplorer::nodeRemoved(TFileNode* node) {
@@ -165,6 +188,12 @@ void TfrmVirtualExplorer::currentChanged(QTreeWidgetItem* current, QTreeWidgetIt
         QSignalBlocker block(folderTree());
         folderTree()->setCurrentItem(previous);
         return;
+    }
+    if (!m_returning)
+        m_returnTo.clear();
+    for (QTreeWidgetItem* item : {previous, current}) {
+        if (item && !m_pending.contains(nodeOf(item)))
+            setFolderIcons(item, false);
     }
     refreshList();
 }
@@ -256,8 +285,15 @@ void TfrmVirtualExplorer::addFolderItems(TFileNode* folder) {
 }
 
 void TfrmVirtualExplorer::setFolderIcons(QTreeWidgetItem* item, bool loading) {
-    static const QIcon folderIcon = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
-    item->setIcon(0, loading ? style()->standardIcon(QStyle::SP_BrowserReload) : folderIcon);
+    if (loading) {
+        item->setIcon(0, style()->standardIcon(QStyle::SP_BrowserReload));
+        return;
+    }
+    // The selected folder shows open.
+    QIcon icon = nodeIcon(nodeOf(item), item == folderTree()->currentItem());
+    if (icon.isNull())
+        icon = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
+    item->setIcon(0, icon);
 }
 
 void TfrmVirtualExplorer::refresh() {
@@ -269,7 +305,9 @@ void TfrmVirtualExplorer::refreshView(bool rebuild) {
     if (rebuild || !folder) {
         const QString path = folder ? folder->fullPath() : QStringLiteral("/");
         buildView();
-        navigateTo(path);
+        // A catalog listed on demand gets there as the listings on the way come in.
+        if (!navigateTo(path))
+            m_returnTo = path;
         return;
     }
     if (QTreeWidgetItem* item = itemFor(folder)) {

@@ -65,6 +65,8 @@ private:
     QTreeWidgetItem* ensureItem(TFileNode* folder);
     void addFolderItems(TFileNode* folder);
     void setFolderIcons(QTreeWidgetItem* item, bool loading);
+    // Goes on towards the folder a rebuild is to come back to, now that this one is listed.
+    void resumeReturn(TFileNode* folder);
 
     QPointer<TOnlineSession> m_session;
     std::unique_ptr<TLogicalTree> m_logical;
@@ -72,6 +74,10 @@ private:
     QSet<TFileNode*> m_pending;
     bool m_expandWhenShown = false;
     bool m_loading = false;
+    // After a rebuild of a catalog listed on demand, the folder to come back to once the
+    // listings on the way to it are in; the user choosing a folder meanwhile drops it.
+    QString m_returnTo;
+    bool m_returning = false;
 };
 
 }  // namespace mr

@@ -10,6 +10,7 @@
 #include "db/database.h"
 #include "transfer/queue.h"
 #include "ui/actualexplorer.h"
+#include "ui/fileicons.h"
 #include "ui/filelistmodel.h"
 #include "ui/localexplorer.h"
 #include "ui/mainwindow.h"
@@ -20,21 +21,27 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <thread>
 
 using namespace mr;
 
@@ -280,10 +287,8 @@ QString makeDiskTree(const QTemporaryDir& dir, const QString& folder, const QStr
     return root;
 }
 
-// Sends a drag of the URLs over the list followed by the drop; true when both were accepted.
-bool dropOnList(TfrmExplorer& form, const QList<QUrl>& urls) {
-    QMimeData mime;
-    mime.setUrls(urls);
+// Sends a drag of the data over the list followed by the drop; true when both were accepted.
+bool dropOnList(TfrmExplorer& form, const QMimeData& mime) {
     QWidget* target = form.listView()->viewport();
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &enter);
@@ -292,6 +297,45 @@ bool dropOnList(TfrmExplorer& form, const QList<QUrl>& urls) {
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
     return drop.isAccepted();
+}
+
+bool dropOnList(TfrmExplorer& form, const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    return dropOnList(form, mime);
+}
+
+// What a drag of the tree's selected folder would carry; null when the tree refuses it.
+std::unique_ptr<QMimeData> treeDrag(const TfrmExplorer& form) {
+    QTreeWidget* tree = form.folderTree();
+    if (!tree->dragEnabled())
+        return nullptr;
+    return std::unique_ptr<QMimeData>(tree->model()->mimeData({tree->currentIndex()}));
+}
+
+// What a drag of the named list rows would carry; null when the list refuses it.
+std::unique_ptr<QMimeData> listDrag(const TfrmExplorer& form, const QStringList& names) {
+    const TFileListModel& model = *form.fileList();
+    QModelIndexList rows;
+    for (int i = 0; i < model.rowCount(); ++i) {
+        const QModelIndex index = model.index(i, 0);
+        if (names.contains(index.data().toString())) {
+            if (!model.flags(index).testFlag(Qt::ItemIsDragEnabled))
+                return nullptr;
+            // A view hands in every column of a selected row.
+            for (int column = 0; column < model.columnCount(); ++column)
+                rows << model.index(i, column);
+        }
+    }
+    return std::unique_ptr<QMimeData>(model.mimeData(rows));
+}
+
+QStringList localFiles(const QMimeData* mime) {
+    QStringList paths;
+    for (const QUrl& url : mime ? mime->urls() : QList<QUrl>())
+        paths << url.toLocalFile();
+    paths.sort();
+    return paths;
 }
 
 }  // namespace
@@ -396,6 +440,170 @@ TEST_F(LocalExplorerTest, DroppedDiskFoldersAreSharedIntoTheFolderOnShow) {
     EXPECT_EQ(rowNames(form), QStringList({"d.mp3"}));
     ASSERT_TRUE(form.navigateTo("/"));
     EXPECT_EQ(rowNames(form), QStringList({"Music"}));
+}
+
+TEST_F(LocalExplorerTest, DiskEntriesDragOutAsFileUrlsAndShareWhenDropped) {
+    QTemporaryDir disk;
+    ASSERT_TRUE(disk.isValid());
+    const QString live = makeDiskTree(disk, "Live", {"c.mp3", "Encore/d.mp3"});
+    const QString loose = makeDiskTree(disk, "Loose", {"e.mp3"}) + "/e.mp3";
+    addRow("Music", -1, -1);
+
+    TfrmLocalExplorer form(nullptr);
+    TfrmActualExplorer* actual = form.actualExplorer();
+    // The catalog's own list is a drop target only.
+    EXPECT_FALSE(listDrag(form, {"Music"}));
+
+    // The file system's root cannot be shared, so its tree node cannot be dragged.
+    ASSERT_TRUE(actual->navigateTo("/"));
+    ASSERT_FALSE(actual->actShare->isEnabled());
+    EXPECT_FALSE(treeDrag(*actual));
+
+    ASSERT_TRUE(actual->navigateTo(live));
+    std::unique_ptr<QMimeData> fromTree = treeDrag(*actual);
+    ASSERT_TRUE(fromTree);
+    EXPECT_EQ(localFiles(fromTree.get()), QStringList({live}));
+    ASSERT_NE(qobject_cast<TFileShareDrag*>(fromTree.get()), nullptr);
+    EXPECT_EQ(qobject_cast<TFileShareDrag*>(fromTree.get())->paths(), QStringList({live}));
+
+    // Rows of the list, folders and files alike, leave as one drag.
+    ASSERT_TRUE(actual->navigateTo(disk.path()));
+    std::unique_ptr<QMimeData> fromList = listDrag(*actual, {"Live", "Loose"});
+    ASSERT_TRUE(fromList);
+    EXPECT_EQ(localFiles(fromList.get()), QStringList({live, disk.filePath("Loose")}));
+    ASSERT_TRUE(actual->navigateTo(disk.filePath("Loose")));
+    EXPECT_EQ(localFiles(listDrag(*actual, {"e.mp3"}).get()), QStringList({loose}));
+
+    // Dropped on a catalog sub-folder, the folders are shared inside it.
+    ASSERT_TRUE(form.navigateTo("/Music"));
+    ASSERT_TRUE(dropOnList(form, *fromList));
+    EXPECT_EQ(rowNames(form), QStringList({"Live", "Loose"}));
+    EXPECT_EQ(rowsNamed("Encore").size(), 1);
+    ASSERT_TRUE(dropOnList(form, *fromTree));  // already shared: nothing new
+    EXPECT_EQ(rowsNamed("Live").size(), 1);
+}
+
+TEST_F(LocalExplorerTest, ShareAndRemoveReloadEveryOtherCatalogWindow) {
+    QTemporaryDir disk;
+    ASSERT_TRUE(disk.isValid());
+    const QString video = makeDiskTree(disk, "Video", {"v.avi"});
+    const int music = addRow("Music", -1, -1);
+    addRow("a.mp3", music, 2048);
+
+    TfrmLocalExplorer first(nullptr);
+    TfrmLocalExplorer second(nullptr);
+    ASSERT_TRUE(second.navigateTo("/Music"));
+    {
+        // A window closed before the change is not reached.
+        TfrmLocalExplorer closed(nullptr);
+    }
+
+    ASSERT_TRUE(first.ShareDiskFolder(video, "/"));
+    // The other window rebuilt its view and stayed at its folder.
+    EXPECT_EQ(second.pathBox()->text(), "/Music");
+    ASSERT_TRUE(second.navigateTo("/"));
+    EXPECT_EQ(rowNames(second), QStringList({"Music", "Video"}));
+    EXPECT_EQ(treeChildren(second), QStringList({"Music", "Video"}));
+
+    first.setNamePrompt([](QWidget*) { return QStringLiteral("Later"); });
+    first.actNewFolder->trigger();
+    EXPECT_EQ(rowNames(second), QStringList({"Later", "Music", "Video"}));
+
+    // Removing the folder the other window shows takes it back to the top.
+    ASSERT_TRUE(second.navigateTo("/Music"));
+    ASSERT_TRUE(first.navigateTo("/Music"));
+    m_answer = true;
+    first.actRemove->trigger();
+    EXPECT_EQ(second.pathBox()->text(), "/");
+    EXPECT_EQ(rowNames(second), QStringList({"Later", "Video"}));
+}
+
+TEST_F(LocalExplorerTest, DiskExplorerDescribesItselfWhileItHasTheFocus) {
+    TfrmMain frame;
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    TfrmLocalExplorer* form = frame.server().ShowLocalFiles();
+    ASSERT_TRUE(test::waitUntil([&] { return form->findChild<TfrmActualExplorer*>(); }));
+    const QString local = QString::fromLatin1(TfrmLocalExplorer::kDescription);
+    const QString disk = QString::fromLatin1(TfrmActualExplorer::kDescription);
+    ASSERT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == local; }));
+
+    frame.server().ShowShareFiles();
+    EXPECT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == disk; }));
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - My Shared Files");
+    form->folderTree()->setFocus();
+    EXPECT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == local; }));
+    form->actualExplorer()->listView()->setFocus();
+    EXPECT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == disk; }));
+
+    // Another window in front takes the text; coming back shows the part that had the focus.
+    auto* other = new TfrmRemoteExplorer(nullptr, "carol", 9);
+    QMdiSubWindow* sub = frame.mdiArea()->addSubWindow(other);
+    sub->show();
+    frame.mdiArea()->setActiveSubWindow(sub);
+    frame.server().UpdateCaption("carol", QString());
+    frame.server().ShowLocalFiles();
+    EXPECT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == disk; }));
+    frame.mdiArea()->closeAllSubWindows();
+    ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
+}
+
+TEST_F(LocalExplorerTest, NodesShowTheDesktopIconOfTheirType) {
+    QTemporaryDir disk;
+    ASSERT_TRUE(disk.isValid());
+    const int music = addRow("Music", -1, -1);
+    addRow("a.mp3", music, 2048);
+    addRow("b.MP3", music, 10);
+    addRow("c.txt", music, 10);
+
+    TfrmLocalExplorer form(nullptr);
+    auto* icons = dynamic_cast<TFileIcons*>(fileIconSource());
+    ASSERT_NE(icons, nullptr);
+    const int folder = icons->iconIndexForName(".", false);
+    const int openFolder = icons->iconIndexForName(".", true);
+    const int mp3 = icons->iconIndexForName("x.mp3", false);
+    EXPECT_NE(folder, openFolder);
+    EXPECT_NE(mp3, folder);
+    EXPECT_EQ(icons->iconIndexForName("Y.Mp3", true), mp3);
+    EXPECT_EQ(icons->iconIndexForPath(disk.path(), false), folder);
+    EXPECT_EQ(icons->iconIndexForPath(disk.path(), true), openFolder);
+    EXPECT_TRUE(icons->icon(-1).isNull());
+    // Icons belong to the window side: another thread is told to ask again later.
+    int fromWorker = 0;
+    std::thread([&] { fromWorker = icons->iconIndexForName("z.mp3", false); }).join();
+    EXPECT_EQ(fromWorker, -1);
+
+    auto iconKey = [&](const QString& name) {
+        const TFileListModel& model = *form.fileList();
+        for (int i = 0; i < model.rowCount(); ++i) {
+            if (model.index(i, 0).data().toString() == name)
+                return model.index(i, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey();
+        }
+        return qint64(-1);
+    };
+    EXPECT_EQ(iconKey("Music"), icons->icon(folder).cacheKey());
+    ASSERT_TRUE(form.navigateTo("/Music"));
+    EXPECT_EQ(iconKey("a.mp3"), icons->icon(mp3).cacheKey());
+    EXPECT_EQ(iconKey("b.MP3"), icons->icon(mp3).cacheKey());
+    EXPECT_EQ(iconKey("c.txt"), icons->icon(icons->iconIndexForName("c.txt", false)).cacheKey());
+    // The selected folder of the tree shows open, the others closed.
+    QTreeWidgetItem* selected = form.folderTree()->currentItem();
+    EXPECT_EQ(selected->icon(0).cacheKey(), icons->icon(openFolder).cacheKey());
+    EXPECT_EQ(selected->parent()->icon(0).cacheKey(), icons->icon(folder).cacheKey());
+
+    // The disk explorer's tree starts at the home folder with its own icon.
+    TfrmActualExplorer* actual = form.actualExplorer();
+    QTreeWidgetItem* home = nullptr;
+    for (int i = 0; i < actual->folderTree()->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* top = actual->folderTree()->topLevelItem(i);
+        if (TfrmExplorer::nodeOf(top)->localPath() == QDir::homePath())
+            home = top;
+    }
+    ASSERT_NE(home, nullptr);
+    EXPECT_EQ(home->icon(0).cacheKey(),
+              icons->icon(icons->iconIndexForPath(QDir::homePath(), false)).cacheKey());
+    EXPECT_NE(icons->iconIndexForPath(QDir::homePath(), false), folder);
 }
 
 TEST(RemoteExplorer, ShowsAListingAsItArrives) {

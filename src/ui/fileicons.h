@@ -1,0 +1,41 @@
+#pragma once
+
+#include "catalog/filenode.h"
+
+#include <QFileIconProvider>
+#include <QHash>
+#include <QIcon>
+#include <QList>
+
+namespace mr {
+
+// The icons of the explorers' nodes: the desktop's icon for each file type and the folder,
+// drive and home icons, kept in one list so a node's cached index stays valid for the run.
+class TFileIcons : public TFileIconSource {
+public:
+    TFileIcons();
+
+    int iconIndexForName(const QString& name, bool selected) override;
+    int iconIndexForPath(const QString& path, bool selected) override;
+
+    // The icon of an index; null for -1 or an index never handed out.
+    QIcon icon(int index) const;
+
+private:
+    int indexOf(const QString& key, const QIcon& icon);
+    // The icon list is widget-side state: other threads get -1 and ask again later.
+    static bool onGuiThread();
+
+    QFileIconProvider m_provider;
+    QList<QIcon> m_icons;
+    QHash<QString, int> m_byKey;
+};
+
+// Installs the program's icon source as the catalog's icon hook unless one is installed
+// already, and returns the one in use.
+TFileIconSource& installFileIcons();
+
+// The icon of a node through the installed source; empty when the source has none for it.
+QIcon nodeIcon(TFileNode* node, bool selected = false);
+
+}  // namespace mr
