@@ -65,26 +65,13 @@ QString TfrmBannedUsers::description() {
 }
 
 QMdiSubWindow* TfrmBannedUsers::showIn(QMdiArea* area) {
-    for (QMdiSubWindow* sub : area->subWindowList()) {
-        if (auto* form = qobject_cast<TfrmBannedUsers*>(sub->widget())) {
-            form->refresh();
-            sub->showNormal();
-            area->setActiveSubWindow(sub);
-            return sub;
-        }
+    if (QMdiSubWindow* sub = raiseChildWindow<TfrmBannedUsers>(area)) {
+        static_cast<TfrmBannedUsers*>(sub->widget())->refresh();
+        return sub;
     }
     auto* form = new TfrmBannedUsers;
-    QMdiSubWindow* sub = area->addSubWindow(form);
-    sub->setAttribute(Qt::WA_DeleteOnClose);
-    connect(area, &QMdiArea::subWindowActivated, form, [form, sub](QMdiSubWindow* active) {
-        if (active == sub) {
-            emit form->activated(form->windowTitle(), description());
-        }
-    });
-    placeChildWindow(area, sub, sub->sizeHint());
-    sub->show();
-    area->setActiveSubWindow(sub);
-    return sub;
+    return addChildWindow(area, form,
+                          [form] { emit form->activated(form->windowTitle(), description()); });
 }
 
 void TfrmBannedUsers::refresh() {

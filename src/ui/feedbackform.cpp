@@ -71,25 +71,12 @@ QString TfrmFeedBack::description() {
 }
 
 QMdiSubWindow* TfrmFeedBack::showIn(QMdiArea* area) {
-    for (QMdiSubWindow* sub : area->subWindowList()) {
-        if (qobject_cast<TfrmFeedBack*>(sub->widget())) {
-            sub->showNormal();
-            area->setActiveSubWindow(sub);
-            return sub;
-        }
+    if (QMdiSubWindow* sub = raiseChildWindow<TfrmFeedBack>(area)) {
+        return sub;
     }
     auto* form = new TfrmFeedBack;
-    QMdiSubWindow* sub = area->addSubWindow(form);
-    sub->setAttribute(Qt::WA_DeleteOnClose);
-    connect(area, &QMdiArea::subWindowActivated, form, [form, sub](QMdiSubWindow* active) {
-        if (active == sub) {
-            emit form->activated(form->windowTitle(), description());
-        }
-    });
-    placeChildWindow(area, sub, sub->sizeHint());
-    sub->show();
-    area->setActiveSubWindow(sub);
-    return sub;
+    return addChildWindow(area, form,
+                          [form] { emit form->activated(form->windowTitle(), description()); });
 }
 
 void TfrmFeedBack::btnSendClick() {

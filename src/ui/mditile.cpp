@@ -64,4 +64,19 @@ void placeChildWindow(QMdiArea* area, QMdiSubWindow* window, const QSize& prefer
     window->move(offset, offset);
 }
 
+QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void()> activated) {
+    QMdiSubWindow* sub = area->addSubWindow(form);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(area, &QMdiArea::subWindowActivated, form,
+                     [sub, activated = std::move(activated)](QMdiSubWindow* active) {
+                         if (active == sub && activated) {
+                             activated();
+                         }
+                     });
+    placeChildWindow(area, sub, sub->sizeHint());
+    sub->show();
+    area->setActiveSubWindow(sub);
+    return sub;
+}
+
 }  // namespace mr

@@ -1,8 +1,12 @@
 #pragma once
 
-class QMdiArea;
-class QMdiSubWindow;
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+#include <functional>
+
 class QSize;
+class QWidget;
 
 namespace mr {
 
@@ -16,5 +20,22 @@ void tileVertically(QMdiArea* area);
 // inside the area a little below and right of the previous one, so that no part of it
 // opens out of sight.
 void placeChildWindow(QMdiArea* area, QMdiSubWindow* window, const QSize& preferred);
+
+// Brings the area's window showing a Form to the front; null when the area has none.
+template <typename Form>
+QMdiSubWindow* raiseChildWindow(QMdiArea* area) {
+    for (QMdiSubWindow* sub : area->subWindowList()) {
+        if (qobject_cast<Form*>(sub->widget())) {
+            sub->showNormal();
+            area->setActiveSubWindow(sub);
+            return sub;
+        }
+    }
+    return nullptr;
+}
+
+// Adds a form as a child window that is deleted when closed, at its preferred size, shown
+// and active; activated runs whenever it becomes the active window again.
+QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void()> activated);
 
 }  // namespace mr

@@ -8,8 +8,7 @@ namespace mr::test {
 
 namespace {
 
-void prepare(QProcess& p, const QString& program, const QStringList& args,
-             const QStringList& env) {
+void prepare(QProcess& p, const QString& program, const QStringList& args, const QStringList& env) {
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("QT_QPA_PLATFORM", "offscreen");
     e.remove("MOONRAKE_PROFILE");
@@ -49,6 +48,10 @@ QProcess* startProgram(const QString& program, const QStringList& args, const QS
     prepare(*p, program, args, env);
     p->start();
     return p;
+}
+
+RunResult cli(const QString& profile, const QStringList& args, int timeoutMs) {
+    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args, timeoutMs);
 }
 
 }  // namespace mr::test

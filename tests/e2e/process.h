@@ -22,4 +22,7 @@ RunResult runProgram(const QString& program, const QStringList& args, int timeou
 QProcess* startProgram(const QString& program, const QStringList& args,
                        const QStringList& env = {});
 
+// Runs moonrake-cli on a profile: moonrake-cli --profile PROFILE ARGS...
+RunResult cli(const QString& profile, const QStringList& args, int timeoutMs = 30000);
+
 }  // namespace mr::test

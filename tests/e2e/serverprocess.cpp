@@ -46,4 +46,13 @@ int Server::terminate() {
     return m_process->exitCode();
 }
 
+int registerUser(const QString& profile, const Server& server, const QString& nick) {
+    if (cli(profile, {"set", "Host/Http", server.web().text()}).exitCode != 0 ||
+        cli(profile, {"set", "Host/Moonrake", server.service().text()}).exitCode != 0) {
+        return 0;
+    }
+    const RunResult r = cli(profile, {"register", nick, "pw " + nick});
+    return r.exitCode == 0 ? r.out.trimmed().toInt() : 0;
+}
+
 }  // namespace mr::test

@@ -44,4 +44,8 @@ private:
     Endpoint m_smtp;
 };
 
+// Points a profile at the server, registers the nickname (password "pw " + nick) and returns
+// the new user's id, 0 when registration failed.
+int registerUser(const QString& profile, const Server& server, const QString& nick);
+
 }  // namespace mr::test

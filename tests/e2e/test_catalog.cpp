@@ -15,20 +15,11 @@ using test::runProgram;
 
 namespace {
 
-test::RunResult cli(const QString& profile, const QStringList& args) {
-    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args);
-}
+using mr::test::cli;
+using mr::test::registerUser;
 
 void setHost(const QString& profile, const QString& key, const QString& value) {
     ASSERT_EQ(cli(profile, {"set", key, value}).exitCode, 0);
-}
-
-int registerUser(const QString& profile, const test::Server& server, const QString& nick) {
-    setHost(profile, "Host/Http", server.web().text());
-    setHost(profile, "Host/Moonrake", server.service().text());
-    const auto r = cli(profile, {"register", nick, "pw " + nick});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    return r.out.trimmed().toInt();
 }
 
 void makeFile(const QString& path, int size) {

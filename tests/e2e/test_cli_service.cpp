@@ -14,17 +14,15 @@ using test::runProgram;
 
 namespace {
 
-test::RunResult cli(const QString& profile, const QStringList& args) {
-    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args);
-}
+using mr::test::cli;
 
 // A profile whose host lists point at the server; a dead first service host exercises the
 // rotation on every sign-on.
 void pointAt(const QString& profile, const test::Server& server) {
     ASSERT_EQ(cli(profile, {"set", "Host/Http", server.web().text()}).exitCode, 0);
-    ASSERT_EQ(cli(profile, {"set", "Host/Moonrake", "127.0.0.1:1," + server.service().text()})
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        cli(profile, {"set", "Host/Moonrake", "127.0.0.1:1," + server.service().text()}).exitCode,
+        0);
 }
 
 // Signs a user on over a keep-alive connection of our own, as another client would.

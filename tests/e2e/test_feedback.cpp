@@ -13,9 +13,7 @@ using test::runProgram;
 
 namespace {
 
-test::RunResult cli(const QString& profile, const QStringList& args) {
-    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args);
-}
+using mr::test::cli;
 
 }  // namespace
 

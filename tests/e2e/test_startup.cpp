@@ -12,9 +12,7 @@ using mr::test::runProgram;
 
 namespace {
 
-mr::test::RunResult cli(const QString& profile, const QStringList& args) {
-    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args);
-}
+using mr::test::cli;
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -79,8 +77,7 @@ TEST(CliStartup, SetAndGetSettings) {
     EXPECT_EQ(cli(dir.path(), {"set", "UserInfo/DownloadPath", "/home/u/Downloads"}).exitCode, 0);
     EXPECT_EQ(cli(dir.path(), {"set", "host/moonrake", "127.0.0.1:7000,10.0.0.1:7001"}).exitCode,
               0);
-    EXPECT_EQ(cli(dir.path(), {"get", "userinfo/downloadpath"}).out.trimmed(),
-              "/home/u/Downloads");
+    EXPECT_EQ(cli(dir.path(), {"get", "userinfo/downloadpath"}).out.trimmed(), "/home/u/Downloads");
     EXPECT_EQ(cli(dir.path(), {"get", "Host/Moonrake"}).out.trimmed(),
               "127.0.0.1:7000,10.0.0.1:7001");
     const QString ini = QString::fromUtf8(readAll(dir.filePath("settings.ini")));

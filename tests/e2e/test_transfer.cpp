@@ -20,9 +20,8 @@ namespace {
 
 constexpr int kTransferTimeoutMs = 120000;
 
-test::RunResult cli(const QString& profile, const QStringList& args,
-                    int timeoutMs = kTransferTimeoutMs) {
-    return runProgram("moonrake-cli", QStringList{"--profile", profile} + args, timeoutMs);
+test::RunResult cli(const QString& profile, const QStringList& args) {
+    return test::cli(profile, args, kTransferTimeoutMs);
 }
 
 QByteArray randomBytes(qsizetype size) {
@@ -102,11 +101,7 @@ protected:
     }
 
     int join(const QString& profile, const QString& nick) {
-        EXPECT_EQ(cli(profile, {"set", "Host/Http", server->web().text()}).exitCode, 0);
-        EXPECT_EQ(cli(profile, {"set", "Host/Moonrake", server->service().text()}).exitCode, 0);
-        const auto r = cli(profile, {"register", nick, "pw " + nick});
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        return r.out.trimmed().toInt();
+        return test::registerUser(profile, *server, nick);
     }
 
     // Shares the owner's folder "Music" (published to the service at once).

@@ -27,21 +27,8 @@ using namespace mr;
 
 namespace {
 
-test::RunResult cli(const QString& profile, const QStringList& args) {
-    return test::runProgram("moonrake-cli", QStringList{"--profile", profile} + args);
-}
-
-// Registers a user through the service and leaves the profile pointed at it; the user's id.
-int registerUser(const QString& profile, const test::Server& server, const QString& nick) {
-    for (const auto& [key, value] : {std::pair{QStringLiteral("Host/Http"), server.web().text()},
-                                     {QStringLiteral("Host/Moonrake"), server.service().text()}}) {
-        if (cli(profile, {"set", key, value}).exitCode != 0)
-            return 0;
-    }
-    const test::RunResult r = cli(profile, {"register", nick, "pw " + nick});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    return r.out.trimmed().toInt();
-}
+using mr::test::cli;
+using mr::test::registerUser;
 
 void makeFile(const QString& path, int size) {
     QDir().mkpath(QFileInfo(path).path());
