@@ -190,6 +190,25 @@ bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
     return outcome.value_or(false);
 }
 
+std::optional<TUserLocation> locateUser(const Context& c, qint32 userId) {
+    setActiveProfile(c.profileDir);
+    THeadlessSession headless;
+    TIdleQueue idle;
+    TOnlineSession session(headless.agent(), idle);
+    if (!signOn(c, session, kInfoPort, kFileServerPort)) {
+        print(c.err, QStringLiteral("Unable to connect"));
+        session.SignOff();
+        return std::nullopt;
+    }
+    auto location = headless.locate(userId);
+    session.SignOff();
+    if (!location) {
+        print(c.err, QStringLiteral("The service did not answer the look-up of user ") +
+                         QString::number(userId));
+    }
+    return location;
+}
+
 namespace {
 
 int cmdSignon(const Context& c, const QStringList& args) {
@@ -212,20 +231,8 @@ int cmdLocate(const Context& c, const QStringList& args) {
     if (!ok) {
         return usageError(c, QStringLiteral("locate takes a numeric USERID"));
     }
-    setActiveProfile(c.profileDir);
-    THeadlessSession headless;
-    TIdleQueue idle;
-    TOnlineSession session(headless.agent(), idle);
-    if (!signOn(c, session, kInfoPort, kFileServerPort)) {
-        print(c.err, QStringLiteral("Unable to connect"));
-        session.SignOff();
-        return Failure;
-    }
-    const auto location = headless.locate(userId);
-    session.SignOff();
+    const auto location = locateUser(c, userId);
     if (!location) {
-        print(c.err, QStringLiteral("The service did not answer the look-up of user ") +
-                         QString::number(userId));
         return Failure;
     }
     print(c.out, location->address + QLatin1Char(' ') + QString::number(location->infoPort) +

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/userlocation.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,9 @@ int usageError(const Context& c, const QString& message);
 // Signs on through the same session logic as the desktop program; true when online.
 bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
             std::uint16_t fileServerPort);
+// Signs on without peer sockets, asks where a user is and signs off; nothing after printing
+// why when the service could not be asked.
+std::optional<TUserLocation> locateUser(const Context& c, qint32 userId);
 // The transfer commands; nothing when the command is not one of them.
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args);

@@ -191,18 +191,11 @@ int cmdPing(const Context& c, const QStringList& args) {
     if (!ok) {
         return usageError(c, QStringLiteral("ping takes a numeric USERID"));
     }
-    setActiveProfile(c.profileDir);
-    THeadlessSession headless;
-    TIdleQueue idle;
-    TOnlineSession session(headless.agent(), idle);
-    if (!signOn(c, session, 0, 0)) {
-        print(c.err, QStringLiteral("Unable to connect"));
-        session.SignOff();
+    const auto location = locateUser(c, userId);
+    if (!location) {
         return Failure;
     }
-    const auto location = headless.locate(userId);
-    session.SignOff();
-    if (!location || location->address.isEmpty() || location->infoPort == 0) {
+    if (location->address.isEmpty() || location->infoPort == 0) {
         print(c.out, QStringLiteral("User is offline"));
         return Failure;
     }

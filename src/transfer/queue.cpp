@@ -70,10 +70,10 @@ int TMRQue::FirstWaiting() const {
     return -1;
 }
 
-qint32 TMRQue::FindByStatus(const QString& userName, const QString& path,
-                            TTransferStatus status) const {
+qint32 TMRQue::findFirst(const QString& userName, const QString& path,
+                         const std::function<bool(TTransferStatus)>& wanted) const {
     for (const auto& item : m_items) {
-        if (item->Status == status && item->Path.compare(path, Qt::CaseInsensitive) == 0 &&
+        if (wanted(item->Status) && item->Path.compare(path, Qt::CaseInsensitive) == 0 &&
             item->UserName.compare(userName, Qt::CaseInsensitive) == 0) {
             return item->Id;
         }
@@ -81,15 +81,15 @@ qint32 TMRQue::FindByStatus(const QString& userName, const QString& path,
     return -1;
 }
 
+qint32 TMRQue::FindByStatus(const QString& userName, const QString& path,
+                            TTransferStatus status) const {
+    return findFirst(userName, path, [status](TTransferStatus s) { return s == status; });
+}
+
 qint32 TMRQue::FindActive(const QString& userName, const QString& path) const {
-    for (const auto& item : m_items) {
-        if (item->Status != TTransferStatus::Completed && item->Status != TTransferStatus::Error &&
-            item->Path.compare(path, Qt::CaseInsensitive) == 0 &&
-            item->UserName.compare(userName, Qt::CaseInsensitive) == 0) {
-            return item->Id;
-        }
-    }
-    return -1;
+    return findFirst(userName, path, [](TTransferStatus s) {
+        return s != TTransferStatus::Completed && s != TTransferStatus::Error;
+    });
 }
 
 void TMRQue::SetTransferred(qint64 bytes, qint32 id) {

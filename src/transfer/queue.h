@@ -93,6 +93,9 @@ protected:
 
 private:
     void check();
+    // Id of the first item with that user and path whose status is wanted, or -1.
+    qint32 findFirst(const QString& userName, const QString& path,
+                     const std::function<bool(TTransferStatus)>& wanted) const;
     static bool isActive(TTransferStatus status);
 
     std::vector<std::unique_ptr<TMRQueItem>> m_items;
