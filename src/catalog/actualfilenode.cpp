@@ -1,5 +1,7 @@
 #include "catalog/actualfilenode.h"
 
+#include "core/datetime.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <limits>
 
 namespace mr {
@@ -27,7 +30,7 @@ std::unique_ptr<TFileItem> itemFor(const QString& name, const QString& dirPart,
     auto item = std::make_unique<TFileItem>(name, dirPart);
     item->size = folder ? -1 : catalogSize(st.st_size);
     const qint64 ms = static_cast<qint64>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-    item->date = toDateTime(QDateTime::fromMSecsSinceEpoch(ms));
+    item->date = toDateTimeFromEpochMs(ms);
     return item;
 }
 
@@ -101,6 +104,8 @@ void TActualFileNode::createChildren(TFileNodes& list) {
         return;
     }
     const QString dirPart = withTrailingSlash(m_fsPath);
+    // The file times below use the zone of the last tzset(): once per folder, not per file.
+    ::tzset();
     while (const dirent* entry = ::readdir(dir)) {
         const char* n = entry->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))

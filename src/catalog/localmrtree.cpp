@@ -12,6 +12,13 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <unordered_set>
+
 namespace mr {
 
 namespace {
@@ -38,6 +45,82 @@ QString parentPath(const QString& name) {
     return slash < 0 ? QStringLiteral("/") : name.left(slash + 1);
 }
 
+// Reads the folder tree on a second thread while the share worker writes rows: reading and
+// writing cost about the same, and a folder's rows only need that folder's children. Visits
+// the nodes as TFileNode::count does, in the order the rows are written.
+class TreeWalk {
+public:
+    TreeWalk(TFileNode* root, bool subfolders, TProgress& progress)
+        : m_progress(progress), m_thread([this, root, subfolders] { run(root, subfolders); }) {}
+    ~TreeWalk() { m_thread.join(); }
+    TreeWalk(const TreeWalk&) = delete;
+    TreeWalk& operator=(const TreeWalk&) = delete;
+
+    // Blocks until the walk has made the node's children; only then may this thread touch them.
+    void waitForChildren(const TFileNode* node) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_finished || m_ready.count(node) > 0; });
+        if (m_ready.count(node) == 0)
+            failed();
+    }
+
+    // Blocks until the whole tree is read.
+    void waitForEnd() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_finished; });
+        if (m_error)
+            failed();
+    }
+
+private:
+    void run(TFileNode* root, bool subfolders) {
+        try {
+            const int entries = count(root, subfolders);
+            m_progress.total = entries + 1;
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            m_error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_changed.notify_all();
+    }
+
+    int count(TFileNode* node, bool recursive) {
+        TFileNodes& children = node->Children();
+        {
+            std::lock_guard lock(m_mutex);
+            m_ready.insert(node);
+        }
+        m_changed.notify_all();
+        int n = children.count();
+        if (recursive) {
+            for (const auto& child : children) {
+                if (child->walkable())
+                    n += count(child.get(), true);
+            }
+        }
+        return n;
+    }
+
+    [[noreturn]] void failed() const {
+        if (m_error)
+            std::rethrow_exception(m_error);
+        throw std::runtime_error("the folder walk ended early");
+    }
+
+    TProgress& m_progress;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::unordered_set<const TFileNode*> m_ready;
+    bool m_finished = false;
+    std::exception_ptr m_error;
+    // Last: starts once the members above exist.
+    std::thread m_thread;
+};
+
 // The share worker's state: one connection, one transaction, the recursive insert.
 class ShareWorker {
 public:
@@ -53,9 +136,11 @@ public:
 
     void run() {
         CloseOnExit closeOnExit{m_progress};
-        m_progress.total = itemCount(m_node) + 1;
         m_progress.done = 0;
         m_progress.postText(QString::fromLatin1(kSharingFilesText));
+        // Sets the progress total when it ends; joined on every way out.
+        TreeWalk walk(m_node, m_subfolders, m_progress);
+        m_walk = &walk;
         db::Connection connection(kDatabase, kFiles);
         const int parentId = TMRTree::idOf(&connection, QString(), m_name, true);
         if (parentId == -999) {
@@ -76,6 +161,7 @@ public:
     }
 
 private:
+    // Only for a subtree the walk has finished.
     int itemCount(TFileNode* node) const { return node->count(m_subfolders); }
 
     // Local paths the catalog already shares, folded: only these need the exact check.
@@ -116,6 +202,7 @@ private:
         bool getsRow = false;
         if (folder && !name.isEmpty()) {
             if (alreadyShared(node->localPath())) {
+                m_walk->waitForEnd();
                 m_progress.done += itemCount(node) + 1;
                 m_progress.postStep();
                 return;
@@ -133,6 +220,7 @@ private:
         m_progress.postStep();
         if (!folder || !(m_subfolders || top))
             return;
+        m_walk->waitForChildren(node);
         for (const auto& child : node->Children()) {
             if (m_progress.cancelled())
                 return;
@@ -166,6 +254,7 @@ private:
     TShareOutcome& m_outcome;
     db::Connection* m_connection = nullptr;
     db::Cursor* m_rows = nullptr;
+    TreeWalk* m_walk = nullptr;
     QSet<QString> m_sharedPaths;
 };
 

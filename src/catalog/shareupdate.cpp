@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -43,6 +44,9 @@ struct SyncState {
     QPointer<TProgress> progress;
     std::atomic<int> additionsAccepted{0};
     std::atomic<int> additionsFailed{0};
+    // The completions' connection, opened by the first one: a thousand batches need not open
+    // the table a thousand times.
+    std::unique_ptr<db::Connection> publisher;
 
     void signal(Event e) {
         {
@@ -103,7 +107,9 @@ void additionsAnswered(SyncState& state, const QList<int>& ids, TRequest& reques
         if (request.failed()) {
             state.additionsFailed += static_cast<int>(ids.size());
         } else {
-            db::Statement statement(kDatabase);
+            if (!state.publisher)
+                state.publisher = std::make_unique<db::Connection>(kDatabase, kFiles);
+            db::Statement statement(*state.publisher);
             statement.setText(db::publishBatchStatement(ids));
             statement.execute();
             state.additionsAccepted += static_cast<int>(ids.size());
@@ -167,6 +173,7 @@ private:
         {
             db::Cursor rows(*m_connection, kFiles);
             rows.setFilter(db::pendingRemovals(), true);
+            rows.setReadAhead(kShareBatchSize);
             for (; !rows.eof() && !cancelled(); rows.next()) {
                 records += removalRecord(
                     removalPath(folderPath(static_cast<int>(rows.asInteger(u"ParentId"))),
@@ -202,6 +209,7 @@ private:
         {
             db::Cursor rows(*m_connection, kFiles);
             rows.setFilter(db::pendingAdditions(), true);
+            rows.setReadAhead(kShareBatchSize);
             while (online() && !rows.eof() && !cancelled()) {
                 try {
                     if (batch.empty())

@@ -1,6 +1,7 @@
 #include "core/datetime.h"
 
 #include <cmath>
+#include <ctime>
 
 namespace mr {
 
@@ -9,14 +10,33 @@ namespace {
 const QDate kEpoch(1899, 12, 30);
 constexpr double kMsPerDay = 86400000.0;
 
+TDateTime fromLocalParts(const QDate& date, qint64 msOfDay) {
+    const double days = static_cast<double>(kEpoch.daysTo(date));
+    const double ms = static_cast<double>(msOfDay);
+    // Before the epoch the fraction still counts forward from midnight, its sign following the day.
+    return days >= 0 ? days + ms / kMsPerDay : days - ms / kMsPerDay;
+}
+
 }  // namespace
 
 TDateTime toDateTime(const QDateTime& when) {
     const QDateTime local = when.toLocalTime();
-    const double days = static_cast<double>(kEpoch.daysTo(local.date()));
-    const double ms = static_cast<double>(local.time().msecsSinceStartOfDay());
-    // Before the epoch the fraction still counts forward from midnight, its sign following the day.
-    return days >= 0 ? days + ms / kMsPerDay : days - ms / kMsPerDay;
+    return fromLocalParts(local.date(), local.time().msecsSinceStartOfDay());
+}
+
+TDateTime toDateTimeFromEpochMs(qint64 ms) {
+    // Qt re-reads the zone file on every conversion; localtime_r reads it once. Outside
+    // 1970..2037 Qt applies its own rules, so those times take Qt's path.
+    constexpr qint64 kLastFastMs = qint64(0x7fffffff) * 1000;
+    if (ms < 0 || ms >= kLastFastMs)
+        return toDateTime(QDateTime::fromMSecsSinceEpoch(ms));
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm local{};
+    if (!localtime_r(&seconds, &local))
+        return toDateTime(QDateTime::fromMSecsSinceEpoch(ms));
+    const qint64 msOfDay =
+        (qint64(local.tm_hour) * 3600 + local.tm_min * 60 + local.tm_sec) * 1000 + ms % 1000;
+    return fromLocalParts(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday), msOfDay);
 }
 
 QDateTime fromDateTime(TDateTime value) {
@@ -34,6 +54,8 @@ QDateTime fromDateTime(TDateTime value) {
     return QDateTime(kEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
-TDateTime nowDateTime() { return toDateTime(QDateTime::currentDateTime()); }
+TDateTime nowDateTime() {
+    return toDateTime(QDateTime::currentDateTime());
+}
 
 }  // namespace mr

@@ -9,6 +9,9 @@ namespace mr {
 using TDateTime = double;
 
 TDateTime toDateTime(const QDateTime& when);
+// The same value for a file time in milliseconds since 1970 UTC, without building a QDateTime:
+// a folder walk converts one per file. Uses the time zone as of the last tzset().
+TDateTime toDateTimeFromEpochMs(qint64 ms);
 QDateTime fromDateTime(TDateTime value);
 TDateTime nowDateTime();
 

@@ -10,6 +10,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace mr::db {
 
 namespace {
@@ -81,6 +83,8 @@ void Cursor::close() {
     m_countStatement = Prepared();
     m_rowStatement = Prepared();
     m_deleteStatement = Prepared();
+    m_aheadStatement = Prepared();
+    m_ahead.clear();
     m_insertStatements.clear();
     m_updateStatements.clear();
     m_lock.reset();
@@ -125,6 +129,7 @@ void Cursor::setFilter(const QString& text, bool caseInsensitive) {
     m_firstStatement = Prepared();
     m_nextStatement = Prepared();
     m_countStatement = Prepared();
+    m_aheadStatement = Prepared();
     first();
 }
 
@@ -176,13 +181,66 @@ void Cursor::seek(bool from, qint64 after) {
 
 void Cursor::first() {
     requireBrowse();
+    m_ahead.clear();
     seek(false, 0);
 }
 
 void Cursor::next() {
     requireBrowse();
-    if (!m_eof)
+    if (m_eof)
+        return;
+    if (m_readAhead <= 1) {
         seek(true, m_rowid);
+        return;
+    }
+    if (m_ahead.empty())
+        readAhead(m_rowid);
+    if (!takeReadAhead()) {
+        m_rowid = 0;
+        m_eof = true;
+        m_stale = false;
+        fillBlank(m_row, *m_table);
+    }
+}
+
+void Cursor::setReadAhead(int rows) {
+    requireBrowse();
+    m_readAhead = std::max(rows, 1);
+    m_ahead.clear();
+}
+
+bool Cursor::takeReadAhead() {
+    if (m_ahead.empty())
+        return false;
+    std::vector<Value>& row = m_ahead.front();
+    m_rowid = row[0].integer;
+    for (int i = 0; i < m_table->columnCount(); ++i)
+        m_row[i] = std::move(row[i + 1]);
+    m_ahead.pop_front();
+    m_eof = false;
+    m_stale = false;
+    return true;
+}
+
+void Cursor::readAhead(qint64 after) {
+    if (m_aheadStatement.isNull()) {
+        QString sql = selectSql() + QStringLiteral(" WHERE ");
+        if (!m_filter.isEmpty())
+            sql += u'(' + m_filter.sql() + QStringLiteral(") AND ");
+        sql += QStringLiteral("rowid > ? ORDER BY rowid LIMIT ?");
+        m_aheadStatement = Prepared(m_connection->handle(), sql);
+    }
+    bindFilter(m_aheadStatement);
+    const int parameter = int(m_filter.values().size()) + 1;
+    m_aheadStatement.bindInteger(parameter, after);
+    m_aheadStatement.bindInteger(parameter + 1, m_readAhead);
+    Prepared::Run run(m_aheadStatement);
+    while (run.step()) {
+        std::vector<Value>& row = m_ahead.emplace_back(m_table->columnCount() + 1);
+        row[0] = Value{Value::Kind::Integer, run.integer(0), 0, {}};
+        for (int i = 0; i < m_table->columnCount(); ++i)
+            row[i + 1] = run.value(i + 1);
+    }
 }
 
 int Cursor::recordCount() {
@@ -318,6 +376,7 @@ void Cursor::setBoolean(QAnyStringView field, bool value) {
 
 void Cursor::append() {
     requireBrowse();
+    m_ahead.clear();
     m_savedRowid = m_rowid;
     m_savedEof = m_eof;
     fillBlank(m_row, *m_table);
@@ -329,6 +388,7 @@ void Cursor::append() {
 void Cursor::edit() {
     requireBrowse();
     requireCurrentRow("edit");
+    m_ahead.clear();
     if (m_stale)
         reload();
     m_assigned = 0;
@@ -412,6 +472,7 @@ void Cursor::cancel() {
 void Cursor::remove() {
     requireBrowse();
     requireCurrentRow("delete");
+    m_ahead.clear();
     if (m_deleteStatement.isNull()) {
         m_deleteStatement =
             Prepared(m_connection->handle(), QStringLiteral("DELETE FROM %1 WHERE rowid = ?")

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -55,6 +56,9 @@ public:
 
     void first();
     void next();
+    // Lets next() read up to `rows` matching rows with one query and hand them out from memory.
+    // For a reader that walks forward and need not see later changes to the rows ahead of it.
+    void setReadAhead(int rows);
     bool eof() const { return m_eof; }
     // Number of rows matching the filter now.
     int recordCount();
@@ -108,6 +112,8 @@ private:
     // Moves to the first matching row after `after` (all rows when `from` is false).
     void seek(bool from, qint64 after);
     QString selectSql() const;
+    bool takeReadAhead();
+    void readAhead(qint64 after);
     void bindFilter(Prepared& statement) const;
     Prepared& insertStatement();
     Prepared& updateStatement();
@@ -134,6 +140,10 @@ private:
     Prepared m_countStatement;
     mutable Prepared m_rowStatement;
     Prepared m_deleteStatement;
+    Prepared m_aheadStatement;
+    int m_readAhead = 1;
+    // Rows after the current one, in rowid order, each with its rowid first.
+    std::deque<std::vector<Value>> m_ahead;
     std::unordered_map<quint32, Prepared> m_insertStatements;
     std::unordered_map<quint32, Prepared> m_updateStatements;
 };

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -125,6 +126,33 @@ TEST(DateTime, DayCountsFromTheEpoch) {
     EXPECT_EQ(mr::fromDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
     EXPECT_EQ(mr::fromDateTime(45000.5), QDateTime(QDate(2023, 3, 15), QTime(12, 0)));
     EXPECT_FALSE(mr::fromDateTime(std::nan("")).isValid());
+}
+
+TEST(DateTime, FileTimesMatchTheQtConversionAcrossZoneChanges) {
+    const QByteArray saved = qgetenv("TZ");
+    const bool had = qEnvironmentVariableIsSet("TZ");
+    for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe", "UTC"}) {
+        qputenv("TZ", zone);
+        tzset();
+        // Around both changes of a year, before 1970 and past 2038.
+        for (const qint64 seconds :
+             {qint64(0), qint64(1679792400), qint64(1698541200), qint64(1711846800),
+              qint64(1730595599), qint64(946684799), qint64(-86400 * 400), qint64(2147483647),
+              qint64(4102444800)}) {
+            for (const qint64 delta :
+                 {qint64(-3600), qint64(-1), qint64(0), qint64(1), qint64(1800)}) {
+                const qint64 ms = (seconds + delta) * 1000 + 123;
+                EXPECT_EQ(mr::toDateTimeFromEpochMs(ms),
+                          mr::toDateTime(QDateTime::fromMSecsSinceEpoch(ms)))
+                    << zone << " " << ms;
+            }
+        }
+    }
+    if (had)
+        qputenv("TZ", saved);
+    else
+        qunsetenv("TZ");
+    tzset();
 }
 
 TEST(Profile, OptionThenEnvironmentThenPortableThenHome) {

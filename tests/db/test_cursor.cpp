@@ -87,6 +87,44 @@ TEST_F(DbCursor, FilterShowsOnlyMatchingRowsAndCountsThemLive) {
     EXPECT_EQ(files.recordCount(), 4);
 }
 
+TEST_F(DbCursor, ReadAheadWalksTheSameRowsAndRestartsCleanly) {
+    const qint64 folder = addFile(QStringLiteral("folder"), -1);
+    QStringList expected;
+    for (int i = 0; i < 7; ++i) {
+        addFile(QStringLiteral("f%1").arg(i), folder);
+        expected << QStringLiteral("f%1").arg(i);
+        addFile(QStringLiteral("gone%1").arg(i), folder, QStringLiteral("D"));
+    }
+    Cursor files = open();
+    files.setFilter(pendingAdditions(), true);
+    files.setReadAhead(3);
+    QStringList ids;
+    for (; !files.eof(); files.next())
+        ids << files.asString("id") + u':' + files.asString("Name");
+    EXPECT_EQ(ids.size(), 8);  // the folder and its seven files, across three reads ahead
+    EXPECT_TRUE(ids.last().endsWith(u":f6"));
+    EXPECT_EQ(files.asString("Name"), QString());
+
+    // first() drops what was read ahead; a row appended behind the reads is still reached.
+    files.first();
+    files.next();
+    EXPECT_EQ(files.asString("Name"), QStringLiteral("f0"));
+    addFile(QStringLiteral("late"), folder);
+    QStringList rest;
+    for (files.next(); !files.eof(); files.next())
+        rest << files.asString("Name");
+    EXPECT_EQ(rest, (QStringList{"f1", "f2", "f3", "f4", "f5", "f6", "late"}));
+
+    // Removing goes on with the row after the one removed, read ahead or not.
+    files.first();
+    files.next();
+    while (!files.eof())
+        files.remove();
+    files.first();
+    EXPECT_EQ(files.asString("Name"), QStringLiteral("folder"));
+    EXPECT_EQ(files.recordCount(), 1);
+}
+
 TEST_F(DbCursor, RemovingUntilEofEmptiesOnlyTheFilteredSet) {
     const qint64 folder = addFile(QStringLiteral("folder"), -1);
     for (int i = 0; i < 5; ++i)
