@@ -414,12 +414,21 @@ void Tfrm_transfer::showTransferred(QTableWidget* list, qint32 id, qint64 bytes)
     }
     setCell(list, row, ColProgress, QString::number(bytes));
     setCell(list, row, ColPercentage, QStringLiteral("0"));
+    repaintBar(list, row);
+}
+
+void Tfrm_transfer::repaintBar(QTableWidget* list, int row) {
+    // The bar is drawn from the progress and size cells; its own text rarely changes.
+    if (QTableWidgetItem* cell = list->item(row, ColPercentage)) {
+        list->viewport()->update(list->visualItemRect(cell));
+    }
 }
 
 void Tfrm_transfer::showSize(QTableWidget* list, qint32 id, qint64 bytes) {
     const int row = rowOf(list, id);
     if (row >= 0) {
         setCell(list, row, ColFileSize, QString::number(bytes));
+        repaintBar(list, row);
     }
 }
 

@@ -120,6 +120,7 @@ private:
     void showStatus(QTableWidget* list, const TMRQueItem& item);
     void showTransferred(QTableWidget* list, qint32 id, qint64 bytes);
     void showSize(QTableWidget* list, qint32 id, qint64 bytes);
+    void repaintBar(QTableWidget* list, int row);
     void updateRates(QTableWidget* list);
 
     // The row showing the item with this id, or -1.
