@@ -21,10 +21,10 @@ public:
     TActualFileNode(TFileNode* parent, const QString& fsPath, bool folder, bool link,
                     std::unique_ptr<TFileItem> item);
 
-    const QString& fsPath() const { return m_fsPath; }
+    QString fsPath() const { return m_name.isEmpty() ? m_dirPart : m_dirPart + m_name; }
     bool isLink() const { return m_link; }
 
-    QString localPath() const override { return m_fsPath; }
+    QString localPath() const override { return fsPath(); }
     bool walkable() const override { return isFolder() && !m_link; }
     int imageIndex() override;
     int selectedImageIndex() override;
@@ -36,9 +36,14 @@ protected:
     void createChildren(TFileNodes& list) override;
 
 private:
+    TActualFileNode(TFileNode* parent, const QString& dirPart, const QString& name, bool folder,
+                    bool link, std::unique_ptr<TFileItem> item);
     static std::unique_ptr<TActualFileNode> entryAt(TFileNode* parent, const QString& path);
 
-    QString m_fsPath;
+    // The path in two parts that share their text with the folder's other entries and the
+    // item: a large folder costs no path string per entry.
+    QString m_dirPart;
+    QString m_name;
     bool m_link = false;
 };
 

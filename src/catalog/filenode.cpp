@@ -76,16 +76,27 @@ QString nameKey(const TFileNode* node) {
 
 }  // namespace
 
+void TFileNodes::index(TFileNode* node) const {
+    const QString key = nameKey(node);
+    if (!m_byName.contains(key))
+        m_byName.insert(key, node);
+}
+
 TFileNode* TFileNodes::findByName(const QString& name) const {
+    if (!m_indexed) {
+        m_byName.reserve(static_cast<qsizetype>(m_nodes.size()));
+        for (const auto& node : m_nodes)
+            index(node.get());
+        m_indexed = true;
+    }
     return m_byName.value(name.toCaseFolded());
 }
 
 TFileNode* TFileNodes::add(std::unique_ptr<TFileNode> node) {
     m_nodes.push_back(std::move(node));
     TFileNode* added = m_nodes.back().get();
-    const QString key = nameKey(added);
-    if (!m_byName.contains(key))
-        m_byName.insert(key, added);
+    if (m_indexed)
+        index(added);
     return added;
 }
 
@@ -94,6 +105,10 @@ bool TFileNodes::remove(TFileNode* node) {
                                  [node](const auto& n) { return n.get() == node; });
     if (it == m_nodes.end())
         return false;
+    if (!m_indexed) {
+        m_nodes.erase(it);
+        return true;
+    }
     const QString key = nameKey(node);
     m_nodes.erase(it);
     if (m_byName.value(key) == node) {

@@ -98,6 +98,7 @@ public:
     bool remove(TFileNode* node);
     void clear() {
         m_byName.clear();
+        m_indexed = false;
         m_nodes.clear();
     }
 
@@ -111,10 +112,14 @@ public:
     auto end() const { return m_nodes.end(); }
 
 private:
+    void index(TFileNode* node) const;
+
     TFileNode* m_owner;
     std::vector<std::unique_ptr<TFileNode>> m_nodes;
-    // First node of each case-folded name: listings of thousands stay linear to build.
-    QHash<QString, TFileNode*> m_byName;
+    // First node of each case-folded name: listings of thousands stay linear to build. Made on
+    // the first look-up, so lists that are only walked (a folder being shared) never pay for it.
+    mutable QHash<QString, TFileNode*> m_byName;
+    mutable bool m_indexed = false;
 };
 
 // A node whose children come from a get-items handler; icons by item name.

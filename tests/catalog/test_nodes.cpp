@@ -114,6 +114,18 @@ TEST(FileNodes, IndexFindAndSort) {
     list.sortByName();
     TFileNodes::setSortAscending(true);
     EXPECT_EQ(list.get(0)->item()->Name, "gamma");
+
+    // The index follows adds and removes made after the first look-up; a removed name falls
+    // to the next child of the same name.
+    TFileNode* second =
+        list.add(std::make_unique<TLocalFileNode>(&folder, item("BETA", "/"), false));
+    EXPECT_NE(list.findByName("beta"), second);
+    EXPECT_TRUE(list.remove(list.findByName("beta")));
+    EXPECT_EQ(list.findByName("Beta"), second);
+    EXPECT_TRUE(list.remove(second));
+    EXPECT_EQ(list.findByName("beta"), nullptr);
+    list.add(std::make_unique<TLocalFileNode>(&folder, item("delta", "/"), false));
+    EXPECT_EQ(list.findByName("DELTA"), list.get(list.count() - 1));
 }
 
 TEST(FileItem, CopiesDeeplyAndKeepsItsKind) {
@@ -157,6 +169,13 @@ TEST(ActualFileNode, ListsFoldersFirstHiddenIncluded) {
     // A link to a folder is shown but never walked, so it cannot loop.
     EXPECT_FALSE(node->Children().findByName("loop")->walkable());
     EXPECT_EQ(node->count(true), 6);
+    TFileNodes::setSortAscending(false);
+    node->freeChildren();
+    names.clear();
+    for (const auto& child : node->Children())
+        names << child->item()->Name;
+    TFileNodes::setSortAscending(true);
+    EXPECT_EQ(names, (QStringList{"b.txt", "A.txt", ".hidden", "zeta", "loop", "Alpha"}));
 
     TActualFileNode disk;
     QStringList top;
