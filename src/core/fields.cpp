@@ -17,7 +17,9 @@ QByteArray EncodeField(const QByteArray& text) {
     return out;
 }
 
-QString EncodeField(const QString& text) { return QString::fromUtf8(EncodeField(text.toUtf8())); }
+QString EncodeField(const QString& text) {
+    return QString::fromUtf8(EncodeField(text.toUtf8()));
+}
 
 QList<QByteArray> SplitFields(const QByteArray& line) {
     QList<QByteArray> fields;

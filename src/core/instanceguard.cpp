@@ -7,6 +7,8 @@ InstanceGuard::InstanceGuard(const QString& lockPath) : m_lock(lockPath) {
     m_lock.setStaleLockTime(0);
 }
 
-bool InstanceGuard::acquire() { return m_lock.tryLock(0); }
+bool InstanceGuard::acquire() {
+    return m_lock.tryLock(0);
+}
 
 }  // namespace mr

@@ -7,11 +7,17 @@ namespace mr {
 
 Profile::Profile(const QString& directory) : m_dir(QDir::cleanPath(directory)) {}
 
-QString Profile::settingsPath() const { return m_dir + QStringLiteral("/settings.ini"); }
+QString Profile::settingsPath() const {
+    return m_dir + QStringLiteral("/settings.ini");
+}
 
-QString Profile::dataDirectory() const { return m_dir + QStringLiteral("/data"); }
+QString Profile::dataDirectory() const {
+    return m_dir + QStringLiteral("/data");
+}
 
-QString Profile::lockPath() const { return m_dir + QStringLiteral("/moonrake.lock"); }
+QString Profile::lockPath() const {
+    return m_dir + QStringLiteral("/moonrake.lock");
+}
 
 QString Profile::resolve(QStringList& args, const QString& executableDir) {
     QString chosen;
@@ -42,7 +48,8 @@ QString Profile::resolve(QStringList& args, const QString& executableDir) {
 }
 
 QString Profile::executableDirectory() {
-    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
+        .absolutePath();
 }
 
 namespace {
@@ -69,7 +76,9 @@ void setActiveProfile(const QString& directory) {
     a.hostInfo = std::make_unique<THostInfo>(a.file);
 }
 
-const Profile& activeProfile() { return active().profile; }
+const Profile& activeProfile() {
+    return active().profile;
+}
 
 TUserInfo& UserInfo() {
     Active& a = active();

@@ -32,7 +32,9 @@ T readLittleEndian(const char* p) {
     return value;
 }
 
-const std::int64_t* asInteger(const PackValue& v) { return std::get_if<std::int64_t>(&v.value()); }
+const std::int64_t* asInteger(const PackValue& v) {
+    return std::get_if<std::int64_t>(&v.value());
+}
 
 bool asNumber(const PackValue& v, double& out) {
     if (const auto* d = std::get_if<double>(&v.value())) {

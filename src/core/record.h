@@ -64,10 +64,10 @@ using UnpackTarget = std::variant<QByteArray*, QString*, std::uint8_t*, double*,
                                   std::int32_t*, std::uint16_t*>;
 
 struct UnpackResult {
-    int consumed = 0;       // bytes read from the record
-    int fieldsRead = 0;     // destinations filled
-    int formatErrors = 0;   // wrong letters or destinations of the wrong kind
-    bool truncated = false; // the record ended before the format did
+    int consumed = 0;        // bytes read from the record
+    int fieldsRead = 0;      // destinations filled
+    int formatErrors = 0;    // wrong letters or destinations of the wrong kind
+    bool truncated = false;  // the record ended before the format did
     bool ok() const { return formatErrors == 0 && !truncated; }
 };
 

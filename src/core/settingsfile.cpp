@@ -7,7 +7,9 @@ SettingsFile::SettingsFile(const QString& path)
 
 SettingsFile::~SettingsFile() = default;
 
-QString SettingsFile::path() const { return m_settings->fileName(); }
+QString SettingsFile::path() const {
+    return m_settings->fileName();
+}
 
 QString SettingsFile::actualGroup(const QString& group) const {
     const QStringList groups = m_settings->childGroups();
@@ -62,6 +64,8 @@ void SettingsFile::remove(const QString& group, const QString& name) {
     }
 }
 
-void SettingsFile::sync() { m_settings->sync(); }
+void SettingsFile::sync() {
+    m_settings->sync();
+}
 
 }  // namespace mr

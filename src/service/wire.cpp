@@ -185,7 +185,9 @@ qsizetype ReplyReader::feed(QByteArrayView bytes) {
     return used;
 }
 
-void RequestReader::reset() { *this = RequestReader(); }
+void RequestReader::reset() {
+    *this = RequestReader();
+}
 
 void RequestReader::fail(const QString& why) {
     m_status = Status::Broken;
@@ -226,8 +228,9 @@ void RequestReader::headerLine(const QByteArray& line) {
     const QByteArray name = line.left(colon).trimmed().toLower();
     const QByteArray value = line.mid(colon + 1).trimmed();
     if (name == "content-length") {
-        bool ok = value.size() <= 12 && !value.isEmpty() &&
-                  std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+        bool ok =
+            value.size() <= 12 && !value.isEmpty() &&
+            std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
         const qsizetype n = ok ? value.toLongLong(&ok) : -1;
         if (!ok || m_contentLength >= 0) {
             fail(QStringLiteral("bad Content-Length"));

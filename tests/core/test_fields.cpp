@@ -9,7 +9,9 @@ using mr::SplitFields;
 
 namespace {
 
-QList<QByteArray> split(const char* line) { return SplitFields(QByteArray(line)); }
+QList<QByteArray> split(const char* line) {
+    return SplitFields(QByteArray(line));
+}
 
 QList<QByteArray> list(std::initializer_list<const char*> items) {
     QList<QByteArray> out;

@@ -2,7 +2,6 @@
 
 #include "service/wire.h"
 
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>

@@ -13,7 +13,8 @@ namespace {
 qsizetype feedInPieces(ReplyReader& r, const QByteArray& stream, int piece) {
     qsizetype used = 0;
     while (r.bytesWanted() > 0 && used < stream.size()) {
-        used += r.feed(QByteArrayView(stream).sliced(used, std::min<qsizetype>(piece, stream.size() - used)));
+        used += r.feed(
+            QByteArrayView(stream).sliced(used, std::min<qsizetype>(piece, stream.size() - used)));
     }
     return used;
 }
@@ -25,9 +26,11 @@ TEST(WireRequest, FramesExactlyAsTheServiceExpects) {
     EXPECT_EQ(q, hex("51 0100"));
     EXPECT_EQ(frameRequest(kPingPath, q, true),
               QByteArray("POST /mrPing/mrpingserver.dll\r\nConnection: Keep-Alive\r\n"
-                         "Content-Length: 3\r\n\r\nQ\x01\x00", 79));
+                         "Content-Length: 3\r\n\r\nQ\x01\x00",
+                         79));
     EXPECT_EQ(frameRequest(kSharePath, requestBody('T', 0x1234, "ab"), false),
-              QByteArray("POST /sharing/mrsharev1.dll\r\nContent-Length: 5\r\n\r\nT\x34\x12" "ab"));
+              QByteArray("POST /sharing/mrsharev1.dll\r\nContent-Length: 5\r\n\r\nT\x34\x12"
+                         "ab"));
 
     const auto parsed = parseRequestBody(requestBody('H', 65535, hex("07000000")));
     ASSERT_TRUE(parsed);
@@ -54,8 +57,7 @@ TEST(WireReply, RecordsAndSplitting) {
 
 TEST(WireReply, MultiRecordConcatenatesUpToTheEnd) {
     const QByteArray stream = replyRecord('R', QByteArray(10, 'a')) +
-                              replyRecord('R', QByteArray(20, 'b')) + endRecord('T', true) +
-                              "next";
+                              replyRecord('R', QByteArray(20, 'b')) + endRecord('T', true) + "next";
     for (int piece : {1, 3, 1000}) {
         ReplyReader r(true, true);
         EXPECT_EQ(feedInPieces(r, stream, piece), stream.size() - 4) << piece;
@@ -137,8 +139,8 @@ TEST(WireRequestReader, ParsesRequestsBackToBack) {
 TEST(WireRequestReader, RejectsMalformedAndOversizedRequests) {
     const char* bad[] = {
         "GET / HTTP/1.0\r\n\r\n",
-        "POST /x\r\n\r\n",                                   // no length
-        "POST /x\r\nContent-Length: 16777217\r\n\r\n",       // above the cap
+        "POST /x\r\n\r\n",                              // no length
+        "POST /x\r\nContent-Length: 16777217\r\n\r\n",  // above the cap
         "POST /x\r\nContent-Length: -1\r\n\r\n",
         "POST /x\r\nContent-Length: 12abc\r\n\r\n",
         "POST /x\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n",
