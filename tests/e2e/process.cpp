@@ -2,6 +2,9 @@
 
 #include "testutil.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 
 namespace mr::test {
@@ -48,6 +51,12 @@ QProcess* startProgram(const QString& program, const QStringList& args, const QS
     prepare(*p, program, args, env);
     p->start();
     return p;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs) {

@@ -22,6 +22,9 @@ RunResult runProgram(const QString& program, const QStringList& args, int timeou
 QProcess* startProgram(const QString& program, const QStringList& args,
                        const QStringList& env = {});
 
+// Writes a file, creating its folder; false when it could not be written whole.
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 // Runs moonrake-cli on a profile: moonrake-cli --profile PROFILE ARGS...
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs = 30000);
 

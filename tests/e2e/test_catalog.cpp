@@ -22,13 +22,6 @@ void setHost(const QString& profile, const QString& key, const QString& value) {
     ASSERT_EQ(cli(profile, {"set", key, value}).exitCode, 0);
 }
 
-void makeFile(const QString& path, int size) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(size, 'x'));
-}
-
 // The browse lines with their dates checked and taken out.
 QStringList withoutDates(const QString& out) {
     static const QRegularExpression date(
@@ -51,9 +44,9 @@ TEST(CatalogEndToEnd, SharedTreeIsWhatAnotherUserBrowses) {
     ASSERT_GT(aliceId, 0);
     ASSERT_GT(registerUser(bob.path(), server, "bob"), 0);
 
-    makeFile(disk.filePath("Music/a.mp3"), 3);
-    makeFile(disk.filePath("Music/Live/b.ogg"), 4);
-    makeFile(disk.filePath("Music/Live/.hidden"), 1);
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/a.mp3"), QByteArray(3, 'x')));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/Live/b.ogg"), QByteArray(4, 'x')));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/Live/.hidden"), QByteArray(1, 'x')));
     QDir().mkpath(disk.filePath("Music/Empty"));
 
     // Shared while the service is away: the rows wait as additions.
@@ -105,7 +98,7 @@ TEST(CatalogEndToEnd, LargeShareAsksFirst) {
     QTemporaryDir profile, disk;
     ASSERT_EQ(cli(profile.path(), {"init"}).exitCode, 0);
     for (int i = 0; i < 1001; ++i)
-        makeFile(disk.filePath(QString("big/f%1").arg(i)), 0);
+        ASSERT_TRUE(test::writeFile(disk.filePath(QString("big/f%1").arg(i)), QByteArray(0, 'x')));
     auto r = cli(profile.path(), {"share", disk.filePath("big")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.trimmed(), shareConfirmationText(1001));

@@ -33,13 +33,6 @@ QByteArray randomBytes(qsizetype size) {
     return bytes;
 }
 
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -124,7 +117,7 @@ protected:
 
 TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
     const QByteArray content = randomBytes(6 * 1024 * 1024 + 123);
-    writeFile(disk.filePath("Music/big.bin"), content);
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/big.bin"), content));
     share();
     Serving serving(owner.path());
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
@@ -137,7 +130,7 @@ TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
         << serving.out().toStdString();
 
     // A partial copy is completed from where it stops, not fetched again.
-    writeFile(downloads.filePath("big.bin"), content.left(1000 * 1000));
+    ASSERT_TRUE(test::writeFile(downloads.filePath("big.bin"), content.left(1000 * 1000)));
     r = get("/Music/big.bin");
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_EQ(r.out, "Negotiating\nRemotely Queued\nResuming\nCompleted\n");
@@ -146,7 +139,7 @@ TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
 }
 
 TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
-    writeFile(disk.filePath("Music/a.bin"), randomBytes(5000));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/a.bin"), randomBytes(5000)));
     share();
     Serving serving(owner.path());
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
@@ -173,7 +166,7 @@ TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
 
 TEST_F(TransferTest, PasswordProtectedFileNeedsItsPassword) {
     const QByteArray content = randomBytes(70000);
-    writeFile(disk.filePath("Music/secret.bin"), content);
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/secret.bin"), content));
     share({"--password", "Sesame"});
     Serving serving(owner.path());
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
@@ -187,7 +180,7 @@ TEST_F(TransferTest, PasswordProtectedFileNeedsItsPassword) {
 }
 
 TEST_F(TransferTest, AnOwnerWhoIsNotOnlineIsReportedOffline) {
-    writeFile(disk.filePath("Music/a.bin"), randomBytes(100));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/a.bin"), randomBytes(100)));
     share();
     const auto r = get("/Music/a.bin");
     EXPECT_EQ(r.exitCode, 1);
@@ -201,7 +194,7 @@ TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
               0);
     ASSERT_EQ(cli(owner.path(), {"set", "UserInfo/MaxUploads", "1"}).exitCode, 0);
     const QByteArray content = randomBytes(8 * 1024 * 1024);
-    writeFile(disk.filePath("Music/big.bin"), content);
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/big.bin"), content));
     share();
     Serving serving(owner.path());
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();

@@ -30,13 +30,6 @@ namespace {
 using mr::test::cli;
 using mr::test::registerUser;
 
-void makeFile(const QString& path, int size) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArray(size, 'x'));
-}
-
 QStringList rowNames(const TfrmExplorer& form) {
     QStringList names;
     for (int i = 0; i < form.fileList()->rowCount(); ++i)
@@ -71,8 +64,8 @@ TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
     ASSERT_GT(aliceId, 0);
     ASSERT_GT(registerUser(bob.path(), server, "bob"), 0);
 
-    makeFile(disk.filePath("Music/a.mp3"), 3);
-    makeFile(disk.filePath("Music/Live/b.ogg"), 2048);
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/a.mp3"), QByteArray(3, 'x')));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/Live/b.ogg"), QByteArray(2048, 'x')));
     QDir().mkpath(disk.filePath("Music/Empty"));
     const test::RunResult shared = cli(alice.path(), {"share", disk.filePath("Music")});
     ASSERT_TRUE(shared.out.startsWith("Shared ")) << shared.out.toStdString();
