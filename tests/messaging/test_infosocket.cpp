@@ -194,33 +194,5 @@ TEST_F(InfoSocketTest, ChatRequestWithNoReceiverIsClosed) {
     EXPECT_TRUE(idle());
 }
 
-TEST_F(InfoSocketTest, ManyConnectionsAreServedAndReleased) {
-    std::vector<std::unique_ptr<Peer>> peers;
-    for (int i = 0; i < 40; ++i) {
-        peers.push_back(std::make_unique<Peer>(m_info.port()));
-        ASSERT_TRUE(peers.back()->send(
-            i % 2 == 0 ? QByteArray("PING!")
-                       : BuildMessageText(i, QStringLiteral("n"), 1, QStringLiteral("t"))));
-    }
-    for (auto& peer : peers) {
-        ASSERT_TRUE(peer->waitClosed());
-    }
-    EXPECT_EQ(m_messages.size(), 20u);
-    EXPECT_TRUE(idle());
-}
-
-TEST_F(InfoSocketTest, ConnectionsBeyondTheLimitAreRefused) {
-    m_info.setMaxConnections(2);
-    Peer a(m_info.port());
-    Peer b(m_info.port());
-    ASSERT_TRUE(a.connected());
-    ASSERT_TRUE(b.connected());
-    ASSERT_TRUE(waitUntil([this] { return m_info.connectionCount() == 2; }));
-    Peer c(m_info.port());
-    EXPECT_TRUE(c.waitClosed());
-    EXPECT_FALSE(a.closed());
-    EXPECT_FALSE(b.closed());
-}
-
 }  // namespace
 }  // namespace mr

@@ -33,60 +33,6 @@ TLocateUser locateAt(const PeerSide* owner, std::optional<TUserLocation> fixed =
 
 }  // namespace
 
-TEST(PeerEndToEnd, AFileTravelsFromOwnerToDownloaderByteIdentical) {
-    PeerSide owner(QStringLiteral("Olga"), 1);
-    PeerSide down(QStringLiteral("Dora"), 2);
-    const QByteArray content = pattern(700 * 1024 + 13);
-    owner.share(QStringLiteral("/Music/Live/song.mp3"), content);
-    TMRDownloads downloads(down.wanted, *down.server, locateAt(&owner), down.settings());
-
-    const TMRQueItem& item =
-        down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/Music/Live/song.mp3"), {});
-    EXPECT_EQ(item.Status, TTransferStatus::Negotiating);  // marked at once
-    ASSERT_TRUE(waitUntil([&] {
-        return item.Status == TTransferStatus::Completed || item.Status == TTransferStatus::Error;
-    }));
-    EXPECT_EQ(down.downloadStates, (States{{TTransferStatus::Negotiating, TTransferError::None},
-                                           {TTransferStatus::RemotelyQueued, TTransferError::None},
-                                           {TTransferStatus::Transfering, TTransferError::None},
-                                           {TTransferStatus::Completed, TTransferError::None}}));
-    EXPECT_EQ(item.Size, content.size());
-    EXPECT_EQ(item.Transferred, content.size());
-    EXPECT_TRUE(down.downloaded(QStringLiteral("song.mp3")) == content);
-    ASSERT_TRUE(waitUntil([&] {
-        return owner.server->waitingList().count() == 1 &&
-               owner.server->waitingList().at(0)->Status == TTransferStatus::Completed;
-    }));
-    const TMRQueItem& upload = *owner.server->waitingList().at(0);
-    EXPECT_EQ(upload.UserName, QStringLiteral("Dora"));
-    EXPECT_EQ(upload.LoginName, QStringLiteral("Olga"));
-    EXPECT_EQ(upload.PeerId, 2);
-    EXPECT_TRUE(waitUntil([&] { return owner.server->uploadClientCount() == 0; }));
-}
-
-TEST(PeerEndToEnd, APartialFileIsResumed) {
-    PeerSide owner(QStringLiteral("Olga"), 1);
-    PeerSide down(QStringLiteral("Dora"), 2);
-    const QByteArray content = pattern(64 * 1024, 7);
-    owner.share(QStringLiteral("/f.bin"), content);
-    QDir().mkpath(down.downloadDir);
-    {
-        QFile partial(down.downloadFile(QStringLiteral("f.bin")));
-        ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-        partial.write(content.left(1000));
-    }
-    TMRDownloads downloads(down.wanted, *down.server, locateAt(&owner), down.settings());
-    const TMRQueItem& item =
-        down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/f.bin"), {});
-    ASSERT_TRUE(waitUntil([&] {
-        return item.Status == TTransferStatus::Completed || item.Status == TTransferStatus::Error;
-    }));
-    EXPECT_EQ(down.downloadStates[2].first, TTransferStatus::Resuming);
-    EXPECT_EQ(item.Status, TTransferStatus::Completed);
-    EXPECT_TRUE(down.downloaded(QStringLiteral("f.bin")) == content);
-    EXPECT_EQ(owner.server->waitingList().at(0)->ResumeOffset, 1000);
-}
-
 TEST(PeerEndToEnd, VerdictsAndUnreachableOwnersEndTheItemWithTheirError) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     PeerSide down(QStringLiteral("Dora"), 2);

@@ -117,14 +117,3 @@ TEST(Queue, RemovingAnActiveItemGivesItsSlotToTheNextOne) {
     EXPECT_EQ(q.queue.IndexOf(1), 0);
     EXPECT_EQ(q.queue.activeCount(), 1);
 }
-
-TEST(TransferStatus, TextsAreTheOnesUsersSee) {
-    EXPECT_EQ(statusText(TTransferStatus::RemotelyQueued), QStringLiteral("Remotely Queued"));
-    EXPECT_EQ(statusText(TTransferStatus::Transfering), QStringLiteral("Transfering"));
-    EXPECT_EQ(statusText(TTransferStatus::Error, TTransferError::UserOffline),
-              QStringLiteral("User is offline"));
-    EXPECT_EQ(statusText(TTransferStatus::Error, TTransferError::NotEnoughCredit),
-              QStringLiteral("Not enough Credit for transfer"));
-    EXPECT_EQ(errorText(TTransferError::IncorrectPassword),
-              QStringLiteral("Incorrect Password for file"));
-}
