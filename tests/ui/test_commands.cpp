@@ -17,37 +17,6 @@
 namespace mr {
 namespace {
 
-struct CommandRow {
-    const char* name;
-    const char* caption;
-    const char* hint;  // empty: none
-    int image;         // -1: none
-};
-
-const CommandRow kTable[] = {
-    {"actChat", "&Chat", "Chat with other users", 0},
-    {"actFavorites", "Fa&vorites", "Show your contacts of Moonrake users", 1},
-    {"actFileSearch", "&File Search", "Search for other users' files", 2},
-    {"actMoonrakeExplorer", "Share Files", "", 5},
-    {"actUserSearch", "&User Search", "", 3},
-    {"actTransfers", "&Transfers", "", 6},
-    {"actLocalFiles", "My Shared Files", "", 4},
-    {"actBannedUsers", "&Banned Users", "", 7},
-    {"actStatusBox", "Status Bo&x", "", -1},
-    {"actShareWizard", "Share Wizard", "", 8},
-    {"actClose", "C&lose", "", 9},
-    {"actTileHoriz", "Tile &Horizontally", "", 11},
-    {"actTileVert", "Tile &Vertically", "", 10},
-    {"actCascade", "&Cascade", "", 12},
-    {"actFeedback", "Feedback", "", 13},
-    {"actConnect", "&Connect", "", 14},
-    {"actDisconnect", "Disconnect", "", 15},
-    {"actAbout", "&About...", "", -1},
-    {"actPreferences", "&Preferences", "", 17},
-    {"actMotd", "Message of the day", "", -1},
-    {"actMyDownloads", "Download Dir", "", 16},
-};
-
 // Captions of a menu's entries in order, "-" for a separator, skipping invisible entries.
 QStringList entries(const QList<QAction*>& actions) {
     QStringList out;
@@ -68,49 +37,6 @@ QMenu* topMenu(TfrmMain& frame, const QString& title) {
         }
     }
     return nullptr;
-}
-
-TEST(CommandTable, EveryCommandHasItsCaptionHintAndImage) {
-    TfrmMain frame;
-    const TdmCommands& commands = frame.commands();
-    EXPECT_EQ(commands.actions().size(), std::size(kTable));
-    for (const CommandRow& row : kTable) {
-        SCOPED_TRACE(row.name);
-        const QAction* a = commands.action(QString::fromLatin1(row.name));
-        ASSERT_NE(a, nullptr);
-        EXPECT_EQ(a->text(), QString::fromLatin1(row.caption));
-        if (*row.hint) {
-            EXPECT_EQ(a->toolTip(), QString::fromLatin1(row.hint));
-            EXPECT_EQ(a->statusTip(), QString::fromLatin1(row.hint));
-        } else {
-            EXPECT_TRUE(a->statusTip().isEmpty());
-        }
-        EXPECT_EQ(a->property("imageIndex").toInt(), row.image);
-        EXPECT_EQ(a->icon().isNull(), row.image < 0);
-    }
-}
-
-TEST(CommandTable, CommandsOfWindowsNotYetBuiltStayDisabled) {
-    TfrmMain frame;
-    TdmCommands& c = frame.commands();
-    const QList<QAction*> pending = {
-        c.actChat,       c.actFavorites, c.actFileSearch,  c.actMoonrakeExplorer,
-        c.actUserSearch, c.actTransfers, c.actBannedUsers, c.actShareWizard,
-        c.actFeedback,   c.actMotd,      c.actMyDownloads};
-    for (QAction* a : pending) {
-        SCOPED_TRACE(a->objectName().toStdString());
-        EXPECT_FALSE(a->isEnabled());
-        a->trigger();
-    }
-    EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
-
-    for (QAction* a :
-         {c.actStatusBox, c.actClose, c.actTileHoriz, c.actTileVert, c.actCascade, c.actAbout}) {
-        SCOPED_TRACE(a->objectName().toStdString());
-        EXPECT_TRUE(a->isEnabled());
-    }
-    EXPECT_TRUE(c.actStatusBox->isChecked());
-    EXPECT_FALSE(c.actDisconnect->isVisible());
 }
 
 TEST(CommandTable, SessionCommandsReachTheControllerOnceEnabled) {

@@ -226,21 +226,5 @@ TEST(MainWindow, WindowCommandsArrangeTheChildren) {
     EXPECT_NE(a->pos(), b->pos());
 }
 
-TEST(MainWindow, AboutBoxNamesProgramAndVersion) {
-    TfrmMain frame;
-    frame.show();
-    frame.commands().actAbout->trigger();
-    frame.commands().actAbout->trigger();
-    const QList<TfrmAbout*> boxes = frame.findChildren<TfrmAbout*>();
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes.first()->isVisible());
-    auto* name = boxes.first()->findChild<QLabel*>("lblProgramName");
-    auto* version = boxes.first()->findChild<QLabel*>("lblVersion");
-    ASSERT_TRUE(name && version);
-    EXPECT_EQ(name->text(), "Moonrake");
-    EXPECT_EQ(version->text(), "Version 1.05 Beta");
-    boxes.first()->accept();
-}
-
 }  // namespace
 }  // namespace mr
