@@ -273,13 +273,7 @@ int cmdFeedback(const Context& c, const QStringList& args) {
     return rc;
 }
 
-// The profile's tables, opened as the data module does; writers also hold the profile's
-// single-instance lock for as long as they run.
-struct CatalogAccess {
-    std::unique_ptr<InstanceGuard> guard;
-    std::unique_ptr<TMRDataModule> data;
-    explicit operator bool() const { return data != nullptr; }
-};
+}  // namespace
 
 CatalogAccess openCatalog(const Context& c, bool writing) {
     CatalogAccess access;
@@ -300,6 +294,8 @@ CatalogAccess openCatalog(const Context& c, bool writing) {
     access.data = std::move(data);
     return access;
 }
+
+namespace {
 
 QString catalogPath(const QString& text) {
     return text.startsWith(u'/') ? text : u'/' + text;

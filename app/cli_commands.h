@@ -1,12 +1,15 @@
 #pragma once
 
+#include "core/instanceguard.h"
 #include "service/userlocation.h"
+#include "transfer/datamodule.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace mr {
@@ -38,6 +41,15 @@ bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
 // Signs on without peer sockets, asks where a user is and signs off; nothing after printing
 // why when the service could not be asked.
 std::optional<TUserLocation> locateUser(const Context& c, qint32 userId);
+// The profile's tables, opened as the data module does (without its peer sockets); writers
+// also hold the profile's single-instance lock for as long as they run.
+struct CatalogAccess {
+    std::unique_ptr<InstanceGuard> guard;
+    std::unique_ptr<TMRDataModule> data;
+    explicit operator bool() const { return data != nullptr; }
+};
+// Empty after printing why when the tables cannot be opened or the lock is held.
+CatalogAccess openCatalog(const Context& c, bool writing);
 // The transfer commands; nothing when the command is not one of them.
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args);

@@ -216,26 +216,14 @@ int cmdPing(const Context& c, const QStringList& args) {
     return numeric ? Success : Failure;
 }
 
-// Opens the profile's tables for the ban commands; false after printing why not.
-bool openTables(const Context& c, std::unique_ptr<TMRDataModule>& data) {
-    QDir().mkpath(c.profileDir);
-    setActiveProfile(c.profileDir);
-    data = std::make_unique<TMRDataModule>(c.profileDir);
-    if (data->create(false) == TMRDataModule::StartResult::DataFilesMissing) {
-        print(c.err, QString::fromLatin1(kDataFilesMissingText));
-        return false;
-    }
-    return true;
-}
-
 int cmdBan(const Context& c, const QStringList& args, bool ban) {
     const QString nick = args.size() == 1 ? args.first().trimmed() : QString();
     if (nick.isEmpty()) {
         return usageError(
             c, ban ? QStringLiteral("ban takes a NICK") : QStringLiteral("unban takes a NICK"));
     }
-    std::unique_ptr<TMRDataModule> data;
-    if (!openTables(c, data)) {
+    const CatalogAccess tables = openCatalog(c, false);
+    if (!tables) {
         return Failure;
     }
     SetUserStatus(nick, ban ? kUserStatusBanned : kUserStatusNormal);
@@ -248,8 +236,8 @@ int cmdBanned(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
         return usageError(c, QStringLiteral("banned takes no arguments"));
     }
-    std::unique_ptr<TMRDataModule> data;
-    if (!openTables(c, data)) {
+    const CatalogAccess tables = openCatalog(c, false);
+    if (!tables) {
         return Failure;
     }
     for (const QString& name : BannedUserNames()) {
