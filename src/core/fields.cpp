@@ -1,5 +1,7 @@
 #include "core/fields.h"
 
+#include <limits>
+
 namespace mr {
 
 QByteArray EncodeField(const QByteArray& text) {
@@ -95,6 +97,41 @@ QString ReplaceChar(const QString& text, QChar from, QChar to) {
     QString out = text;
     out.replace(from, to);
     return out;
+}
+
+std::optional<qint64> ParseDecimal(const QByteArray& text, qint64 min, qint64 max, bool allowPlus) {
+    qsizetype i = 0;
+    const bool negative = !text.isEmpty() && text[0] == '-';
+    if (negative || (allowPlus && !text.isEmpty() && text[0] == '+')) {
+        i = 1;
+    }
+    if (i >= text.size()) {
+        return std::nullopt;
+    }
+    // Accumulated as a negative number, whose range is the larger one.
+    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const int digit = c - '0';
+        if (value < (lowest + digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 - digit;
+    }
+    if (!negative) {
+        if (value == lowest) {
+            return std::nullopt;
+        }
+        value = -value;
+    }
+    if (value < min || value > max) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace mr

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -19,5 +21,10 @@ void SplitFields(const QString& line, QStringList& fields);
 QStringList SplitFields(const QString& line);
 
 QString ReplaceChar(const QString& text, QChar from, QChar to);
+
+// A number field read strictly: an optional leading "-" (and "+" when allowed) and decimal
+// digits, nothing else, within [min, max]; anything else, overflow included, is nothing.
+std::optional<qint64> ParseDecimal(const QByteArray& text, qint64 min, qint64 max,
+                                   bool allowPlus = false);
 
 }  // namespace mr

@@ -9,35 +9,13 @@ namespace mr {
 
 namespace {
 
-// Strict decimal: an optional minus sign and digits only, within the given range. Blanks,
-// a plus sign, hex and overflow are all refused.
+// Ids and ports never need more than 11 characters; blanks, a plus sign, hex and overflow
+// are all refused.
 std::optional<qint64> parseDecimal(const QByteArray& field, qint64 min, qint64 max) {
-    if (field.isEmpty() || field.size() > 11) {
+    if (field.size() > 11) {
         return std::nullopt;
     }
-    qsizetype i = 0;
-    const bool negative = field[0] == '-';
-    if (negative) {
-        i = 1;
-    }
-    if (i >= field.size()) {
-        return std::nullopt;
-    }
-    qint64 value = 0;
-    for (; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (negative) {
-        value = -value;
-    }
-    if (value < min || value > max) {
-        return std::nullopt;
-    }
-    return value;
+    return ParseDecimal(field, min, max);
 }
 
 InfoRequest malformed(const QString& why) {

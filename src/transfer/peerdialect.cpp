@@ -1,29 +1,16 @@
 #include "transfer/peerdialect.h"
 
+#include "core/fields.h"
+
 #include <limits>
 
 namespace mr {
 
 namespace {
 
-// Strict decimal: optional sign, digits only, in [low, high].
+// The numbers of the dialect: surrounding blanks and a "+" are tolerated.
 std::optional<qint64> decimal(const QByteArray& text, qint64 low, qint64 high) {
-    bool ok = false;
-    const QByteArray t = text.trimmed();
-    if (t.isEmpty()) {
-        return std::nullopt;
-    }
-    for (qsizetype i = 0; i < t.size(); ++i) {
-        const char c = t[i];
-        if (!(c >= '0' && c <= '9') && !(i == 0 && (c == '-' || c == '+'))) {
-            return std::nullopt;
-        }
-    }
-    const qint64 value = t.toLongLong(&ok);
-    if (!ok || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
+    return ParseDecimal(text.trimmed(), low, high, true);
 }
 
 QString notInteger(const QByteArray& text) {
