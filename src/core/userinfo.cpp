@@ -1,5 +1,7 @@
 #include "core/userinfo.h"
 
+#include <QStandardPaths>
+
 namespace mr {
 
 namespace {
@@ -12,6 +14,13 @@ TUserInfo::TUserInfo(const QString& settingsPath)
     : m_file(std::make_shared<SettingsFile>(settingsPath)) {}
 
 TUserInfo::TUserInfo(std::shared_ptr<SettingsFile> file) : m_file(std::move(file)) {}
+
+QString DefaultDownloadPath() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    return base + QStringLiteral("/Moonrake");
+}
 
 QString TUserInfo::text(const char* name) const {
     return m_file->text(kGroup, QLatin1String(name)).value_or(QString());
@@ -128,6 +137,11 @@ void TUserInfo::setLanguages(const QString& value) {
 
 QString TUserInfo::downloadPath() const {
     return text("DownloadPath");
+}
+
+QString TUserInfo::effectiveDownloadPath() const {
+    const QString path = downloadPath();
+    return path.isEmpty() ? DefaultDownloadPath() : path;
 }
 void TUserInfo::setDownloadPath(const QString& value) {
     setText("DownloadPath", value);

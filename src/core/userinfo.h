@@ -11,6 +11,9 @@ namespace mr {
 
 // The user's settings, group [UserInfo] of the profile's settings.ini. A missing value reads
 // as its default, and reading never writes the default back.
+// The download folder of a profile that has none set: the user's download folder + "/Moonrake".
+QString DefaultDownloadPath();
+
 class TUserInfo {
 public:
     explicit TUserInfo(const QString& settingsPath);
@@ -47,6 +50,8 @@ public:
     void setLanguages(const QString& value);
     QString downloadPath() const;
     void setDownloadPath(const QString& value);
+    // The folder downloads go to: "DownloadPath", or DefaultDownloadPath() while it is empty.
+    QString effectiveDownloadPath() const;
     QString uploadPath() const;
     void setUploadPath(const QString& value);
     QString sharingFilters() const;
