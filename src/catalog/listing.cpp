@@ -5,7 +5,8 @@
 namespace mr {
 
 QString listingFolderPath(const QString& folder) {
-    return withTrailingSlash(u'/' + folder.trimmed());
+    // Names may begin or end with a blank: the folder is taken as it is.
+    return withTrailingSlash(u'/' + folder);
 }
 
 std::vector<std::unique_ptr<TRemoteFileItem>> parseListing(QByteArrayView reply,

@@ -17,7 +17,7 @@ namespace mr {
 std::vector<std::unique_ptr<TRemoteFileItem>> parseListing(QByteArrayView reply,
                                                            const QString& userName);
 
-// "/" + the folder path of a listing record with blanks trimmed, ending in "/".
+// "/" + the folder path of a listing record as it stands, ending in "/".
 QString listingFolderPath(const QString& folder);
 
 }  // namespace mr

@@ -13,8 +13,9 @@ namespace mr {
 
 namespace {
 
+// The folder as it was asked for: a name may end with a blank.
 QString refreshPath(const QString& folder) {
-    return u'/' + folder.trimmed();
+    return u'/' + folder;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QSemaphore>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -32,6 +33,9 @@ const QString kDatabase = QString::fromLatin1(db::kDatabaseName);
 constexpr int kEventWaitStepMs = 1000;
 constexpr int kRequeueDelayMs = 100;
 constexpr int kMaxCollectRestarts = 3;
+// A refused removal request is sent again after this pause, doubled each time up to the maximum.
+constexpr int kResendFirstDelayMs = 500;
+constexpr int kResendMaxDelayMs = 30000;
 
 // Shared by the worker and the completions, which may outlive the run after a Cancel.
 struct SyncState {
@@ -83,7 +87,9 @@ bool sendOnMainThread(QObject& context, const std::function<bool()>& send) {
     return queued;
 }
 
-void removalsAccepted(SyncState& state, TRequest& request) {
+// Deletes the rows the request carried, each only while it is still a pending removal: a reply
+// that arrives late must not take rows removed after it was sent.
+void removalsAccepted(SyncState& state, const QList<int>& ids, TRequest& request) {
     if (request.failed()) {
         state.signal(SyncState::Event::Failure);
         return;
@@ -91,9 +97,11 @@ void removalsAccepted(SyncState& state, TRequest& request) {
     try {
         db::Cursor rows(kDatabase, kFiles);
         db::Transaction transaction(rows);
-        rows.setFilter(db::pendingRemovals(), true);
-        while (!rows.eof())
-            rows.remove();
+        for (const int id : ids) {
+            rows.setFilter(db::pendingRemovalById(id), true);
+            if (!rows.eof())
+                rows.remove();
+        }
         transaction.commit();
     } catch (const std::exception& e) {
         // The service has them: the rows stay "D" and their removal is sent again next time.
@@ -169,6 +177,7 @@ private:
 
     void removals() {
         QByteArray records;
+        QList<int> ids;
         int count = 0;
         {
             db::Cursor rows(*m_connection, kFiles);
@@ -178,6 +187,7 @@ private:
                 records += removalRecord(
                     removalPath(folderPath(static_cast<int>(rows.asInteger(u"ParentId"))),
                                 rows.asString(u"Name")));
+                ids.append(static_cast<int>(rows.asInteger(u"id")));
                 ++count;
                 ++m_progress.done;
             }
@@ -185,21 +195,32 @@ private:
         if (count == 0 || !online())
             return;
         m_result.removalsSent = count;
+        int delayMs = kResendFirstDelayMs;
         for (;;) {
             const std::shared_ptr<SyncState> state = m_state;
             const bool queued =
-                send(records, [state](TRequest& r) { removalsAccepted(*state, r); });
+                send(records, [state, ids](TRequest& r) { removalsAccepted(*state, ids, r); });
             const SyncState::Event event =
                 queued ? m_state->wait(m_progress) : SyncState::Event::Failure;
             if (event == SyncState::Event::Success) {
                 m_result.removalsAccepted = count;
                 return;
             }
-            if (!online() || cancelled())
+            // A service that refuses the request at once must not be asked again at once.
+            if (!pause(delayMs))
                 return;
-            if (!queued)
-                std::this_thread::sleep_for(std::chrono::milliseconds(kRequeueDelayMs));
+            delayMs = std::min(delayMs * 2, kResendMaxDelayMs);
         }
+    }
+
+    // Waits before the next attempt; false when the run went offline or was cancelled.
+    bool pause(int ms) {
+        for (int waited = 0; online() && !cancelled(); waited += kRequeueDelayMs) {
+            if (waited >= ms)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kRequeueDelayMs));
+        }
+        return false;
     }
 
     void additions() {

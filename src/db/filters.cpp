@@ -22,6 +22,10 @@ QString rowById(int id) {
     return QStringLiteral("id = %1").arg(id);
 }
 
+QString pendingRemovalById(int id) {
+    return QStringLiteral("id = %1 and Action='D'").arg(id);
+}
+
 QString childrenForDisplay(const QString& user, int parentId) {
     QString text = QStringLiteral("Username=%1 and ParentId = %2")
                        .arg(quoted(user), QString::number(parentId));
@@ -65,7 +69,8 @@ QString publishBatchStatement(const QList<int>& ids) {
             lines.last() += u',';
         lines.last() += QString::number(ids[i]);
     }
-    lines.last() += u')';
+    // Only rows still waiting for publication: a row removed since the batch went out keeps "D".
+    lines.last() += QStringLiteral(") and action = 'A'");
     return lines.join(QString());
 }
 

@@ -16,6 +16,8 @@ QString pathStep(const QString& user, int parentId, const QString& name);
 QString localFileByName(const QString& name, int parentId);
 // files: one row by id (path building, removal).
 QString rowById(int id);
+// files, case-insensitive: one row by id while it is still a pending removal.
+QString pendingRemovalById(int id);
 // files, case-insensitive: children of a folder for display; the local user's removed rows
 // are hidden.
 QString childrenForDisplay(const QString& user, int parentId);
@@ -32,7 +34,8 @@ QString pendingChanges();
 QString pendingRemovals();
 // files, case-insensitive: pending additions.
 QString pendingAdditions();
-// files, SQL: marks one accepted batch of additions as published.
+// files, SQL: marks the rows of one accepted batch of additions that are still pending as
+// published.
 QString publishBatchStatement(const QList<int>& ids);
 // files: one folder's listing for a peer.
 QString folderListing(int parentId);

@@ -23,6 +23,9 @@ struct BatchUpdate {
     int column = -1;
     QString value;
     QList<qint64> ids;
+    // The optional guard "and FIELD = 'value'": only rows still holding that value change.
+    int guardColumn = -1;
+    QString guardValue;
 };
 
 class StatementParser {
@@ -69,6 +72,19 @@ public:
             expect(Token::Kind::Comma, QStringLiteral("',' or ')'"));
         }
         take();
+        if (current().isKeyword(u"and")) {
+            take();
+            const Token& guardToken = identifier(QStringLiteral("a field name"));
+            update.guardColumn = update.table->columnIndex(guardToken.text);
+            if (update.guardColumn < 0 ||
+                update.table->columns()[update.guardColumn].type != ColumnType::Text)
+                syntaxError(kWhat, guardToken.column,
+                            QStringLiteral("'%1' is not a text field of table %2")
+                                .arg(guardToken.text, update.table->name()));
+            expect(Token::Kind::Equal, QStringLiteral("'='"));
+            update.guardValue =
+                expect(Token::Kind::String, QStringLiteral("a quoted string")).string;
+        }
         if (current().kind != Token::Kind::End)
             fail(QStringLiteral("expected end of statement, found %1")
                      .arg(current().describe(kWhat)));
@@ -128,16 +144,23 @@ int Statement::execute() {
 
     const Column& column = update.table->columns()[update.column];
     const Column& id = update.table->columns()[update.table->rowidColumn()];
-    Prepared statement(connection->handle(),
-                       QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
-                           .arg(quotedIdentifier(update.table->name()),
-                                quotedIdentifier(column.name), quotedIdentifier(id.name)));
+    QString sql = QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+                      .arg(quotedIdentifier(update.table->name()), quotedIdentifier(column.name),
+                           quotedIdentifier(id.name));
+    if (update.guardColumn >= 0) {
+        sql += QStringLiteral(" AND mr_fold(%1) = mr_fold(?)")
+                   .arg(quotedIdentifier(update.table->columns()[update.guardColumn].name));
+    }
+    Prepared statement(connection->handle(), sql);
     const Value value{Value::Kind::Text, 0, 0, update.value};
+    const Value guard{Value::Kind::Text, 0, 0, update.guardValue};
     int changed = 0;
     Transaction transaction(*connection);
     for (const qint64 rowId : update.ids) {
         statement.bind(1, value);
         statement.bindInteger(2, rowId);
+        if (update.guardColumn >= 0)
+            statement.bind(3, guard);
         Prepared::Run run(statement);
         run.step();
         changed += sqlite3_changes(connection->handle());

@@ -8,9 +8,10 @@ class Connection;
 
 // An SQL statement on the database, without result set. The only statement the client issues
 // publishes a batch of added catalog rows:
-//     update files set action = '' where id in (1,2,3)
+//     update files set action = '' where id in (1,2,3) and action = 'A'
 // Text of exactly that shape is accepted (keywords in any letter case, any value string, ids as
-// decimal integers) and run with bound parameters; anything else throws DbError.
+// decimal integers, the closing "and FIELD = 'value'" optional and compared without regard to
+// case) and run with bound parameters; anything else throws DbError.
 class Statement {
 public:
     // Opens its own connection to the table the text names when executed.

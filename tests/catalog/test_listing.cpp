@@ -18,14 +18,18 @@ QByteArray entry(qint32 owner, qint32 size, double date, int flag, const char* f
 
 }  // namespace
 
-TEST(Listing, ReadsEntriesAndTrimsFolderPaths) {
-    const QByteArray reply = entry(7, -1, 0, 0, "  Music ", "Live", "") +
+TEST(Listing, ReadsEntriesWithFolderPathsAsTheyStand) {
+    const QByteArray reply = entry(7, -1, 0, 0, "Music", "Live ", "") +
                              entry(7, 1234, 45000.25, 1, "Music/", "a.mp3", "nice") +
                              entry(7, 5, 1, 0, "", "top.txt", " ");
     const auto items = parseListing(reply, "alice");
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0]->Path, "/Music/");
+    EXPECT_EQ(items[0]->Name, "Live ");
     EXPECT_EQ(items[0]->size, -1);
+    // A name that ends with a blank is part of the path.
+    EXPECT_EQ(parseListing(entry(7, 1, 0, 0, "Music/Live ", "b", ""), "u")[0]->Path,
+              "/Music/Live /");
     EXPECT_EQ(items[1]->Path, "/Music/");
     EXPECT_EQ(items[1]->fullPath(), "/Music/a.mp3");
     EXPECT_EQ(items[1]->size, 1234);

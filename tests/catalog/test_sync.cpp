@@ -79,6 +79,7 @@ protected:
             c.send(ok ? wire::replyRecord('R', PackRecord("II", {0, 0}).bytes)
                       : wire::endRecord('E', false));
             c.peerClosed();
+            ++m_answered;
         });
         HostInfo().set(THostInfo::Moonrake, QStringLiteral("127.0.0.1:%1").arg(m_fake->port()));
         m_idle = std::make_unique<TIdleQueue>();
@@ -91,6 +92,14 @@ protected:
         ASSERT_TRUE(mr::test::waitUntil([&] { return login.has_value(); }));
         ASSERT_TRUE(*login);
         m_tree = std::make_unique<TLocalMRTree>(nullptr, m_agent.get());
+    }
+
+    // Runs until every reply the service has given so far has been handled on this thread:
+    // completions are handed over in order, so a later request's handler runs after them.
+    void drainCompletions() {
+        bool done = false;
+        ASSERT_TRUE(m_agent->UpdateShareList(nullptr, [&](TRequest&) { done = true; }, {}));
+        ASSERT_TRUE(mr::test::waitUntil([&] { return done; }));
     }
 
     std::vector<QByteArray> payloads() {
@@ -129,11 +138,29 @@ protected:
     std::mutex m_mutex;
     std::vector<QByteArray> m_payloads;
     std::vector<QByteArray> m_paths;
+    std::atomic<int> m_answered{0};
     std::unique_ptr<FakeService> m_fake;
     std::unique_ptr<TIdleQueue> m_idle;
     std::unique_ptr<TMRAgentHttp> m_agent;
     std::unique_ptr<TProcessingThread> m_processing;
     std::unique_ptr<TLocalMRTree> m_tree;
+};
+
+// Cancels the run as soon as the service has seen the given number of requests.
+class CancellingView : public TProgressView {
+public:
+    explicit CancellingView(std::function<bool()> sent) : m_sent(std::move(sent)) {}
+    void exec(TProgress& p, const QString& caption, const QString& text,
+              const std::function<void()>& start) override {
+        TProgressView::exec(p, caption, text, [&] {
+            start();
+            EXPECT_TRUE(mr::test::waitUntil(m_sent));
+            p.cancel();
+        });
+    }
+
+private:
+    std::function<bool()> m_sent;
 };
 
 class CountingView : public TProgressView {
@@ -311,4 +338,69 @@ TEST_F(SyncTest, ACompletionMeetingADatabaseErrorStillCountsTheReply) {
     EXPECT_EQ(r.additionsAccepted, 0);
     EXPECT_EQ(r.additionsFailed, 50);
     EXPECT_EQ(countAction("A"), 50);
+}
+
+TEST_F(SyncTest, LateRepliesTouchOnlyTheRowsTheyCarriedWhileStillPending) {
+    Gate release;
+    start([&](const QByteArray&, int n) { return n > 1 || release.wait(30000); });
+    addRow("Gone", -1, false, "D");
+    const int music = addRow("Music", -1, true, "A");
+    addRow("Song", music, false, "A");
+
+    // The removal goes out and its reply is held; Cancel.
+    CancellingView view([this] { return payloads().size() == 1; });
+    m_tree->setProgressView(&view);
+    EXPECT_TRUE(m_tree->UpdateServer().cancelled);
+    // Meanwhile the user removes another entry.
+    addRow("Later", -1, false, "D");
+    release.open();
+    ASSERT_TRUE(mr::test::waitUntil([&] { return m_answered == 1; }));
+    drainCompletions();
+    // The late reply took the row it carried, not the one removed after it went out.
+    EXPECT_EQ(find("Gone"), nullptr);
+    ASSERT_NE(find("Later"), nullptr);
+    EXPECT_EQ(find("Later")->action, "D");
+
+    // Now the additions go out and their reply is held; Cancel, then remove the folder.
+    Gate releaseAdditions;
+    m_policy = [&](const QByteArray& payload, int) {
+        return payload.mid(kLogin.size(), 1) != "A" || releaseAdditions.wait(30000);
+    };
+    CancellingView additions([this] { return payloads().size() == 4; });
+    m_tree->setProgressView(&additions);
+    m_tree->UpdateServer();
+    TFileItem folder("Music", "/");
+    folder.size = -1;
+    m_tree->setProgressView(nullptr);
+    ASSERT_EQ(m_tree->RemoveShare(folder), TRemoveOutcome::Removed);
+    releaseAdditions.open();
+    ASSERT_TRUE(mr::test::waitUntil([&] { return m_answered == 4; }));
+    drainCompletions();
+    ASSERT_NE(find("Music"), nullptr);
+    EXPECT_EQ(find("Music")->action, "D");
+
+    // Its removal reaches the service at the next run.
+    m_policy = [](const QByteArray&, int) { return true; };
+    const TSyncResult r = m_tree->UpdateServer();
+    EXPECT_EQ(r.removalsAccepted, 1);
+    EXPECT_EQ(payloads().back(), kLogin + mr::test::hex("52 4D7573696300"));
+    EXPECT_TRUE(catalog().empty());
+}
+
+TEST_F(SyncTest, APasswordChangeIsPublishedAgainWithItsFlag) {
+    start([](const QByteArray&, int) { return true; });
+    addRow("Song", -1, false, "");
+    // The flag byte of an addition record: after 'A', size, date and the reserved word.
+    const auto flagSent = [this] { return payloads().back().at(kLogin.size() + 15); };
+    ASSERT_TRUE(m_tree->SetPassword("/Song", "pw"));
+    EXPECT_EQ(find("Song")->action, "A");
+    EXPECT_EQ(m_tree->UpdateServer().additionsAccepted, 1);
+    EXPECT_EQ(flagSent(), 1);
+    // The same password again changes nothing; clearing it goes out too.
+    ASSERT_TRUE(m_tree->SetPassword("/Song", "pw"));
+    EXPECT_EQ(find("Song")->action, "");
+    ASSERT_TRUE(m_tree->SetPassword("/Song", ""));
+    EXPECT_EQ(m_tree->UpdateServer().additionsAccepted, 1);
+    EXPECT_EQ(flagSent(), 0);
+    EXPECT_EQ(payloads().size(), 2u);
 }

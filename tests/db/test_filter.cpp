@@ -48,8 +48,7 @@ TEST(DbFilter, BuildersGiveTheExactTexts) {
     EXPECT_EQ(pendingRemovals(), u"username = '' and Action='D'");
     EXPECT_EQ(pendingAdditions(), u"username = '' and action = 'A'");
     EXPECT_EQ(publishBatchStatement({1, 2, 3}),
-              u"update files set action = '' where id in (1,2,3)");
-    EXPECT_EQ(publishBatchStatement({42}), u"update files set action = '' where id in (42)");
+              u"update files set action = '' where id in (1,2,3) and action = 'A'");
     EXPECT_EQ(folderListing(5), u"parentid = 5");
     EXPECT_EQ(publishedFile(5), u"id = 5 and Action = ''");
     EXPECT_EQ(creditFileData(5), u"id = 5");

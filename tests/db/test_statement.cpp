@@ -35,6 +35,11 @@ TEST_F(DbStatement, PublishBatchClearsExactlyTheListedIds) {
     statement.setText(QStringLiteral("UPDATE Files SET Action = 'D' WHERE ID IN\n(1, 5)"));
     EXPECT_EQ(statement.execute(), 2);
     EXPECT_EQ(actions(), u"1:D 2: 3:A 4: 5:D");
+    // The guard changes only rows still holding its value, compared without regard to case.
+    statement.setText(QStringLiteral("update files set action = '' where id in (1,3,5) and "
+                                     "Action = 'd'"));
+    EXPECT_EQ(statement.execute(), 2);
+    EXPECT_EQ(actions(), u"1: 2: 3:A 4: 5:");
 }
 
 TEST_F(DbStatement, OtherShapesAreRejectedAndChangeNothing) {
@@ -53,6 +58,8 @@ TEST_F(DbStatement, OtherShapesAreRejectedAndChangeNothing) {
         "update files set action = action where id in (1)",
         "update credits set Username = '' where id in (1)",
         "update files set action = '' where id in (1",
+        "update files set action = '' where id in (1) and FileSize = '1'",
+        "update files set action = '' where id in (1) and action",
     };
     for (const char* text : texts) {
         Statement statement{QString::fromLatin1(kDatabaseName)};
