@@ -61,7 +61,7 @@ int cmdCheck(const Context& c, const QStringList& args) {
     QDir().mkpath(c.profileDir);
     InstanceGuard guard(Profile(c.profileDir).lockPath());
     if (!guard.acquire()) {
-        print(c.err, QStringLiteral("Another copy is running on the profile ") + c.profileDir);
+        print(c.err, guard.failureText());
         return Failure;
     }
     TMRDataModule dataModule(c.profileDir);
@@ -282,7 +282,7 @@ CatalogAccess openCatalog(const Context& c, bool writing) {
     if (writing) {
         access.guard = std::make_unique<InstanceGuard>(Profile(c.profileDir).lockPath());
         if (!access.guard->acquire()) {
-            print(c.err, QStringLiteral("Another copy is running on the profile ") + c.profileDir);
+            print(c.err, access.guard->failureText());
             return {};
         }
     }
@@ -358,12 +358,6 @@ int cmdShare(const Context& c, const QStringList& args) {
         print(c.err, QStringLiteral("Not a folder: ") + dir);
         return Failure;
     }
-    const int count = node->count(subfolders);
-    if (count > kShareConfirmLimit && !yes) {
-        print(c.out, shareConfirmationText(count));
-        print(c.err, QStringLiteral("Not shared; run again with --yes to go ahead."));
-        return Failure;
-    }
     const CatalogAccess catalog = openCatalog(c, true);
     if (!catalog) {
         return Failure;
@@ -372,6 +366,16 @@ int cmdShare(const Context& c, const QStringList& args) {
         name = u'/' + node->item()->Name;
     }
     TLocalMRTree tree(nullptr, nullptr);
+    if (const QString problem = tree.shareNameProblem(name); !problem.isEmpty()) {
+        print(c.err, problem);
+        return Failure;
+    }
+    const int count = node->count(subfolders);
+    if (count > kShareConfirmLimit && !yes) {
+        print(c.out, shareConfirmationText(count));
+        print(c.err, QStringLiteral("Not shared; run again with --yes to go ahead."));
+        return Failure;
+    }
     const TShareOutcome outcome =
         tree.ShareFolder(node.get(), name, subfolders, extensions, password);
     switch (outcome.kind) {

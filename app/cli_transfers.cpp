@@ -47,8 +47,7 @@ public:
     bool start() {
         QDir().mkpath(m_context.profileDir);
         if (!m_guard.acquire()) {
-            print(m_context.err,
-                  QStringLiteral("Another copy is running on the profile ") + m_context.profileDir);
+            print(m_context.err, m_guard.failureText());
             return false;
         }
         setActiveProfile(m_context.profileDir);

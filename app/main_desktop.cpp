@@ -11,7 +11,21 @@
 #include <QDir>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <exception>
+
+namespace {
+
+// Says why the program cannot start: on the terminal, and in a box where there is a screen to
+// show one on.
+void showStartError(const QString& text) {
+    std::fprintf(stderr, "moonrake: %s\n", qPrintable(text));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != u"offscreen" && platform != u"minimal")
+        QMessageBox::critical(nullptr, QStringLiteral("Moonrake"), text);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QStringList args;
@@ -21,14 +35,19 @@ int main(int argc, char** argv) {
     const QString profileDir = mr::Profile::resolve(args, mr::Profile::executableDirectory());
     const mr::Profile profile(profileDir);
 
-    // A second copy on the same profile leaves at once, silently.
+    // A second copy on the same profile leaves at once, silently; any other failure to lock the
+    // profile is an error the user must see.
     QDir().mkpath(profileDir);
     mr::InstanceGuard guard(profile.lockPath());
-    if (!guard.acquire()) {
+    if (!guard.acquire() && guard.heldByAnother()) {
         return 0;
     }
 
     QApplication app(argc, argv);
+    if (!guard.isLocked()) {
+        showStartError(guard.failureText());
+        return 1;
+    }
     QApplication::setApplicationName(QStringLiteral("Moonrake"));
     QApplication::setApplicationVersion(QStringLiteral("1.05"));
     // Hidden in the tray, with only a dialog open and then closed, the program goes on.
@@ -40,8 +59,7 @@ int main(int argc, char** argv) {
         mr::setActiveProfile(profileDir);
         mr::TMRDataModule dataModule(profileDir);
         if (dataModule.create() == mr::TMRDataModule::StartResult::DataFilesMissing) {
-            QMessageBox::critical(nullptr, QStringLiteral("Moonrake"),
-                                  QString::fromLatin1(mr::kDataFilesMissingText));
+            showStartError(QString::fromLatin1(mr::kDataFilesMissingText));
             return 1;
         }
         // Without a nickname nobody can sign on: a new user registers first.
@@ -71,7 +89,7 @@ int main(int argc, char** argv) {
         frmMain.showForStart(mr::startModeFor(args, frmMain.trayAvailable()));
         return QApplication::exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QStringLiteral("Moonrake"), QString::fromUtf8(e.what()));
+        showStartError(QString::fromUtf8(e.what()));
         return 1;
     }
 }

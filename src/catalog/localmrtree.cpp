@@ -45,6 +45,17 @@ QString parentPath(const QString& name) {
     return slash < 0 ? QStringLiteral("/") : name.left(slash + 1);
 }
 
+// Whether the catalog shares this local folder. The filter matches without regard to case, but
+// Linux tells "Music" and "music" apart, so the paths must be equal to the letter.
+bool sharesLocalFolder(db::Cursor& rows, const QString& localPath) {
+    rows.setFilter(db::sharedFolder(localPath), true);
+    for (; !rows.eof(); rows.next()) {
+        if (rows.asString(u"FileName") == localPath)
+            return true;
+    }
+    return false;
+}
+
 // Reads the folder tree on a second thread while the share worker writes rows: reading and
 // writing cost about the same, and a folder's rows only need that folder's children. Visits
 // the nodes as TFileNode::count does, in the order the rows are written.
@@ -147,7 +158,9 @@ public:
             m_outcome.kind = TShareOutcome::Kind::NoSuchFolder;
             return;
         }
-        db::Cursor rows(connection, kFiles, db::OpenMode::Exclusive);
+        // Not exclusive: the transaction keeps other writers out, while peers and windows go on
+        // reading the last committed catalog during a long share.
+        db::Cursor rows(connection, kFiles);
         db::Transaction transaction(connection);
         m_connection = &connection;
         m_rows = &rows;
@@ -164,22 +177,21 @@ private:
     // Only for a subtree the walk has finished.
     int itemCount(TFileNode* node) const { return node->count(m_subfolders); }
 
-    // Local paths the catalog already shares, folded: only these need the exact check.
+    // Local paths the catalog already shares: only these need the check against the table.
     void loadSharedPaths() {
         db::Cursor all(*m_connection, kFiles);
         for (; !all.eof(); all.next()) {
             if (all.asString(u"Username").isEmpty() &&
                 all.asString(u"Action").compare(u"D", Qt::CaseInsensitive) != 0)
-                m_sharedPaths.insert(all.asString(u"FileName").toCaseFolded());
+                m_sharedPaths.insert(all.asString(u"FileName"));
         }
     }
 
     bool alreadyShared(const QString& localPath) {
-        if (!m_sharedPaths.contains(localPath.toCaseFolded()))
+        if (!m_sharedPaths.contains(localPath))
             return false;
         db::Cursor check(*m_connection, kFiles);
-        check.setFilter(db::sharedFolder(localPath), true);
-        return !check.eof();
+        return sharesLocalFolder(check, localPath);
     }
 
     bool extensionMatches(const TFileNode* node) const {
@@ -347,14 +359,39 @@ QStringList TLocalMRTree::parseExtensions(const QString& text) {
     return out;
 }
 
+QString TLocalMRTree::shareNameProblem(const QString& name) const {
+    if (name == u"/")
+        return {};
+    if (!name.startsWith(u'/') || name.mid(1).split(u'/').contains(QString()))
+        return QStringLiteral(
+                   "Not a catalog path: %1 (a \"/\" and names joined by \"/\", none "
+                   "of them empty)")
+            .arg(name);
+    const QString parent = name.left(name.lastIndexOf(u'/'));
+    if (parent.isEmpty())
+        return {};
+    const int id = IdOf(parent);
+    bool folder = false;
+    if (id >= 0) {
+        db::Cursor row(kDatabase, kFiles);
+        row.setFilter(db::rowById(id));
+        folder = !row.eof() && row.asInteger(u"Attributes") == 1 &&
+                 row.asString(u"Action").compare(u"D", Qt::CaseInsensitive) != 0;
+    }
+    return folder ? QString() : QStringLiteral("No such folder in the catalog: ") + parent;
+}
+
 TShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name,
                                         bool includeSubfolders, const QStringList& extensions,
                                         const QString& password) {
     TShareOutcome outcome;
+    if (!shareNameProblem(name).isEmpty()) {
+        outcome.kind = TShareOutcome::Kind::NoSuchFolder;
+        return outcome;
+    }
     {
-        db::Cursor check(kDatabase, QStringLiteral("files"));
-        check.setFilter(db::sharedFolder(node->localPath()), true);
-        if (!check.eof()) {
+        db::Cursor check(kDatabase, kFiles);
+        if (sharesLocalFolder(check, node->localPath())) {
             outcome.kind = TShareOutcome::Kind::AlreadyShared;
             return outcome;
         }
@@ -447,6 +484,9 @@ bool TLocalMRTree::SetPassword(const QString& path, const QString& password) {
     if (row.asString(u"Password") != password) {
         row.edit();
         row.setString(u"Password", password);
+        // The service shows whether an entry has a password: a published entry goes out again.
+        if (row.asString(u"Action").isEmpty())
+            row.setString(u"Action", QStringLiteral("A"));
         row.post();
     }
     return true;

@@ -35,12 +35,17 @@ public:
     // every row instead of the items' own.
     TShareOutcome ShareFolder(TFileNode* node, const QString& name, bool includeSubfolders,
                               const QStringList& extensions, const QString& password = {});
+    // Why a share cannot go under this virtual path, or empty when it can: the path is "/" or
+    // "/" followed by non-empty names joined by "/", and the folder that would hold it is the
+    // top or a folder of the catalog that has not been removed. ShareFolder refuses such a name
+    // as NoSuchFolder.
+    QString shareNameProblem(const QString& name) const;
     // Removes an entry: a folder's rows below it go at once, its own row is marked "D".
     TRemoveOutcome RemoveShare(const TFileItem& item);
 
-    // Stores the download password of the entry at a virtual path, leaving the rest of its row
-    // as it is. False when there is no such entry (the catalog root has none); engine
-    // failures throw.
+    // Stores the download password of the entry at a virtual path; a changed password marks a
+    // published entry for publishing again, so that the service learns its password flag. False
+    // when there is no such entry (the catalog root has none); engine failures throw.
     bool SetPassword(const QString& path, const QString& password);
 
     // The catalog entry at a virtual path as a node item; null when there is none.

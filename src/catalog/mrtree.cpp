@@ -8,6 +8,8 @@
 #include "db/database.h"
 #include "db/filters.h"
 
+#include <atomic>
+
 namespace mr {
 
 namespace {
@@ -15,6 +17,8 @@ namespace {
 const QString kFiles = QStringLiteral("files");
 // A catalog deeper than this has a loop in its parent ids.
 constexpr int kMaxDepth = 4096;
+// Catalog operations running in this process, each behind its progress window.
+std::atomic<int> runningOperations{0};
 
 std::unique_ptr<db::Cursor> openFiles(db::Connection* connection) {
     if (connection)
@@ -120,8 +124,16 @@ std::unique_ptr<TFileItem> TMRTree::ItemFromRow(const db::Cursor& row, const QSt
     return item;
 }
 
+bool TMRTree::operationRunning() {
+    return runningOperations.load() > 0;
+}
+
 void TMRTree::runOperation(TProgress& progress, const QString& text,
                            const std::function<void()>& work) {
+    struct Running {
+        Running() { ++runningOperations; }
+        ~Running() { --runningOperations; }
+    } running;
     m_progress = &progress;
     TProgressView& view = progressView();
     view.setBusy(true);
@@ -137,6 +149,11 @@ void TMRTree::runOperation(TProgress& progress, const QString& text,
 }
 
 TSyncResult TMRTree::UpdateServer() {
+    if (operationRunning()) {
+        TSyncResult deferred;
+        deferred.deferred = true;
+        return deferred;
+    }
     return TShareUpdate(*this).run();
 }
 

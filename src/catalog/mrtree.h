@@ -30,9 +30,11 @@ struct TSyncResult {
     int additionsFailed = 0;    // in batches that failed or could not be queued
     bool wentOffline = false;   // the session was offline before the run ended
     bool cancelled = false;
+    // Not run: another catalog operation was writing; ask again once it has ended.
+    bool deferred = false;
     // Every pending change reached the service.
     bool complete() const {
-        return !wentOffline && !cancelled && removalsAccepted == removalsSent &&
+        return !deferred && !wentOffline && !cancelled && removalsAccepted == removalsSent &&
                additionsFailed == 0 && additionsAccepted == additionsSent;
     }
 };
@@ -76,8 +78,11 @@ public:
     virtual void LoadChildren(int folderId, const QString& folderPath) = 0;
 
     // Sends the pending changes of the local catalog to the service; blocks in the progress
-    // window until the run ends. Returns at once when nothing is pending.
+    // window until the run ends. Returns at once when nothing is pending, and as deferred while
+    // a share or removal runs (its rows are not committed yet, and the run would wait for them).
     TSyncResult UpdateServer();
+    // A share, removal or synchronisation of the local catalog is running in this process.
+    static bool operationRunning();
 
     // A node item from the current row of a files cursor, placed in folderPath.
     static std::unique_ptr<TFileItem> ItemFromRow(const db::Cursor& row, const QString& folderPath);

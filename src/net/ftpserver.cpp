@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <exception>
+
 namespace mr {
 
 namespace {
@@ -133,7 +135,14 @@ void TFtpServer::onControlReadyRead(TFtpCtrlSession* s) {
         if (!line) {
             break;
         }
-        handleLine(*s, *line);
+        try {
+            handleLine(*s, *line);
+        } catch (const std::exception& e) {
+            // Whatever the command set off must not reach the event loop: this session ends.
+            qWarning("peer session ended: %s", e.what());
+            closeSession(s);
+            return;
+        }
     }
     if (s->m_framer.overflowed()) {
         closeSession(s);
@@ -155,6 +164,10 @@ void TFtpServer::handleLine(TFtpCtrlSession& s, const QByteArray& line) {
             it->handler(s, cmd.params, answer);
         } catch (const TFtpCommandError& e) {
             answer = QStringLiteral("501 ") + e.message();
+        } catch (const std::exception& e) {
+            // A peer always gets an answer; the program goes on.
+            qWarning("peer command %s failed: %s", cmd.keyword.constData(), e.what());
+            answer = QStringLiteral("501 Request failed.");
         }
     }
     if (s.m_closing) {

@@ -65,10 +65,37 @@ void TMRDataModule::openPeers() {
     m_infoSocket = std::make_unique<InfoSocket>();
     m_infoSocket->open();
     m_wanted = std::make_unique<TMRWantedList>(UserInfo().maxDownloads());
+    // Peers are served from socket events: an engine error (a damaged or busy table) answers
+    // as for an unknown file instead of leaving the event handler.
     TPeerCatalog catalog;
-    catalog.check = &FileRequestCheck;
-    catalog.localPath = &LocalPathOfShare;
-    catalog.listing = &FolderListing;
+    catalog.check = [](const QString& user, const QString& path, const QString& address,
+                       const QString& password) {
+        try {
+            return FileRequestCheck(user, path, address, password);
+        } catch (const std::exception& e) {
+            qWarning("file request check of %s failed: %s", qPrintable(path), e.what());
+            TRequestVerdict notFound;
+            notFound.Code = 5;
+            return notFound;
+        }
+    };
+    catalog.localPath = [](const QString& path) {
+        try {
+            return LocalPathOfShare(path);
+        } catch (const std::exception& e) {
+            qWarning("local file of %s not read: %s", qPrintable(path), e.what());
+            return QString();
+        }
+    };
+    catalog.listing = [](const QString& path,
+                         const QString& password) -> std::optional<QByteArray> {
+        try {
+            return FolderListing(path, password);
+        } catch (const std::exception& e) {
+            qWarning("listing of %s not built: %s", qPrintable(path), e.what());
+            return std::nullopt;
+        }
+    };
     m_fileServer = std::make_unique<TMRFtpServer>(
         *m_wanted, std::move(catalog), TPeerSettings::fromProfile(), UserInfo().maxUploads());
     m_fileServer->start();

@@ -31,6 +31,22 @@
 
 namespace mr {
 
+namespace {
+
+// A sync that met a running share or removal is tried again after this long.
+constexpr int kSyncRetryMs = 1000;
+
+}  // namespace
+
+void TDesktopSession::syncShareList() {
+    if (!m_agent->online())
+        return;
+    TLocalMRTree catalog(nullptr, m_agent.get());
+    catalog.setProgressView(&desktopProgressView());
+    if (catalog.UpdateServer().deferred)
+        m_syncRetry.start();
+}
+
 TDesktopSession::TDesktopSession(TfrmMain& frame, TMRDataModule* data)
     : QObject(&frame),
       m_frame(frame),
@@ -63,14 +79,11 @@ TDesktopSession::TDesktopSession(TfrmMain& frame, TMRDataModule* data)
     });
     // Queued, so that the run with its progress loop starts from an ordinary event rather
     // than from inside the idle handler.
-    connect(
-        session, &TOnlineSession::shareListSyncRequested, this,
-        [this] {
-            TLocalMRTree catalog(nullptr, m_agent.get());
-            catalog.setProgressView(&desktopProgressView());
-            catalog.UpdateServer();
-        },
-        Qt::QueuedConnection);
+    connect(session, &TOnlineSession::shareListSyncRequested, this, &TDesktopSession::syncShareList,
+            Qt::QueuedConnection);
+    m_syncRetry.setSingleShot(true);
+    m_syncRetry.setInterval(kSyncRetryMs);
+    connect(&m_syncRetry, &QTimer::timeout, this, &TDesktopSession::syncShareList);
     connect(session, &TOnlineSession::messageOfTheDayReady, this,
             &TDesktopSession::showMessageOfTheDay);
     // Direct, so that the notice is read before the update program starts.

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -34,6 +35,8 @@ public:
 
 private:
     void wirePeers(TMRDataModule& data);
+    // Sends the catalog's pending changes; while a share or removal runs, tries again later.
+    void syncShareList();
     void showMessageOfTheDay();
     void showFeedback();
 
@@ -46,6 +49,7 @@ private:
     TMRDataModule* m_data = nullptr;
     QPointer<Tfrm_transfer> m_transfers;
     std::unique_ptr<TPasswordPrompt> m_passwordPrompt;
+    QTimer m_syncRetry;
 };
 
 }  // namespace mr

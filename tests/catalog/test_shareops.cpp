@@ -119,6 +119,17 @@ TEST_F(ShareOps, SkipsSubfoldersThatAreAlreadyShared) {
     EXPECT_EQ(catalog().size(), 6u);
     EXPECT_EQ(m_tree.IdOf("/top/sub"), -999);
     EXPECT_NE(m_tree.IdOf("/sub/deep/x"), -999);
+
+    // Folders whose paths differ only in letter case are different folders, each shared once.
+    makeFile("Music/a");
+    makeFile("music/b");
+    makeFile("top/Sub/c");
+    EXPECT_EQ(share("Music").kind, TShareOutcome::Kind::Shared);
+    const auto lower = share("music");
+    EXPECT_EQ(lower.kind, TShareOutcome::Kind::Shared);
+    EXPECT_EQ(lower.name, "/music1");
+    EXPECT_EQ(share("music").kind, TShareOutcome::Kind::AlreadyShared);
+    EXPECT_EQ(share("top/Sub").rows, 2);
 }
 
 TEST_F(ShareOps, ExtensionFilterWithAndWithoutSubfolders) {

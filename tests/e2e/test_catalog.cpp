@@ -109,3 +109,29 @@ TEST(CatalogEndToEnd, LargeShareAsksFirst) {
     EXPECT_TRUE(r.out.startsWith("Shared " + disk.filePath("big") + " as /Many (1002 entries)"))
         << r.out.toStdString();
 }
+
+TEST(CatalogEndToEnd, ShareNamesThatWouldMisplaceRowsAreRefused) {
+    QTemporaryDir profile, disk;
+    ASSERT_EQ(cli(profile.path(), {"init"}).exitCode, 0);
+    setHost(profile.path(), "Host/Moonrake", "127.0.0.1:1");
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/a.mp3"), QByteArray(3, 'x')));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/Live/b.ogg"), QByteArray(4, 'x')));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Other/c.txt"), QByteArray(1, 'x')));
+    // Both wait for a sync that cannot reach the service.
+    EXPECT_EQ(cli(profile.path(), {"share", disk.filePath("Music")}).exitCode, 1);
+    EXPECT_EQ(cli(profile.path(), {"unshare", "/Music/Live"}).exitCode, 1);
+    const QString before = cli(profile.path(), {"list"}).out;
+    ASSERT_TRUE(before.contains("D Dir /Music/Live\n")) << before.toStdString();
+
+    for (const char* name : {"/Music/", "//Other", "/Music//Other", "/Music/a.mp3/Other",
+                             "/Music/Live/Other", "/Nope/Other"}) {
+        const auto r = cli(profile.path(), {"share", disk.filePath("Other"), "--name", name});
+        EXPECT_EQ(r.exitCode, 1) << name;
+        EXPECT_FALSE(r.err.isEmpty()) << name;
+        EXPECT_FALSE(r.out.contains("Shared")) << name;
+    }
+    EXPECT_EQ(cli(profile.path(), {"list"}).out, before);
+    // A live folder takes it.
+    EXPECT_TRUE(cli(profile.path(), {"share", disk.filePath("Other"), "--name", "/Music/Other"})
+                    .out.startsWith("Shared "));
+}

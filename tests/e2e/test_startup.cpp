@@ -123,3 +123,21 @@ TEST(DesktopStartup, SecondCopyOnTheSameProfileEndsSilently) {
         }
     }
 }
+
+TEST(Startup, AProfileThatCannotBeLockedIsAnErrorInBothPrograms) {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    // A profile below a plain file can be neither created nor locked.
+    const QString profile = dir.filePath("file/profile");
+    const auto cliRun = cli(profile, {"check"});
+    EXPECT_EQ(cliRun.exitCode, 1);
+    EXPECT_TRUE(cliRun.err.startsWith("Cannot use the profile " + profile))
+        << cliRun.err.toStdString();
+    const auto desktop = runProgram("moonrake", {"--profile", profile}, 15000);
+    EXPECT_TRUE(desktop.finished);
+    EXPECT_EQ(desktop.exitCode, 1);
+    EXPECT_TRUE(desktop.err.contains("Cannot use the profile " + profile))
+        << desktop.err.toStdString();
+}
