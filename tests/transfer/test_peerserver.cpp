@@ -41,6 +41,23 @@ struct PushData {
     QTcpServer server;
 };
 
+// Plays the requester's server when the owner connects back: checks the dialect's login as
+// user, takes the PORT and returns its endpoint once the PUTBR for path has come.
+std::optional<TFtpEndpoint> answerPush(RawPeer& down, const QByteArray& user,
+                                       const QByteArray& path) {
+    down.send("220 ICS FTP Server ready.\r\n");
+    EXPECT_EQ(down.line(), "USER " + user);
+    down.send("331 Password required for " + user + ".\r\n");
+    EXPECT_EQ(down.line(), "PASS Pargo");
+    down.send("230 User " + user + " logged in.\r\n");
+    const QByteArray port = down.line();
+    const auto endpoint = ParsePortArgument(port.mid(5));
+    EXPECT_TRUE(port.startsWith("PORT ") && endpoint) << port.toStdString();
+    down.send("200 Port command successful.\r\n");
+    EXPECT_EQ(down.line(), "PUTBR " + path);
+    return endpoint;
+}
+
 }  // namespace
 
 TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
@@ -77,17 +94,8 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     // The owner connects back, logs in as the requester-side name and pushes from the offset.
     ASSERT_TRUE(waitUntil([&] { return callback.hasPendingConnections(); }));
     RawPeer down(callback.nextPendingConnection());
-    down.send("220 ICS FTP Server ready.\r\n");
-    EXPECT_EQ(down.line(), "USER Bobby");
-    down.send("331 Password required for Bobby.\r\n");
-    EXPECT_EQ(down.line(), "PASS Pargo");
-    down.send("230 User Bobby logged in.\r\n");
-    const QByteArray port = down.line();
-    ASSERT_TRUE(port.startsWith("PORT "));
-    const auto endpoint = ParsePortArgument(port.mid(5));
+    const auto endpoint = answerPush(down, "Bobby", "/Music/a.mp3");
     ASSERT_TRUE(endpoint);
-    down.send("200 Port command successful.\r\n");
-    EXPECT_EQ(down.line(), "PUTBR /Music/a.mp3");
     EXPECT_EQ(entry.Status, TTransferStatus::Resuming);
     QTcpSocket data;
     data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
@@ -104,6 +112,34 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     EXPECT_TRUE(waitUntil([&] { return entry.Status == TTransferStatus::Completed; }));
     EXPECT_EQ(entry.Transferred, 5000);
     EXPECT_EQ(owner.uploadStates.front().first, TTransferStatus::Negotiating);
+}
+
+TEST(PeerServer, AKickSendsTheAbortWhileTheDataConnectionStillStands) {
+    PeerSide owner(QStringLiteral("Olga"), 1);
+    owner.share(QStringLiteral("/a.bin"), pattern(100000));
+    QTcpServer callback;
+    ASSERT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
+    RawPeer peer;
+    ASSERT_TRUE(peer.connectTo(owner.server->port()));
+    ASSERT_TRUE(peer.login("dora", "x"));
+    EXPECT_EQ(peer.ask(reqf("/a.bin", callback.serverPort())), "0 0 0 0 100000");
+    ASSERT_TRUE(waitUntil([&] { return callback.hasPendingConnections(); }));
+    RawPeer down(callback.nextPendingConnection());
+    const auto endpoint = answerPush(down, "Bobby", "/a.bin");
+    ASSERT_TRUE(endpoint);
+    QTcpSocket data;
+    bool dataEnded = false;
+    QObject::connect(&data, &QTcpSocket::disconnected, [&] { dataEnded = true; });
+    data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
+    ASSERT_TRUE(waitUntil([&] { return data.state() == QAbstractSocket::ConnectedState; }));
+
+    // Nothing is in flight on the data connection: its end would be seen at once.
+    owner.server->AbortClientTransfer(owner.server->waitingList().at(0)->Id);
+    EXPECT_EQ(down.line(), "ABOR");
+    EXPECT_FALSE(dataEnded);
+    // Once the receiver has dropped the data connection, the owner says no more.
+    data.abort();
+    EXPECT_TRUE(down.closedByServer());
 }
 
 TEST(PeerServer, ARequestWithoutTheFifthFieldQueuesUnderTheOwnersNickname) {
