@@ -139,8 +139,15 @@ void TMRFtpServer::TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer) 
         if (VerdictCode(answer.toLatin1()) != 0) {
             return;
         }
-        // A repeated request for a file already queued for this user does not queue it twice.
-        if (m_waiting.FindActive(s.UserName, s.ReqPath) >= 0) {
+        // A request repeated while the first still waits (the requester may have restarted and
+        // listen elsewhere now) takes that entry's place: it is pushed to where it now listens.
+        const qint32 waiting =
+            m_waiting.FindByStatus(s.UserName, s.ReqPath, TTransferStatus::LocalQueue);
+        if (TMRQueItem* entry = waiting >= 0 ? m_waiting.find(waiting) : nullptr) {
+            entry->Address = s.peerAddress();
+            entry->Port = s.ReqCallbackPort;
+            entry->ResumeOffset = s.ReqResumeOffset;
+            entry->LoginName = s.ReqRequesterName;
             return;
         }
         const QFileInfo local(s.Directory);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace mr;
 using namespace mr::test;
 
@@ -154,6 +156,47 @@ TEST(PeerServer, ARequestWithoutTheFifthFieldQueuesUnderTheOwnersNickname) {
     EXPECT_EQ(owner.server->waitingList().at(0)->LoginName, QStringLiteral("Olga"));
     EXPECT_TRUE(waitUntil(
         [&] { return owner.server->waitingList().at(0)->Error == TTransferError::UserOffline; }));
+}
+
+TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListens) {
+    PeerSide owner(QStringLiteral("Olga"), 1, 1);  // one upload slot
+    const QByteArray content = pattern(300000, 5);
+    owner.share(QStringLiteral("/a.bin"), content);
+    owner.share(QStringLiteral("/busy.bin"), "x");
+    // A requester that takes the push connection and never answers keeps the slot busy.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress(QHostAddress::LocalHost), 0));
+    RawPeer zed;
+    ASSERT_TRUE(zed.connectTo(owner.server->port()));
+    ASSERT_TRUE(zed.login("zed", "x"));
+    EXPECT_EQ(zed.ask(reqf("/busy.bin", silent.serverPort())), "0 0 0 0 1");
+    ASSERT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
+    std::unique_ptr<QTcpSocket> held(silent.nextPendingConnection());
+
+    // The downloader asks, restarts (its old callback port dies with it) and asks again.
+    PeerSide down(QStringLiteral("Dora"), 2);
+    const qint32 id = down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/a.bin"), {}).Id;
+    down.wanted.SetStatus(id, TTransferStatus::RemotelyQueued);
+    quint16 dead = 0;
+    {
+        QTcpServer gone;
+        ASSERT_TRUE(gone.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        dead = gone.serverPort();
+    }
+    RawPeer dora;
+    ASSERT_TRUE(dora.connectTo(owner.server->port()));
+    ASSERT_TRUE(dora.login("dora", "x"));
+    EXPECT_EQ(dora.ask(reqf("/a.bin", dead, "Old", 1000)), "0 0 0 0 300000");
+    EXPECT_EQ(dora.ask(reqf("/a.bin", down.server->port(), "Olga", 0)), "0 0 0 0 300000");
+    EXPECT_EQ(owner.server->waitingList().count(), 2);
+
+    held->abort();  // the slot frees
+    const TMRQueItem& item = *down.wanted.find(id);
+    ASSERT_TRUE(waitUntil([&] {
+        return item.Status == TTransferStatus::Completed || item.Status == TTransferStatus::Error;
+    }));
+    EXPECT_EQ(item.Status, TTransferStatus::Completed);
+    EXPECT_TRUE(down.downloaded(QStringLiteral("a.bin")) == content);
 }
 
 TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
