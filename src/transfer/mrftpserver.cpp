@@ -28,7 +28,12 @@ TPeerSettings TPeerSettings::fromProfile() {
     TPeerSettings s;
     s.nickname = [] { return UserInfo().nickname(); };
     s.userId = [] { return static_cast<qint32>(UserInfo().id()); };
-    s.downloadPath = [] { return UserInfo().downloadPath(); };
+    s.downloadPath = [] { return UserInfo().effectiveDownloadPath(); };
+    s.storeDownloadPath = [] {
+        if (UserInfo().downloadPath().isEmpty()) {
+            UserInfo().setDownloadPath(DefaultDownloadPath());
+        }
+    };
     return s;
 }
 

@@ -33,8 +33,11 @@ struct TPeerCatalog {
 struct TPeerSettings {
     std::function<QString()> nickname;
     std::function<qint32()> userId;
+    // The folder downloads go to; created when the first push arrives.
     std::function<QString()> downloadPath;
-    // Nickname, ID and DownloadPath of the active profile's settings.
+    // Writes that folder into the settings when none is set, so the user finds it there.
+    std::function<void()> storeDownloadPath;
+    // Nickname, ID and the effective download folder of the active profile's settings.
     static TPeerSettings fromProfile();
 };
 
