@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace mr {
 
 namespace {
@@ -178,25 +180,43 @@ bool TMRFtpServer::TriggerValidatePut(TFtpCtrlSession& s) {
             return false;
         }
     }
-    // The target is a plain file name directly inside the download folder, never a link.
-    const QString name = SplitSharePath(s.FileName).second;
-    const QString downloads = m_settings.downloadPath ? m_settings.downloadPath() : QString();
-    if (!IsSafeLocalFileName(name) || downloads.isEmpty() || !QDir().mkpath(downloads)) {
-        return false;
-    }
-    const QString folder = QFileInfo(downloads).canonicalFilePath();
-    if (folder.isEmpty()) {
-        return false;
-    }
-    const QString target = folder + QLatin1Char('/') + name;
+    const TMRQueItem& item = *m_wanted.find(id);
+    const QString target = pushTarget(item);
+    // Appending anywhere but where the request said the partial file ends, or into a file
+    // another push is writing, would make a corrupt file look complete.
     const QFileInfo info(target);
-    if (info.isSymLink() || (info.exists() && !info.isFile()) ||
-        QFileInfo(info.absolutePath()).canonicalFilePath() != folder) {
+    const bool refused =
+        target.isEmpty() || (info.exists() ? info.size() : 0) != item.ResumeOffset ||
+        std::any_of(sessions().begin(), sessions().end(), [&](const TFtpCtrlSession* other) {
+            return other != &s && hasData(*other) && other->FilePath == target;
+        });
+    if (refused) {
+        // The owner will not offer it again: an item left waiting would hold its slot for ever.
+        m_wanted.SetStatus(id, TTransferStatus::Error, TTransferError::CannotSave);
         return false;
     }
     s.FilePath = target;
     s.DownloadItemId = id;
     return true;
+}
+
+QString TMRFtpServer::pushTarget(const TMRQueItem& item) const {
+    // A plain file name directly inside the download folder, never a link.
+    const QString downloads = m_settings.downloadPath ? m_settings.downloadPath() : QString();
+    if (!IsSafeLocalFileName(item.LocalName) || downloads.isEmpty() || !QDir().mkpath(downloads)) {
+        return {};
+    }
+    const QString folder = QFileInfo(downloads).canonicalFilePath();
+    if (folder.isEmpty()) {
+        return {};
+    }
+    const QString target = folder + QLatin1Char('/') + item.LocalName;
+    const QFileInfo info(target);
+    if (info.isSymLink() || (info.exists() && !info.isFile()) ||
+        QFileInfo(info.absolutePath()).canonicalFilePath() != folder) {
+        return {};
+    }
+    return target;
 }
 
 void TMRFtpServer::StorSessionConnected(TFtpCtrlSession& s, int error) {

@@ -84,6 +84,8 @@ private:
     void CommandREQD(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
     void CommandCHKP(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
     TRequestVerdict check(TFtpCtrlSession& s, const QString& path) const;
+    // Where a push for that download item is written; empty when it cannot be written safely.
+    QString pushTarget(const TMRQueItem& item) const;
 
     void QueNotify(TMRQueItem& entry);
     void ClientRequestDone(TMRFtpClient* client, TFtpRequest request, int error);

@@ -245,11 +245,13 @@ namespace {
 // A downloader whose item for (owner "olga", path) waits in Remotely Queued, and a logged-in
 // pusher talking to its server.
 struct PushTarget {
-    explicit PushTarget(const QString& path, qint64 size = 0) {
+    // asked: the resume offset the item's request sent.
+    explicit PushTarget(const QString& path, qint64 size = 0, qint64 asked = 0) {
         QDir().mkpath(side.downloadDir);
         id = side.wanted.Add(9, QStringLiteral("Olga"), path, {}).Id;
         side.wanted.SetStatus(id, TTransferStatus::RemotelyQueued);
         side.wanted.SetSize(id, size);
+        side.wanted.find(id)->ResumeOffset = asked;
         EXPECT_TRUE(pusher.connectTo(side.server->port()));
         EXPECT_TRUE(pusher.login("olga", "Pargo"));
     }
@@ -267,49 +269,54 @@ struct PushTarget {
 
 }  // namespace
 
-TEST(PeerServer, UnsafeOrUnexpectedPushesAreRefusedAndWriteNothing) {
-    const QString unsafe[] = {
-        QStringLiteral("/x/"),         QStringLiteral("/x/.."),   QStringLiteral("/x/."),
-        QStringLiteral("/x/a\\..\\b"), QStringLiteral("/x/a\tb"), QStringLiteral("/x/c:evil"),
+TEST(PeerServer, PushesThatCannotBeSavedSafelyEndTheirItemAndWriteNothing) {
+    // "partial.txt" holds bytes its request did not count: appending would corrupt it.
+    const QString refused[] = {
+        QStringLiteral("/x/"),
+        QStringLiteral("/x/.."),
+        QStringLiteral("/x/."),
+        QStringLiteral("/x/a\\..\\b"),
+        QStringLiteral("/x/a\tb"),
+        QStringLiteral("/x/link.txt"),
+        QStringLiteral("/x/partial.txt"),
     };
-    for (const QString& path : unsafe) {
+    for (const QString& path : refused) {
         PushTarget t(path);
+        const QString outside = t.side.root.filePath(QStringLiteral("outside.txt"));
+        QFile(outside).open(QIODevice::WriteOnly);
+        QFile::link(outside, t.side.downloadFile(QStringLiteral("link.txt")));
+        ASSERT_TRUE(t.side.writeDownload(QStringLiteral("partial.txt"), "abc"));
         EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
         EXPECT_EQ(t.pusher.ask("PUTBR " + path.toUtf8()), "500 Cannot APPE.") << path.toStdString();
-        EXPECT_EQ(t.item().Status, TTransferStatus::RemotelyQueued);
-        EXPECT_TRUE(t.downloads().isEmpty()) << path.toStdString();
+        // Left waiting, the item would hold its download slot for ever.
+        EXPECT_EQ(t.item().Status, TTransferStatus::Error) << path.toStdString();
+        EXPECT_EQ(t.item().Error, TTransferError::CannotSave);
+        EXPECT_EQ(t.downloads().size(), 2) << path.toStdString();
+        EXPECT_EQ(QFileInfo(outside).size(), 0);
+        EXPECT_EQ(t.side.downloaded(QStringLiteral("partial.txt")), "abc");
     }
 
+    // Pushes no item expects change nothing: another path, another user, a failed item.
     PushTarget t(QStringLiteral("/x/f.txt"));
     EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-    // No such item, another user's item, and a link out of the download folder.
     EXPECT_EQ(t.pusher.ask("PUTBR /x/other.txt"), "500 Cannot APPE.");
     RawPeer stranger;
     ASSERT_TRUE(stranger.connectTo(t.side.server->port()));
     ASSERT_TRUE(stranger.login("mallory", "Pargo"));
     EXPECT_EQ(stranger.ask(t.data.port()), "200 Port command successful.");
     EXPECT_EQ(stranger.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
-    const QString outside = t.side.root.filePath(QStringLiteral("outside.txt"));
-    QFile(outside).open(QIODevice::WriteOnly);
-    ASSERT_TRUE(QFile::link(outside, t.side.downloadFile(QStringLiteral("f.txt"))));
-    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
-    EXPECT_EQ(QFileInfo(outside).size(), 0);
-    QFile::remove(t.side.downloadFile(QStringLiteral("f.txt")));
-    // After the item failed, its push is no longer expected.
+    EXPECT_EQ(t.item().Status, TTransferStatus::RemotelyQueued);
     t.side.wanted.SetStatus(t.id, TTransferStatus::Error, TTransferError::Aborted);
     EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
+    EXPECT_EQ(t.item().Error, TTransferError::Aborted);
     EXPECT_TRUE(t.downloads().isEmpty());
 }
 
 TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
-    PushTarget t(QStringLiteral("/x/F.TXT"), 8);
-    {
-        QFile partial(t.side.downloadFile(QStringLiteral("f.txt")));
-        ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-        partial.write("abc");
-    }
+    PushTarget t(QStringLiteral("/x/F.TXT"), 8, 3);
+    ASSERT_TRUE(t.side.writeDownload(QStringLiteral("F.TXT"), "abc"));
     EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-    // The path matches without regard to case; the file is named after the pushed path.
+    // The path matches without regard to case; the file is the one the item asked for.
     EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"),
               "150 APPE supported.  Ready to append file \"/x/f.txt\" at offset 3.");
     QTcpSocket* data = t.data.accept();
@@ -318,7 +325,7 @@ TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
     data->write("defgh");
     data->disconnectFromHost();
     EXPECT_EQ(t.pusher.line(), "226 File received ok");
-    EXPECT_EQ(t.side.downloaded(QStringLiteral("f.txt")), "abcdefgh");
+    EXPECT_EQ(t.side.downloaded(QStringLiteral("F.TXT")), "abcdefgh");
     EXPECT_EQ(t.item().Status, TTransferStatus::Completed);
     EXPECT_EQ(t.item().Transferred, 8);
     // A second push of the same path finds no waiting item.
