@@ -145,10 +145,9 @@ int cmdGet(const Context& c, const QStringList& args) {
     if (!peer.start()) {
         return Failure;
     }
-    const QString downloadPath = UserInfo().downloadPath();
-    if (downloadPath.isEmpty() || !QDir().mkpath(downloadPath)) {
-        print(c.err, QStringLiteral("Set a download folder first: moonrake-cli set "
-                                    "UserInfo/DownloadPath DIR"));
+    const QString downloadPath = UserInfo().effectiveDownloadPath();
+    if (!QDir().mkpath(downloadPath)) {
+        print(c.err, QStringLiteral("Cannot create the download folder ") + downloadPath);
         return Failure;
     }
 

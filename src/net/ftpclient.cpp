@@ -16,6 +16,8 @@ constexpr qint64 kSendWindow = 512 * 1024;
 constexpr qint64 kChunk = 64 * 1024;
 constexpr int kTimedOut = 10060;
 constexpr int kLocalFailure = 1;
+// How long an aborted push waits for the receiver to drop the data connection.
+constexpr int kAbortGraceMs = 5000;
 
 quint32 ipv4Of(const QHostAddress& address) {
     bool ok = false;
@@ -172,19 +174,41 @@ bool TFtpClient::PutByRequestAsync() {
 }
 
 void TFtpClient::abortRaw(const QByteArray& bytes) {
-    if (connected()) {
-        m_control->write(bytes);
+    m_request = TFtpRequest::None;
+    m_step = Step::Idle;
+    m_timer->stop();
+    m_file.reset();
+    m_putAccepted = false;
+    if (m_dataListener) {
+        m_dataListener->close();
+        m_dataListener->deleteLater();
+        m_dataListener = nullptr;
     }
+    if (!connected()) {
+        endAbort();
+        return;
+    }
+    m_control->write(bytes);
+    m_control->flush();
+    if (!m_data) {
+        endAbort();
+        return;
+    }
+    // The receiver must read the abort before the data ends, or it takes the end for a broken
+    // transfer: the data connection stays until the receiver drops it, or the grace runs out.
+    m_data->disconnect(this);
+    connect(m_data, &QTcpSocket::disconnected, this, &TFtpClient::endAbort);
+    connect(m_data, &QTcpSocket::errorOccurred, this, &TFtpClient::endAbort);
+    QTimer::singleShot(kAbortGraceMs, this, &TFtpClient::endAbort);
+}
+
+void TFtpClient::endAbort() {
     if (m_data) {
         m_data->disconnect(this);
         m_data->abort();
         m_data->deleteLater();
         m_data = nullptr;
     }
-    m_request = TFtpRequest::None;
-    m_step = Step::Idle;
-    m_timer->stop();
-    m_file.reset();
     m_control->disconnectFromHost();
 }
 

@@ -51,7 +51,8 @@ public:
     // Sends line and accepts replies whose leading number is in [low, high].
     bool CustomAsync(const QByteArray& line, int low, int high);
     bool PutByRequestAsync();
-    // Writes raw bytes on the control connection, stops any push and closes the session.
+    // Writes raw bytes on the control connection and stops any push; the session closes once
+    // the receiver has dropped the push's data connection (or after a short grace).
     void abortRaw(const QByteArray& bytes);
     // Drops the connection without a word.
     void closeNow();
@@ -90,6 +91,7 @@ private:
     void pump();
     void fail(int error);
     void touch();
+    void endAbort();
 
     QTcpSocket* m_control;
     TLineFramer m_framer;

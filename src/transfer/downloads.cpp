@@ -21,6 +21,9 @@ TMRDownloads::~TMRDownloads() {
 void TMRDownloads::startItem(TMRQueItem& item) {
     const qint32 id = item.Id;
     m_wanted.SetStatus(id, TTransferStatus::Negotiating);
+    if (m_settings.storeDownloadPath) {
+        m_settings.storeDownloadPath();
+    }
     auto* connection =
         new TMRReqConnection(m_wanted, id, m_server.port(), m_locate, m_settings, this);
     if (m_timeoutMs > 0) {

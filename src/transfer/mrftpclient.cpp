@@ -2,30 +2,30 @@
 
 #include "transfer/peerdialect.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace mr {
 
 TMRFtpClient::TMRFtpClient(QObject* parent) : TFtpClient(parent) {}
 
-qint64 TMRFtpClient::resumeOffset(const QString& downloadPath) const {
-    if (downloadPath.isEmpty() || !IsSafeLocalFileName(HostFileName)) {
+qint64 TMRFtpClient::resumeOffset() const {
+    if (LocalFileName.isEmpty()) {
         return 0;
     }
-    const QFileInfo partial(QDir(downloadPath).filePath(HostFileName));
+    const QFileInfo partial(LocalFileName);
     return partial.isFile() ? partial.size() : 0;
 }
 
-bool TMRFtpClient::RequestFileAsync(const QString& downloadPath, quint16 callbackPort,
-                                    qint32 requesterId, const QString& requesterName) {
+bool TMRFtpClient::RequestFileAsync(quint16 callbackPort, qint32 requesterId,
+                                    const QString& requesterName) {
     if (HostDirName.isEmpty() || HostFileName.isEmpty()) {
         emit message(QStringLiteral("Error!"));
         return false;
     }
+    RestartOffset = resumeOffset();
     TReqfParams p;
     p.path = JoinSharePath(HostDirName, HostFileName);
-    p.resumeOffset = resumeOffset(downloadPath);
+    p.resumeOffset = RestartOffset;
     p.callbackPort = callbackPort;
     p.requesterId = requesterId;
     p.requesterName = requesterName;

@@ -16,15 +16,14 @@ public:
     bool UploadMode = false;
     qint32 ItemId = 0;
 
-    // Sends "REQF path*offset*port*id NUL*name*", accepting verdicts 0 to 6. The resume offset
-    // is the size of HostFileName in downloadPath when such a file exists. False without a
-    // remote folder and file name: nothing is sent.
-    bool RequestFileAsync(const QString& downloadPath, quint16 callbackPort, qint32 requesterId,
-                          const QString& requesterName);
+    // Sends "REQF path*offset*port*id NUL*name*", accepting verdicts 0 to 6. The resume offset,
+    // also kept in RestartOffset, is the size of LocalFileName when that file exists. False
+    // without a remote folder and file name: nothing is sent.
+    bool RequestFileAsync(quint16 callbackPort, qint32 requesterId, const QString& requesterName);
     // Sends "CHKP path", accepting verdicts 0 to 6; false as above.
     bool CheckPassword();
     // The resume offset RequestFileAsync sends.
-    qint64 resumeOffset(const QString& downloadPath) const;
+    qint64 resumeOffset() const;
 
 signals:
     // The message a window shows when a request cannot be built.

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace mr {
 
 namespace {
@@ -28,7 +30,12 @@ TPeerSettings TPeerSettings::fromProfile() {
     TPeerSettings s;
     s.nickname = [] { return UserInfo().nickname(); };
     s.userId = [] { return static_cast<qint32>(UserInfo().id()); };
-    s.downloadPath = [] { return UserInfo().downloadPath(); };
+    s.downloadPath = [] { return UserInfo().effectiveDownloadPath(); };
+    s.storeDownloadPath = [] {
+        if (UserInfo().downloadPath().isEmpty()) {
+            UserInfo().setDownloadPath(DefaultDownloadPath());
+        }
+    };
     return s;
 }
 
@@ -139,8 +146,15 @@ void TMRFtpServer::TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer) 
         if (VerdictCode(answer.toLatin1()) != 0) {
             return;
         }
-        // A repeated request for a file already queued for this user does not queue it twice.
-        if (m_waiting.FindActive(s.UserName, s.ReqPath) >= 0) {
+        // A request repeated while the first still waits (the requester may have restarted and
+        // listen elsewhere now) takes that entry's place: it is pushed to where it now listens.
+        const qint32 waiting =
+            m_waiting.FindByStatus(s.UserName, s.ReqPath, TTransferStatus::LocalQueue);
+        if (TMRQueItem* entry = waiting >= 0 ? m_waiting.find(waiting) : nullptr) {
+            entry->Address = s.peerAddress();
+            entry->Port = s.ReqCallbackPort;
+            entry->ResumeOffset = s.ReqResumeOffset;
+            entry->LoginName = s.ReqRequesterName;
             return;
         }
         const QFileInfo local(s.Directory);
@@ -166,25 +180,43 @@ bool TMRFtpServer::TriggerValidatePut(TFtpCtrlSession& s) {
             return false;
         }
     }
-    // The target is a plain file name directly inside the download folder, never a link.
-    const QString name = SplitSharePath(s.FileName).second;
-    const QString downloads = m_settings.downloadPath ? m_settings.downloadPath() : QString();
-    if (!IsSafeLocalFileName(name) || downloads.isEmpty() || !QDir().mkpath(downloads)) {
-        return false;
-    }
-    const QString folder = QFileInfo(downloads).canonicalFilePath();
-    if (folder.isEmpty()) {
-        return false;
-    }
-    const QString target = folder + QLatin1Char('/') + name;
+    const TMRQueItem& item = *m_wanted.find(id);
+    const QString target = pushTarget(item);
+    // Appending anywhere but where the request said the partial file ends, or into a file
+    // another push is writing, would make a corrupt file look complete.
     const QFileInfo info(target);
-    if (info.isSymLink() || (info.exists() && !info.isFile()) ||
-        QFileInfo(info.absolutePath()).canonicalFilePath() != folder) {
+    const bool refused =
+        target.isEmpty() || (info.exists() ? info.size() : 0) != item.ResumeOffset ||
+        std::any_of(sessions().begin(), sessions().end(), [&](const TFtpCtrlSession* other) {
+            return other != &s && hasData(*other) && other->FilePath == target;
+        });
+    if (refused) {
+        // The owner will not offer it again: an item left waiting would hold its slot for ever.
+        m_wanted.SetStatus(id, TTransferStatus::Error, TTransferError::CannotSave);
         return false;
     }
     s.FilePath = target;
     s.DownloadItemId = id;
     return true;
+}
+
+QString TMRFtpServer::pushTarget(const TMRQueItem& item) const {
+    // A plain file name directly inside the download folder, never a link.
+    const QString downloads = m_settings.downloadPath ? m_settings.downloadPath() : QString();
+    if (!IsSafeLocalFileName(item.LocalName) || downloads.isEmpty() || !QDir().mkpath(downloads)) {
+        return {};
+    }
+    const QString folder = QFileInfo(downloads).canonicalFilePath();
+    if (folder.isEmpty()) {
+        return {};
+    }
+    const QString target = folder + QLatin1Char('/') + item.LocalName;
+    const QFileInfo info(target);
+    if (info.isSymLink() || (info.exists() && !info.isFile()) ||
+        QFileInfo(info.absolutePath()).canonicalFilePath() != folder) {
+        return {};
+    }
+    return target;
 }
 
 void TMRFtpServer::StorSessionConnected(TFtpCtrlSession& s, int error) {

@@ -33,8 +33,11 @@ struct TPeerCatalog {
 struct TPeerSettings {
     std::function<QString()> nickname;
     std::function<qint32()> userId;
+    // The folder downloads go to; created when the first push arrives.
     std::function<QString()> downloadPath;
-    // Nickname, ID and DownloadPath of the active profile's settings.
+    // Writes that folder into the settings when none is set, so the user finds it there.
+    std::function<void()> storeDownloadPath;
+    // Nickname, ID and the effective download folder of the active profile's settings.
     static TPeerSettings fromProfile();
 };
 
@@ -81,6 +84,8 @@ private:
     void CommandREQD(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
     void CommandCHKP(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
     TRequestVerdict check(TFtpCtrlSession& s, const QString& path) const;
+    // Where a push for that download item is written; empty when it cannot be written safely.
+    QString pushTarget(const TMRQueItem& item) const;
 
     void QueNotify(TMRQueItem& entry);
     void ClientRequestDone(TMRFtpClient* client, TFtpRequest request, int error);

@@ -50,7 +50,7 @@ QString JoinSharePath(const QString& dir, const QString& file);
 std::pair<QString, QString> SplitSharePath(const QString& path);
 
 // A name that is safe to create inside the download folder: not empty, not "." or "..", no
-// "/", "\", ":" or control characters.
+// "/", "\" or control characters.
 bool IsSafeLocalFileName(const QString& name);
 
 // The download item's state for a verdict code.

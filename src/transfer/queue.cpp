@@ -1,8 +1,21 @@
 #include "transfer/queue.h"
 
+#include "transfer/peerdialect.h"
+
 #include <algorithm>
 
 namespace mr {
+
+namespace {
+
+// "name.ext" as "name (n).ext"; a leading dot (".profile") starts no extension.
+QString numberedName(const QString& name, int n) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const qsizetype cut = dot > 0 ? dot : name.size();
+    return name.left(cut) + QStringLiteral(" (%1)").arg(n) + name.mid(cut);
+}
+
+}  // namespace
 
 TMRQue::TMRQue(int limit, QObject* parent) : QObject(parent), m_limit(limit) {}
 
@@ -162,6 +175,23 @@ TMRQueItem& TMRWantedList::Add(qint32 peerId, const QString& userName, const QSt
     item->UserName = userName;
     item->Path = path;
     item->Password = password;
+    const QString name = SplitSharePath(path).second;
+    // Compared without case: the download folder may sit on a file system that ignores it.
+    const auto taken = [this](const QString& candidate) {
+        for (int i = 0; i < count(); ++i) {
+            const TMRQueItem& other = *at(i);
+            if (other.Status != TTransferStatus::Completed &&
+                other.Status != TTransferStatus::Error &&
+                other.LocalName.compare(candidate, Qt::CaseInsensitive) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    item->LocalName = name;
+    for (int n = 2; !name.isEmpty() && taken(item->LocalName); ++n) {
+        item->LocalName = numberedName(name, n);
+    }
     return append(std::move(item));
 }
 

@@ -18,11 +18,12 @@ struct TMRQueItem {
     QString UserName;         // the other side's nickname as this client knows it
     QString Path;             // the share path on the owner's side
     QString Password;         // downloads: the file password to log in with
+    QString LocalName;        // downloads: the file's name in the download folder
     QString LoginName;        // uploads: the requester-side name to push as
     QString Address;          // uploads: the requester's address
     quint16 Port = 0;         // uploads: the requester's callback port
     qint64 Size = 0;          // total bytes
-    qint64 ResumeOffset = 0;  // uploads: where the push starts reading
+    qint64 ResumeOffset = 0;  // where the push starts: uploads read, downloads asked for
     qint64 Transferred = 0;
     TTransferStatus Status = TTransferStatus::LocalQueue;
     TTransferError Error = TTransferError::None;
@@ -110,6 +111,8 @@ class TMRWantedList : public TMRQue {
     Q_OBJECT
 public:
     using TMRQue::TMRQue;
+    // The item's local name is the path's file name, numbered "name (2).ext" and on while an
+    // unfinished item already uses it, so two downloads never write into one file.
     TMRQueItem& Add(qint32 peerId, const QString& userName, const QString& path,
                     const QString& password);
 };

@@ -25,6 +25,7 @@ TMRReqConnection::TMRReqConnection(TMRWantedList& wanted, qint32 itemId, quint16
         m_ownerId = item->PeerId;
         m_path = item->Path;
         m_password = item->Password;
+        m_localName = item->LocalName;
         m_requesterName = item->UserName;
     }
 }
@@ -107,7 +108,9 @@ void TMRReqConnection::onLocated(const std::optional<TUserLocation>& location) {
     m_client->HostDirName = dir;
     m_client->HostFileName = file;
     const QString downloads = m_settings.downloadPath ? m_settings.downloadPath() : QString();
-    m_client->LocalFileName = QDir(downloads).filePath(file);
+    if (!downloads.isEmpty() && IsSafeLocalFileName(m_localName)) {
+        m_client->LocalFileName = QDir(downloads).filePath(m_localName);
+    }
     m_client->HostName = location->address;
     m_client->Port = QString::number(location->fileServerPort);
     m_client->ItemId = m_itemId;
@@ -135,10 +138,13 @@ void TMRReqConnection::onRequestDone(int request, int error) {
             if (m_checkOnly) {
                 sent = m_client->CheckPassword();
             } else {
-                const QString downloads =
-                    m_settings.downloadPath ? m_settings.downloadPath() : QString();
                 const qint32 id = m_settings.userId ? m_settings.userId() : 0;
-                sent = m_client->RequestFileAsync(downloads, m_callbackPort, id, m_requesterName);
+                sent = m_client->RequestFileAsync(m_callbackPort, id, m_requesterName);
+                // The push must append where this request says the partial file ends.
+                TMRQueItem* item = sent && m_wanted ? m_wanted->find(m_itemId) : nullptr;
+                if (item) {
+                    item->ResumeOffset = m_client->RestartOffset;
+                }
             }
             if (!sent) {
                 // A path without folder or file name: nothing can be asked for.

@@ -59,6 +59,7 @@ private:
     qint32 m_ownerId = 0;
     QString m_path;
     QString m_password;
+    QString m_localName;
     QString m_requesterName;
     bool m_checkOnly = false;
     quint16 m_callbackPort = 0;

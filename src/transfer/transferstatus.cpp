@@ -42,6 +42,8 @@ QString errorText(TTransferError error) {
             return QStringLiteral("Not enough Credit for transfer");
         case TTransferError::IncorrectPassword:
             return QStringLiteral("Incorrect Password for file");
+        case TTransferError::CannotSave:
+            return QStringLiteral("Cannot save file");
     }
     return {};
 }

@@ -27,6 +27,7 @@ enum class TTransferError : quint8 {
     UserOffline = 6,
     NotEnoughCredit = 7,
     IncorrectPassword = 8,
+    CannotSave = 9,  // the download folder cannot take the pushed file
 };
 
 // "Completed", "Negotiating", ...; the error's text for Error.

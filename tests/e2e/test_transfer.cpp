@@ -188,10 +188,10 @@ TEST_F(TransferTest, AnOwnerWhoIsNotOnlineIsReportedOffline) {
 }
 
 TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
-    QTemporaryDir carol, carolDownloads;
+    // Carol never chose a download folder: hers is the default one, kept in her settings.
+    QTemporaryDir carol, carolHome;
     ASSERT_GT(join(carol.path(), "carol"), 0);
-    ASSERT_EQ(cli(carol.path(), {"set", "UserInfo/DownloadPath", carolDownloads.path()}).exitCode,
-              0);
+    const QString carolDownloads = carolHome.filePath("Downloads/Moonrake");
     ASSERT_EQ(cli(owner.path(), {"set", "UserInfo/MaxUploads", "1"}).exitCode, 0);
     const QByteArray content = randomBytes(8 * 1024 * 1024);
     ASSERT_TRUE(test::writeFile(disk.filePath("Music/big.bin"), content));
@@ -202,14 +202,16 @@ TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
     const QStringList args{"get", QString::number(ownerId), "/Music/big.bin"};
     std::unique_ptr<QProcess> first(
         test::startProgram("moonrake-cli", QStringList{"--profile", downloader.path()} + args));
-    std::unique_ptr<QProcess> second(
-        test::startProgram("moonrake-cli", QStringList{"--profile", carol.path()} + args));
+    std::unique_ptr<QProcess> second(test::startProgram(
+        "moonrake-cli", QStringList{"--profile", carol.path()} + args,
+        {"HOME=" + carolHome.path(), "XDG_CONFIG_HOME=" + carolHome.filePath(".config")}));
     ASSERT_TRUE(first->waitForFinished(kTransferTimeoutMs));
     ASSERT_TRUE(second->waitForFinished(kTransferTimeoutMs));
     EXPECT_EQ(first->exitCode(), 0);
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(readFile(downloads.filePath("big.bin")) == content);
-    EXPECT_TRUE(readFile(carolDownloads.filePath("big.bin")) == content);
+    EXPECT_TRUE(readFile(carolDownloads + "/big.bin") == content);
+    EXPECT_EQ(cli(carol.path(), {"get", "UserInfo/DownloadPath"}).out.trimmed(), carolDownloads);
 
     // The owner's log: an upload starts only after the one before it has ended.
     ASSERT_TRUE(serving.waitFor("carol: Completed"));

@@ -5,11 +5,12 @@
 
 namespace mr::test {
 
-PeerSide::PeerSide(const QString& nick, qint32 userId)
+PeerSide::PeerSide(const QString& nick, qint32 userId, int slotCount)
     : sharedDir(root.filePath(QStringLiteral("shared"))),
       downloadDir(root.filePath(QStringLiteral("downloads"))),
       nickname(nick),
-      id(userId) {
+      id(userId),
+      wanted(slotCount) {
     QDir().mkpath(sharedDir);
     TPeerCatalog catalog;
     catalog.check = [this](const QString&, const QString& path, const QString&,
@@ -36,7 +37,7 @@ PeerSide::PeerSide(const QString& nick, qint32 userId)
         }
         return folders.value(folder);
     };
-    server = std::make_unique<TMRFtpServer>(wanted, catalog, settings(), 2);
+    server = std::make_unique<TMRFtpServer>(wanted, catalog, settings(), slotCount);
     server->start(QHostAddress::LocalHost);
     QObject::connect(&wanted, &TMRQue::statusChanged, [this](TMRQueItem* item, TTransferStatus) {
         downloadStates.emplace_back(item->Status, item->Error);
@@ -67,6 +68,12 @@ QString PeerSide::downloadFile(const QString& name) const {
 QByteArray PeerSide::downloaded(const QString& name) const {
     QFile f(downloadFile(name));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool PeerSide::writeDownload(const QString& name, const QByteArray& content) const {
+    QDir().mkpath(downloadDir);
+    QFile f(downloadFile(name));
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
 TPeerSettings PeerSide::settings() const {

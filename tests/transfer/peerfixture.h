@@ -11,15 +11,18 @@
 
 namespace mr::test {
 
-// One running client's peer side: temp folders, a fake catalog and a started peer server.
+// One running client's peer side: temp folders, a fake catalog and a started peer server with
+// that many download and upload slots.
 struct PeerSide {
-    PeerSide(const QString& nickname, qint32 id);
+    PeerSide(const QString& nickname, qint32 id, int slotCount = 2);
 
     // Shares a file with that content at the share path; returns its local path.
     QString share(const QString& sharePath, const QByteArray& content,
                   const QString& password = {});
     QString downloadFile(const QString& name) const;
     QByteArray downloaded(const QString& name) const;
+    // Puts a file with that content into the download folder, as a partial copy would stand.
+    bool writeDownload(const QString& name, const QByteArray& content) const;
     TPeerSettings settings() const;
 
     QTemporaryDir root;
@@ -30,7 +33,7 @@ struct PeerSide {
     QMap<QString, QString> files;       // share path -> local path
     QMap<QString, QString> passwords;   // share path -> password
     QMap<QString, QByteArray> folders;  // folder path -> listing
-    TMRWantedList wanted{2};
+    TMRWantedList wanted;
     std::unique_ptr<TMRFtpServer> server;
     std::vector<std::pair<TTransferStatus, TTransferError>> downloadStates;
     std::vector<std::pair<TTransferStatus, TTransferError>> uploadStates;

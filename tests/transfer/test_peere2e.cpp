@@ -14,21 +14,26 @@ namespace {
 
 using States = std::vector<std::pair<TTransferStatus, TTransferError>>;
 
-// A user look-up that finds the owner at its peer server, or reports what it is told to.
-TLocateUser locateAt(const PeerSide* owner, std::optional<TUserLocation> fixed = std::nullopt) {
-    return
-        [owner, fixed](QObject*, qint32, std::function<void(std::optional<TUserLocation>)> done) {
-            if (fixed || !owner) {
-                done(fixed);
-                return true;
+// A user look-up that finds each owner at its peer server, or reports what it is told to.
+TLocateUser locateAt(std::vector<const PeerSide*> owners,
+                     std::optional<TUserLocation> fixed = std::nullopt) {
+    return [owners, fixed](QObject*, qint32 id,
+                           std::function<void(std::optional<TUserLocation>)> done) {
+        TUserLocation at;
+        at.address = QStringLiteral("127.0.0.1");
+        at.infoPort = 1;
+        for (const PeerSide* owner : owners) {
+            if (owner->id == id) {
+                at.fileServerPort = owner->server->port();
             }
-            TUserLocation at;
-            at.address = QStringLiteral("127.0.0.1");
-            at.infoPort = 1;
-            at.fileServerPort = owner->server->port();
-            done(at);
-            return true;
-        };
+        }
+        done(fixed ? fixed : std::optional<TUserLocation>(at));
+        return true;
+    };
+}
+
+bool ended(const TMRQueItem& item) {
+    return item.Status == TTransferStatus::Completed || item.Status == TTransferStatus::Error;
 }
 
 }  // namespace
@@ -50,17 +55,11 @@ TEST(PeerEndToEnd, VerdictsAndUnreachableOwnersEndTheItemWithTheirError) {
         TTransferError error;
     };
     const Case cases[] = {
-        {locateAt(&owner), QStringLiteral("/locked.txt"), {}, TTransferError::IncorrectPassword},
-        {locateAt(&owner), QStringLiteral("/missing.txt"), {}, TTransferError::FileNotFound},
-        {locateAt(nullptr, offline),
-         QStringLiteral("/locked.txt"),
-         {},
-         TTransferError::UserOffline},
-        {locateAt(nullptr, noServer),
-         QStringLiteral("/locked.txt"),
-         {},
-         TTransferError::UserOffline},
-        {locateAt(nullptr, closed), QStringLiteral("/locked.txt"), {}, TTransferError::UserOffline},
+        {locateAt({&owner}), QStringLiteral("/locked.txt"), {}, TTransferError::IncorrectPassword},
+        {locateAt({&owner}), QStringLiteral("/missing.txt"), {}, TTransferError::FileNotFound},
+        {locateAt({}, offline), QStringLiteral("/locked.txt"), {}, TTransferError::UserOffline},
+        {locateAt({}, noServer), QStringLiteral("/locked.txt"), {}, TTransferError::UserOffline},
+        {locateAt({}, closed), QStringLiteral("/locked.txt"), {}, TTransferError::UserOffline},
         {[](QObject*, qint32, auto) { return false; },
          QStringLiteral("/locked.txt"),
          {},
@@ -86,15 +85,15 @@ TEST(PeerEndToEnd, APasswordCheckReportsTheVerdictAndChangesNoItem) {
          {std::pair{QStringLiteral("PW"), 0}, std::pair{QStringLiteral("nope"), 6}}) {
         int verdict = -2;
         auto* check = TMRReqConnection::checkPassword(1, QStringLiteral("/d/locked.txt"), password,
-                                                      locateAt(&owner), down.settings(), nullptr);
+                                                      locateAt({&owner}), down.settings(), nullptr);
         QObject::connect(check, &TMRReqConnection::passwordChecked, [&](int v) { verdict = v; });
         ASSERT_TRUE(waitUntil([&] { return verdict != -2; }));
         EXPECT_EQ(verdict, expected);
     }
     QString failure;
-    auto* check = TMRReqConnection::checkPassword(1, QStringLiteral("/d/locked.txt"), {},
-                                                  locateAt(nullptr, TUserLocation{}),
-                                                  down.settings(), nullptr);
+    auto* check =
+        TMRReqConnection::checkPassword(1, QStringLiteral("/d/locked.txt"), {},
+                                        locateAt({}, TUserLocation{}), down.settings(), nullptr);
     QObject::connect(check, &TMRReqConnection::checkFailed, [&](const QString& t) { failure = t; });
     ASSERT_TRUE(waitUntil([&] { return !failure.isEmpty(); }));
     EXPECT_EQ(failure, QStringLiteral("User is offline"));
@@ -102,23 +101,66 @@ TEST(PeerEndToEnd, APasswordCheckReportsTheVerdictAndChangesNoItem) {
     EXPECT_EQ(owner.server->waitingList().count(), 0);
 }
 
-TEST(PeerEndToEnd, AKickedUploadEndsTheDownloadInError) {
+TEST(PeerEndToEnd, AKickedUploadEndsTheDownloadAbortedEveryTime) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     PeerSide down(QStringLiteral("Dora"), 2);
     const QByteArray content = pattern(32 * 1024 * 1024, 3);
     owner.share(QStringLiteral("/big.bin"), content);
-    TMRDownloads downloads(down.wanted, *down.server, locateAt(&owner), down.settings());
-    const TMRQueItem& item =
-        down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/big.bin"), {});
-    ASSERT_TRUE(
-        waitUntil([&] { return item.Transferred > 0 || item.Status == TTransferStatus::Error; }));
-    ASSERT_EQ(owner.server->waitingList().count(), 1);
-    const qint32 entry = owner.server->waitingList().at(0)->Id;
-    owner.server->SetWaitingListItemState(entry, TTransferStatus::Error, TTransferError::Aborted);
-    owner.server->AbortClientTransfer(entry);
-    EXPECT_EQ(owner.server->uploadClientCount(), 0);
-    ASSERT_TRUE(waitUntil([&] { return item.Status == TTransferStatus::Error; }));
-    EXPECT_NE(item.Status, TTransferStatus::Completed);
-    EXPECT_EQ(owner.server->waitingList().at(0)->Error, TTransferError::Aborted);
-    EXPECT_LT(QFileInfo(down.downloadFile(QStringLiteral("big.bin"))).size(), content.size());
+    TMRDownloads downloads(down.wanted, *down.server, locateAt({&owner}), down.settings());
+    // The end of the data must never overtake the abort: that would read as a broken push.
+    for (int round = 0; round < 3; ++round) {
+        QFile::remove(down.downloadFile(QStringLiteral("big.bin")));
+        const TMRQueItem& item =
+            down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/big.bin"), {});
+        ASSERT_TRUE(waitUntil([&] { return item.Transferred > 0 || ended(item); }));
+        ASSERT_EQ(owner.server->waitingList().count(), round + 1);
+        const TMRQueItem& entry = *owner.server->waitingList().at(round);
+        owner.server->SetWaitingListItemState(entry.Id, TTransferStatus::Error,
+                                              TTransferError::Aborted);
+        owner.server->AbortClientTransfer(entry.Id);
+        EXPECT_EQ(owner.server->uploadClientCount(), 0);
+        ASSERT_TRUE(waitUntil([&] { return ended(item); }));
+        EXPECT_EQ(item.Status, TTransferStatus::Error);
+        EXPECT_EQ(item.Error, TTransferError::Aborted) << "round " << round;
+        EXPECT_EQ(entry.Error, TTransferError::Aborted);
+        EXPECT_LT(QFileInfo(down.downloadFile(QStringLiteral("big.bin"))).size(), content.size());
+    }
+}
+
+TEST(PeerEndToEnd, ARefusedPushEndsItsDownloadAndTheNextOneStarts) {
+    PeerSide owner(QStringLiteral("Olga"), 1);
+    PeerSide down(QStringLiteral("Dora"), 2, 1);  // one download slot
+    const QByteArray notes = pattern(100000, 4);
+    owner.share(QStringLiteral("/in/a\\b.txt"), "x");  // no such name in a download folder
+    owner.share(QStringLiteral("/in/12:30 notes.txt"), notes);
+    TMRDownloads downloads(down.wanted, *down.server, locateAt({&owner}), down.settings());
+    const TMRQueItem& refused =
+        down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/in/a\\b.txt"), {});
+    const TMRQueItem& next =
+        down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/in/12:30 notes.txt"), {});
+    ASSERT_TRUE(waitUntil([&] { return ended(next); }));
+    EXPECT_EQ(refused.Status, TTransferStatus::Error);
+    EXPECT_EQ(refused.Error, TTransferError::CannotSave);
+    EXPECT_EQ(next.Status, TTransferStatus::Completed);
+    EXPECT_TRUE(down.downloaded(QStringLiteral("12:30 notes.txt")) == notes);
+}
+
+TEST(PeerEndToEnd, SameNamedFilesOfTwoOwnersArriveSideBySide) {
+    PeerSide olga(QStringLiteral("Olga"), 1);
+    PeerSide bert(QStringLiteral("Bert"), 3);
+    PeerSide down(QStringLiteral("Dora"), 2);
+    const QByteArray fromOlga = pattern(3 * 1024 * 1024, 6);
+    const QByteArray fromBert = pattern(2 * 1024 * 1024, 7);
+    olga.share(QStringLiteral("/a.bin"), fromOlga);
+    bert.share(QStringLiteral("/music/a.bin"), fromBert);
+    TMRDownloads downloads(down.wanted, *down.server, locateAt({&olga, &bert}), down.settings());
+    const TMRQueItem& first =
+        down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/a.bin"), {});
+    const TMRQueItem& second =
+        down.wanted.Add(3, QStringLiteral("Bert"), QStringLiteral("/music/a.bin"), {});
+    ASSERT_TRUE(waitUntil([&] { return ended(first) && ended(second); }));
+    EXPECT_EQ(first.Status, TTransferStatus::Completed);
+    EXPECT_EQ(second.Status, TTransferStatus::Completed);
+    EXPECT_TRUE(down.downloaded(QStringLiteral("a.bin")) == fromOlga);
+    EXPECT_TRUE(down.downloaded(QStringLiteral("a (2).bin")) == fromBert);
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace mr;
 using namespace mr::test;
 
@@ -40,6 +42,23 @@ struct PushData {
     }
     QTcpServer server;
 };
+
+// Plays the requester's server when the owner connects back: checks the dialect's login as
+// user, takes the PORT and returns its endpoint once the PUTBR for path has come.
+std::optional<TFtpEndpoint> answerPush(RawPeer& down, const QByteArray& user,
+                                       const QByteArray& path) {
+    down.send("220 ICS FTP Server ready.\r\n");
+    EXPECT_EQ(down.line(), "USER " + user);
+    down.send("331 Password required for " + user + ".\r\n");
+    EXPECT_EQ(down.line(), "PASS Pargo");
+    down.send("230 User " + user + " logged in.\r\n");
+    const QByteArray port = down.line();
+    const auto endpoint = ParsePortArgument(port.mid(5));
+    EXPECT_TRUE(port.startsWith("PORT ") && endpoint) << port.toStdString();
+    down.send("200 Port command successful.\r\n");
+    EXPECT_EQ(down.line(), "PUTBR " + path);
+    return endpoint;
+}
 
 }  // namespace
 
@@ -77,17 +96,8 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     // The owner connects back, logs in as the requester-side name and pushes from the offset.
     ASSERT_TRUE(waitUntil([&] { return callback.hasPendingConnections(); }));
     RawPeer down(callback.nextPendingConnection());
-    down.send("220 ICS FTP Server ready.\r\n");
-    EXPECT_EQ(down.line(), "USER Bobby");
-    down.send("331 Password required for Bobby.\r\n");
-    EXPECT_EQ(down.line(), "PASS Pargo");
-    down.send("230 User Bobby logged in.\r\n");
-    const QByteArray port = down.line();
-    ASSERT_TRUE(port.startsWith("PORT "));
-    const auto endpoint = ParsePortArgument(port.mid(5));
+    const auto endpoint = answerPush(down, "Bobby", "/Music/a.mp3");
     ASSERT_TRUE(endpoint);
-    down.send("200 Port command successful.\r\n");
-    EXPECT_EQ(down.line(), "PUTBR /Music/a.mp3");
     EXPECT_EQ(entry.Status, TTransferStatus::Resuming);
     QTcpSocket data;
     data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
@@ -106,6 +116,34 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     EXPECT_EQ(owner.uploadStates.front().first, TTransferStatus::Negotiating);
 }
 
+TEST(PeerServer, AKickSendsTheAbortWhileTheDataConnectionStillStands) {
+    PeerSide owner(QStringLiteral("Olga"), 1);
+    owner.share(QStringLiteral("/a.bin"), pattern(100000));
+    QTcpServer callback;
+    ASSERT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
+    RawPeer peer;
+    ASSERT_TRUE(peer.connectTo(owner.server->port()));
+    ASSERT_TRUE(peer.login("dora", "x"));
+    EXPECT_EQ(peer.ask(reqf("/a.bin", callback.serverPort())), "0 0 0 0 100000");
+    ASSERT_TRUE(waitUntil([&] { return callback.hasPendingConnections(); }));
+    RawPeer down(callback.nextPendingConnection());
+    const auto endpoint = answerPush(down, "Bobby", "/a.bin");
+    ASSERT_TRUE(endpoint);
+    QTcpSocket data;
+    bool dataEnded = false;
+    QObject::connect(&data, &QTcpSocket::disconnected, [&] { dataEnded = true; });
+    data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
+    ASSERT_TRUE(waitUntil([&] { return data.state() == QAbstractSocket::ConnectedState; }));
+
+    // Nothing is in flight on the data connection: its end would be seen at once.
+    owner.server->AbortClientTransfer(owner.server->waitingList().at(0)->Id);
+    EXPECT_EQ(down.line(), "ABOR");
+    EXPECT_FALSE(dataEnded);
+    // Once the receiver has dropped the data connection, the owner says no more.
+    data.abort();
+    EXPECT_TRUE(down.closedByServer());
+}
+
 TEST(PeerServer, ARequestWithoutTheFifthFieldQueuesUnderTheOwnersNickname) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     owner.share(QStringLiteral("/a.txt"), "hello");
@@ -118,6 +156,47 @@ TEST(PeerServer, ARequestWithoutTheFifthFieldQueuesUnderTheOwnersNickname) {
     EXPECT_EQ(owner.server->waitingList().at(0)->LoginName, QStringLiteral("Olga"));
     EXPECT_TRUE(waitUntil(
         [&] { return owner.server->waitingList().at(0)->Error == TTransferError::UserOffline; }));
+}
+
+TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListens) {
+    PeerSide owner(QStringLiteral("Olga"), 1, 1);  // one upload slot
+    const QByteArray content = pattern(300000, 5);
+    owner.share(QStringLiteral("/a.bin"), content);
+    owner.share(QStringLiteral("/busy.bin"), "x");
+    // A requester that takes the push connection and never answers keeps the slot busy.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress(QHostAddress::LocalHost), 0));
+    RawPeer zed;
+    ASSERT_TRUE(zed.connectTo(owner.server->port()));
+    ASSERT_TRUE(zed.login("zed", "x"));
+    EXPECT_EQ(zed.ask(reqf("/busy.bin", silent.serverPort())), "0 0 0 0 1");
+    ASSERT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
+    std::unique_ptr<QTcpSocket> held(silent.nextPendingConnection());
+
+    // The downloader asks, restarts (its old callback port dies with it) and asks again.
+    PeerSide down(QStringLiteral("Dora"), 2);
+    const qint32 id = down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/a.bin"), {}).Id;
+    down.wanted.SetStatus(id, TTransferStatus::RemotelyQueued);
+    quint16 dead = 0;
+    {
+        QTcpServer gone;
+        ASSERT_TRUE(gone.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        dead = gone.serverPort();
+    }
+    RawPeer dora;
+    ASSERT_TRUE(dora.connectTo(owner.server->port()));
+    ASSERT_TRUE(dora.login("dora", "x"));
+    EXPECT_EQ(dora.ask(reqf("/a.bin", dead, "Old", 1000)), "0 0 0 0 300000");
+    EXPECT_EQ(dora.ask(reqf("/a.bin", down.server->port(), "Olga", 0)), "0 0 0 0 300000");
+    EXPECT_EQ(owner.server->waitingList().count(), 2);
+
+    held->abort();  // the slot frees
+    const TMRQueItem& item = *down.wanted.find(id);
+    ASSERT_TRUE(waitUntil([&] {
+        return item.Status == TTransferStatus::Completed || item.Status == TTransferStatus::Error;
+    }));
+    EXPECT_EQ(item.Status, TTransferStatus::Completed);
+    EXPECT_TRUE(down.downloaded(QStringLiteral("a.bin")) == content);
 }
 
 TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
@@ -166,11 +245,13 @@ namespace {
 // A downloader whose item for (owner "olga", path) waits in Remotely Queued, and a logged-in
 // pusher talking to its server.
 struct PushTarget {
-    explicit PushTarget(const QString& path, qint64 size = 0) {
+    // asked: the resume offset the item's request sent.
+    explicit PushTarget(const QString& path, qint64 size = 0, qint64 asked = 0) {
         QDir().mkpath(side.downloadDir);
         id = side.wanted.Add(9, QStringLiteral("Olga"), path, {}).Id;
         side.wanted.SetStatus(id, TTransferStatus::RemotelyQueued);
         side.wanted.SetSize(id, size);
+        side.wanted.find(id)->ResumeOffset = asked;
         EXPECT_TRUE(pusher.connectTo(side.server->port()));
         EXPECT_TRUE(pusher.login("olga", "Pargo"));
     }
@@ -188,49 +269,54 @@ struct PushTarget {
 
 }  // namespace
 
-TEST(PeerServer, UnsafeOrUnexpectedPushesAreRefusedAndWriteNothing) {
-    const QString unsafe[] = {
-        QStringLiteral("/x/"),         QStringLiteral("/x/.."),   QStringLiteral("/x/."),
-        QStringLiteral("/x/a\\..\\b"), QStringLiteral("/x/a\tb"), QStringLiteral("/x/c:evil"),
+TEST(PeerServer, PushesThatCannotBeSavedSafelyEndTheirItemAndWriteNothing) {
+    // "partial.txt" holds bytes its request did not count: appending would corrupt it.
+    const QString refused[] = {
+        QStringLiteral("/x/"),
+        QStringLiteral("/x/.."),
+        QStringLiteral("/x/."),
+        QStringLiteral("/x/a\\..\\b"),
+        QStringLiteral("/x/a\tb"),
+        QStringLiteral("/x/link.txt"),
+        QStringLiteral("/x/partial.txt"),
     };
-    for (const QString& path : unsafe) {
+    for (const QString& path : refused) {
         PushTarget t(path);
+        const QString outside = t.side.root.filePath(QStringLiteral("outside.txt"));
+        QFile(outside).open(QIODevice::WriteOnly);
+        QFile::link(outside, t.side.downloadFile(QStringLiteral("link.txt")));
+        ASSERT_TRUE(t.side.writeDownload(QStringLiteral("partial.txt"), "abc"));
         EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
         EXPECT_EQ(t.pusher.ask("PUTBR " + path.toUtf8()), "500 Cannot APPE.") << path.toStdString();
-        EXPECT_EQ(t.item().Status, TTransferStatus::RemotelyQueued);
-        EXPECT_TRUE(t.downloads().isEmpty()) << path.toStdString();
+        // Left waiting, the item would hold its download slot for ever.
+        EXPECT_EQ(t.item().Status, TTransferStatus::Error) << path.toStdString();
+        EXPECT_EQ(t.item().Error, TTransferError::CannotSave);
+        EXPECT_EQ(t.downloads().size(), 2) << path.toStdString();
+        EXPECT_EQ(QFileInfo(outside).size(), 0);
+        EXPECT_EQ(t.side.downloaded(QStringLiteral("partial.txt")), "abc");
     }
 
+    // Pushes no item expects change nothing: another path, another user, a failed item.
     PushTarget t(QStringLiteral("/x/f.txt"));
     EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-    // No such item, another user's item, and a link out of the download folder.
     EXPECT_EQ(t.pusher.ask("PUTBR /x/other.txt"), "500 Cannot APPE.");
     RawPeer stranger;
     ASSERT_TRUE(stranger.connectTo(t.side.server->port()));
     ASSERT_TRUE(stranger.login("mallory", "Pargo"));
     EXPECT_EQ(stranger.ask(t.data.port()), "200 Port command successful.");
     EXPECT_EQ(stranger.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
-    const QString outside = t.side.root.filePath(QStringLiteral("outside.txt"));
-    QFile(outside).open(QIODevice::WriteOnly);
-    ASSERT_TRUE(QFile::link(outside, t.side.downloadFile(QStringLiteral("f.txt"))));
-    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
-    EXPECT_EQ(QFileInfo(outside).size(), 0);
-    QFile::remove(t.side.downloadFile(QStringLiteral("f.txt")));
-    // After the item failed, its push is no longer expected.
+    EXPECT_EQ(t.item().Status, TTransferStatus::RemotelyQueued);
     t.side.wanted.SetStatus(t.id, TTransferStatus::Error, TTransferError::Aborted);
     EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
+    EXPECT_EQ(t.item().Error, TTransferError::Aborted);
     EXPECT_TRUE(t.downloads().isEmpty());
 }
 
 TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
-    PushTarget t(QStringLiteral("/x/F.TXT"), 8);
-    {
-        QFile partial(t.side.downloadFile(QStringLiteral("f.txt")));
-        ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-        partial.write("abc");
-    }
+    PushTarget t(QStringLiteral("/x/F.TXT"), 8, 3);
+    ASSERT_TRUE(t.side.writeDownload(QStringLiteral("F.TXT"), "abc"));
     EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-    // The path matches without regard to case; the file is named after the pushed path.
+    // The path matches without regard to case; the file is the one the item asked for.
     EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"),
               "150 APPE supported.  Ready to append file \"/x/f.txt\" at offset 3.");
     QTcpSocket* data = t.data.accept();
@@ -239,7 +325,7 @@ TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
     data->write("defgh");
     data->disconnectFromHost();
     EXPECT_EQ(t.pusher.line(), "226 File received ok");
-    EXPECT_EQ(t.side.downloaded(QStringLiteral("f.txt")), "abcdefgh");
+    EXPECT_EQ(t.side.downloaded(QStringLiteral("F.TXT")), "abcdefgh");
     EXPECT_EQ(t.item().Status, TTransferStatus::Completed);
     EXPECT_EQ(t.item().Transferred, 8);
     // A second push of the same path finds no waiting item.
