@@ -67,6 +67,8 @@ public:
     QLineEdit* txtHomepage() const { return m_txtHomepage; }
     QComboBox* cboSex() const { return m_cboSex; }
     QDateEdit* dtpBirthDate() const { return m_dtpBirthDate; }
+    // Ticked for no birth date: stored as 0, which others see as unknown.
+    QCheckBox* chkNoBirthDate() const { return m_chkNoBirthDate; }
     QCheckBox* chkDontShow() const { return m_chkDontShow; }
     QComboBox* cboConnection() const { return m_cboConnection; }
     QComboBox* cboCountry() const { return m_cboCountry; }
@@ -117,6 +119,7 @@ private:
     QLineEdit* m_txtHomepage = nullptr;
     QComboBox* m_cboSex = nullptr;
     QDateEdit* m_dtpBirthDate = nullptr;
+    QCheckBox* m_chkNoBirthDate = nullptr;
     QCheckBox* m_chkDontShow = nullptr;
     QComboBox* m_cboConnection = nullptr;
     QComboBox* m_cboCountry = nullptr;

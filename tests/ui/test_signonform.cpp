@@ -66,6 +66,9 @@ TEST_F(SignonFormTest, PagesAndFreshProfileDefaults) {
     EXPECT_TRUE(form.txtNickname()->isReadOnly());
     EXPECT_EQ(form.txtPassword()->echoMode(), QLineEdit::Password);
     EXPECT_EQ(form.txtHomepage()->text(), "http://");
+    EXPECT_TRUE(form.chkNoBirthDate()->isChecked());
+    EXPECT_FALSE(form.dtpBirthDate()->isEnabled());
+    EXPECT_EQ(form.txtDownloadPath()->text(), DefaultDownloadPath());
     EXPECT_EQ(form.cboSex()->currentIndex(), -1);
     EXPECT_EQ(form.cboCountry()->currentIndex(), -1);
     EXPECT_EQ(form.cboCountry()->count(), countryNames().size());
@@ -80,10 +83,13 @@ TEST_F(SignonFormTest, PagesAndFreshProfileDefaults) {
     EXPECT_FALSE(form.btnAddFilter()->isEnabled());
     EXPECT_EQ(items(form.lstAvailable()), TfrmSignon::defaultFilters());
 
-    // Untouched, storing keeps the home page empty and writes "U" for no sex.
+    // Untouched, storing keeps the home page empty, writes "U" for no sex, 0 for no birth
+    // date and the folder downloads go to.
     form.storeSettings(UserInfo());
     EXPECT_EQ(UserInfo().homepage(), "");
     EXPECT_EQ(UserInfo().sex(), "U");
+    EXPECT_EQ(UserInfo().bDate(), 0.0);
+    EXPECT_EQ(UserInfo().downloadPath(), DefaultDownloadPath());
     EXPECT_EQ(UserInfo().showInfo(), 0);
     EXPECT_EQ(UserInfo().country(), "");
     EXPECT_EQ(UserInfo().sharingFilters(), "");
@@ -115,6 +121,7 @@ TEST_F(SignonFormTest, EverySettingRoundTrips) {
     EXPECT_EQ(form.txtPassword()->text(), "secret");
     EXPECT_EQ(form.cboSex()->currentText(), "Female");
     EXPECT_EQ(form.dtpBirthDate()->date(), QDate(1985, 12, 10));
+    EXPECT_FALSE(form.chkNoBirthDate()->isChecked());
     EXPECT_FALSE(form.chkDontShow()->isChecked());
     EXPECT_EQ(form.cboConnection()->currentText(), "DSL");
     EXPECT_EQ(form.cboCountry()->currentIndex(), 5);
@@ -152,13 +159,23 @@ TEST_F(SignonFormTest, EverySettingRoundTrips) {
 }
 
 TEST_F(SignonFormTest, ControlsMapToTheirStoredForms) {
+    UserInfo().setBDate(0);
     TfrmSignon form(nullptr);
+    // No birth date stays none through a load and a store.
+    EXPECT_TRUE(form.chkNoBirthDate()->isChecked());
+    form.storeSettings(UserInfo());
+    EXPECT_EQ(UserInfo().bDate(), 0.0);
+    form.chkNoBirthDate()->click();
+    EXPECT_TRUE(form.dtpBirthDate()->isEnabled());
+    form.dtpBirthDate()->setDate(QDate(1970, 1, 2));
+
     form.cboSex()->setCurrentIndex(0);
     form.chkDontShow()->setChecked(true);
     form.cboConnection()->setCurrentIndex(10);
     form.cboCountry()->setCurrentIndex(countryNames().size() - 1);
     form.txtMessage()->setPlainText("one\ntwo\n");
     form.storeSettings(UserInfo());
+    EXPECT_EQ(fromDateTime(UserInfo().bDate()).date(), QDate(1970, 1, 2));
     EXPECT_EQ(UserInfo().sex(), "M");
     EXPECT_EQ(UserInfo().showInfo(), 0);
     EXPECT_EQ(UserInfo().connection(), 10);
