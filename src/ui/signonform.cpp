@@ -21,12 +21,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace mr {
@@ -439,6 +441,14 @@ QStringList TfrmSignon::chosenFilters() const {
 }
 
 void TfrmSignon::btnUpdateClick() {
+    // A new password is kept only once the service has taken it, so sign-on never uses a
+    // password the service does not know.
+    const QString known = UserInfo().password();
+    const bool newPassword = m_txtPassword->text() != known;
+    if (newPassword && !(m_session && m_session->online())) {
+        keepPassword(known, kPasswordOfflineText);
+        return;
+    }
     storeSettings(UserInfo());
     if (!m_session) {
         UserInfo().setRefresh(1);
@@ -448,16 +458,43 @@ void TfrmSignon::btnUpdateClick() {
     }
     setEnabled(false);
     QPointer<TfrmSignon> self(this);
-    const bool queued = m_session->SendProfile(this, [self](bool) {
-        if (self) {
+    const bool queued = m_session->SendProfile(
+        this,
+        [self, newPassword, known](bool accepted) {
+            if (!self) {
+                return;
+            }
             self->setEnabled(true);
+            if (newPassword && !accepted) {
+                // Told once the reply has been handed over, not from inside its handler.
+                QTimer::singleShot(
+                    0, self, [self, known] { self->keepPassword(known, kPasswordRefusedText); });
+                return;
+            }
             self->accept();
-        }
-    });
+        },
+        newPassword ? std::optional<QString>(known) : std::nullopt);
     if (!queued) {
         setEnabled(true);
+        if (newPassword) {
+            keepPassword(known, kPasswordOfflineText);
+            return;
+        }
         accept();
     }
+}
+
+void TfrmSignon::showMessage(const QString& text) {
+    if (m_messageSink) {
+        m_messageSink(text);
+    } else {
+        QMessageBox::warning(this, windowTitle(), text);
+    }
+}
+
+void TfrmSignon::keepPassword(const QString& known, const char* why) {
+    m_txtPassword->setText(known);
+    showMessage(QString::fromLatin1(why));
 }
 
 void TfrmSignon::btnAddFilterClick() {
@@ -500,6 +537,10 @@ void TfrmSignon::chkUseFiltersClick() {
 }
 
 void TfrmSignon::changePassword() {
+    if (!m_session || !m_session->online()) {
+        showMessage(QString::fromLatin1(kPasswordOfflineText));
+        return;
+    }
     const QString password = m_askPassword ? m_askPassword() : QString();
     if (!password.isEmpty()) {
         m_txtPassword->setText(password);

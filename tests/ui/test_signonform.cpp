@@ -4,9 +4,12 @@
 #include "core/datetime.h"
 #include "core/profile.h"
 #include "core/userinfo.h"
+#include "e2e/serverprocess.h"
 #include "service/agent.h"
 #include "service/idlequeue.h"
+#include "service/processingthread.h"
 #include "service/session.h"
+#include "store.h"
 #include "ui/motdform.h"
 #include "ui/passwordform.h"
 #include "ui/signonform.h"
@@ -232,23 +235,67 @@ TEST_F(SignonFormTest, FilterListsMoveAddAndFollowTheBox) {
     EXPECT_EQ(UserInfo().sharingFilters(), "");
 }
 
-TEST_F(SignonFormTest, KeyInThePasswordFieldAsksForANewOne) {
-    UserInfo().setPassword(QStringLiteral("old"));
-    TfrmSignon form(nullptr);
+// Offline a new password is refused; online it goes with the profile, and the service takes it.
+TEST_F(SignonFormTest, PasswordChangesOnlineOnlyAndReachTheService) {
+    QTemporaryDir data;
+    test::Server server({"--data", data.path()});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    const int id = test::registerUser(m_dir.path(), server, "pat");
+    ASSERT_GT(id, 0);
+    setActiveProfile(m_dir.path());  // read what the registration wrote
+    TIdleQueue idle;
+    TMRAgentHttp agent(&idle);
+    agent.connection().setTimeout(test::kServerTimeoutMs);
+    TProcessingThread processing(agent.connection());
+    TOnlineSession session(agent, idle);
+    session.motd().setLauncher([](const QString&) { return false; });
+    QStringList shown;
     QStringList answers{"", "brand-new"};
-    int asked = 0;
-    form.setPasswordPrompt([&] {
-        ++asked;
-        return answers.takeFirst();
-    });
+    const auto prepare = [&](TfrmSignon& form) {
+        form.setMessageSink([&](const QString& m) { shown << m; });
+        form.setPasswordPrompt([&] { return answers.takeFirst(); });
+    };
+
+    {
+        TfrmSignon offline(&session);
+        prepare(offline);
+        QTest::keyClick(offline.txtPassword(), Qt::Key_A);
+        EXPECT_EQ(shown, QStringList{TfrmSignon::kPasswordOfflineText});
+        EXPECT_EQ(answers.size(), 2);  // not even asked
+        EXPECT_EQ(offline.txtPassword()->text(), "pw pat");
+    }
+
+    QStringList taskTexts;
+    QObject::connect(&session, &TOnlineSession::SetTaskText,
+                     [&](quintptr, const QString& text) { taskTexts << text; });
+    std::optional<bool> online;
+    QObject::connect(&session, &TOnlineSession::connectFinished, [&](bool ok) { online = ok; });
+    session.Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(test::waitUntil([&] { return online.has_value(); }, test::kServerTimeoutMs));
+    ASSERT_TRUE(*online);
+    EXPECT_EQ(taskTexts, QStringList{"Connected!"});
+
+    TfrmSignon form(&session);
+    prepare(form);
     QTest::keyClick(form.txtPassword(), Qt::Key_A);
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(form.txtPassword()->text(), "old");  // cancelled
+    EXPECT_EQ(form.txtPassword()->text(), "pw pat");  // cancelled
     QTest::keyClick(form.txtPassword(), Qt::Key_Backspace);
-    EXPECT_EQ(asked, 2);
     EXPECT_EQ(form.txtPassword()->text(), "brand-new");
     QTest::keyClick(form.txtPassword(), Qt::Key_Tab);
-    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(answers.isEmpty());
+    form.show();
+    form.btnUpdate()->click();
+    ASSERT_TRUE(test::waitUntil([&] { return !form.isVisible(); }, test::kServerTimeoutMs));
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(shown.size(), 1);
+    EXPECT_EQ(UserInfo().password(), "brand-new");
+    EXPECT_EQ(UserInfo().refresh(), 0);
+
+    session.SignOff();
+    ASSERT_EQ(server.terminate(), 0);
+    server::Store store;
+    ASSERT_TRUE(store.open(data.path(), nullptr));
+    EXPECT_TRUE(store.checkPassword(id, "brand-new"));
 }
 
 TEST_F(SignonFormTest, UpdateWhileOfflineStoresAndMarksTheProfile) {
