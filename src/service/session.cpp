@@ -122,19 +122,31 @@ void TOnlineSession::startReconnectTimer() {
     }
 }
 
-bool TOnlineSession::SendProfile(QObject* owner, const std::function<void(bool)>& handler) {
-    const bool queued = m_agent.SendProfile(owner, [handler](TRequest& request) {
-        const bool accepted = !request.failed();
-        if (accepted) {
-            UserInfo().setRefresh(0);
+bool TOnlineSession::SendProfile(QObject* owner, const std::function<void(bool)>& handler,
+                                 const std::optional<QString>& knownPassword) {
+    const QString sent = UserInfo().password();
+    // The session owns the request, so the settings follow the reply even when the window
+    // that asked has gone.
+    const QPointer<QObject> caller(owner);
+    const bool hasCaller = owner != nullptr;
+    const bool queued = m_agent.SendProfile(
+        this, [handler, knownPassword, sent, caller, hasCaller](TRequest& request) {
+            const bool accepted = !request.failed();
+            if (accepted) {
+                UserInfo().setRefresh(0);
+            } else if (knownPassword && UserInfo().password() == sent) {
+                UserInfo().setPassword(*knownPassword);
+            }
             UserInfo().file().sync();
-        }
-        if (handler) {
-            handler(accepted);
-        }
-    });
+            if (handler && (!hasCaller || caller)) {
+                handler(accepted);
+            }
+        });
     if (!queued) {
         UserInfo().setRefresh(1);
+        if (knownPassword) {
+            UserInfo().setPassword(*knownPassword);
+        }
         UserInfo().file().sync();
     }
     return queued;

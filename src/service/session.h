@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace mr {
 
@@ -65,8 +66,12 @@ public slots:
     void SignOff();
     // Sends the profile now; false when it could not be queued (offline), in which case
     // "Refresh" is set to 1 so the next sign-on sends it. On acceptance "Refresh" is set to 0.
-    // handler (may be empty) runs with the reply; owner as for the agent.
-    bool SendProfile(QObject* owner, const std::function<void(bool accepted)>& handler);
+    // handler (may be empty) runs with the reply while owner (when given) lives.
+    // knownPassword: given when the profile carries a new password, the one the service knows;
+    // the stored password goes back to it unless the service accepts the profile, so sign-on
+    // never uses a password the service has not taken.
+    bool SendProfile(QObject* owner, const std::function<void(bool accepted)>& handler,
+                     const std::optional<QString>& knownPassword = std::nullopt);
 
 signals:
     // The status box: one task keyed by statusKey().

@@ -90,12 +90,13 @@ void TfrmFeedBack::btnSendClick() {
 }
 
 void TfrmFeedBack::mailFinished(TFeedbackMail::Result result, const QString&) {
-    m_btnSend->setEnabled(true);
     if (result == TFeedbackMail::Result::Sent) {
+        // Send stays off: a second mail started now would die with the closing window.
         m_statusText->setText(TFeedbackMail::resultText(result));
         QTimer::singleShot(m_closeDelayMs, this, &TfrmFeedBack::closeWindow);
         return;
     }
+    m_btnSend->setEnabled(true);
     m_statusText->clear();
     if (m_messageSink) {
         m_messageSink(TFeedbackMail::resultText(result));

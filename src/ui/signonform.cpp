@@ -21,12 +21,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace mr {
@@ -141,6 +143,12 @@ QWidget* TfrmSignon::createUserInfoPage() {
     m_dtpBirthDate->setCalendarPopup(true);
     m_dtpBirthDate->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     m_dtpBirthDate->setMinimumDate(QDate(1900, 1, 1));
+    m_chkNoBirthDate = new QCheckBox(QStringLiteral("Unknown"), page);
+    m_chkNoBirthDate->setObjectName(QStringLiteral("chkNoBirthDate"));
+    connect(m_chkNoBirthDate, &QCheckBox::toggled, m_dtpBirthDate, &QWidget::setDisabled);
+    auto* birth = new QHBoxLayout;
+    birth->addWidget(m_dtpBirthDate, 1);
+    birth->addWidget(m_chkNoBirthDate);
 
     m_chkDontShow = new QCheckBox(QStringLiteral("Don't display this information"), page);
     m_chkDontShow->setObjectName(QStringLiteral("chkDontShow"));
@@ -164,7 +172,7 @@ QWidget* TfrmSignon::createUserInfoPage() {
     form->addRow(QStringLiteral("Languages:"), m_txtLanguages);
     form->addRow(QStringLiteral("Home page:"), m_txtHomepage);
     form->addRow(QStringLiteral("Sex:"), m_cboSex);
-    form->addRow(QStringLiteral("Date of birth:"), m_dtpBirthDate);
+    form->addRow(QStringLiteral("Date of birth:"), birth);
     form->addRow(QStringLiteral("Connection:"), m_cboConnection);
     form->addRow(QStringLiteral("Country:"), m_cboCountry);
     form->addRow(QString(), m_chkDontShow);
@@ -355,8 +363,16 @@ void TfrmSignon::loadSettings(const TUserInfo& info) {
     const QString homepage = info.homepage();
     m_txtHomepage->setText(homepage.isEmpty() ? QString::fromLatin1(kHomepageDefault) : homepage);
     m_cboSex->setCurrentIndex(sexIndexOf(info.sex()));
-    const QDate birth = fromDateTime(info.bDate()).date();
-    m_dtpBirthDate->setDate(birth.isValid() ? birth : QDate::currentDate());
+    // 0 (and a value never stored) is no date: showing it as the picker's nearest date would
+    // store that date on the next Update.
+    const QDate birth = info.file().text(kGroup, QStringLiteral("BDate"))
+                            ? fromDateTime(info.bDate()).date()
+                            : QDate();
+    const bool known = birth.isValid() && birth >= m_dtpBirthDate->minimumDate() &&
+                       birth <= m_dtpBirthDate->maximumDate();
+    m_dtpBirthDate->setDate(known ? birth : QDate::currentDate());
+    m_chkNoBirthDate->setChecked(!known);
+    m_dtpBirthDate->setEnabled(known);
     m_chkDontShow->setChecked(info.showInfo() == 0);
     const int connection = info.connection();
     m_cboConnection->setCurrentIndex(
@@ -364,7 +380,7 @@ void TfrmSignon::loadSettings(const TUserInfo& info) {
     m_cboCountry->setCurrentIndex(countryIndexOf(info.country()));
 
     m_txtUploadPath->setText(info.uploadPath());
-    m_txtDownloadPath->setText(info.downloadPath());
+    m_txtDownloadPath->setText(info.effectiveDownloadPath());
     m_spnClientLimit->setValue(limitSetting(info, "MaxUploads", info.maxUploads()));
     m_spnServerLimit->setValue(limitSetting(info, "MaxDownloads", info.maxDownloads()));
     m_txtMessage->setPlainText(splitLines(info.message()).join(QLatin1Char('\n')));
@@ -396,7 +412,8 @@ void TfrmSignon::storeSettings(TUserInfo& info) const {
     const QString homepage = m_txtHomepage->text().trimmed();
     info.setHomepage(homepage == QLatin1String(kHomepageDefault) ? QString() : homepage);
     info.setSex(sexFor(m_cboSex->currentIndex()));
-    info.setBDate(toDateTime(m_dtpBirthDate->date().startOfDay()));
+    info.setBDate(m_chkNoBirthDate->isChecked() ? 0.0
+                                                : toDateTime(m_dtpBirthDate->date().startOfDay()));
     info.setShowInfo(m_chkDontShow->isChecked() ? 0 : 1);
     info.setConnection(std::max(0, m_cboConnection->currentIndex()));
     info.setCountry(countryCodeAt(m_cboCountry->currentIndex()));
@@ -424,6 +441,14 @@ QStringList TfrmSignon::chosenFilters() const {
 }
 
 void TfrmSignon::btnUpdateClick() {
+    // A new password is kept only once the service has taken it, so sign-on never uses a
+    // password the service does not know.
+    const QString known = UserInfo().password();
+    const bool newPassword = m_txtPassword->text() != known;
+    if (newPassword && !(m_session && m_session->online())) {
+        keepPassword(known, kPasswordOfflineText);
+        return;
+    }
     storeSettings(UserInfo());
     if (!m_session) {
         UserInfo().setRefresh(1);
@@ -433,16 +458,43 @@ void TfrmSignon::btnUpdateClick() {
     }
     setEnabled(false);
     QPointer<TfrmSignon> self(this);
-    const bool queued = m_session->SendProfile(this, [self](bool) {
-        if (self) {
+    const bool queued = m_session->SendProfile(
+        this,
+        [self, newPassword, known](bool accepted) {
+            if (!self) {
+                return;
+            }
             self->setEnabled(true);
+            if (newPassword && !accepted) {
+                // Told once the reply has been handed over, not from inside its handler.
+                QTimer::singleShot(
+                    0, self, [self, known] { self->keepPassword(known, kPasswordRefusedText); });
+                return;
+            }
             self->accept();
-        }
-    });
+        },
+        newPassword ? std::optional<QString>(known) : std::nullopt);
     if (!queued) {
         setEnabled(true);
+        if (newPassword) {
+            keepPassword(known, kPasswordOfflineText);
+            return;
+        }
         accept();
     }
+}
+
+void TfrmSignon::showMessage(const QString& text) {
+    if (m_messageSink) {
+        m_messageSink(text);
+    } else {
+        QMessageBox::warning(this, windowTitle(), text);
+    }
+}
+
+void TfrmSignon::keepPassword(const QString& known, const char* why) {
+    m_txtPassword->setText(known);
+    showMessage(QString::fromLatin1(why));
 }
 
 void TfrmSignon::btnAddFilterClick() {
@@ -485,6 +537,10 @@ void TfrmSignon::chkUseFiltersClick() {
 }
 
 void TfrmSignon::changePassword() {
+    if (!m_session || !m_session->online()) {
+        showMessage(QString::fromLatin1(kPasswordOfflineText));
+        return;
+    }
     const QString password = m_askPassword ? m_askPassword() : QString();
     if (!password.isEmpty()) {
         m_txtPassword->setText(password);

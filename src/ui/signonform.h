@@ -33,6 +33,10 @@ public:
     static constexpr char kHomepageDefault[] = "http://";
     static constexpr int kDefaultLimit = 3;
     static constexpr int kMaxLimit = 10000;
+    static constexpr char kPasswordOfflineText[] =
+        "Your password can only be changed while you are online.";
+    static constexpr char kPasswordRefusedText[] =
+        "The service did not accept the new password; your old password stays in use.";
 
     // session: where the profile goes; without one "Update" only stores and marks the profile
     // for the next sign-on.
@@ -49,6 +53,10 @@ public:
     static QString joinLines(const QStringList& lines);
     static QStringList splitLines(const QString& text);
 
+    // Where messages go; a message box unless replaced.
+    void setMessageSink(std::function<void(const QString&)> sink) {
+        m_messageSink = std::move(sink);
+    }
     // Replace the password dialog and the extension prompt, for tests. The first returns the
     // confirmed new password (empty to keep the old one); the second the typed extension, or
     // nothing after Cancel.
@@ -67,6 +75,8 @@ public:
     QLineEdit* txtHomepage() const { return m_txtHomepage; }
     QComboBox* cboSex() const { return m_cboSex; }
     QDateEdit* dtpBirthDate() const { return m_dtpBirthDate; }
+    // Ticked for no birth date: stored as 0, which others see as unknown.
+    QCheckBox* chkNoBirthDate() const { return m_chkNoBirthDate; }
     QCheckBox* chkDontShow() const { return m_chkDontShow; }
     QComboBox* cboConnection() const { return m_cboConnection; }
     QComboBox* cboCountry() const { return m_cboCountry; }
@@ -89,7 +99,8 @@ public slots:
     void btnChooseClick();
     void btnUnchooseClick();
     void chkUseFiltersClick();
-    // Opens the change-password dialog; a confirmed password replaces the field's text.
+    // Opens the change-password dialog, online only; a confirmed password replaces the field's
+    // text.
     void changePassword();
 
 protected:
@@ -102,10 +113,14 @@ private:
     QPushButton* createBrowseButton(QLineEdit* target);
     static void moveSelected(QListWidget* from, QListWidget* to);
     QStringList chosenFilters() const;
+    void showMessage(const QString& text);
+    // Puts the password the service knows back in the field and says why.
+    void keepPassword(const QString& known, const char* why);
 
     TOnlineSession* m_session;
     std::function<QString()> m_askPassword;
     std::function<std::optional<QString>()> m_askFilter;
+    std::function<void(const QString&)> m_messageSink;
 
     QTabWidget* m_pages = nullptr;
     QLineEdit* m_txtNickname = nullptr;
@@ -117,6 +132,7 @@ private:
     QLineEdit* m_txtHomepage = nullptr;
     QComboBox* m_cboSex = nullptr;
     QDateEdit* m_dtpBirthDate = nullptr;
+    QCheckBox* m_chkNoBirthDate = nullptr;
     QCheckBox* m_chkDontShow = nullptr;
     QComboBox* m_cboConnection = nullptr;
     QComboBox* m_cboCountry = nullptr;

@@ -248,18 +248,40 @@ TEST_F(SessionTest, ConnectPressedTwiceSignsOnOnce) {
     EXPECT_EQ(m_connectEnabled, false);
 }
 
+// A profile changed offline goes out at the next sign-on; a new password in it replaces the
+// one sign-on uses only once the service has accepted it.
 TEST_F(SessionTest, ProfileChangedOfflineIsSentAtTheNextSignOn) {
-    FakeService fake(acceptAll);
+    FakeService fake([](FakeConnection& c, int) {
+        while (const auto r = c.readRequest()) {
+            const bool refuse = r->code() == '?' && r->body.contains("refused-pw");
+            if (!c.send(wire::endRecord(refuse ? 'E' : 'T', true))) {
+                return;
+            }
+        }
+    });
     setServiceHosts({host(fake.port())});
     bool called = false;
-    EXPECT_FALSE(m_session->SendProfile(nullptr, [&](bool) { called = true; }));
+    UserInfo().setPassword(QStringLiteral("new-pw"));
+    EXPECT_FALSE(m_session->SendProfile(
+        nullptr, [&](bool) { called = true; }, QStringLiteral("pw")));
     EXPECT_FALSE(called);
     EXPECT_EQ(UserInfo().refresh(), 1);
+    EXPECT_EQ(UserInfo().password(), "pw");
 
     m_session->Connect(TConnectOrigin::StartUp);
     ASSERT_TRUE(waitFinished());
+    ASSERT_TRUE(m_finished.back());
     ASSERT_TRUE(waitUntil([] { return UserInfo().refresh() == 0; }));
     EXPECT_EQ(countCode(fake, '?'), 1);
+
+    // Refused: the known password is back, also when the window that asked has gone.
+    UserInfo().setPassword(QStringLiteral("refused-pw"));
+    auto owner = std::make_unique<QObject>();
+    ASSERT_TRUE(m_session->SendProfile(
+        owner.get(), [&](bool) { called = true; }, QStringLiteral("pw")));
+    owner.reset();
+    ASSERT_TRUE(waitUntil([] { return UserInfo().password() == "pw"; }));
+    EXPECT_FALSE(called);
 }
 
 TEST_F(SessionTest, RefusedProfileKeepsRefreshSet) {

@@ -70,8 +70,13 @@ TEST_F(FeedBackWindow, SendsShowsProgressAndCloses) {
                      [&] { shown << form->statusText()->text(); });
     QObject::connect(form->mail(), &TFeedbackMail::sendingStarted, form,
                      [&] { shown << form->statusText()->text(); });
-    QObject::connect(form->mail(), &TFeedbackMail::finished, form,
-                     [&] { shown << form->statusText()->text(); });
+    bool secondSend = false;
+    QObject::connect(form->mail(), &TFeedbackMail::finished, form, [&] {
+        shown << form->statusText()->text();
+        // A second mail while the window waits to close would be dropped with it.
+        form->btnSend()->click();
+        secondSend = form->mail()->busy();
+    });
     form->txtMsg()->setPlainText("The search is great.\nPlease add themes.");
     form->btnSend()->click();
     EXPECT_FALSE(form->btnSend()->isEnabled());
@@ -79,6 +84,7 @@ TEST_F(FeedBackWindow, SendsShowsProgressAndCloses) {
     EXPECT_EQ(shown, (QStringList{"Connected to server.", "Sending feedback...",
                                   "Send completed. Thank you for your participation"}));
     EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_FALSE(secondSend);
 
     QFile mail(QDir(m_data.filePath("mail")).filePath("0001.eml"));
     ASSERT_TRUE(mail.open(QIODevice::ReadOnly));

@@ -4,9 +4,12 @@
 #include "core/datetime.h"
 #include "core/profile.h"
 #include "core/userinfo.h"
+#include "e2e/serverprocess.h"
 #include "service/agent.h"
 #include "service/idlequeue.h"
+#include "service/processingthread.h"
 #include "service/session.h"
+#include "store.h"
 #include "ui/motdform.h"
 #include "ui/passwordform.h"
 #include "ui/signonform.h"
@@ -66,6 +69,9 @@ TEST_F(SignonFormTest, PagesAndFreshProfileDefaults) {
     EXPECT_TRUE(form.txtNickname()->isReadOnly());
     EXPECT_EQ(form.txtPassword()->echoMode(), QLineEdit::Password);
     EXPECT_EQ(form.txtHomepage()->text(), "http://");
+    EXPECT_TRUE(form.chkNoBirthDate()->isChecked());
+    EXPECT_FALSE(form.dtpBirthDate()->isEnabled());
+    EXPECT_EQ(form.txtDownloadPath()->text(), DefaultDownloadPath());
     EXPECT_EQ(form.cboSex()->currentIndex(), -1);
     EXPECT_EQ(form.cboCountry()->currentIndex(), -1);
     EXPECT_EQ(form.cboCountry()->count(), countryNames().size());
@@ -80,10 +86,13 @@ TEST_F(SignonFormTest, PagesAndFreshProfileDefaults) {
     EXPECT_FALSE(form.btnAddFilter()->isEnabled());
     EXPECT_EQ(items(form.lstAvailable()), TfrmSignon::defaultFilters());
 
-    // Untouched, storing keeps the home page empty and writes "U" for no sex.
+    // Untouched, storing keeps the home page empty, writes "U" for no sex, 0 for no birth
+    // date and the folder downloads go to.
     form.storeSettings(UserInfo());
     EXPECT_EQ(UserInfo().homepage(), "");
     EXPECT_EQ(UserInfo().sex(), "U");
+    EXPECT_EQ(UserInfo().bDate(), 0.0);
+    EXPECT_EQ(UserInfo().downloadPath(), DefaultDownloadPath());
     EXPECT_EQ(UserInfo().showInfo(), 0);
     EXPECT_EQ(UserInfo().country(), "");
     EXPECT_EQ(UserInfo().sharingFilters(), "");
@@ -115,6 +124,7 @@ TEST_F(SignonFormTest, EverySettingRoundTrips) {
     EXPECT_EQ(form.txtPassword()->text(), "secret");
     EXPECT_EQ(form.cboSex()->currentText(), "Female");
     EXPECT_EQ(form.dtpBirthDate()->date(), QDate(1985, 12, 10));
+    EXPECT_FALSE(form.chkNoBirthDate()->isChecked());
     EXPECT_FALSE(form.chkDontShow()->isChecked());
     EXPECT_EQ(form.cboConnection()->currentText(), "DSL");
     EXPECT_EQ(form.cboCountry()->currentIndex(), 5);
@@ -152,13 +162,23 @@ TEST_F(SignonFormTest, EverySettingRoundTrips) {
 }
 
 TEST_F(SignonFormTest, ControlsMapToTheirStoredForms) {
+    UserInfo().setBDate(0);
     TfrmSignon form(nullptr);
+    // No birth date stays none through a load and a store.
+    EXPECT_TRUE(form.chkNoBirthDate()->isChecked());
+    form.storeSettings(UserInfo());
+    EXPECT_EQ(UserInfo().bDate(), 0.0);
+    form.chkNoBirthDate()->click();
+    EXPECT_TRUE(form.dtpBirthDate()->isEnabled());
+    form.dtpBirthDate()->setDate(QDate(1970, 1, 2));
+
     form.cboSex()->setCurrentIndex(0);
     form.chkDontShow()->setChecked(true);
     form.cboConnection()->setCurrentIndex(10);
     form.cboCountry()->setCurrentIndex(countryNames().size() - 1);
     form.txtMessage()->setPlainText("one\ntwo\n");
     form.storeSettings(UserInfo());
+    EXPECT_EQ(fromDateTime(UserInfo().bDate()).date(), QDate(1970, 1, 2));
     EXPECT_EQ(UserInfo().sex(), "M");
     EXPECT_EQ(UserInfo().showInfo(), 0);
     EXPECT_EQ(UserInfo().connection(), 10);
@@ -215,23 +235,67 @@ TEST_F(SignonFormTest, FilterListsMoveAddAndFollowTheBox) {
     EXPECT_EQ(UserInfo().sharingFilters(), "");
 }
 
-TEST_F(SignonFormTest, KeyInThePasswordFieldAsksForANewOne) {
-    UserInfo().setPassword(QStringLiteral("old"));
-    TfrmSignon form(nullptr);
+// Offline a new password is refused; online it goes with the profile, and the service takes it.
+TEST_F(SignonFormTest, PasswordChangesOnlineOnlyAndReachTheService) {
+    QTemporaryDir data;
+    test::Server server({"--data", data.path()});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    const int id = test::registerUser(m_dir.path(), server, "pat");
+    ASSERT_GT(id, 0);
+    setActiveProfile(m_dir.path());  // read what the registration wrote
+    TIdleQueue idle;
+    TMRAgentHttp agent(&idle);
+    agent.connection().setTimeout(test::kServerTimeoutMs);
+    TProcessingThread processing(agent.connection());
+    TOnlineSession session(agent, idle);
+    session.motd().setLauncher([](const QString&) { return false; });
+    QStringList shown;
     QStringList answers{"", "brand-new"};
-    int asked = 0;
-    form.setPasswordPrompt([&] {
-        ++asked;
-        return answers.takeFirst();
-    });
+    const auto prepare = [&](TfrmSignon& form) {
+        form.setMessageSink([&](const QString& m) { shown << m; });
+        form.setPasswordPrompt([&] { return answers.takeFirst(); });
+    };
+
+    {
+        TfrmSignon offline(&session);
+        prepare(offline);
+        QTest::keyClick(offline.txtPassword(), Qt::Key_A);
+        EXPECT_EQ(shown, QStringList{TfrmSignon::kPasswordOfflineText});
+        EXPECT_EQ(answers.size(), 2);  // not even asked
+        EXPECT_EQ(offline.txtPassword()->text(), "pw pat");
+    }
+
+    QStringList taskTexts;
+    QObject::connect(&session, &TOnlineSession::SetTaskText,
+                     [&](quintptr, const QString& text) { taskTexts << text; });
+    std::optional<bool> online;
+    QObject::connect(&session, &TOnlineSession::connectFinished, [&](bool ok) { online = ok; });
+    session.Connect(TConnectOrigin::StartUp);
+    ASSERT_TRUE(test::waitUntil([&] { return online.has_value(); }, test::kServerTimeoutMs));
+    ASSERT_TRUE(*online);
+    EXPECT_EQ(taskTexts, QStringList{"Connected!"});
+
+    TfrmSignon form(&session);
+    prepare(form);
     QTest::keyClick(form.txtPassword(), Qt::Key_A);
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(form.txtPassword()->text(), "old");  // cancelled
+    EXPECT_EQ(form.txtPassword()->text(), "pw pat");  // cancelled
     QTest::keyClick(form.txtPassword(), Qt::Key_Backspace);
-    EXPECT_EQ(asked, 2);
     EXPECT_EQ(form.txtPassword()->text(), "brand-new");
     QTest::keyClick(form.txtPassword(), Qt::Key_Tab);
-    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(answers.isEmpty());
+    form.show();
+    form.btnUpdate()->click();
+    ASSERT_TRUE(test::waitUntil([&] { return !form.isVisible(); }, test::kServerTimeoutMs));
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(shown.size(), 1);
+    EXPECT_EQ(UserInfo().password(), "brand-new");
+    EXPECT_EQ(UserInfo().refresh(), 0);
+
+    session.SignOff();
+    ASSERT_EQ(server.terminate(), 0);
+    server::Store store;
+    ASSERT_TRUE(store.open(data.path(), nullptr));
+    EXPECT_TRUE(store.checkPassword(id, "brand-new"));
 }
 
 TEST_F(SignonFormTest, UpdateWhileOfflineStoresAndMarksTheProfile) {
