@@ -239,10 +239,8 @@ void TfrmLocalExplorer::NewFolder() {
 }
 
 TFileNode* TfrmLocalExplorer::selectedEntry() const {
-    const QModelIndexList rows = listView()->selectionModel()->selectedRows();
-    if (!rows.isEmpty())
-        return fileList()->nodeAt(rows.first());
-    return selectedFolder();
+    const QList<TFileNode*> rows = selectedNodes();
+    return rows.isEmpty() ? selectedFolder() : rows.first();
 }
 
 void TfrmLocalExplorer::Remove() {

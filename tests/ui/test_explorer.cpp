@@ -224,10 +224,13 @@ TEST_F(LocalExplorerTest, NewFolderIsSharedAsAPureVirtualFolder) {
     EXPECT_EQ(rowNames(form), QStringList({"Music", "Music1"}));
 }
 
-TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolder) {
+TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolderOrTheSelectedFile) {
     const int music = addRow("Music", -1, -1);
     addRow("a.mp3", music, 2048);
-    addRow("Video", -1, -1);
+    const int video = addRow("Video", -1, -1);
+    const QStringList clips{"1.avi", "2.avi", "3.avi", "4.avi"};
+    for (const QString& clip : clips)
+        addRow(clip, video, 10);
     TfrmLocalExplorer form(nullptr);
     ASSERT_TRUE(form.navigateTo("/Music"));
 
@@ -246,14 +249,24 @@ TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolder) {
     ASSERT_TRUE(test::waitUntil([&] { return rowNames(form) == QStringList({"Video"}); }));
     EXPECT_EQ(treeChildren(form), QStringList({"Video"}));
 
-    // A selected list row is removed rather than the folder on show.
-    form.listView()->selectionModel()->select(
-        form.fileList()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    form.actRemove->trigger();
-    EXPECT_EQ(m_asked.value(2), removeConfirmationText("/Video"));
-    EXPECT_EQ(rowsNamed("Video").value(0).value(2), "D");
-    ASSERT_TRUE(test::waitUntil([&] { return rowNames(form).isEmpty(); }));
-    EXPECT_EQ(form.statusText(0), "0 Folder(s)");
+    // A file selected in the list is removed rather than the folder on show, in every style.
+    const QList<QAction*> styles{form.actLargeIcons, form.actSmallIcons, form.actList,
+                                 form.actDetails};
+    for (int i = 0; i < styles.size(); ++i) {
+        SCOPED_TRACE(styles[i]->text().toStdString());
+        ASSERT_TRUE(form.navigateTo("/Video"));
+        styles[i]->trigger();
+        const TFileListModel& model = *form.fileList();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            if (model.index(row, 0).data().toString() == clips[i])
+                form.listView()->setCurrentIndex(model.index(row, 0));
+        }
+        form.actRemove->trigger();
+        EXPECT_EQ(m_asked.last(), removeConfirmationText("/Video/" + clips[i]));
+        for (int j = 0; j < clips.size(); ++j)
+            EXPECT_EQ(rowsNamed(clips[j]).value(0).value(2), j <= i ? "D" : "A");
+        EXPECT_EQ(rowsNamed("Video").value(0).value(2), "A");
+    }
 }
 
 TEST_F(LocalExplorerTest, MySharedFilesOpensOneWindowInTheFrame) {
