@@ -220,11 +220,12 @@ void TDesktopSession::showMessageOfTheDay() {
 }
 
 void TDesktopSession::showFeedback() {
-    QMdiSubWindow* window = TfrmFeedBack::showIn(m_frame.mdiArea());
-    if (auto* form = window ? qobject_cast<TfrmFeedBack*>(window->widget()) : nullptr) {
-        connect(form, &TfrmFeedBack::activated, &m_frame.server(), &TServer::UpdateCaption,
-                Qt::UniqueConnection);
-    }
+    // Not one of the single windows: each command opens a new one.
+    auto* form = new TfrmFeedBack;
+    TServer* server = &m_frame.server();
+    addChildWindow(m_frame.mdiArea(), form, [server, form] {
+        server->UpdateCaption(form->windowTitle(), TfrmFeedBack::description());
+    });
 }
 
 }  // namespace mr

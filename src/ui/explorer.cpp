@@ -160,6 +160,21 @@ QAbstractItemView* TfrmExplorer::listView() const {
     return m_style == ViewStyle::Details ? static_cast<QAbstractItemView*>(m_details) : m_listView;
 }
 
+QList<TFileNode*> TfrmExplorer::selectedNodes() const {
+    QList<int> rows;
+    for (const QModelIndex& index : listView()->selectionModel()->selectedIndexes()) {
+        if (index.column() == 0)
+            rows << index.row();
+    }
+    std::sort(rows.begin(), rows.end());
+    QList<TFileNode*> nodes;
+    for (const int row : rows) {
+        if (TFileNode* node = m_model->nodeAt(m_model->index(row, 0)))
+            nodes << node;
+    }
+    return nodes;
+}
+
 QString TfrmExplorer::statusText(int panel) const {
     return panel >= 0 && panel < 3 ? m_panels[panel]->text() : QString();
 }

@@ -42,6 +42,9 @@ public:
     TFileListModel* fileList() const { return m_model; }
     // The view showing the list in the current style.
     QAbstractItemView* listView() const;
+    // The nodes of the rows selected in the view on show, top to bottom. The icon and list
+    // styles select a row's first cell only, Details the whole row.
+    QList<TFileNode*> selectedNodes() const;
     QLineEdit* pathBox() const { return m_path; }
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString& text);

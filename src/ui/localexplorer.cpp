@@ -112,6 +112,11 @@ void TfrmLocalExplorer::focusChanged(QWidget* now) {
     }
 }
 
+void TfrmLocalExplorer::reloadAll() {
+    for (TfrmLocalExplorer* explorer : openExplorers())
+        explorer->refreshView(true);
+}
+
 void TfrmLocalExplorer::reloadOthers() {
     for (TfrmLocalExplorer* other : openExplorers()) {
         if (other != this)
@@ -177,32 +182,36 @@ bool TfrmLocalExplorer::dropUrls(const QList<QUrl>& urls) {
 }
 
 bool TfrmLocalExplorer::ShareDiskFolder(const QString& fsPath, const QString& catalogFolder) {
-    if (loading())
-        return false;
+    return !loading() && ShareFromDisk(this, session(), fsPath, catalogFolder);
+}
+
+bool TfrmLocalExplorer::ShareFromDisk(QWidget* parent, TOnlineSession* session,
+                                      const QString& fsPath, const QString& catalogFolder) {
     const std::unique_ptr<TActualFileNode> node = TActualFileNode::fromPath(fsPath);
     // The whole file system is never shared.
     if (!node || !node->isFolder() || node->fsPath() == u"/")
         return false;
-    if (!confirmShare(this, node->count(true)))
+    if (!confirmShare(parent, node->count(true)))
         return false;
-    const TShareOutcome outcome = localTree()->ShareFolder(
+    TLocalMRTree catalog(nullptr, session ? &session->agent() : nullptr);
+    catalog.setProgressView(&desktopProgressView());
+    const TShareOutcome outcome = catalog.ShareFolder(
         node.get(), withTrailingSlash(catalogFolder) + node->item()->Name, true, {});
     switch (outcome.kind) {
         case TShareOutcome::Kind::AlreadyShared:
             return false;
         case TShareOutcome::Kind::NoSuchFolder:
         case TShareOutcome::Kind::Failed:
-            catalogPrompts().warning(this, tr("Could not share the folder %1").arg(node->fsPath()));
+            catalogPrompts().warning(parent,
+                                     tr("Could not share the folder %1").arg(node->fsPath()));
             return false;
         case TShareOutcome::Kind::Shared:
         case TShareOutcome::Kind::Cancelled:
             break;
     }
-    fileList()->setFolder(nullptr, 0);
-    refreshView(true);
-    reloadOthers();
-    if (online())
-        localTree()->UpdateServer();
+    reloadAll();
+    if (session && session->online())
+        catalog.UpdateServer();
     return outcome.kind == TShareOutcome::Kind::Shared;
 }
 
@@ -239,10 +248,8 @@ void TfrmLocalExplorer::NewFolder() {
 }
 
 TFileNode* TfrmLocalExplorer::selectedEntry() const {
-    const QModelIndexList rows = listView()->selectionModel()->selectedRows();
-    if (!rows.isEmpty())
-        return fileList()->nodeAt(rows.first());
-    return selectedFolder();
+    const QList<TFileNode*> rows = selectedNodes();
+    return rows.isEmpty() ? selectedFolder() : rows.first();
 }
 
 void TfrmLocalExplorer::Remove() {

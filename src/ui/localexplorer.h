@@ -50,6 +50,10 @@ public slots:
     // Shares a disk folder with its sub-folders below a catalog folder ("/" for the top),
     // asking first when it holds many items. True when it was shared.
     bool ShareDiskFolder(const QString& fsPath, const QString& catalogFolder);
+    // The same from any window (a disk explorer of its own): every open catalog window then
+    // shows the share, and the service learns of it when the session is online.
+    static bool ShareFromDisk(QWidget* parent, TOnlineSession* session, const QString& fsPath,
+                              const QString& catalogFolder);
     // Shares the local folders among the URLs into the folder on show; files are ignored.
     // True when any of them was a folder.
     bool dropUrls(const QList<QUrl>& urls);
@@ -64,6 +68,7 @@ private:
     TFileNode* selectedEntry() const;
     // The catalog changed under every other open window onto it: they show it again.
     void reloadOthers();
+    static void reloadAll();
     void focusChanged(QWidget* now);
 
     NamePrompt m_prompt;

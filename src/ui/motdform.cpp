@@ -1,8 +1,11 @@
 #include "ui/motdform.h"
 
+#include "ui/richtext.h"
+
 #include <QPainter>
 #include <QPixmap>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace mr {
@@ -58,8 +61,10 @@ QString TfrmMotd::messageOf(const QStringList& lines) {
 void TfrmMotd::loadMessage(const QStringList& lines) {
     m_view->clear();
     const QString text = messageOf(lines);
-    if (Qt::mightBeRichText(text)) {
-        m_view->setHtml(text);
+    // Anything but RTF is plain text, tags and line breaks as written.
+    if (isRtf(text)) {
+        QTextCursor cursor(m_view->document());
+        insertRichRuns(cursor, parseRtf(text));
     } else {
         m_view->setPlainText(text);
     }

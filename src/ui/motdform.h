@@ -8,7 +8,7 @@ class QTextBrowser;
 namespace mr {
 
 // The message of the day: lines 5 onward of the fetched file in a read-only view over a
-// tiled background, rich text rendered as such. A child window of the frame; at most one
+// tiled background, an RTF message with its formatting. A child window of the frame; at most one
 // exists and closing it destroys it (the controller keeps it).
 class TfrmMotd : public QWidget {
     Q_OBJECT

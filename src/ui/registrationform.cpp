@@ -4,6 +4,7 @@
 #include "core/profile.h"
 #include "core/userinfo.h"
 #include "service/registrationclient.h"
+#include "ui/richtext.h"
 #include "ui/signonform.h"
 
 #include <QCheckBox>
@@ -20,13 +21,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QStringDecoder>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <vector>
 
 namespace mr {
@@ -62,101 +61,6 @@ QString dateOrderHint(const QLocale& locale) {
                                    : QStringLiteral("YY"));
     }
     return u'(' + parts.join(u'/') + u')';
-}
-
-// Groups whose text is not part of the document.
-bool isHiddenDestination(const QByteArray& word) {
-    static const std::array<const char*, 16> names{
-        "fonttbl", "colortbl",  "stylesheet",   "info",      "pict",      "header",
-        "footer",  "object",    "themedata",    "datastore", "listtable", "listoverridetable",
-        "rsidtbl", "generator", "latentstyles", "xmlnstbl"};
-    return std::any_of(names.begin(), names.end(), [&](const char* n) { return word == n; });
-}
-
-QString rtfToPlainText(const QByteArray& rtf) {
-    struct Group {
-        bool hidden = false;
-        int unicodeSkip = 1;
-    };
-    std::vector<Group> stack{Group{}};
-    QStringDecoder cp1252("windows-1252");
-    const auto decodeByte = [&cp1252](char byte) {
-        const QString s = cp1252.isValid() ? cp1252.decode(QByteArray(1, byte)) : QString();
-        return s.isEmpty() ? QString(QChar::fromLatin1(byte)) : s;
-    };
-    QString out;
-    int pendingSkip = 0;
-    const auto emitText = [&](const QString& text) {
-        if (pendingSkip > 0) {
-            --pendingSkip;
-            return;
-        }
-        if (!stack.back().hidden) {
-            out.append(text);
-        }
-    };
-    const qsizetype n = rtf.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = rtf.at(i);
-        if (c == '{') {
-            stack.push_back(stack.back());
-            if (i + 2 < n && rtf.at(i + 1) == '\\' && rtf.at(i + 2) == '*') {
-                stack.back().hidden = true;
-            }
-        } else if (c == '}') {
-            if (stack.size() <= 1) {
-                break;
-            }
-            stack.pop_back();
-        } else if (c == '\\' && i + 1 < n) {
-            const char next = rtf.at(++i);
-            if (next == '\\' || next == '{' || next == '}') {
-                emitText(QString(QChar::fromLatin1(next)));
-            } else if (next == '\'') {
-                bool ok = false;
-                const int value = i + 2 < n ? rtf.mid(i + 1, 2).toInt(&ok, 16) : 0;
-                if (ok) {
-                    emitText(decodeByte(static_cast<char>(value)));
-                    i += 2;
-                }
-            } else if (next == '~') {
-                emitText(QString(QChar(0xA0)));
-            } else if (next == '\n' || next == '\r') {
-                emitText(QStringLiteral("\n"));
-            } else if (std::isalpha(static_cast<unsigned char>(next))) {
-                qsizetype end = i;
-                while (end < n && std::isalpha(static_cast<unsigned char>(rtf.at(end)))) {
-                    ++end;
-                }
-                const QByteArray word = rtf.mid(i, end - i);
-                qsizetype digits = end;
-                if (digits < n && rtf.at(digits) == '-') {
-                    ++digits;
-                }
-                while (digits < n && std::isdigit(static_cast<unsigned char>(rtf.at(digits)))) {
-                    ++digits;
-                }
-                const int param = rtf.mid(end, digits - end).left(8).toInt();
-                i = digits < n && rtf.at(digits) == ' ' ? digits : digits - 1;
-                if (word == "par" || word == "line") {
-                    emitText(QStringLiteral("\n"));
-                } else if (word == "tab") {
-                    emitText(QStringLiteral("\t"));
-                } else if (word == "uc") {
-                    stack.back().unicodeSkip = std::clamp(param, 0, 4);
-                } else if (word == "u") {
-                    emitText(
-                        QString(QChar(static_cast<char16_t>(param < 0 ? param + 65536 : param))));
-                    pendingSkip = stack.back().unicodeSkip;
-                } else if (isHiddenDestination(word)) {
-                    stack.back().hidden = true;
-                }
-            }
-        } else if (c != '\r' && c != '\n') {
-            emitText(QString(QChar::fromLatin1(c)));
-        }
-    }
-    return out.trimmed();
 }
 
 }  // namespace
@@ -478,7 +382,7 @@ QDate TfrmRegistration::readDate(const QString& fieldText, const QLocale& locale
 
 QString TfrmRegistration::welcomeText(const QByteArray& fileBytes) {
     if (fileBytes.startsWith("{\\rtf")) {
-        return rtfToPlainText(fileBytes);
+        return rtfToPlainText(QString::fromLatin1(fileBytes));
     }
     return QString::fromUtf8(fileBytes);
 }

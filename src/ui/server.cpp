@@ -15,8 +15,6 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMessageBox>
-#include <QTreeWidget>
 
 namespace mr {
 
@@ -122,16 +120,12 @@ TOnlineSession* TServer::onlineSession() const {
     return m_session;
 }
 
-void TServer::ShowMessage(const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Moonrake"), text,
-                                QMessageBox::Ok, &m_main);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-}
-
 TfrmRemoteExplorer* TServer::Browse(const QString& userName, qint32 userId) {
     if (!m_session || !m_session->online()) {
-        ShowMessage(QStringLiteral("You must connect first"));
+        // A key no other task uses, so that ending it finds the task just added.
+        static const char connectFirst = 0;
+        ShowStatus(QStringLiteral("You must connect first"), taskKey(&connectFirst));
+        EndTask(taskKey(&connectFirst), false);
         return nullptr;
     }
     auto* form = new TfrmRemoteExplorer(m_session, userName, userId);
@@ -141,27 +135,23 @@ TfrmRemoteExplorer* TServer::Browse(const QString& userName, qint32 userId) {
 }
 
 TfrmLocalExplorer* TServer::ShowLocalFiles() {
-    if (m_localFiles) {
-        if (auto* sub = qobject_cast<QMdiSubWindow*>(m_localFiles->parentWidget())) {
-            sub->showNormal();
-            m_main.mdiArea()->setActiveSubWindow(sub);
-        }
-        return m_localFiles;
-    }
-    m_localFiles = new TfrmLocalExplorer(m_session);
-    addChildWindow(m_localFiles);
-    return m_localFiles;
-}
-
-TfrmLocalExplorer* TServer::ShowShareFiles() {
-    TfrmLocalExplorer* form = ShowLocalFiles();
-    form->actualExplorer()->folderTree()->setFocus();
+    auto* form = new TfrmLocalExplorer(m_session);
+    addChildWindow(form);
     return form;
 }
 
-TfrmLocalExplorer* TServer::ShowDownloadDir() {
-    TfrmLocalExplorer* form = ShowShareFiles();
-    form->actualExplorer()->GoToDownloadDirectory();
+TfrmActualExplorer* TServer::ShowShareFiles() {
+    auto* form = new TfrmActualExplorer;
+    connect(form, &TfrmActualExplorer::shareRequested, form, [this, form](const QString& fsPath) {
+        TfrmLocalExplorer::ShareFromDisk(form, m_session, fsPath, QStringLiteral("/"));
+    });
+    addChildWindow(form);
+    return form;
+}
+
+TfrmActualExplorer* TServer::ShowDownloadDir() {
+    TfrmActualExplorer* form = ShowShareFiles();
+    form->GoToDownloadDirectory();
     return form;
 }
 

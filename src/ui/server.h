@@ -11,6 +11,7 @@
 namespace mr {
 
 class TfrmAbout;
+class TfrmActualExplorer;
 class TfrmExplorer;
 class TfrmLocalExplorer;
 class TfrmMain;
@@ -32,15 +33,15 @@ public:
     void setWantedList(TMRWantedList* wanted) { m_wanted = wanted; }
     TOnlineSession* onlineSession() const;
 
-    // Opens an explorer on another user's published folders. Offline it says so and opens
-    // nothing (null).
+    // Opens an explorer on another user's published folders. Offline it says so in a failed
+    // status task and opens nothing (null).
     TfrmRemoteExplorer* Browse(const QString& userName, qint32 userId);
-    // "My Shared Files": one window, shown again when already open.
+    // "My Shared Files": a new window onto the user's own catalog.
     TfrmLocalExplorer* ShowLocalFiles();
-    // "Share Files": the same window, with the disk explorer of its lower pane in front.
-    TfrmLocalExplorer* ShowShareFiles();
-    // "Download Dir": the disk explorer at the folder downloads go to.
-    TfrmLocalExplorer* ShowDownloadDir();
+    // "Share Files": a new explorer of this computer's folders.
+    TfrmActualExplorer* ShowShareFiles();
+    // "Download Dir": a new explorer of this computer's folders at the folder downloads go to.
+    TfrmActualExplorer* ShowDownloadDir();
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.
@@ -67,9 +68,6 @@ public slots:
     void Disconnect();
     void ShowPreferences();
 
-    // The main window's message box; does not wait for the user.
-    void ShowMessage(const QString& text);
-
 signals:
     void connectRequested();
     void disconnectRequested();
@@ -82,7 +80,6 @@ private:
     QPointer<TfrmAbout> m_about;
     QPointer<TOnlineSession> m_session;
     QPointer<TMRWantedList> m_wanted;
-    QPointer<TfrmLocalExplorer> m_localFiles;
 };
 
 // The controller of the running program.

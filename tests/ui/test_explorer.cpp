@@ -10,6 +10,9 @@
 #include "db/database.h"
 #include "transfer/queue.h"
 #include "ui/actualexplorer.h"
+#include "ui/commands.h"
+#include "ui/desktopsession.h"
+#include "ui/feedbackform.h"
 #include "ui/fileicons.h"
 #include "ui/filelistmodel.h"
 #include "ui/localexplorer.h"
@@ -17,6 +20,7 @@
 #include "ui/progressform.h"
 #include "ui/remoteexplorer.h"
 #include "ui/server.h"
+#include "ui/statusbox.h"
 #include "uitest.h"
 
 #include <QAbstractItemView>
@@ -224,10 +228,13 @@ TEST_F(LocalExplorerTest, NewFolderIsSharedAsAPureVirtualFolder) {
     EXPECT_EQ(rowNames(form), QStringList({"Music", "Music1"}));
 }
 
-TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolder) {
+TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolderOrTheSelectedFile) {
     const int music = addRow("Music", -1, -1);
     addRow("a.mp3", music, 2048);
-    addRow("Video", -1, -1);
+    const int video = addRow("Video", -1, -1);
+    const QStringList clips{"1.avi", "2.avi", "3.avi", "4.avi"};
+    for (const QString& clip : clips)
+        addRow(clip, video, 10);
     TfrmLocalExplorer form(nullptr);
     ASSERT_TRUE(form.navigateTo("/Music"));
 
@@ -246,29 +253,24 @@ TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolder) {
     ASSERT_TRUE(test::waitUntil([&] { return rowNames(form) == QStringList({"Video"}); }));
     EXPECT_EQ(treeChildren(form), QStringList({"Video"}));
 
-    // A selected list row is removed rather than the folder on show.
-    form.listView()->selectionModel()->select(
-        form.fileList()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    form.actRemove->trigger();
-    EXPECT_EQ(m_asked.value(2), removeConfirmationText("/Video"));
-    EXPECT_EQ(rowsNamed("Video").value(0).value(2), "D");
-    ASSERT_TRUE(test::waitUntil([&] { return rowNames(form).isEmpty(); }));
-    EXPECT_EQ(form.statusText(0), "0 Folder(s)");
-}
-
-TEST_F(LocalExplorerTest, MySharedFilesOpensOneWindowInTheFrame) {
-    TfrmMain frame;
-    frame.show();
-    TfrmLocalExplorer* first = frame.server().ShowLocalFiles();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(frame.server().ShowLocalFiles(), first);
-    EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
-    // The disk explorer comes up in the lower pane once the window has room for it.
-    ASSERT_TRUE(
-        test::waitUntil([&] { return first->findChild<TfrmActualExplorer*>() != nullptr; }));
-    EXPECT_TRUE(first->findChild<TfrmActualExplorer*>()->isVisible());
-    frame.mdiArea()->closeAllSubWindows();
-    ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
+    // A file selected in the list is removed rather than the folder on show, in every style.
+    const QList<QAction*> styles{form.actLargeIcons, form.actSmallIcons, form.actList,
+                                 form.actDetails};
+    for (int i = 0; i < styles.size(); ++i) {
+        SCOPED_TRACE(styles[i]->text().toStdString());
+        ASSERT_TRUE(form.navigateTo("/Video"));
+        styles[i]->trigger();
+        const TFileListModel& model = *form.fileList();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            if (model.index(row, 0).data().toString() == clips[i])
+                form.listView()->setCurrentIndex(model.index(row, 0));
+        }
+        form.actRemove->trigger();
+        EXPECT_EQ(m_asked.last(), removeConfirmationText("/Video/" + clips[i]));
+        for (int j = 0; j < clips.size(); ++j)
+            EXPECT_EQ(rowsNamed(clips[j]).value(0).value(2), j <= i ? "D" : "A");
+        EXPECT_EQ(rowsNamed("Video").value(0).value(2), "A");
+    }
 }
 
 namespace {
@@ -390,7 +392,7 @@ TEST_F(LocalExplorerTest, ShareFromTheDiskExplorerAddsTheFolderAtTheTop) {
     EXPECT_FALSE(actual->navigateTo(disk.filePath("Music/a.mp3")));
 }
 
-TEST_F(LocalExplorerTest, GoToDownloadDirectorySelectsTheDownloadFolder) {
+TEST_F(LocalExplorerTest, GoToDownloadDirectoryAndTheFramesExplorerCommands) {
     QTemporaryDir disk;
     ASSERT_TRUE(disk.isValid());
     const QString downloads = makeDiskTree(disk, "My Downloads/new", {"x.zip"});
@@ -404,14 +406,49 @@ TEST_F(LocalExplorerTest, GoToDownloadDirectorySelectsTheDownloadFolder) {
     EXPECT_EQ(form.actualExplorer()->pathBox()->text(), downloads);
     EXPECT_EQ(rowNames(*form.actualExplorer()), QStringList({"x.zip"}));
 
-    // The main window's "Download Dir" shows "My Shared Files" at the same folder.
+    // Each of the frame's explorer commands, and Feedback, opens a new window.
     TfrmMain frame;
-    TfrmLocalExplorer* shown = frame.server().ShowDownloadDir();
-    ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(frame.server().ShowShareFiles(), shown);
-    EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
-    ASSERT_NE(shown->actualExplorer()->selectedFolder(), nullptr);
-    EXPECT_EQ(shown->actualExplorer()->selectedFolder()->fsPath(), downloads);
+    TDesktopSession desktop(frame);
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    const TdmCommands& c = frame.commands();
+    for (QAction* command :
+         {c.actLocalFiles, c.actMoonrakeExplorer, c.actMyDownloads, c.actFeedback, c.actLocalFiles,
+          c.actMoonrakeExplorer, c.actMyDownloads, c.actFeedback})
+        command->trigger();
+    QList<TfrmLocalExplorer*> local;
+    QList<TfrmActualExplorer*> atDownloads;
+    int diskExplorers = 0;
+    int feedback = 0;
+    for (QMdiSubWindow* sub : frame.mdiArea()->subWindowList()) {
+        if (auto* form = qobject_cast<TfrmLocalExplorer*>(sub->widget()))
+            local << form;
+        if (auto* form = qobject_cast<TfrmActualExplorer*>(sub->widget())) {
+            ++diskExplorers;
+            if (form->selectedFolder() && form->selectedFolder()->fsPath() == downloads)
+                atDownloads << form;
+        }
+        feedback += qobject_cast<TfrmFeedBack*>(sub->widget()) != nullptr;
+    }
+    ASSERT_EQ(local.size(), 2);
+    EXPECT_NE(local[0], local[1]);
+    EXPECT_EQ(diskExplorers, 4);
+    ASSERT_EQ(atDownloads.size(), 2);
+    EXPECT_EQ(feedback, 2);
+    // Sharing there puts the folder at the top of every catalog window.
+    atDownloads[0]->actShare->trigger();
+    EXPECT_EQ(rowNames(*local[0]), QStringList({"new"}));
+    EXPECT_EQ(rowNames(*local[1]), QStringList({"new"}));
+    // A "Share Files" window is the disk explorer on its own.
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - FeedBack");
+    frame.mdiArea()->activatePreviousSubWindow();
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - Share Files");
+    EXPECT_EQ(frame.lblMain()->text(), QString::fromLatin1(TfrmActualExplorer::kDescription));
+    // The catalog window's own disk explorer comes up in its lower pane once it has room.
+    ASSERT_TRUE(
+        test::waitUntil([&] { return local[0]->findChild<TfrmActualExplorer*>() != nullptr; }));
+    EXPECT_TRUE(local[0]->findChild<TfrmActualExplorer*>()->isVisible());
     frame.mdiArea()->closeAllSubWindows();
     ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
     UserInfo().setDownloadPath(saved);
@@ -529,7 +566,7 @@ TEST_F(LocalExplorerTest, DiskExplorerDescribesItselfWhileItHasTheFocus) {
     const QString disk = QString::fromLatin1(TfrmActualExplorer::kDescription);
     ASSERT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == local; }));
 
-    frame.server().ShowShareFiles();
+    form->actualExplorer()->folderTree()->setFocus();
     EXPECT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == disk; }));
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - My Shared Files");
     form->folderTree()->setFocus();
@@ -543,7 +580,7 @@ TEST_F(LocalExplorerTest, DiskExplorerDescribesItselfWhileItHasTheFocus) {
     sub->show();
     frame.mdiArea()->setActiveSubWindow(sub);
     frame.server().UpdateCaption("carol", QString());
-    frame.server().ShowLocalFiles();
+    frame.mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(form->parentWidget()));
     EXPECT_TRUE(test::waitUntil([&] { return frame.lblMain()->text() == disk; }));
     frame.mdiArea()->closeAllSubWindows();
     ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
@@ -701,15 +738,18 @@ TEST(RemoteExplorer, ShowsAListingAsItArrives) {
     EXPECT_EQ(wanted.count(), 2);
 }
 
-TEST(RemoteExplorer, BrowsingOfflineSaysConnectFirst) {
+TEST(RemoteExplorer, BrowsingOfflineSaysConnectFirstInAFailedTask) {
     TfrmMain frame;
-    EXPECT_EQ(frame.server().Browse("bob", 3), nullptr);
+    TfrmStatusBox& box = *frame.statusBox();
+    box.setAutoTick(false);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(frame.server().Browse("bob", 3), nullptr);
     EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
-    QMessageBox* box = nullptr;
-    ASSERT_TRUE(test::waitUntil([&] {
-        box = frame.findChild<QMessageBox*>();
-        return box != nullptr;
-    }));
-    EXPECT_EQ(box->text(), "You must connect first");
-    box->close();
+    EXPECT_EQ(frame.findChild<QMessageBox*>(), nullptr);
+    // Each refusal is a task of its own that fades out as a failure.
+    ASSERT_EQ(box.taskCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_EQ(box.taskText(row), "You must connect first");
+        EXPECT_EQ(box.taskImage(row), TfrmStatusBox::kFirstFailureImage);
+    }
 }

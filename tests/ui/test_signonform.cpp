@@ -361,18 +361,30 @@ TEST(PasswordForm, CancelGivesAnEmptyResult) {
     EXPECT_TRUE(dialog.result().isEmpty());
 }
 
-TEST(MotdForm, ShowsLinesFiveOnwardRichOrPlain) {
+TEST(MotdForm, ShowsLinesFiveOnwardAsRtfOrPlainText) {
     TfrmMotd form;
     EXPECT_EQ(form.windowTitle(), "Moonrake message of the day");
     EXPECT_EQ(form.view()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(form.view()->isReadOnly());
 
-    form.loadMessage({"chat:1", "svc:2", "web:3", "1.05", "<b>Big</b> news", "<i>more</i>"});
-    EXPECT_EQ(form.view()->toPlainText(), "Big news more");
-    EXPECT_TRUE(form.view()->toHtml().contains("font-weight"));
+    // RTF keeps its formatting; a group's format ends with the group.
+    form.loadMessage({"chat:1", "svc:2", "web:3", "1.05",
+                      "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\colortbl;\\red255\\green0\\blue0;}",
+                      "\\f0\\fs20 {\\b Big} news\\par {\\i\\cf1 Caf\\'e9} {\\fs40 more}\\par}"});
+    EXPECT_EQ(form.view()->toPlainText(), QString::fromUtf8("Big news\nCaf\u00e9 more"));
+    const auto formatOf = [&](const QString& word) {
+        return form.view()->document()->find(word).charFormat();
+    };
+    EXPECT_EQ(formatOf("Big").fontWeight(), QFont::Bold);
+    EXPECT_NE(formatOf("news").fontWeight(), QFont::Bold);
+    EXPECT_TRUE(formatOf(QString::fromUtf8("Caf\u00e9")).fontItalic());
+    EXPECT_EQ(formatOf(QString::fromUtf8("Caf\u00e9")).foreground().color(), QColor(255, 0, 0));
+    EXPECT_EQ(formatOf("more").fontPointSize(), 20);
+    EXPECT_EQ(formatOf("news").fontPointSize(), 10);
 
-    form.loadMessage({"", "", "", "1.05", "a < b", "plain"});
-    EXPECT_EQ(form.view()->toPlainText(), "a < b\nplain");
+    // Anything else is plain text, even when it looks like markup.
+    form.loadMessage({"", "", "", "1.05", "<b>a</b> < b", "plain"});
+    EXPECT_EQ(form.view()->toPlainText(), "<b>a</b> < b\nplain");
 
     // Only four lines: an empty window.
     form.loadMessage({"", "", "", "1.05"});
