@@ -233,7 +233,9 @@ void TfrmActualExplorer::Share() {
 }
 
 void TfrmActualExplorer::GoToDownloadDirectory() {
-    const QString path = UserInfo().downloadPath();
+    // Where downloads go, the default folder included; made now so that there is a folder to show.
+    const QString path = UserInfo().effectiveDownloadPath();
+    QDir().mkpath(path);
     pathBox()->setText(path);
     navigateTo(path);
 }

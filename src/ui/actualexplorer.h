@@ -47,7 +47,7 @@ public:
 
 public slots:
     void Share();
-    // The folder of the "DownloadPath" setting.
+    // The folder downloads go to ("DownloadPath", or the default while it is empty).
     void GoToDownloadDirectory();
 
 signals:

