@@ -325,7 +325,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSession& s, const QByteArray&, QString& ans
 
 void TFtpServer::CommandPUTBR(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
     s.CmdType = TFtpCmdType::PUTBR;
-    s.FileName = QString::fromUtf8(params).trimmed();
+    s.FileName = PathParameter(params);
     s.Aborting = false;
     s.TransferError = QStringLiteral("Transfer Ok");
     if (hasData(s) || (!s.Passive && s.DataPort == 0) || !TriggerValidatePut(s)) {

@@ -57,6 +57,14 @@ TFtpCommandLine SplitCommandLine(const QByteArray& line) {
     return result;
 }
 
+QString PathParameter(const QByteArray& params) {
+    qsizetype start = 0;
+    while (start < params.size() && (params[start] == ' ' || params[start] == '\t')) {
+        ++start;
+    }
+    return QString::fromUtf8(params.mid(start));
+}
+
 std::optional<TFtpEndpoint> ParsePortArgument(const QByteArray& argument) {
     const QList<QByteArray> parts = argument.trimmed().split(',');
     if (parts.size() != 6) {

@@ -35,6 +35,9 @@ struct TFtpCommandLine {
 };
 TFtpCommandLine SplitCommandLine(const QByteArray& line);
 inline constexpr int kMaxParamLength = 255;
+// A share path parameter: blanks and tabs before it are skipped, but none after it, since a name
+// may end with a blank.
+QString PathParameter(const QByteArray& params);
 
 // A data endpoint: an IPv4 address as a number and a port.
 struct TFtpEndpoint {

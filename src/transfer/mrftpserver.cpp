@@ -118,7 +118,7 @@ void TMRFtpServer::CommandREQF(TFtpCtrlSession& s, const QByteArray& params, QSt
 }
 
 void TMRFtpServer::CommandCHKP(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    const TRequestVerdict verdict = check(s, QString::fromUtf8(params).trimmed());
+    const TRequestVerdict verdict = check(s, PathParameter(params));
     s.CmdType = TFtpCmdType::CHKP;
     answer = QString::fromLatin1(FormatVerdict(verdict));
 }
@@ -127,7 +127,7 @@ void TMRFtpServer::CommandREQD(TFtpCtrlSession& s, const QByteArray& params, QSt
     s.CmdType = TFtpCmdType::REQD;
     s.DataStream.clear();
     s.FilePath.clear();
-    const QString path = QString::fromUtf8(params).trimmed();
+    const QString path = PathParameter(params);
     const std::optional<QByteArray> listing =
         m_catalog.listing ? m_catalog.listing(path, s.PassWord) : std::nullopt;
     if (!listing || hasData(s)) {

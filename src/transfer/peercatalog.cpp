@@ -194,8 +194,7 @@ void BuildMRDirectory(int folderId, const QString& folderPath, QByteArray& out) 
     }
 }
 
-std::optional<QByteArray> FolderListing(const QString& folderPath, const QString& password) {
-    const QString path = folderPath.trimmed();
+std::optional<QByteArray> FolderListing(const QString& path, const QString& password) {
     const int id = TMRTree::idOf(nullptr, QString(), path);
     if (id < 0)
         return std::nullopt;

@@ -38,6 +38,8 @@ TEST(CommandLine, SkipsLeadingBlanksUpperCasesTheKeywordAndCapsParameters) {
     EXPECT_EQ(c.params, QByteArray(" two words"));
     EXPECT_EQ(SplitCommandLine("QUIT").params, QByteArray());
     EXPECT_EQ(SplitCommandLine("USER " + QByteArray(300, 'x')).params.size(), kMaxParamLength);
+    // A path loses the blanks in front of it, never a blank that ends its last name.
+    EXPECT_EQ(PathParameter(" \t/Live /song "), u"/Live /song ");
 }
 
 TEST(PortArgument, ParsesSixBytesAndRejectsAnythingElse) {

@@ -252,9 +252,11 @@ TEST_F(PeerCatalog, FolderListingNeedsAPublishedFolderAndItsPassword) {
     addRow("Pending", -1, true, m_disk.path(), {.action = QStringLiteral("A")});
     share("x.mp3", {});
 
-    const std::optional<QByteArray> open = FolderListing(QStringLiteral(" /Locked "), "kEY");
+    const std::optional<QByteArray> open = FolderListing(QStringLiteral("/Locked"), "kEY");
     ASSERT_TRUE(open.has_value());
     EXPECT_EQ(*open, "a /Locked 1 0 *");
+    // A blank after a name is part of it: "/Locked " is another folder.
+    EXPECT_FALSE(FolderListing("/Locked ", "kEY"));
     EXPECT_FALSE(FolderListing("/Locked", "nope"));
     EXPECT_FALSE(FolderListing("/Locked", ""));
     EXPECT_FALSE(FolderListing("/Pending", ""));

@@ -222,7 +222,7 @@ TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
     for (int round = 0; round < 2; ++round) {  // a second listing on the same session is rebuilt
         DataSink sink;
         EXPECT_EQ(right.ask("PORT " + sink.portArgument()), "200 Port command successful.");
-        EXPECT_EQ(right.ask("REQD  /p/ "), "150 Opening data connection for directory list.");
+        EXPECT_EQ(right.ask("REQD  /p/"), "150 Opening data connection for directory list.");
         EXPECT_TRUE(sink.waitClosed());
         EXPECT_EQ(sink.received,
                   round == 0 ? QByteArray("locked.txt /p/ 8 45000.5 *") : QByteArray("changed"));
