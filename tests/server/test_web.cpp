@@ -54,6 +54,11 @@ TEST(WebParser, ReadsGoodRequestsInAnyPieces) {
     }
     HttpRequestParser p;
     EXPECT_EQ(p.feed(one + "tail"), one.size());
+    // Query values come unescaped: the target is everything between the first and last blank.
+    EXPECT_EQ(parse("GET /R?u=bob&password=a b  c HTTP/1.0\r\n\r\n", &p),
+              HttpRequestParser::Status::Ready);
+    EXPECT_EQ(p.target(), "/R?u=bob&password=a b  c");
+    EXPECT_EQ(p.version(), "HTTP/1.0");
 }
 
 TEST(WebParser, BreaksOnMalformedRequests) {
@@ -67,6 +72,7 @@ TEST(WebParser, BreaksOnMalformedRequests) {
              "GET /x HTTP/1.0\r\nNoColon\r\n\r\n",            //
              "GET /x HTTP/1.0\r\nA: b\r\n folded\r\n\r\n",    //
              "GET /x HTTP/1.0\r\nBad Name: b\r\n\r\n",        //
+             "GET /x HTTP/1.0 \r\n\r\n",                      // blank after the version
              "GET /x HTTP/1.0\r\nContent-Length: 5\r\n\r\n",  // a body
              "GET /x HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n",
              "GET /x\x01 HTTP/1.0\r\n\r\n",
