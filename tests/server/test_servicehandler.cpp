@@ -189,6 +189,34 @@ TEST_F(ServiceHandler, ShareListAddsAndRemovesSubtrees) {
     EXPECT_EQ(names(dave, ""), (QStringList{"Music2", "top.txt"}));
 }
 
+TEST_F(ServiceHandler, NamesKeepTheirBlanks) {
+    const int ada = newAccount("ada");
+    ASSERT_EQ(ask('T', share(ada, "pw",
+                             addition("", "Live ", -1) + addition("Live ", "gig.mp3", 5) +
+                                 addition("", "Live", -1) + addition("", " ", -1) +
+                                 addition(" ", "x", 1) + addition("", "x", 2)))
+                  .payload,
+              pack("II", {0, 6}));
+    EXPECT_EQ(names(ada, ""), (QStringList{" ", "Live", "Live ", "x"}));
+    EXPECT_EQ(ask('F', pack("IA", {ada, "Live "})).payload,
+              "F" + pack("IIDWBAAA", {ada, 5, 0.0, 0, 0, "Live ", "gig.mp3", " "}));
+    EXPECT_EQ(ask('F', pack("IA", {ada, "/ /"})).payload,
+              "F" + pack("IIDWBAAA", {ada, 1, 0.0, 0, 0, " ", "x", " "}));
+
+    // Each removal takes its own entry and what is below it, nothing else.
+    EXPECT_EQ(ask('T', share(ada, "pw", removal(" /x"))).payload, pack("II", {1, 0}));
+    EXPECT_EQ(ask('T', share(ada, "pw", removal("Live "))).payload, pack("II", {2, 0}));
+    EXPECT_EQ(ask('T', share(ada, "pw", removal(" "))).payload, pack("II", {1, 0}));
+    EXPECT_EQ(names(ada, ""), (QStringList{"Live", "x"}));
+    EXPECT_TRUE(names(ada, "Live ").isEmpty());
+
+    // An empty name is refused, and with it the whole request.
+    EXPECT_EQ(ask('T', share(ada, "pw", addition("", "y", 1) + addition("Live", "", 1))).kind,
+              Kind::Error);
+    EXPECT_EQ(ask('T', share(ada, "pw", removal("/"))).kind, Kind::Error);
+    EXPECT_EQ(names(ada, ""), (QStringList{"Live", "x"}));
+}
+
 TEST_F(ServiceHandler, FolderListingIsTaggedRecords) {
     const int fay = newAccount("fay");
     ask('T', share(fay, "pw",
