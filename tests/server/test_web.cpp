@@ -1,6 +1,7 @@
 #include "httprequest.h"
 #include "store.h"
 #include "webhandler.h"
+#include "webserver.h"
 
 #include <QTemporaryDir>
 
@@ -108,6 +109,37 @@ TEST_F(Web, MessageOfTheDay) {
     EXPECT_EQ(encodeResponse({404, "x"}),
               "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
               "Content-Length: 1\r\nConnection: close\r\n\r\nx");
+}
+
+TEST_F(Web, AnnouncesOnlyHostsAClientCanSplitAtItsColon) {
+    WebServer web(m_store);
+    ASSERT_TRUE(web.listen(QHostAddress::LocalHost, 0));
+    web.setServicePort(5000);
+    // Without a public host: the name the client asked for, else the address it reached.
+    EXPECT_EQ(web.siteFor(QHostAddress("192.168.1.5"), "moon.example:80").serviceEndpoint,
+              "moon.example:5000");
+    EXPECT_EQ(web.siteFor(QHostAddress("::ffff:10.0.0.7"), "[::1]:80").serviceEndpoint,
+              "10.0.0.7:5000");
+    EXPECT_EQ(web.siteFor(QHostAddress("10.0.0.7"), "a,b:80").serviceEndpoint, "10.0.0.7:5000");
+    // Nothing usable: empty lines, which clients skip and so keep the lists they have.
+    const WebSite none = web.siteFor(QHostAddress::LocalHostIPv6, "[::1]:80");
+    EXPECT_TRUE(none.serviceEndpoint.isEmpty());
+    EXPECT_TRUE(none.webEndpoint.isEmpty());
+    web.setPublicHost("moon.example");
+    const WebSite site = web.siteFor(QHostAddress("192.168.1.5"), "10.1.1.1");
+    EXPECT_EQ(site.serviceEndpoint, "moon.example:5000");
+    EXPECT_EQ(site.webEndpoint, "moon.example:" + QString::number(web.port()));
+    EXPECT_TRUE(site.chatEndpoint.isEmpty());
+
+    EXPECT_TRUE(isAnnounceableHost(u"moon-1.example"));
+    for (const char16_t* bad : {u"", u"::1", u"a:1", u"a,b", u"a b", u"0.0.0.0"}) {
+        EXPECT_FALSE(isAnnounceableHost(bad)) << QString::fromUtf16(bad).toStdString();
+    }
+    EXPECT_EQ(announceableHost(QHostAddress("::ffff:127.0.0.1")), "127.0.0.1");
+    for (const QHostAddress& a : {QHostAddress(QHostAddress::LocalHostIPv6),
+                                  QHostAddress(QHostAddress::AnyIPv4), QHostAddress("fe80::1")}) {
+        EXPECT_TRUE(announceableHost(a).isEmpty()) << a.toString().toStdString();
+    }
 }
 
 TEST_F(Web, RegisterRefusesTakenEmptyAndBlankNames) {
