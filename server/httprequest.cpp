@@ -64,17 +64,20 @@ qsizetype HttpRequestParser::feed(QByteArrayView bytes) {
 }
 
 void HttpRequestParser::requestLine(const QByteArray& text) {
-    const QList<QByteArray> parts = text.split(' ');
-    if (parts.size() != 3) {
+    // Clients send query values unescaped, so the target runs from the first blank to the last
+    // and may hold blanks of its own.
+    const qsizetype first = text.indexOf(' ');
+    const qsizetype last = text.lastIndexOf(' ');
+    if (first < 0 || first == last) {
         fail(QStringLiteral("malformed request line"));
         return;
     }
-    m_method = parts[0];
-    m_target = parts[1];
-    m_version = parts[2];
+    m_method = text.left(first);
+    m_target = text.mid(first + 1, last - first - 1);
+    m_version = text.mid(last + 1);
     const bool targetOk =
         m_target.startsWith('/') && std::all_of(m_target.begin(), m_target.end(), [](char c) {
-            return static_cast<unsigned char>(c) > 0x20 && c != 0x7F;
+            return static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
         });
     if (!isToken(m_method) || !targetOk) {
         fail(QStringLiteral("malformed request line"));

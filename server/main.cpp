@@ -68,8 +68,13 @@ int main(int argc, char** argv) {
                                            "V",
                                            QString::fromLatin1(mr::server::kDefaultLatestVersion));
     const QCommandLineOption motdOption("motd", "File holding the message of the day.", "FILE");
+    const QCommandLineOption publicHostOption(
+        "public-host",
+        "Host name or IPv4 address the message of the day announces (default: the listen "
+        "address, or for a wildcard or IPv6 one the host each request came in on).",
+        "NAME");
     parser.addOptions({helpOption, dataOption, listenOption, serviceOption, webOption, smtpOption,
-                       versionOption, motdOption});
+                       versionOption, motdOption, publicHostOption});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parser.errorText());
@@ -87,6 +92,12 @@ int main(int argc, char** argv) {
     const QHostAddress listenAddress(parser.value(listenOption));
     if (listenAddress.isNull()) {
         return usageError("--listen needs an IP address, not " + parser.value(listenOption));
+    }
+    const QString publicHost = parser.isSet(publicHostOption)
+                                   ? parser.value(publicHostOption)
+                                   : mr::server::announceableHost(listenAddress);
+    if (parser.isSet(publicHostOption) && !mr::server::isAnnounceableHost(publicHost)) {
+        return usageError("--public-host needs a host name or an IPv4 address, not " + publicHost);
     }
     const auto servicePort = portValue(parser.value(serviceOption));
     const auto webPort = portValue(parser.value(webOption));
@@ -153,6 +164,7 @@ int main(int argc, char** argv) {
     if (!web.listen(listenAddress, *webPort)) {
         return failure("cannot listen for the web: " + web.errorString());
     }
+    web.setPublicHost(publicHost);
     web.setServicePort(service.port());
     web.setLatestVersion(version);
     web.setMessage(message);

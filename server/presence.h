@@ -19,9 +19,10 @@ struct PresenceEntry {
 // Who is present right now; kept in memory only, as presence ends with the connection.
 class Presence {
 public:
-    // A newer sign-on of the same member replaces the older one.
+    // The member's most recent live sign-on is the one others see; a sign-on again over the
+    // same connection replaces that connection's entry.
     void signOn(int user, const PresenceEntry& entry);
-    // Only the session that made the member present can end it.
+    // Ends the sign-on of one connection; the member stays present through his others.
     void signOff(int user, std::uint64_t session);
     const PresenceEntry* find(int user) const;
     bool isPresent(int user) const { return find(user) != nullptr; }
@@ -29,7 +30,8 @@ public:
     QList<int> users() const { return m_entries.keys(); }
 
 private:
-    QHash<int, PresenceEntry> m_entries;
+    // Per member, his live connections' entries, oldest first; never an empty list.
+    QHash<int, QList<PresenceEntry>> m_entries;
 };
 
 }  // namespace mr::server

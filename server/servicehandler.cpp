@@ -327,16 +327,15 @@ Reply shareList(Store& store, const QByteArray& payload) {
 }  // namespace
 
 QByteArray normalizeFolder(const QByteArray& path) {
-    QByteArray p = path.trimmed();
     qsizetype from = 0;
-    qsizetype to = p.size();
-    while (from < to && p[from] == '/') {
+    qsizetype to = path.size();
+    while (from < to && path[from] == '/') {
         ++from;
     }
-    while (to > from && p[to - 1] == '/') {
+    while (to > from && path[to - 1] == '/') {
         --to;
     }
-    return p.mid(from, to - from);
+    return path.mid(from, to - from);
 }
 
 Reply handleRequest(Store& store, Presence& presence, Session& session,

@@ -53,7 +53,8 @@ void endSession(Presence& presence, Session& session);
 // Error, nothing for None; "T" and "E" are followed by one more byte on a keep-alive channel.
 QByteArray encodeReply(const Reply& reply, bool keepAlive);
 
-// A folder path as the catalog keeps it: blanks and slashes at either end removed.
+// A folder path as the catalog keeps it: slashes at either end removed. Blanks belong to the
+// names, so "Live " and " " are folders of their own.
 QByteArray normalizeFolder(const QByteArray& path);
 
 }  // namespace mr::server

@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace mr::server {
 
 namespace {
@@ -39,7 +41,8 @@ private:
             if (m_parser.status() == HttpRequestParser::Status::Broken) {
                 respond({400, "Bad Request\n"});
             } else if (m_parser.status() == HttpRequestParser::Status::Ready) {
-                const WebSite site = m_server.siteFor(m_socket->localAddress());
+                const WebSite site =
+                    m_server.siteFor(m_socket->localAddress(), m_parser.header("host"));
                 respond(handleWebRequest(m_store, site, m_parser.method(), m_parser.target()));
             }
         }
@@ -73,6 +76,16 @@ private:
     bool m_done = false;
 };
 
+// The host of a "HOST" or "HOST:PORT" header value; empty for anything else.
+QString hostOfHeader(QByteArrayView value) {
+    const qsizetype colon = value.indexOf(':');
+    const QByteArrayView port = colon < 0 ? QByteArrayView() : value.sliced(colon + 1);
+    if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return {};
+    }
+    return QString::fromLatin1(colon < 0 ? value : value.first(colon));
+}
+
 }  // namespace
 
 QString endpointText(const QHostAddress& address, quint16 port) {
@@ -80,6 +93,24 @@ QString endpointText(const QHostAddress& address, quint16 port) {
     const quint32 v4 = address.toIPv4Address(&isV4);
     const QString host = isV4 ? QHostAddress(v4).toString() : address.toString();
     return host + u':' + QString::number(port);
+}
+
+bool isAnnounceableHost(QStringView host) {
+    constexpr qsizetype kMaxHostName = 253;
+    if (host.isEmpty() || host.size() > kMaxHostName || host == u"0.0.0.0") {
+        return false;
+    }
+    return std::all_of(host.begin(), host.end(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'-' || c == u'.' || c == u'_';
+    });
+}
+
+QString announceableHost(const QHostAddress& address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    const QString host = isV4 ? QHostAddress(v4).toString() : QString();
+    return isAnnounceableHost(host) ? host : QString();
 }
 
 WebServer::WebServer(Store& store, QObject* parent) : QObject(parent), m_store(store) {
@@ -90,11 +121,21 @@ bool WebServer::listen(const QHostAddress& address, quint16 port) {
     return m_server.listen(address, port);
 }
 
-WebSite WebServer::siteFor(const QHostAddress& local) const {
+WebSite WebServer::siteFor(const QHostAddress& local, QByteArrayView hostHeader) const {
+    // The name a client asked for is one he can reach us by; the local address may be private.
+    const QString asked = hostOfHeader(hostHeader);
+    QString host = m_publicHost;
+    if (host.isEmpty()) {
+        host = isAnnounceableHost(asked) ? asked : announceableHost(local);
+    }
+    // No host at all leaves the lines empty, and clients keep the lists they have.
+    auto endpoint = [&host](quint16 port) {
+        return host.isEmpty() || port == 0 ? QString() : host + u':' + QString::number(port);
+    };
     WebSite site;
-    site.chatEndpoint = m_chatPort ? endpointText(local, m_chatPort) : QString();
-    site.serviceEndpoint = endpointText(local, m_servicePort);
-    site.webEndpoint = endpointText(local, port());
+    site.chatEndpoint = endpoint(m_chatPort);
+    site.serviceEndpoint = endpoint(m_servicePort);
+    site.webEndpoint = endpoint(port());
     site.latestVersion = m_version;
     site.message = m_message;
     return site;

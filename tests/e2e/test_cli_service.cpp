@@ -79,6 +79,8 @@ TEST(CliService, RegisterSignOnAndLocateAgainstTheReferenceService) {
     {
         auto bobSession = signOnRaw(server.service(), bobId, "secret", 4111, 4222);
         ASSERT_TRUE(bobSession);
+        // A one-shot command of bob's signs on and off again; his first connection stays.
+        ASSERT_EQ(cli(bob.path(), {"signon"}).exitCode, 0);
         r = cli(alice.path(), {"locate", QString::number(bobId)});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_EQ(r.out.trimmed(), "127.0.0.1 4111 4222");

@@ -118,6 +118,10 @@ TEST(ServerProcess, UsageErrorsAndOneServerPerDataFolder) {
         test::runProgram("moonrake-server", {"--data", dir.path(), "--listen", "nowhere"}).exitCode,
         2);
     EXPECT_EQ(test::runProgram("moonrake-server", {"--data", dir.path(), "extra"}).exitCode, 2);
+    // Clients split a host at its first colon.
+    EXPECT_EQ(test::runProgram("moonrake-server", {"--data", dir.path(), "--public-host", "::1"})
+                  .exitCode,
+              2);
 
     Server first({"--data", dir.path()});
     ASSERT_TRUE(first.ready()) << first.readyLine().toStdString();
@@ -134,7 +138,8 @@ TEST(ServerProcess, PresenceFollowsTheKeepAliveConnectionAndStateSurvivesRestart
         Server server({"--data", dir.path()});
         ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
         EXPECT_TRUE(server.readyLine().startsWith("service=127.0.0.1:"));
-        id = get(server.web(), "/Search/mrSearch.dll?Register?username=alice&password=s%20e%26c")
+        // The blank comes raw, as clients send it; the escaped "&" is decoded.
+        id = get(server.web(), "/Search/mrSearch.dll?Register?username=alice&password=s e%26c")
                  .toInt();
         ASSERT_GT(id, 0);
 
@@ -185,8 +190,8 @@ TEST(ServerProcess, MessageOfTheDayNamesItsEndpoints) {
     ASSERT_TRUE(motd.open(QIODevice::WriteOnly));
     motd.write("Hello from the test");
     motd.close();
-    Server server(
-        {"--data", dir.filePath("data"), "--latest-version", "1.07", "--motd", motd.fileName()});
+    Server server({"--data", dir.filePath("data"), "--latest-version", "1.07", "--motd",
+                   motd.fileName(), "--public-host", "moon.example"});
     ASSERT_TRUE(server.ready());
     const auto [status, body] =
         webGet(server.web(), "GET /motd/motd.txt HTTP/1.0\r\nUser-Agent: t\r\n\r\n");
@@ -195,9 +200,8 @@ TEST(ServerProcess, MessageOfTheDayNamesItsEndpoints) {
     ASSERT_EQ(lines.size(), 5);
     EXPECT_EQ(lines[0], "");
     EXPECT_EQ(QString::fromUtf8(lines[1]),
-              server.service().host + ':' + QString::number(server.service().port));
-    EXPECT_EQ(QString::fromUtf8(lines[2]),
-              server.web().host + ':' + QString::number(server.web().port));
+              "moon.example:" + QString::number(server.service().port));
+    EXPECT_EQ(QString::fromUtf8(lines[2]), "moon.example:" + QString::number(server.web().port));
     EXPECT_EQ(lines[3], "1.07");
     EXPECT_EQ(lines[4], "Hello from the test");
     EXPECT_EQ(webGet(server.web(), "GET /nothing HTTP/1.0\r\n\r\n").first,

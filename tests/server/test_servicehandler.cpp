@@ -87,19 +87,34 @@ TEST_F(ServiceHandler, LoginMakesPresentUntilTheSessionEnds) {
     EXPECT_EQ(ask('H', pack("I", {12345})).payload, hex("00 0000 0000"));
 }
 
-TEST_F(ServiceHandler, SignOffAndReplacedSessions) {
+TEST_F(ServiceHandler, PresenceIsKeptPerConnection) {
     const int bob = newAccount("bob");
+    const int cy = newAccount("cy");
+    auto where = [this](int user) { return ask('H', pack("I", {user})).payload; };
     server::Session first = signOn(bob, "10.0.0.1", 10, 11);
+    // A second sign-on, then its sign-off: the first connection is present again.
     server::Session second = signOn(bob, "10.0.0.2", 20, 21);
-    // The older connection ending does not end the newer sign-on.
-    server::endSession(m_presence, first);
-    EXPECT_EQ(ask('H', pack("I", {bob})).payload, pack("AWW", {"10.0.0.2", 20, 21}));
-
+    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.2", 20, 21}));
     const Reply q = call(second, 'Q', {});
     EXPECT_EQ(q.kind, Kind::None);
     EXPECT_TRUE(q.closeAfter);
     EXPECT_TRUE(server::encodeReply(q, true).isEmpty());
+    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.1", 10, 11}));
+    server::endSession(m_presence, second);
+    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.1", 10, 11}));
+
+    // The older connection ending leaves the newer one; signing on again over a connection
+    // replaces its own entry, and signing on as somebody else there ends the former member.
+    server::Session third = signOn(bob, "10.0.0.3", 30, 31);
+    call(first, 'L', pack("IAWW", {bob, "pw", 12, 13}));
+    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.1", 12, 13}));
+    server::endSession(m_presence, first);
+    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.3", 30, 31}));
+    call(third, 'L', pack("IAWW", {cy, "pw", 40, 41}));
     EXPECT_FALSE(m_presence.isPresent(bob));
+    EXPECT_EQ(m_presence.count(), 1);
+    server::endSession(m_presence, third);
+    EXPECT_EQ(m_presence.count(), 0);
 }
 
 TEST_F(ServiceHandler, RepliesAreFramedAsReadersExpect) {
@@ -172,6 +187,34 @@ TEST_F(ServiceHandler, ShareListAddsAndRemovesSubtrees) {
     // Nobody reaches another member's catalog with his own password.
     EXPECT_EQ(ask('T', share(erin, "pw", removal("top.txt"))).payload, pack("II", {0, 0}));
     EXPECT_EQ(names(dave, ""), (QStringList{"Music2", "top.txt"}));
+}
+
+TEST_F(ServiceHandler, NamesKeepTheirBlanks) {
+    const int ada = newAccount("ada");
+    ASSERT_EQ(ask('T', share(ada, "pw",
+                             addition("", "Live ", -1) + addition("Live ", "gig.mp3", 5) +
+                                 addition("", "Live", -1) + addition("", " ", -1) +
+                                 addition(" ", "x", 1) + addition("", "x", 2)))
+                  .payload,
+              pack("II", {0, 6}));
+    EXPECT_EQ(names(ada, ""), (QStringList{" ", "Live", "Live ", "x"}));
+    EXPECT_EQ(ask('F', pack("IA", {ada, "Live "})).payload,
+              "F" + pack("IIDWBAAA", {ada, 5, 0.0, 0, 0, "Live ", "gig.mp3", " "}));
+    EXPECT_EQ(ask('F', pack("IA", {ada, "/ /"})).payload,
+              "F" + pack("IIDWBAAA", {ada, 1, 0.0, 0, 0, " ", "x", " "}));
+
+    // Each removal takes its own entry and what is below it, nothing else.
+    EXPECT_EQ(ask('T', share(ada, "pw", removal(" /x"))).payload, pack("II", {1, 0}));
+    EXPECT_EQ(ask('T', share(ada, "pw", removal("Live "))).payload, pack("II", {2, 0}));
+    EXPECT_EQ(ask('T', share(ada, "pw", removal(" "))).payload, pack("II", {1, 0}));
+    EXPECT_EQ(names(ada, ""), (QStringList{"Live", "x"}));
+    EXPECT_TRUE(names(ada, "Live ").isEmpty());
+
+    // An empty name is refused, and with it the whole request.
+    EXPECT_EQ(ask('T', share(ada, "pw", addition("", "y", 1) + addition("Live", "", 1))).kind,
+              Kind::Error);
+    EXPECT_EQ(ask('T', share(ada, "pw", removal("/"))).kind, Kind::Error);
+    EXPECT_EQ(names(ada, ""), (QStringList{"Live", "x"}));
 }
 
 TEST_F(ServiceHandler, FolderListingIsTaggedRecords) {

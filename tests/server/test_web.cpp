@@ -1,6 +1,7 @@
 #include "httprequest.h"
 #include "store.h"
 #include "webhandler.h"
+#include "webserver.h"
 
 #include <QTemporaryDir>
 
@@ -54,6 +55,11 @@ TEST(WebParser, ReadsGoodRequestsInAnyPieces) {
     }
     HttpRequestParser p;
     EXPECT_EQ(p.feed(one + "tail"), one.size());
+    // Query values come unescaped: the target is everything between the first and last blank.
+    EXPECT_EQ(parse("GET /R?u=bob&password=a b  c HTTP/1.0\r\n\r\n", &p),
+              HttpRequestParser::Status::Ready);
+    EXPECT_EQ(p.target(), "/R?u=bob&password=a b  c");
+    EXPECT_EQ(p.version(), "HTTP/1.0");
 }
 
 TEST(WebParser, BreaksOnMalformedRequests) {
@@ -67,6 +73,7 @@ TEST(WebParser, BreaksOnMalformedRequests) {
              "GET /x HTTP/1.0\r\nNoColon\r\n\r\n",            //
              "GET /x HTTP/1.0\r\nA: b\r\n folded\r\n\r\n",    //
              "GET /x HTTP/1.0\r\nBad Name: b\r\n\r\n",        //
+             "GET /x HTTP/1.0 \r\n\r\n",                      // blank after the version
              "GET /x HTTP/1.0\r\nContent-Length: 5\r\n\r\n",  // a body
              "GET /x HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n",
              "GET /x\x01 HTTP/1.0\r\n\r\n",
@@ -102,6 +109,37 @@ TEST_F(Web, MessageOfTheDay) {
     EXPECT_EQ(encodeResponse({404, "x"}),
               "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
               "Content-Length: 1\r\nConnection: close\r\n\r\nx");
+}
+
+TEST_F(Web, AnnouncesOnlyHostsAClientCanSplitAtItsColon) {
+    WebServer web(m_store);
+    ASSERT_TRUE(web.listen(QHostAddress::LocalHost, 0));
+    web.setServicePort(5000);
+    // Without a public host: the name the client asked for, else the address it reached.
+    EXPECT_EQ(web.siteFor(QHostAddress("192.168.1.5"), "moon.example:80").serviceEndpoint,
+              "moon.example:5000");
+    EXPECT_EQ(web.siteFor(QHostAddress("::ffff:10.0.0.7"), "[::1]:80").serviceEndpoint,
+              "10.0.0.7:5000");
+    EXPECT_EQ(web.siteFor(QHostAddress("10.0.0.7"), "a,b:80").serviceEndpoint, "10.0.0.7:5000");
+    // Nothing usable: empty lines, which clients skip and so keep the lists they have.
+    const WebSite none = web.siteFor(QHostAddress::LocalHostIPv6, "[::1]:80");
+    EXPECT_TRUE(none.serviceEndpoint.isEmpty());
+    EXPECT_TRUE(none.webEndpoint.isEmpty());
+    web.setPublicHost("moon.example");
+    const WebSite site = web.siteFor(QHostAddress("192.168.1.5"), "10.1.1.1");
+    EXPECT_EQ(site.serviceEndpoint, "moon.example:5000");
+    EXPECT_EQ(site.webEndpoint, "moon.example:" + QString::number(web.port()));
+    EXPECT_TRUE(site.chatEndpoint.isEmpty());
+
+    EXPECT_TRUE(isAnnounceableHost(u"moon-1.example"));
+    for (const char16_t* bad : {u"", u"::1", u"a:1", u"a,b", u"a b", u"0.0.0.0"}) {
+        EXPECT_FALSE(isAnnounceableHost(bad)) << QString::fromUtf16(bad).toStdString();
+    }
+    EXPECT_EQ(announceableHost(QHostAddress("::ffff:127.0.0.1")), "127.0.0.1");
+    for (const QHostAddress& a : {QHostAddress(QHostAddress::LocalHostIPv6),
+                                  QHostAddress(QHostAddress::AnyIPv4), QHostAddress("fe80::1")}) {
+        EXPECT_TRUE(announceableHost(a).isEmpty()) << a.toString().toStdString();
+    }
 }
 
 TEST_F(Web, RegisterRefusesTakenEmptyAndBlankNames) {
