@@ -135,3 +135,28 @@ TEST(CatalogEndToEnd, ShareNamesThatWouldMisplaceRowsAreRefused) {
     EXPECT_TRUE(cli(profile.path(), {"share", disk.filePath("Other"), "--name", "/Music/Other"})
                     .out.startsWith("Shared "));
 }
+
+TEST(CatalogEndToEnd, NamesThatEndWithABlankAreBrowsedAndRemoved) {
+    QTemporaryDir data, alice, bob, disk;
+    test::Server server({"--data", data.path()});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    const int aliceId = registerUser(alice.path(), server, "alice");
+    ASSERT_GT(aliceId, 0);
+    ASSERT_GT(registerUser(bob.path(), server, "bob"), 0);
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/Live /b.ogg"), QByteArray(4, 'x')));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/Live/c.ogg"), QByteArray(2, 'x')));
+    ASSERT_EQ(cli(alice.path(), {"share", disk.filePath("Music")}).exitCode, 0);
+
+    const QString id = QString::number(aliceId);
+    EXPECT_EQ(withoutDates(cli(bob.path(), {"browse", id, "/Music"}).out),
+              (QStringList{"Dir Live", "Dir Live "}));
+    EXPECT_EQ(withoutDates(cli(bob.path(), {"browse", id, "/Music/Live "}).out),
+              QStringList{"4 b.ogg"});
+
+    const auto r = cli(alice.path(), {"unshare", "/Music/Live "});
+    EXPECT_EQ(r.out, "Removed /Music/Live \nAdditions accepted: 0\nRemovals accepted: 1\n");
+    EXPECT_EQ(withoutDates(cli(bob.path(), {"browse", id, "/Music"}).out), QStringList{"Dir Live"});
+    EXPECT_EQ(cli(bob.path(), {"browse", id, "/Music/Live "}).exitCode, 1);
+    EXPECT_EQ(withoutDates(cli(bob.path(), {"browse", id, "/Music/Live"}).out),
+              QStringList{"2 c.ogg"});
+}
