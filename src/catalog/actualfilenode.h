@@ -22,7 +22,6 @@ public:
                     std::unique_ptr<TFileItem> item);
 
     QString fsPath() const { return m_name.isEmpty() ? m_dirPart : m_dirPart + m_name; }
-    bool isLink() const { return m_link; }
 
     QString localPath() const override { return fsPath(); }
     bool walkable() const override { return isFolder() && !m_link; }

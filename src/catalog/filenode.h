@@ -128,7 +128,6 @@ public:
     TVirtualFileNode(TFileNode* parent, std::unique_ptr<TFileItem> item, bool folder = false);
 
     void setGetItems(TGetItemsHandler handler) { m_getItems = std::move(handler); }
-    const TGetItemsHandler& getItems() const { return m_getItems; }
 
     int imageIndex() override;
     int selectedImageIndex() override;

@@ -10,9 +10,6 @@
 
 namespace mr {
 
-// Shown by windows for each wrong letter a record format holds.
-inline constexpr const char* kFormatErrorText = "Something is wrong in Format";
-
 // One value handed to PackRecord. A default-constructed value is an absent text.
 class PackValue {
 public:

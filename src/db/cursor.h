@@ -107,7 +107,6 @@ private:
     void requireChanging(QAnyStringView field) const;
     const Value& field(QAnyStringView name) const;
     void setField(QAnyStringView name, Value&& value);
-    void resetBuffer();
     void reload() const;
     // Moves to the first matching row after `after` (all rows when `from` is false).
     void seek(bool from, qint64 after);

@@ -54,24 +54,8 @@ void InfoSocket::setIdleTimeout(int ms) {
     m_idleTimeoutMs = ms;
 }
 
-int InfoSocket::idleTimeout() const {
-    return m_idleTimeoutMs;
-}
-
 void InfoSocket::setMaxRequestSize(qint64 bytes) {
     m_maxRequestSize = bytes;
-}
-
-qint64 InfoSocket::maxRequestSize() const {
-    return m_maxRequestSize;
-}
-
-void InfoSocket::setMaxConnections(int count) {
-    m_maxConnections = count;
-}
-
-int InfoSocket::maxConnections() const {
-    return m_maxConnections;
 }
 
 int InfoSocket::connectionCount() const {

@@ -33,13 +33,8 @@ public:
     quint16 port() const;
 
     void setIdleTimeout(int ms);
-    int idleTimeout() const;
     // A read that holds more than this closes the connection.
     void setMaxRequestSize(qint64 bytes);
-    qint64 maxRequestSize() const;
-    // Connections beyond this many at once are refused by closing them.
-    void setMaxConnections(int count);
-    int maxConnections() const;
     // Connections currently held (not counting those handed over).
     int connectionCount() const;
 

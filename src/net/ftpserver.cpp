@@ -110,7 +110,6 @@ void TFtpServer::onNewConnection() {
         m_sessions.push_back(s);
         touch(*s);
         writeLine(*s, QStringLiteral("220 ICS FTP Server ready."));
-        emit sessionConnected(s);
     }
 }
 
@@ -191,10 +190,6 @@ void TFtpServer::writeLine(TFtpCtrlSession& s, const QString& answer) {
     if (s.m_control->bytesToWrite() > kMaxPendingReplyBytes) {
         closeSession(&s);
     }
-}
-
-void TFtpServer::sendAnswer(TFtpCtrlSession& s, const QString& answer) {
-    writeLine(s, answer);
 }
 
 void TFtpServer::closeSession(TFtpCtrlSession* s) {

@@ -157,7 +157,6 @@ public:
     const std::vector<TFtpCtrlSession*>& sessions() const { return m_sessions; }
 
 signals:
-    void sessionConnected(mr::TFtpCtrlSession* session);
     void sessionClosed(mr::TFtpCtrlSession* session);
 
 protected:
@@ -172,8 +171,6 @@ protected:
     // Bytes of a push written to its file.
     virtual void StoredData(TFtpCtrlSession& s, qint64 bytes);
 
-    // Replies a line outside the command cycle (after a data transfer).
-    void sendAnswer(TFtpCtrlSession& s, const QString& answer);
     // Sends s.DataStream on the data connection, then "226 File sent ok" or "426 ...".
     void startSendStream(TFtpCtrlSession& s);
     // Ends the data connection at once; a push is reported as aborted.

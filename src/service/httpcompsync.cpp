@@ -94,11 +94,6 @@ int THttpCompSync::oneShotWorkerCount() const {
     return m_oneShotCount;
 }
 
-int THttpCompSync::keepAliveWorkerCount() const {
-    std::lock_guard lock(m_mutex);
-    return m_keepAliveCount;
-}
-
 void THttpCompSync::notifyStateChanged() {
     QMetaObject::invokeMethod(
         this, [this] { emit workerStateChanged(); }, Qt::QueuedConnection);

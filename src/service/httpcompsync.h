@@ -62,7 +62,6 @@ public:
 
     bool connected() const { return m_connected.load(); }
     int oneShotWorkerCount() const;
-    int keepAliveWorkerCount() const;
 
     // Finished requests, in completion order; TProcessingThread hands them to the main thread.
     std::shared_ptr<TRequestQueue> completions() const { return m_completions; }

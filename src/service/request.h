@@ -44,7 +44,6 @@ public:
     char code() const { return m_code; }
     // Code byte, 16-bit little-endian sequence number, payload.
     const QByteArray& body() const { return m_body; }
-    qint32 bodyLength() const { return static_cast<qint32>(m_body.size()); }
     QByteArray payload() const { return m_body.mid(3); }
     const QString& path() const { return m_path; }
     bool multiRecord() const { return m_multiRecord; }
@@ -56,7 +55,6 @@ public:
     // The kind of the last reply record read: 'T', 'E' or a data record's kind.
     char replyKind() const { return m_replyKind; }
     const QByteArray& replyData() const { return m_replyData; }
-    qint32 replyLength() const { return static_cast<qint32>(m_replyData.size()); }
     bool failed() const { return m_failed; }
     // Why the exchange failed, for diagnostics only; never shown to the user.
     const QString& failure() const { return m_failure; }
@@ -64,8 +62,6 @@ public:
     void setReply(char kind, QByteArray data, bool failed);
     void fail(const QString& why);
 
-    // The handler slot: empty once the owner is gone.
-    bool hasHandler() const { return !m_callback.isNull(); }
     // Main thread only: calls the handler when the slot is still set, then lets the holder go.
     void complete();
     // Main thread only: lets the holder go without calling it (a request that never completes).

@@ -17,9 +17,6 @@ public:
                  TPeerSettings settings, QObject* parent = nullptr);
     ~TMRDownloads() override;
 
-    // Time-out handed to each download connection; 0 keeps their default.
-    void setConnectionTimeout(int ms) { m_timeoutMs = ms; }
-
 private:
     void startItem(TMRQueItem& item);
 

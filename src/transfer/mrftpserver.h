@@ -64,8 +64,6 @@ public:
     void SetWaitingListItemState(qint32 entryId, TTransferStatus status, TTransferError error);
     // Upload clients still pushing or negotiating.
     int uploadClientCount() const { return static_cast<int>(m_uploadClients.size()); }
-    // Time-out of the outgoing push clients.
-    void setClientTimeout(int ms) { m_clientTimeoutMs = ms; }
 
 protected:
     void TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer) override;

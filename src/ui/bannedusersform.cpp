@@ -1,13 +1,11 @@
 #include "ui/bannedusersform.h"
 
 #include "transfer/peercatalog.h"
-#include "ui/mditile.h"
 
 #include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
@@ -62,16 +60,6 @@ QString TfrmBannedUsers::description() {
     return QStringLiteral(
         "This feature is used to stop a user from uploading and downloading files from your "
         "local computer");
-}
-
-QMdiSubWindow* TfrmBannedUsers::showIn(QMdiArea* area) {
-    if (QMdiSubWindow* sub = raiseChildWindow<TfrmBannedUsers>(area)) {
-        static_cast<TfrmBannedUsers*>(sub->widget())->refresh();
-        return sub;
-    }
-    auto* form = new TfrmBannedUsers;
-    return addChildWindow(area, form,
-                          [form] { emit form->activated(form->windowTitle(), description()); });
 }
 
 void TfrmBannedUsers::refresh() {

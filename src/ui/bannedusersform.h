@@ -7,8 +7,6 @@
 
 class QAction;
 class QListWidget;
-class QMdiArea;
-class QMdiSubWindow;
 class QPushButton;
 
 namespace mr {
@@ -21,8 +19,6 @@ public:
 
     explicit TfrmBannedUsers(QWidget* parent = nullptr);
 
-    // Shows the window in the area, a new one unless one is already open there.
-    static QMdiSubWindow* showIn(QMdiArea* area);
     // What the main window's description area says while this window is active.
     static QString description();
 
@@ -35,10 +31,6 @@ public:
     QPushButton* btnUnBan() const { return m_btnUnBan; }
     QPushButton* btnClose() const { return m_btnClose; }
     QAction* actUnBan() const { return m_actUnBan; }
-
-signals:
-    // The window became the active one: caption and description for the main window.
-    void activated(const QString& caption, const QString& description);
 
 public slots:
     void btnUnBanClick();

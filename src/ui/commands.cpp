@@ -1,7 +1,7 @@
 #include "ui/commands.h"
 
+#include "ui/controller.h"
 #include "ui/icons.h"
-#include "ui/server.h"
 
 #include <QAction>
 #include <QTimer>
@@ -33,16 +33,15 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     actMotd = make("actMotd", "Message of the day", -1);
     actMyDownloads = make("actMyDownloads", "Download Dir", 16);
 
-    // Windows built elsewhere: their actions wait, disabled, until those windows exist.
+    // Windows that are not part of the program yet stay disabled; the rest come alive when the
+    // controller has the session or the peers they work with.
     for (QAction* pending :
          {actChat, actFavorites, actFileSearch, actMoonrakeExplorer, actUserSearch, actTransfers,
-          actLocalFiles, actBannedUsers, actShareWizard, actFeedback, actMotd, actMyDownloads}) {
+          actLocalFiles, actBannedUsers, actShareWizard, actFeedback, actMotd, actMyDownloads,
+          actConnect, actPreferences}) {
         pending->setEnabled(false);
     }
-    // The session logic enables these when it takes them over: Connect while offline,
-    // Preferences with its dialog.
-    actConnect->setEnabled(false);
-    actPreferences->setEnabled(false);
+    // No operation: the command is never shown.
     actDisconnect->setEnabled(false);
     actDisconnect->setVisible(false);
 
@@ -58,23 +57,21 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     connect(actCascade, &QAction::triggered, &server, &TServer::Cascade);
     connect(actAbout, &QAction::triggered, &server, &TServer::ShowAbout);
     connect(actConnect, &QAction::triggered, &server, &TServer::Connect);
-    connect(actDisconnect, &QAction::triggered, &server, &TServer::Disconnect);
     connect(actPreferences, &QAction::triggered, &server, &TServer::ShowPreferences);
+    connect(actTransfers, &QAction::triggered, &server, &TServer::ShowTransfers);
+    connect(actLocalFiles, &QAction::triggered, &server, &TServer::ShowLocalFiles);
+    connect(actMoonrakeExplorer, &QAction::triggered, &server, &TServer::ShowShareFiles);
+    connect(actMyDownloads, &QAction::triggered, &server, &TServer::ShowDownloadDir);
+    connect(actBannedUsers, &QAction::triggered, &server, &TServer::ShowBannedUsers);
+    connect(actShareWizard, &QAction::triggered, &server, &TServer::RunShareWizard);
+    connect(actFeedback, &QAction::triggered, &server, &TServer::ShowFeedback);
+    connect(actMotd, &QAction::triggered, &server, &TServer::ShowMessageOfTheDay);
 
     tmrReconnect = new QTimer(this);
     tmrReconnect->setObjectName(QStringLiteral("tmrReconnect"));
     tmrReconnect->setInterval(kReconnectIntervalMs);
     // The timer retries even while the command itself is disabled.
     connect(tmrReconnect, &QTimer::timeout, &server, &TServer::Connect);
-}
-
-QAction* TdmCommands::action(const QString& name) const {
-    for (QAction* a : m_actions) {
-        if (a->objectName() == name) {
-            return a;
-        }
-    }
-    return nullptr;
 }
 
 QAction* TdmCommands::make(const char* name, const char* caption, int image, const char* hint) {

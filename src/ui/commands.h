@@ -12,7 +12,7 @@ class TServer;
 
 // The command table: every menu, tool-bar and tray command of the frame. Each action calls one
 // operation of the controller. A command whose window is not part of the program yet stays
-// disabled; whoever adds that window connects the action and enables it.
+// disabled; the controller enables the others once it has what their windows work with.
 class TdmCommands : public QObject {
     Q_OBJECT
 public:
@@ -21,8 +21,6 @@ public:
     explicit TdmCommands(TServer& server, QObject* parent = nullptr);
 
     QList<QAction*> actions() const { return m_actions; }
-    // By object name, e.g. "actConnect"; null when unknown.
-    QAction* action(const QString& name) const;
 
     QAction* actChat;
     QAction* actFavorites;

@@ -1,12 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 
 #include <memory>
-
-class QMdiSubWindow;
 
 namespace mr {
 
@@ -16,13 +13,12 @@ class TMRAgentHttp;
 class TOnlineSession;
 class TMRDataModule;
 class TPasswordPrompt;
-class Tfrm_transfer;
 class TProcessingThread;
 
-// The desktop's side of the online session: the agent with its idle queue and completion
-// thread, and everything the session changes on the frame (status tasks, the online
-// indicator, the Connect command, the message of the day, the update notice), plus the
-// commands that open the session's windows (Preferences, Message of the day, Feedback).
+// Joins the online session and the data module to the frame: owns the agent with its idle
+// queue and completion thread and the session, shows what the session changes on the frame
+// (status tasks, the online indicator, the Connect command, the update notice), and hands the
+// controller the session and the peers its windows work with.
 class TDesktopSession : public QObject {
     Q_OBJECT
 public:
@@ -37,17 +33,13 @@ private:
     void wirePeers(TMRDataModule& data);
     // Sends the catalog's pending changes; while a share or removal runs, tries again later.
     void syncShareList();
-    void showMessageOfTheDay();
-    void showFeedback();
 
     TfrmMain& m_frame;
     std::unique_ptr<TIdleQueue> m_idle;
     std::unique_ptr<TMRAgentHttp> m_agent;
     std::unique_ptr<TProcessingThread> m_processing;
     std::unique_ptr<TOnlineSession> m_session;
-    QPointer<QMdiSubWindow> m_motd;
     TMRDataModule* m_data = nullptr;
-    QPointer<Tfrm_transfer> m_transfers;
     std::unique_ptr<TPasswordPrompt> m_passwordPrompt;
     QTimer m_syncRetry;
 };

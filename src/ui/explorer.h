@@ -52,7 +52,6 @@ public:
     // The rows of the list that fit in its visible page.
     int visiblePageRows() const;
 
-    ViewStyle viewStyle() const { return m_style; }
     void setViewStyle(ViewStyle style);
 
     QAction* actLargeIcons;

@@ -2,10 +2,8 @@
 
 #include "core/profile.h"
 #include "core/userinfo.h"
-#include "ui/mditile.h"
 
 #include <QLabel>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -68,15 +66,6 @@ TfrmFeedBack::~TfrmFeedBack() = default;
 
 QString TfrmFeedBack::description() {
     return QStringLiteral("This allows users to input their comments and questions to us");
-}
-
-QMdiSubWindow* TfrmFeedBack::showIn(QMdiArea* area) {
-    if (QMdiSubWindow* sub = raiseChildWindow<TfrmFeedBack>(area)) {
-        return sub;
-    }
-    auto* form = new TfrmFeedBack;
-    return addChildWindow(area, form,
-                          [form] { emit form->activated(form->windowTitle(), description()); });
 }
 
 void TfrmFeedBack::btnSendClick() {

@@ -8,8 +8,6 @@
 #include <functional>
 
 class QLabel;
-class QMdiArea;
-class QMdiSubWindow;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
@@ -27,8 +25,6 @@ public:
     explicit TfrmFeedBack(QWidget* parent = nullptr);
     ~TfrmFeedBack() override;
 
-    // Shows the feedback window in the area, a new one unless one is already open there.
-    static QMdiSubWindow* showIn(QMdiArea* area);
     // What the main window's description area says while this window is active.
     static QString description();
 
@@ -41,10 +37,6 @@ public:
     QPushButton* btnSend() const { return m_btnSend; }
     QLabel* statusText() const { return m_statusText; }
     TFeedbackMail* mail() const { return m_feedBack; }
-
-signals:
-    // The window became the active one: caption and description for the main window.
-    void activated(const QString& caption, const QString& description);
 
 private:
     void btnSendClick();

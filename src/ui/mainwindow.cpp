@@ -2,9 +2,9 @@
 
 #include "core/profile.h"
 #include "ui/commands.h"
+#include "ui/controller.h"
 #include "ui/icons.h"
 #include "ui/mdibar.h"
-#include "ui/server.h"
 #include "ui/sidebar.h"
 #include "ui/sidebarsplitter.h"
 #include "ui/statusbox.h"
@@ -139,10 +139,6 @@ void TfrmMain::setOnlineIndicator(bool online) {
 
 void TfrmMain::setConnectEnabled(bool enabled) {
     m_commands->actConnect->setEnabled(enabled);
-}
-
-void TfrmMain::setDisconnectEnabled(bool enabled) {
-    m_commands->actDisconnect->setEnabled(enabled);
 }
 
 void TfrmMain::showForStart(StartMode mode) {

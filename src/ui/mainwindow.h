@@ -63,7 +63,6 @@ public slots:
     // "Online" on lime or "Offline" on maroon, with the matching image.
     void setOnlineIndicator(bool online);
     void setConnectEnabled(bool enabled);
-    void setDisconnectEnabled(bool enabled);
 
     // Shows the frame at start as the start mode says.
     void showForStart(mr::StartMode mode);

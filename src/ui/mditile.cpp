@@ -54,17 +54,8 @@ void tileVertically(QMdiArea* area) {
     tile(area, false);
 }
 
-void placeChildWindow(QMdiArea* area, QMdiSubWindow* window, const QSize& preferred) {
-    const QRect view = area->viewport()->rect();
-    constexpr int kStep = 24;
-    const int others = static_cast<int>(area->subWindowList().size()) - 1;
-    const int offset = kStep * (others % 6);
-    const QSize room(std::max(view.width() - offset, 1), std::max(view.height() - offset, 1));
-    window->resize(preferred.boundedTo(room));
-    window->move(offset, offset);
-}
-
-QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void()> activated) {
+QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void()> activated,
+                              const QSize& preferred) {
     QMdiSubWindow* sub = area->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(area, &QMdiArea::subWindowActivated, form,
@@ -73,10 +64,30 @@ QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void(
                              activated();
                          }
                      });
-    placeChildWindow(area, sub, sub->sizeHint());
+    // Its preferred size, shrunk to what the area shows, stepped away from the previous one so
+    // that no part of it opens out of sight.
+    constexpr int kStep = 24;
+    const QRect view = area->viewport()->rect();
+    const int others = static_cast<int>(area->subWindowList().size()) - 1;
+    const int offset = kStep * (others % 6);
+    const QSize room(std::max(view.width() - offset, 1), std::max(view.height() - offset, 1));
+    sub->resize((preferred.isValid() ? preferred : sub->sizeHint()).boundedTo(room));
+    sub->move(offset, offset);
     sub->show();
     area->setActiveSubWindow(sub);
     return sub;
+}
+
+void showChildWindow(QMdiSubWindow* window) {
+    if (!window) {
+        return;
+    }
+    if (window->isMinimized() || window->isHidden()) {
+        window->showNormal();
+    }
+    if (QMdiArea* area = window->mdiArea()) {
+        area->setActiveSubWindow(window);
+    }
 }
 
 }  // namespace mr

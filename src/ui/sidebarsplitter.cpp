@@ -97,7 +97,6 @@ void TSideBarSplitter::mouseReleaseEvent(QMouseEvent* event) {
     m_dragging = false;
     if (toggle) {
         m_sideBar->setVisible(m_sideBar->isHidden());
-        emit sideBarToggled(!m_sideBar->isHidden());
     }
 }
 

@@ -18,9 +18,6 @@ public:
     // True where a click toggles instead of resizing.
     static bool inToggleZone(int y, int height);
 
-signals:
-    void sideBarToggled(bool visible);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

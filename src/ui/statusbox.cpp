@@ -117,11 +117,6 @@ int TfrmStatusBox::taskImage(int row) const {
     return item ? item->data(kImageRole).toInt() : -1;
 }
 
-TTaskKey TfrmStatusBox::taskKeyAt(int row) const {
-    const QListWidgetItem* item = m_lvwTasks->item(row);
-    return item ? item->data(kKeyRole).value<TTaskKey>() : 0;
-}
-
 void TfrmStatusBox::tick() {
     for (int row = m_lvwTasks->count() - 1; row >= 0; --row) {
         QListWidgetItem* item = m_lvwTasks->item(row);

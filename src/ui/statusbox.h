@@ -38,7 +38,6 @@ public:
     int taskCount() const;
     QString taskText(int row) const;
     int taskImage(int row) const;
-    TTaskKey taskKeyAt(int row) const;
 
     // One step of the task clock: running tasks blink, finished ones fade and leave.
     void tick();

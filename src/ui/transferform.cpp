@@ -1,7 +1,5 @@
 #include "ui/transferform.h"
 
-#include "ui/mditile.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,8 +8,6 @@
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -269,25 +265,6 @@ Tfrm_transfer::~Tfrm_transfer() = default;
 QString Tfrm_transfer::description() {
     return QStringLiteral(
         "The transfer window shows your latest downloads along with files downloaded from you");
-}
-
-QMdiSubWindow* Tfrm_transfer::showIn(QMdiArea* area) {
-    if (!m_subWindow) {
-        m_subWindow = area->addSubWindow(this);
-        connect(area, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* active) {
-            if (active && active == m_subWindow) {
-                emit activated(windowTitle(), description());
-            }
-        });
-        placeChildWindow(area, m_subWindow, QSize(780, 460));
-    }
-    if (m_subWindow->isMinimized()) {
-        m_subWindow->showNormal();
-    } else {
-        m_subWindow->show();
-    }
-    m_subWindow->mdiArea()->setActiveSubWindow(m_subWindow);
-    return m_subWindow;
 }
 
 void Tfrm_transfer::setClock(TClock clock) {

@@ -12,8 +12,6 @@
 #include <functional>
 
 class QAction;
-class QMdiArea;
-class QMdiSubWindow;
 class QMenu;
 class QTableWidget;
 class QTimer;
@@ -72,12 +70,8 @@ public:
     // What the main window's description area says while this window is active.
     static QString description();
 
-    // Puts the window into the area the first time, later brings it to the front.
-    QMdiSubWindow* showIn(QMdiArea* area);
-
     QTableWidget* lvwManual() const { return m_lvwManual; }
     QTableWidget* lvwAutomatic() const { return m_lvwAutomatic; }
-    QMenu* transferPopupMenu() const { return m_popupMenu; }
     QTimer* cpsTimer() const { return m_cpsTimer; }
 
     QAction* actClearComplete() const { return m_actClearComplete; }
@@ -98,8 +92,6 @@ public:
     void CpsTimerTimer();
 
 signals:
-    // The window became the active one: caption and description for the main window.
-    void activated(const QString& caption, const QString& description);
     // The user asked for something about the selected row's user.
     void personalMessageRequested(qint32 userId, const QString& nick);
     void userInformationRequested(qint32 userId, const QString& nick);
@@ -150,7 +142,6 @@ private:
     QTimer* m_cpsTimer;
     // The list whose selection the actions refer to; null when the user left both.
     QTableWidget* m_activeList = nullptr;
-    QPointer<QMdiSubWindow> m_subWindow;
 
     QAction* m_actClearComplete;
     QAction* m_actAbort;

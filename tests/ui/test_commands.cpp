@@ -1,14 +1,22 @@
+#include "core/profile.h"
+#include "service/session.h"
+#include "transfer/datamodule.h"
 #include "ui/commands.h"
+#include "ui/controller.h"
+#include "ui/desktopsession.h"
 #include "ui/mainwindow.h"
-#include "ui/server.h"
+#include "ui/transferform.h"
+#include "uitest.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 
@@ -39,30 +47,45 @@ QMenu* topMenu(TfrmMain& frame, const QString& title) {
     return nullptr;
 }
 
-TEST(CommandTable, SessionCommandsReachTheControllerOnceEnabled) {
+TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
+    QTemporaryDir profile;
+    struct RestoreProfile {
+        QString saved = activeProfile().directory();
+        ~RestoreProfile() { setActiveProfile(saved); }
+    } restore;
+    setActiveProfile(profile.path());
+    TMRDataModule data(profile.path());
+    ASSERT_EQ(data.create(), TMRDataModule::StartResult::Started);
     TfrmMain frame;
+    frame.show();
     TdmCommands& c = frame.commands();
-    QSignalSpy connects(&frame.server(), &TServer::connectRequested);
-    QSignalSpy preferences(&frame.server(), &TServer::preferencesRequested);
+    const QList<QAction*> live = {c.actConnect, c.actPreferences, c.actTransfers, c.actBannedUsers};
+    for (QAction* a : live)
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 
-    EXPECT_FALSE(c.actConnect->isEnabled());
-    EXPECT_FALSE(c.actPreferences->isEnabled());
+    TDesktopSession desktop(frame, &data);
+    for (QAction* a : live)
+        EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    QSignalSpy connects(&desktop.session(), &TOnlineSession::connectFinished);
     c.actConnect->trigger();
-    EXPECT_EQ(connects.count(), 0);
-
-    frame.setConnectEnabled(true);
-    c.actConnect->trigger();
-    EXPECT_EQ(connects.count(), 1);
-    c.actPreferences->setEnabled(true);
-    c.actPreferences->trigger();
-    EXPECT_EQ(preferences.count(), 1);
-
+    ASSERT_TRUE(test::waitUntil([&] { return connects.count() == 1; }, 15000));
     // The reconnect timer retries even while the command has disabled itself.
     frame.setConnectEnabled(false);
     EXPECT_EQ(c.tmrReconnect->interval(), 60000);
-    EXPECT_FALSE(c.tmrReconnect->isActive());
     QMetaObject::invokeMethod(c.tmrReconnect, "timeout");
-    EXPECT_EQ(connects.count(), 2);
+    ASSERT_TRUE(test::waitUntil([&] { return connects.count() == 2; }, 15000));
+
+    // The single windows come once; the transfer window refuses to close.
+    for (QAction* a : {c.actTransfers, c.actBannedUsers, c.actTransfers, c.actBannedUsers})
+        a->trigger();
+    QList<QMdiSubWindow*> windows = frame.mdiArea()->subWindowList();
+    ASSERT_EQ(windows.size(), 2);
+    QMdiSubWindow* transfers =
+        qobject_cast<Tfrm_transfer*>(windows[0]->widget()) ? windows[0] : windows[1];
+    EXPECT_FALSE(transfers->close());
+    frame.mdiArea()->setActiveSubWindow(transfers);
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - Transfers");
+    EXPECT_EQ(frame.lblMain()->text(), Tfrm_transfer::description());
 }
 
 TEST(CommandTable, MenusToolBarsAndTrayListTheirCommands) {

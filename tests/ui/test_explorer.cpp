@@ -11,6 +11,7 @@
 #include "transfer/queue.h"
 #include "ui/actualexplorer.h"
 #include "ui/commands.h"
+#include "ui/controller.h"
 #include "ui/desktopsession.h"
 #include "ui/feedbackform.h"
 #include "ui/fileicons.h"
@@ -19,7 +20,6 @@
 #include "ui/mainwindow.h"
 #include "ui/progressform.h"
 #include "ui/remoteexplorer.h"
-#include "ui/server.h"
 #include "ui/statusbox.h"
 #include "uitest.h"
 

@@ -107,21 +107,3 @@ TEST_F(FeedBackWindow, AnUnreachableMailHostIsReportedAndTheWindowCloses) {
     ASSERT_TRUE(test::waitUntil([&] { return form.isNull(); }, kMailTimeoutMs));
     EXPECT_EQ(m_messages, QStringList{"Error while connecting to server!"});
 }
-
-TEST_F(FeedBackWindow, OneWindowPerAreaThatDescribesItselfWhenActivated) {
-    QMdiArea area;
-    area.show();
-    QMdiSubWindow* first = TfrmFeedBack::showIn(&area);
-    ASSERT_NE(first, nullptr);
-    auto* form = qobject_cast<TfrmFeedBack*>(first->widget());
-    ASSERT_NE(form, nullptr);
-    QSignalSpy activated(form, &TfrmFeedBack::activated);
-    area.setActiveSubWindow(nullptr);
-    area.setActiveSubWindow(first);
-    ASSERT_FALSE(activated.isEmpty());
-    EXPECT_EQ(activated.last().at(0).toString(), "FeedBack");
-    EXPECT_EQ(activated.last().at(1).toString(),
-              "This allows users to input their comments and questions to us");
-    EXPECT_EQ(TfrmFeedBack::showIn(&area), first);
-    EXPECT_EQ(area.subWindowList().size(), 1);
-}

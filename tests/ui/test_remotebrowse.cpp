@@ -5,10 +5,10 @@
 #include "service/idlequeue.h"
 #include "service/processingthread.h"
 #include "service/session.h"
+#include "ui/controller.h"
 #include "ui/filelistmodel.h"
 #include "ui/mainwindow.h"
 #include "ui/remoteexplorer.h"
-#include "ui/server.h"
 #include "uitest.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "ui/commands.h"
+#include "ui/controller.h"
 #include "ui/mainwindow.h"
-#include "ui/server.h"
 #include "ui/sidebar.h"
 #include "ui/statusbox.h"
 

@@ -255,29 +255,6 @@ TEST_F(TransferWindow, BanEndsEveryRunningUploadOfThatUser) {
     EXPECT_TRUE(form->actPMessage()->isEnabled());
 }
 
-TEST_F(TransferWindow, CloseIsRefusedAndActivationDescribesTheWindow) {
-    auto* form = open().release();
-    QMdiArea area;
-    area.resize(900, 600);
-    area.show();
-    QSignalSpy activated(form, &Tfrm_transfer::activated);
-    QMdiSubWindow* sub = form->showIn(&area);
-
-    ASSERT_GE(activated.count(), 1);
-    EXPECT_EQ(activated.last().at(0).toString(), "Transfers");
-    EXPECT_EQ(activated.last().at(1).toString(),
-              "The transfer window shows your latest downloads along with files downloaded from "
-              "you");
-
-    EXPECT_FALSE(form->close());
-    EXPECT_FALSE(sub->close());
-    EXPECT_TRUE(sub->isVisible());
-    EXPECT_TRUE(form->isVisible());
-    // Showing it again reuses the one sub-window.
-    EXPECT_EQ(form->showIn(&area), sub);
-    EXPECT_EQ(area.subWindowList().size(), 1);
-}
-
 TEST_F(TransferWindow, ActionsFollowTheSelectedRowsStatus) {
     auto form = open();
     QTableWidget* manual = form->lvwManual();

@@ -1,0 +1,270 @@
+#include "ui/controller.h"
+
+#include "service/session.h"
+#include "transfer/mrftpserver.h"
+#include "transfer/peercatalog.h"
+#include "transfer/queue.h"
+#include "ui/aboutbox.h"
+#include "ui/actualexplorer.h"
+#include "ui/bannedusersform.h"
+#include "ui/commands.h"
+#include "ui/feedbackform.h"
+#include "ui/localexplorer.h"
+#include "ui/mainwindow.h"
+#include "ui/mditile.h"
+#include "ui/motdform.h"
+#include "ui/remoteexplorer.h"
+#include "ui/sharewizard.h"
+#include "ui/sidebar.h"
+#include "ui/signonform.h"
+#include "ui/transferform.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+namespace mr {
+
+namespace {
+
+TServer* g_server = nullptr;
+
+// Preferred sizes of the child windows that have one.
+constexpr QSize kExplorerSize(780, 540);
+constexpr QSize kTransfersSize(780, 460);
+constexpr QSize kMotdSize(480, 360);
+
+}  // namespace
+
+TServer::TServer(TfrmMain& main) : QObject(&main), m_main(main) {
+    setObjectName(QStringLiteral("Server"));
+    g_server = this;
+    connect(&main, &TfrmMain::deferredStartup, this, &TServer::DeferredStartup);
+}
+
+TServer::~TServer() {
+    if (g_server == this) {
+        g_server = nullptr;
+    }
+}
+
+TServer& Server() {
+    Q_ASSERT_X(g_server, "Server", "no main window yet");
+    return *g_server;
+}
+
+void TServer::ShowStatus(const QString& text, TTaskKey key) {
+    m_main.statusBox()->addTask(text, key);
+}
+
+void TServer::SetTaskText(TTaskKey key, const QString& text) {
+    ShowStatusBox(true);
+    m_main.statusBox()->setTaskText(key, text);
+}
+
+void TServer::EndTask(TTaskKey key, bool success) {
+    ShowStatusBox(true);
+    m_main.statusBox()->endTask(key, success);
+}
+
+void TServer::ShowStatusBox(bool show) {
+    m_main.sideBar()->showDocked(m_main.statusBox(), show);
+    m_main.commands().actStatusBox->setChecked(show);
+}
+
+void TServer::SetOnlineCounts(int users, int files) {
+    m_main.lblOnlineStatus()->setText(
+        QStringLiteral("Online Users: %1\nOnline Files: %2").arg(users).arg(files));
+}
+
+void TServer::UpdateCaption(const QString& caption, const QString& description) {
+    QString text = QStringLiteral("Moonrake");
+    if (!caption.trimmed().isEmpty()) {
+        text += QStringLiteral(" - ") + caption;
+    }
+    m_main.lblCaptionBar()->setText(text);
+    m_main.lblMain()->setText(description);
+}
+
+void TServer::Cascade() {
+    m_main.mdiArea()->cascadeSubWindows();
+}
+
+void TServer::TileHorizontally() {
+    tileHorizontally(m_main.mdiArea());
+}
+
+void TServer::TileVertically() {
+    tileVertically(m_main.mdiArea());
+}
+
+void TServer::ShowAbout() {
+    if (!m_about) {
+        m_about = new TfrmAbout(&m_main);
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+        m_about->setModal(true);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void TServer::CloseProgram() {
+    m_main.closeProgram();
+}
+
+void TServer::Connect() {
+    if (m_session)
+        m_session->Connect(TConnectOrigin::Command);
+}
+
+void TServer::DeferredStartup() {
+    if (m_session)
+        m_session->Connect(TConnectOrigin::StartUp);
+    ShowTransfers();
+}
+
+void TServer::setOnlineSession(TOnlineSession* session) {
+    m_session = session;
+    // The program starts offline, with the session's commands live.
+    const TdmCommands& c = m_main.commands();
+    for (QAction* a : {c.actConnect, c.actPreferences, c.actMotd, c.actFeedback, c.actLocalFiles,
+                       c.actMoonrakeExplorer, c.actMyDownloads, c.actShareWizard}) {
+        a->setEnabled(session != nullptr);
+    }
+}
+
+TOnlineSession* TServer::onlineSession() const {
+    return m_session;
+}
+
+void TServer::setPeers(TMRWantedList* wanted, TMRFtpServer* fileServer) {
+    m_wanted = wanted;
+    m_fileServer = fileServer;
+    const TdmCommands& c = m_main.commands();
+    c.actTransfers->setEnabled(wanted && fileServer);
+    c.actBannedUsers->setEnabled(wanted && fileServer);
+}
+
+QMdiSubWindow* TServer::addChild(QWidget* form, std::function<QString()> description,
+                                 const QSize& preferred) {
+    QMdiSubWindow* sub = addChildWindow(
+        m_main.mdiArea(), form,
+        [this, form, description] { UpdateCaption(form->windowTitle(), description()); },
+        preferred);
+    return sub;
+}
+
+TfrmRemoteExplorer* TServer::Browse(const QString& userName, qint32 userId) {
+    if (!m_session || !m_session->online()) {
+        // A key no other task uses, so that ending it finds the task just added.
+        static const char connectFirst = 0;
+        ShowStatus(QStringLiteral("You must connect first"), taskKey(&connectFirst));
+        EndTask(taskKey(&connectFirst), false);
+        return nullptr;
+    }
+    auto* form = new TfrmRemoteExplorer(m_session, userName, userId);
+    form->setWantedList(m_wanted);
+    addExplorer(form);
+    return form;
+}
+
+TfrmLocalExplorer* TServer::ShowLocalFiles() {
+    auto* form = new TfrmLocalExplorer(m_session);
+    addExplorer(form);
+    return form;
+}
+
+TfrmActualExplorer* TServer::ShowShareFiles() {
+    auto* form = new TfrmActualExplorer;
+    connect(form, &TfrmActualExplorer::shareRequested, form, [this, form](const QString& fsPath) {
+        TfrmLocalExplorer::ShareFromDisk(form, m_session, fsPath, QStringLiteral("/"));
+    });
+    addExplorer(form);
+    return form;
+}
+
+TfrmActualExplorer* TServer::ShowDownloadDir() {
+    TfrmActualExplorer* form = ShowShareFiles();
+    form->GoToDownloadDirectory();
+    return form;
+}
+
+void TServer::addExplorer(TfrmExplorer* form) {
+    QMdiSubWindow* sub = addChild(
+        form, [form] { return form->description(); }, kExplorerSize);
+    // A window made of parts tells which part has the focus.
+    connect(form, &TfrmExplorer::descriptionChanged, form, [this, form, sub] {
+        if (m_main.mdiArea()->activeSubWindow() == sub)
+            UpdateCaption(form->windowTitle(), form->description());
+    });
+}
+
+Tfrm_transfer* TServer::ShowTransfers() {
+    if (!m_wanted || !m_fileServer)
+        return nullptr;
+    if (m_transfers) {
+        showChildWindow(qobject_cast<QMdiSubWindow*>(m_transfers->parentWidget()));
+        return m_transfers;
+    }
+    TTransferActions actions;
+    TMRFtpServer* fileServer = m_fileServer;
+    actions.abortDownload = [fileServer](qint32 id) { fileServer->AbortTransfer(id); };
+    actions.abortUpload = [fileServer](qint32 id) { fileServer->AbortClientTransfer(id); };
+    actions.setUserStatus = &SetUserStatus;
+    m_transfers = new Tfrm_transfer(*m_wanted, m_fileServer->waitingList(), std::move(actions));
+    connect(m_transfers, &Tfrm_transfer::userTreeRequested, this,
+            [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
+    // Their windows (messages, profiles, private chat, contacts) do not exist yet.
+    for (QAction* pending : {m_transfers->actPMessage(), m_transfers->actUserInformation(),
+                             m_transfers->actPTP(), m_transfers->actAddUser()}) {
+        pending->setVisible(false);
+    }
+    addChild(m_transfers, &Tfrm_transfer::description, kTransfersSize);
+    return m_transfers;
+}
+
+TfrmBannedUsers* TServer::ShowBannedUsers() {
+    if (!m_wanted || !m_fileServer)
+        return nullptr;
+    if (m_bannedUsers) {
+        auto* form = static_cast<TfrmBannedUsers*>(m_bannedUsers->widget());
+        form->refresh();
+        showChildWindow(m_bannedUsers);
+        return form;
+    }
+    auto* form = new TfrmBannedUsers;
+    m_bannedUsers = addChild(form, &TfrmBannedUsers::description, {});
+    return form;
+}
+
+TfrmFeedBack* TServer::ShowFeedback() {
+    // Not one of the single windows: each command opens a new one.
+    auto* form = new TfrmFeedBack;
+    addChild(form, &TfrmFeedBack::description, {});
+    return form;
+}
+
+void TServer::ShowMessageOfTheDay() {
+    if (!m_session || m_session->motd().lines().isEmpty())
+        return;
+    if (m_motd) {
+        showChildWindow(m_motd);
+    } else {
+        m_motd = addChild(
+            new TfrmMotd, [] { return QString(); }, kMotdSize);
+    }
+    static_cast<TfrmMotd*>(m_motd->widget())->loadMessage(m_session->motd().lines());
+}
+
+void TServer::ShowPreferences() {
+    TfrmSignon preferences(m_session, &m_main);
+    preferences.exec();
+}
+
+void TServer::RunShareWizard() {
+    TfrmShareWizard::run(&m_main);
+}
+
+}  // namespace mr

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "ui/statusbox.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+
+class QMdiSubWindow;
+
+namespace mr {
+
+class TfrmAbout;
+class TfrmActualExplorer;
+class TfrmBannedUsers;
+class TfrmExplorer;
+class TfrmFeedBack;
+class TfrmLocalExplorer;
+class TfrmMain;
+class TfrmRemoteExplorer;
+class Tfrm_transfer;
+class TMRFtpServer;
+class TMRWantedList;
+class TOnlineSession;
+
+// The application controller: every command of the frame lands here, and here every child
+// window is created, or shown again when it is one of the single windows. Other parts report
+// background work through its status-box operations.
+class TServer : public QObject {
+    Q_OBJECT
+public:
+    explicit TServer(TfrmMain& main);
+    ~TServer() override;
+
+    TfrmMain& mainWindow() const { return m_main; }
+
+    // The session the windows reach the service through; its commands come alive with it.
+    void setOnlineSession(TOnlineSession* session);
+    TOnlineSession* onlineSession() const;
+    // The download queue and the file server of the running profile; the transfer and
+    // banned-users windows come alive with them.
+    void setPeers(TMRWantedList* wanted, TMRFtpServer* fileServer);
+
+    // Opens an explorer on another user's published folders. Offline it adds a failed status
+    // task instead and opens nothing (null).
+    TfrmRemoteExplorer* Browse(const QString& userName, qint32 userId);
+    // "My Shared Files": a new catalog window.
+    TfrmLocalExplorer* ShowLocalFiles();
+    // "Share Files": a new disk explorer that shares the folders chosen in it.
+    TfrmActualExplorer* ShowShareFiles();
+    // "Download Dir": a new disk explorer at the folder downloads go to.
+    TfrmActualExplorer* ShowDownloadDir();
+    // The single transfer window, made at its first showing; null without peers.
+    Tfrm_transfer* ShowTransfers();
+    // The single banned-users window, read again when it is shown again; null without peers.
+    TfrmBannedUsers* ShowBannedUsers();
+    // A new feedback window.
+    TfrmFeedBack* ShowFeedback();
+    // The single message-of-the-day window with the message fetched last; nothing while no
+    // message has been fetched.
+    void ShowMessageOfTheDay();
+    // The preferences dialog, modal.
+    void ShowPreferences();
+    // The share wizard, modal.
+    void RunShareWizard();
+
+public slots:
+    // Status box. Changing a task or ending it brings the box back when it was hidden.
+    void ShowStatus(const QString& text, mr::TTaskKey key);
+    void SetTaskText(mr::TTaskKey key, const QString& text);
+    void EndTask(mr::TTaskKey key, bool success);
+
+    void ShowStatusBox(bool show);
+
+    // "Online Users: " and "Online Files: " on two lines of the caption bar.
+    void SetOnlineCounts(int users, int files);
+    // Called by a child window when it becomes active.
+    void UpdateCaption(const QString& caption, const QString& description);
+
+    void Cascade();
+    void TileHorizontally();
+    void TileVertically();
+    void ShowAbout();
+    // The Close command: sign off and end the program.
+    void CloseProgram();
+    // The connect routine, from the command or the reconnect timer.
+    void Connect();
+    // Once, at the first idle moment: the start-up connect, then the windows that open with
+    // the program.
+    void DeferredStartup();
+
+private:
+    // Adds a form as a child window of the frame at its preferred size (its size hint when
+    // none is given); the caption bar shows its caption and description while it is active.
+    QMdiSubWindow* addChild(QWidget* form, std::function<QString()> description,
+                            const QSize& preferred);
+    void addExplorer(TfrmExplorer* form);
+
+    TfrmMain& m_main;
+    QPointer<TfrmAbout> m_about;
+    QPointer<TOnlineSession> m_session;
+    QPointer<TMRWantedList> m_wanted;
+    QPointer<TMRFtpServer> m_fileServer;
+    QPointer<Tfrm_transfer> m_transfers;
+    QPointer<QMdiSubWindow> m_bannedUsers;
+    QPointer<QMdiSubWindow> m_motd;
+};
+
+// The controller of the running program.
+TServer& Server();
+
+}  // namespace mr
