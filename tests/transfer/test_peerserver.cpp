@@ -199,6 +199,16 @@ TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListe
     EXPECT_TRUE(down.downloaded(QStringLiteral("a.bin")) == content);
 }
 
+// Asks for a folder listing over a data connection of its own; what arrived on it.
+QByteArray listing(RawPeer& peer, const QByteArray& request) {
+    DataSink sink;
+    EXPECT_EQ(peer.ask("PORT " + sink.portArgument()), "200 Port command successful.");
+    EXPECT_EQ(peer.ask(request), "150 Opening data connection for directory list.");
+    EXPECT_TRUE(sink.waitClosed());
+    EXPECT_EQ(peer.line(), "226 File sent ok");
+    return sink.received;
+}
+
 TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     owner.share(QStringLiteral("/p/locked.txt"), "12345678", QStringLiteral("Sesame"));
@@ -219,25 +229,14 @@ TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
     ASSERT_TRUE(right.connectTo(owner.server->port()));
     ASSERT_TRUE(right.login("bob", "SESAME"));
     EXPECT_EQ(right.ask("CHKP /p/locked.txt"), "0 0 0 0 8");
-    for (int round = 0; round < 2; ++round) {  // a second listing on the same session is rebuilt
-        DataSink sink;
-        EXPECT_EQ(right.ask("PORT " + sink.portArgument()), "200 Port command successful.");
-        EXPECT_EQ(right.ask("REQD  /p/"), "150 Opening data connection for directory list.");
-        EXPECT_TRUE(sink.waitClosed());
-        EXPECT_EQ(sink.received,
-                  round == 0 ? QByteArray("locked.txt /p/ 8 45000.5 *") : QByteArray("changed"));
-        EXPECT_EQ(right.line(), "226 File sent ok");
-        owner.folders.insert(QStringLiteral("/p/"), "changed");
-    }
+    EXPECT_EQ(listing(right, "REQD  /p/"), "locked.txt /p/ 8 45000.5 *");
+    // A second listing on the same session is built again.
+    owner.folders.insert(QStringLiteral("/p/"), "changed");
+    EXPECT_EQ(listing(right, "REQD /p/"), "changed");
     RawPeer anyone;
     ASSERT_TRUE(anyone.connectTo(owner.server->port()));
     ASSERT_TRUE(anyone.login("ann", ""));
-    DataSink sink;
-    EXPECT_EQ(anyone.ask("PORT " + sink.portArgument()), "200 Port command successful.");
-    EXPECT_EQ(anyone.ask("REQD /empty/"), "150 Opening data connection for directory list.");
-    EXPECT_TRUE(sink.waitClosed());
-    EXPECT_TRUE(sink.received.isEmpty());
-    EXPECT_EQ(anyone.line(), "226 File sent ok");
+    EXPECT_TRUE(listing(anyone, "REQD /empty/").isEmpty());
 }
 
 namespace {
@@ -256,6 +255,12 @@ struct PushTarget {
         EXPECT_TRUE(pusher.login("olga", "Pargo"));
     }
     const TMRQueItem& item() const { return *side.wanted.find(id); }
+    // Announces the push of path and takes its data connection.
+    QTcpSocket* push(const QByteArray& path) {
+        EXPECT_EQ(pusher.ask(data.port()), "200 Port command successful.");
+        EXPECT_TRUE(pusher.ask("PUTBR " + path).startsWith("150 "));
+        return data.accept();
+    }
     QStringList downloads() const {
         return QDir(side.downloadDir)
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System | QDir::Hidden);
@@ -335,9 +340,7 @@ TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
 TEST(PeerServer, AbortedAndShortPushesEndInError) {
     {
         PushTarget t(QStringLiteral("/x/a.bin"), 100);
-        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-        EXPECT_TRUE(t.pusher.ask("PUTBR /x/a.bin").startsWith("150 "));
-        QTcpSocket* data = t.data.accept();
+        QTcpSocket* data = t.push("/x/a.bin");
         ASSERT_TRUE(data);
         data->write("12345");
         EXPECT_TRUE(waitUntil([&] { return t.item().Transferred == 5; }));
@@ -353,9 +356,7 @@ TEST(PeerServer, AbortedAndShortPushesEndInError) {
     }
     {
         PushTarget t(QStringLiteral("/x/b.bin"), 100);
-        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-        EXPECT_TRUE(t.pusher.ask("PUTBR /x/b.bin").startsWith("150 "));
-        QTcpSocket* data = t.data.accept();
+        QTcpSocket* data = t.push("/x/b.bin");
         ASSERT_TRUE(data);
         data->write("only ten b");
         data->disconnectFromHost();
@@ -366,9 +367,7 @@ TEST(PeerServer, AbortedAndShortPushesEndInError) {
     {
         // The local user aborts the incoming push.
         PushTarget t(QStringLiteral("/x/c.bin"), 100);
-        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-        EXPECT_TRUE(t.pusher.ask("PUTBR /x/c.bin").startsWith("150 "));
-        ASSERT_TRUE(t.data.accept());
+        ASSERT_TRUE(t.push("/x/c.bin"));
         EXPECT_TRUE(waitUntil([&] { return t.item().Status == TTransferStatus::Transfering; }));
         t.side.server->AbortTransfer(t.id);
         EXPECT_EQ(t.pusher.line(), "426 Connection closed; transfer aborted.");
