@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace mr::test {
 
 struct RunResult {
@@ -27,5 +29,23 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Runs moonrake-cli on a profile: moonrake-cli --profile PROFILE ARGS...
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs = 30000);
+
+// A `moonrake-cli serve` kept running for the test; its output is collected as it comes.
+class Serving {
+public:
+    explicit Serving(const QString& profile);
+    ~Serving();
+    // Waits for its "Serving" line; false when it ended instead.
+    bool ready();
+    bool waitFor(const QString& text, int timeoutMs);
+    // Ends the program as a user would (Ctrl+C); its exit code.
+    int stop();
+    QString out() const { return m_out; }
+    QString err() const { return QString::fromUtf8(m_process->readAllStandardError()); }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_out;
+};
 
 }  // namespace mr::test

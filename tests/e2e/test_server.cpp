@@ -108,27 +108,43 @@ bool eventually(F condition) {
 
 }  // namespace
 
-TEST(ServerProcess, UsageErrorsAndOneServerPerDataFolder) {
+TEST(ServerProcess, UsageErrorsOneServerPerDataFolderAndTheMessageOfTheDay) {
     EXPECT_EQ(test::runProgram("moonrake-server", {}).exitCode, 2);
     QTemporaryDir dir;
-    EXPECT_EQ(
-        test::runProgram("moonrake-server", {"--data", dir.path(), "--web-port", "70000"}).exitCode,
-        2);
-    EXPECT_EQ(
-        test::runProgram("moonrake-server", {"--data", dir.path(), "--listen", "nowhere"}).exitCode,
-        2);
-    EXPECT_EQ(test::runProgram("moonrake-server", {"--data", dir.path(), "extra"}).exitCode, 2);
-    // Clients split a host at its first colon.
-    EXPECT_EQ(test::runProgram("moonrake-server", {"--data", dir.path(), "--public-host", "::1"})
-                  .exitCode,
-              2);
+    const QString data = dir.filePath("data");
+    for (const QStringList& bad : {QStringList{"--web-port", "70000"},
+                                   {"--listen", "nowhere"},
+                                   {"extra"},
+                                   // Clients split a host at its first colon.
+                                   {"--public-host", "::1"}}) {
+        EXPECT_EQ(test::runProgram("moonrake-server", QStringList{"--data", data} + bad).exitCode,
+                  2)
+            << bad.join(' ').toStdString();
+    }
 
-    Server first({"--data", dir.path()});
-    ASSERT_TRUE(first.ready()) << first.readyLine().toStdString();
-    const auto second = test::runProgram("moonrake-server", {"--data", dir.path()});
+    QFile motd(dir.filePath("motd.txt"));
+    ASSERT_TRUE(motd.open(QIODevice::WriteOnly));
+    motd.write("Hello from the test");
+    motd.close();
+    Server server({"--data", data, "--latest-version", "1.07", "--motd", motd.fileName(),
+                   "--public-host", "moon.example"});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    const auto second = test::runProgram("moonrake-server", {"--data", data});
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_TRUE(second.err.contains("in use")) << second.err.toStdString();
-    EXPECT_EQ(first.terminate(), 0);
+
+    const auto [status, body] =
+        webGet(server.web(), "GET /motd/motd.txt HTTP/1.0\r\nUser-Agent: t\r\n\r\n");
+    EXPECT_EQ(status, "HTTP/1.0 200 OK");
+    EXPECT_EQ(QString::fromUtf8(body), QStringLiteral("\nmoon.example:%1\nmoon.example:%2\n1.07\n"
+                                                      "Hello from the test")
+                                           .arg(server.service().port)
+                                           .arg(server.web().port));
+    EXPECT_EQ(webGet(server.web(), "GET /nothing HTTP/1.0\r\n\r\n").first,
+              "HTTP/1.0 404 Not Found");
+    EXPECT_EQ(webGet(server.web(), "\x16\x03\x01 garbage\r\n\r\n").first,
+              "HTTP/1.0 400 Bad Request");
+    EXPECT_EQ(server.terminate(), 0);
 }
 
 TEST(ServerProcess, PresenceFollowsTheKeepAliveConnectionAndStateSurvivesRestart) {
@@ -182,33 +198,6 @@ TEST(ServerProcess, PresenceFollowsTheKeepAliveConnectionAndStateSurvivesRestart
     EXPECT_TRUE(keep->state() == QAbstractSocket::UnconnectedState ||
                 keep->waitForDisconnected(kTimeoutMs));
     EXPECT_EQ(locate(again.service(), id), QByteArray(5, 0));
-}
-
-TEST(ServerProcess, MessageOfTheDayNamesItsEndpoints) {
-    QTemporaryDir dir;
-    QFile motd(dir.filePath("motd.txt"));
-    ASSERT_TRUE(motd.open(QIODevice::WriteOnly));
-    motd.write("Hello from the test");
-    motd.close();
-    Server server({"--data", dir.filePath("data"), "--latest-version", "1.07", "--motd",
-                   motd.fileName(), "--public-host", "moon.example"});
-    ASSERT_TRUE(server.ready());
-    const auto [status, body] =
-        webGet(server.web(), "GET /motd/motd.txt HTTP/1.0\r\nUser-Agent: t\r\n\r\n");
-    EXPECT_EQ(status, "HTTP/1.0 200 OK");
-    const QList<QByteArray> lines = body.split('\n');
-    ASSERT_EQ(lines.size(), 5);
-    EXPECT_EQ(lines[0], "");
-    EXPECT_EQ(QString::fromUtf8(lines[1]),
-              "moon.example:" + QString::number(server.service().port));
-    EXPECT_EQ(QString::fromUtf8(lines[2]), "moon.example:" + QString::number(server.web().port));
-    EXPECT_EQ(lines[3], "1.07");
-    EXPECT_EQ(lines[4], "Hello from the test");
-    EXPECT_EQ(webGet(server.web(), "GET /nothing HTTP/1.0\r\n\r\n").first,
-              "HTTP/1.0 404 Not Found");
-    EXPECT_EQ(webGet(server.web(), "\x16\x03\x01 garbage\r\n\r\n").first,
-              "HTTP/1.0 400 Bad Request");
-    EXPECT_EQ(server.terminate(), 0);
 }
 
 TEST(ServerProcess, HostileInputsLeaveItServing) {

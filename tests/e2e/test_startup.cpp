@@ -34,41 +34,32 @@ TEST(CliStartup, UsageAndExitCodes) {
     EXPECT_EQ(runProgram("moonrake-cli", {"--profile"}).exitCode, 2);
 }
 
-TEST(CliStartup, InitInstallsOnceAndNeverTouchesExistingFiles) {
-    QTemporaryDir dir;
-    const QString profile = dir.filePath("p");
-    ASSERT_EQ(cli(profile, {"init"}).exitCode, 0);
-    for (const char* f : {"contacts.dat", "files.dat", "credits.dat"}) {
-        EXPECT_TRUE(QFileInfo::exists(profile + "/data/" + f)) << f;
-    }
-    const QByteArray before = readAll(profile + "/data/files.dat");
-    QFile::remove(profile + "/data/credits.dat");
-    ASSERT_EQ(cli(profile, {"init"}).exitCode, 0);
-    EXPECT_EQ(readAll(profile + "/data/files.dat"), before);
-    EXPECT_TRUE(QFileInfo::exists(profile + "/data/credits.dat"));
-}
-
-TEST(CliStartup, CheckRefusesADataFolderMissingAnyTable) {
-    for (const char* missing : {"contacts.dat", "files.dat", "credits.dat"}) {
-        QTemporaryDir dir;
-        ASSERT_EQ(cli(dir.path(), {"init"}).exitCode, 0);
-        ASSERT_EQ(cli(dir.path(), {"check"}).exitCode, 0);
-        QFile::remove(dir.filePath(QString("data/") + missing));
-        const auto r = cli(dir.path(), {"check"});
-        EXPECT_EQ(r.exitCode, 1) << missing;
-        EXPECT_EQ(r.err.trimmed(), "Data files are missing! Please re-install") << missing;
-        EXPECT_FALSE(QFileInfo::exists(dir.filePath(QString("data/") + missing)));
-    }
-}
-
-TEST(CliStartup, FirstStartInstallsAndDropsALeftoverUpdate) {
+TEST(CliStartup, FirstStartInstallsAndAMissingTableIsRefusedUntilInitRestoresIt) {
     QTemporaryDir dir;
     QFile leftover(dir.filePath("update.exe"));
     ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
     leftover.close();
-    EXPECT_EQ(cli(dir.path(), {"check"}).exitCode, 0);
-    EXPECT_TRUE(QFileInfo::exists(dir.filePath("data/files.dat")));
+    ASSERT_EQ(cli(dir.path(), {"check"}).exitCode, 0);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("update.exe")));
+    QByteArray catalog = readAll(dir.filePath("data/files.dat"));
+    ASSERT_FALSE(catalog.isEmpty());
+
+    for (const char* missing : {"contacts.dat", "files.dat", "credits.dat"}) {
+        const QString table = dir.filePath(QString("data/") + missing);
+        ASSERT_TRUE(QFile::remove(table));
+        const auto r = cli(dir.path(), {"check"});
+        EXPECT_EQ(r.exitCode, 1) << missing;
+        EXPECT_EQ(r.err.trimmed(), "Data files are missing! Please re-install") << missing;
+        // Damage is reported, never repaired behind the user's back.
+        EXPECT_FALSE(QFileInfo::exists(table)) << missing;
+        // init adds what is missing and never touches what is there.
+        ASSERT_EQ(cli(dir.path(), {"init"}).exitCode, 0);
+        EXPECT_TRUE(QFileInfo::exists(table)) << missing;
+        if (QString(missing) != "files.dat") {
+            EXPECT_EQ(readAll(dir.filePath("data/files.dat")), catalog) << missing;
+        }
+        catalog = readAll(dir.filePath("data/files.dat"));
+    }
 }
 
 TEST(CliStartup, SetAndGetSettings) {
