@@ -43,13 +43,10 @@ std::vector<CatalogRow> CatalogTest::catalog() const {
         CatalogRow r;
         r.id = static_cast<int>(files.asInteger(u"id"));
         r.parentId = static_cast<int>(files.asInteger(u"ParentId"));
-        r.user = files.asString(u"Username");
         r.name = files.asString(u"Name");
         r.fileName = files.asString(u"FileName");
         r.attributes = static_cast<int>(files.asInteger(u"Attributes"));
-        r.size = static_cast<int>(files.asInteger(u"FileSize"));
         r.action = files.asString(u"Action");
-        r.password = files.asString(u"Password");
         rows.push_back(r);
     }
     return rows;

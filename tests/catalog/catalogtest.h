@@ -17,13 +17,10 @@ namespace mr::test {
 struct CatalogRow {
     int id = 0;
     int parentId = 0;
-    QString user;
     QString name;
     QString fileName;
     int attributes = 0;
-    int size = 0;
     QString action;
-    QString password;
 };
 
 // What a test row carries besides its name and place in the tree.

@@ -107,29 +107,21 @@ protected:
         return m_payloads;
     }
 
-    // n rows named f0, f1, ... under the parent, in one transaction.
-    void addFiles(int n, int parentId, const QString& action = "A") {
+    // n rows named f<first>, f<first + 1>, ... of that size under the parent, in one transaction.
+    void addFiles(int n, int parentId, int first = 0) {
         db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
         db::Transaction transaction(files);
-        for (int i = 0; i < n; ++i) {
+        for (int i = first; i < first + n; ++i) {
             files.append();
             files.setString(u"Username", QString());
             files.setInteger(u"ParentId", parentId);
             files.setString(u"Name", QStringLiteral("f%1").arg(i));
             files.setInteger(u"FileSize", i);
             files.setDateTime(u"FileDate", 45000.5);
-            files.setString(u"Action", action);
+            files.setString(u"Action", QStringLiteral("A"));
             files.post();
         }
         transaction.commit();
-    }
-
-    void setField(int id, const QString& field, const QString& value) {
-        db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
-        files.setFilter(QStringLiteral("id = %1").arg(id));
-        files.edit();
-        files.setString(field, value);
-        files.post();
     }
 
     QTemporaryDir m_profile;
@@ -190,8 +182,8 @@ TEST(ShareRecords, ByteExactLayouts) {
 TEST_F(SyncTest, AdditionsGoOutInBatchesOfAHundred) {
     start(acceptAll);
     const int music = addRow("Music", -1, true, {.password = "x"});
-    addFiles(249, music);
-    setField(music + 1, "Description", "first file");
+    addRow("f0", music, false, {.description = "first file", .fileSize = 0});
+    addFiles(248, music, 1);
     test::RecordingView view;
     m_tree->setProgressView(&view);
     const TSyncResult r = m_tree->UpdateServer();

@@ -59,6 +59,20 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+::testing::AssertionResult ended(const RunResult& r, int exitCode, const QString& out) {
+    if (r.exitCode == exitCode && r.out == out) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "exit code " << r.exitCode << ", output\n"
+                                         << r.out.toStdString() << "error output\n"
+                                         << r.err.toStdString();
+}
+
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs) {
     return runProgram("moonrake-cli", QStringList{"--profile", profile} + args, timeoutMs);
 }

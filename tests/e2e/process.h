@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 
 namespace mr::test {
@@ -26,6 +28,11 @@ QProcess* startProgram(const QString& program, const QStringList& args,
 
 // Writes a file, creating its folder; false when it could not be written whole.
 bool writeFile(const QString& path, const QByteArray& bytes);
+// A file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// The run ended with that code and printed exactly that; a failure shows its error output too.
+::testing::AssertionResult ended(const RunResult& r, int exitCode, const QString& out);
 
 // Runs moonrake-cli on a profile: moonrake-cli --profile PROFILE ARGS...
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs = 30000);

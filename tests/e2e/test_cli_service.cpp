@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -41,17 +40,14 @@ TEST(CliService, RegisterSignOnLocateAndPingAgainstTheReferenceService) {
     EXPECT_EQ(cli(alice.path(), {"get", "UserInfo/Nickname"}).out.trimmed(), "alice");
     EXPECT_EQ(cli(alice.path(), {"get", "UserInfo/Password"}).out.trimmed(), "p&ss=word 1");
 
-    r = cli(bob.path(), {"register", "ALICE", "x"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.trimmed(), "This username allready exists!");
+    EXPECT_TRUE(test::ended(cli(bob.path(), {"register", "ALICE", "x"}), 1,
+                            "This username allready exists!\n"));
     r = cli(bob.path(), {"register", "bob", "secret"});
     ASSERT_EQ(r.exitCode, 0);
     const QString bobId = r.out.trimmed();
 
     // The password with "&", "=" and a blank arrived intact: sign-on works with it.
-    r = cli(alice.path(), {"signon"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out.trimmed(), "Connected!");
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"signon"}), 0, "Connected!\n"));
 
     // Bob is found at the ports his running client announced, and only while it runs.
     {
@@ -62,9 +58,8 @@ TEST(CliService, RegisterSignOnLocateAndPingAgainstTheReferenceService) {
         ASSERT_TRUE(ports.hasMatch()) << serving.out().toStdString();
         // A one-shot command of bob's signs on and off again; his first connection stays.
         ASSERT_EQ(cli(bob.path(), {"signon"}).exitCode, 0);
-        r = cli(alice.path(), {"locate", bobId});
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        EXPECT_EQ(r.out.trimmed(), "127.0.0.1 " + ports.captured(1) + ' ' + ports.captured(2));
+        EXPECT_TRUE(test::ended(cli(alice.path(), {"locate", bobId}), 0,
+                                "127.0.0.1 " + ports.captured(1) + ' ' + ports.captured(2) + '\n'));
         r = cli(alice.path(), {"ping", bobId});
         EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
         bool seconds = false;
@@ -72,25 +67,17 @@ TEST(CliService, RegisterSignOnLocateAndPingAgainstTheReferenceService) {
         EXPECT_TRUE(seconds && answer >= 0 && answer < 3) << r.out.toStdString();
         EXPECT_EQ(serving.stop(), 0);
     }
-    r = cli(alice.path(), {"locate", bobId});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, " 0 0\n");
-    r = cli(alice.path(), {"ping", bobId});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "User is offline\n");
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"locate", bobId}), 0, " 0 0\n"));
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"ping", bobId}), 1, "User is offline\n"));
     EXPECT_EQ(cli(alice.path(), {"locate", "bob"}).exitCode, 2);
 
     // A wrong password, and hosts of which none answers, fail cleanly.
     ASSERT_EQ(cli(alice.path(), {"set", "UserInfo/Password", "wrong"}).exitCode, 0);
-    r = cli(alice.path(), {"signon"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.trimmed(), "Unable to connect");
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"signon"}), 1, "Unable to connect\n"));
     // With no web host either, nothing refreshes the dead service list.
     ASSERT_EQ(cli(bob.path(), {"set", "Host/Moonrake", "127.0.0.1:1"}).exitCode, 0);
     ASSERT_EQ(cli(bob.path(), {"set", "Host/Http", "127.0.0.1:1"}).exitCode, 0);
-    r = cli(bob.path(), {"signon"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.trimmed(), "Unable to connect");
+    EXPECT_TRUE(test::ended(cli(bob.path(), {"signon"}), 1, "Unable to connect\n"));
     EXPECT_EQ(cli(bob.path(), {"locate", "1"}).exitCode, 1);
 }
 
@@ -115,17 +102,14 @@ TEST(CliService, FeedbackMailReachesTheServersMailSink) {
     EXPECT_TRUE(r.err.startsWith("Error while connecting to server!")) << r.err.toStdString();
 
     ASSERT_EQ(cli(profile.path(), {"set", "Host/Mail", server.smtp().text()}).exitCode, 0);
-    r = cli(profile.path(), {"feedback", "Great program.\n.Thanks = from alice"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out,
-              "Connected to server.\nSending feedback...\n"
-              "Send completed. Thank you for your participation\n");
+    EXPECT_TRUE(
+        test::ended(cli(profile.path(), {"feedback", "Great program.\n.Thanks = from alice"}), 0,
+                    "Connected to server.\nSending feedback...\n"
+                    "Send completed. Thank you for your participation\n"));
 
     const QDir mail(data.filePath("mail"));
     ASSERT_EQ(mail.entryList({"*.eml"}, QDir::Files), QStringList{"0001.eml"});
-    QFile file(mail.filePath("0001.eml"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
+    const QByteArray text = test::readFile(mail.filePath("0001.eml"));
     EXPECT_TRUE(text.contains("\r\nFrom: \"alice\" <feedback@[127.0.0.1]>\r\n"));
     EXPECT_TRUE(text.contains("\r\nSubject: FeedBack\r\n"));
     // Quoted-printable leaves this text readable but for the "=".

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -27,11 +26,6 @@ QByteArray randomBytes(qsizetype size) {
         bytes[i] = static_cast<char>(generator.bounded(256));
     }
     return bytes;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // One service, an owner sharing a folder and a downloader, each with its own profile.
@@ -76,19 +70,17 @@ TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
     test::Serving serving(owner.path());
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
 
-    auto r = get("/Music/big.bin");
-    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_EQ(r.out, "Negotiating\nRemotely Queued\nTransfering\nCompleted\n");
-    EXPECT_TRUE(readFile(downloads.filePath("big.bin")) == content);
+    EXPECT_TRUE(test::ended(get("/Music/big.bin"), 0,
+                            "Negotiating\nRemotely Queued\nTransfering\nCompleted\n"));
+    EXPECT_TRUE(test::readFile(downloads.filePath("big.bin")) == content);
     EXPECT_TRUE(serving.waitFor("Upload /Music/big.bin bob: Completed", kTransferTimeoutMs))
         << serving.out().toStdString();
 
     // A partial copy is completed from where it stops, not fetched again.
     ASSERT_TRUE(test::writeFile(downloads.filePath("big.bin"), content.left(1000 * 1000)));
-    r = get("/Music/big.bin");
-    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_EQ(r.out, "Negotiating\nRemotely Queued\nResuming\nCompleted\n");
-    EXPECT_TRUE(readFile(downloads.filePath("big.bin")) == content);
+    EXPECT_TRUE(test::ended(get("/Music/big.bin"), 0,
+                            "Negotiating\nRemotely Queued\nResuming\nCompleted\n"));
+    EXPECT_TRUE(test::readFile(downloads.filePath("big.bin")) == content);
     EXPECT_EQ(serving.stop(), 0);
 }
 
@@ -98,35 +90,26 @@ TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
     ASSERT_TRUE(test::writeFile(disk.filePath("Locked/secret.bin"), secret));
     share();
     share("Locked", {"--password", "Sesame"});
-    auto r = get("/Music/a.bin");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "Negotiating\nUser is offline\n");
+    EXPECT_TRUE(test::ended(get("/Music/a.bin"), 1, "Negotiating\nUser is offline\n"));
 
     test::Serving serving(owner.path());
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
-    r = get("/Music/missing.bin");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "Negotiating\nFile Not Found\n");
-    r = get("/Locked/secret.bin");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "Negotiating\nIncorrect Password for file\n");
-    r = get("/Locked/secret.bin", {"--password", "sesame"});
-    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
-    EXPECT_TRUE(readFile(downloads.filePath("secret.bin")) == secret);
+    EXPECT_TRUE(test::ended(get("/Music/missing.bin"), 1, "Negotiating\nFile Not Found\n"));
+    EXPECT_TRUE(
+        test::ended(get("/Locked/secret.bin"), 1, "Negotiating\nIncorrect Password for file\n"));
+    EXPECT_EQ(get("/Locked/secret.bin", {"--password", "sesame"}).exitCode, 0);
+    EXPECT_TRUE(test::readFile(downloads.filePath("secret.bin")) == secret);
 
     ASSERT_EQ(cli(owner.path(), {"ban", "bob"}).exitCode, 0);
     EXPECT_EQ(cli(owner.path(), {"banned"}).out, "bob\n");
-    r = get("/Music/a.bin");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "Negotiating\nBanned\n");
+    EXPECT_TRUE(test::ended(get("/Music/a.bin"), 1, "Negotiating\nBanned\n"));
     EXPECT_FALSE(QFileInfo::exists(downloads.filePath("a.bin")));
 
     // Lifting the ban lets the same request through.
     ASSERT_EQ(cli(owner.path(), {"unban", "bob"}).exitCode, 0);
     EXPECT_EQ(cli(owner.path(), {"banned"}).out, "");
-    r = get("/Music/a.bin");
-    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
-    EXPECT_EQ(readFile(downloads.filePath("a.bin")).size(), 5000);
+    EXPECT_EQ(get("/Music/a.bin").exitCode, 0);
+    EXPECT_EQ(test::readFile(downloads.filePath("a.bin")).size(), 5000);
 }
 
 TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
@@ -151,8 +134,8 @@ TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
     ASSERT_TRUE(second->waitForFinished(kTransferTimeoutMs));
     EXPECT_EQ(first->exitCode(), 0);
     EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_TRUE(readFile(downloads.filePath("big.bin")) == content);
-    EXPECT_TRUE(readFile(carolDownloads + "/big.bin") == content);
+    EXPECT_TRUE(test::readFile(downloads.filePath("big.bin")) == content);
+    EXPECT_TRUE(test::readFile(carolDownloads + "/big.bin") == content);
     EXPECT_EQ(cli(carol.path(), {"get", "UserInfo/DownloadPath"}).out.trimmed(), carolDownloads);
 
     // The owner's log: an upload starts only after the one before it has ended.

@@ -66,6 +66,7 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     const QByteArray content = pattern(5000);
     owner.share(QStringLiteral("/Music/a.mp3"), content);
+    owner.share(QStringLiteral("/Music/b.txt"), "hello");
     QTcpServer callback;  // the scripted downloader's own peer server
     ASSERT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
 
@@ -81,9 +82,15 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     EXPECT_EQ(peer.ask("CHKP /Music/a.mp3"), "0 0 0 0 5000");
     EXPECT_EQ(owner.server->waitingList().count(), 0);  // refusals and checks queue nothing
     EXPECT_EQ(peer.ask(reqf("/Music/a.mp3", callback.serverPort(), "Bobby", 1000)), "0 0 0 0 5000");
+    // An older peer's request, without the fifth field, queues under the owner's nickname;
+    // nobody listens on port 1, so its push fails.
+    EXPECT_EQ(peer.ask(QByteArray("REQF /Music/b.txt*0*1*42\0", 25)), "0 0 0 0 5");
     EXPECT_EQ(peer.ask("QUIT"), "221 Goodbye.");
 
-    ASSERT_EQ(owner.server->waitingList().count(), 1);
+    ASSERT_EQ(owner.server->waitingList().count(), 2);
+    const TMRQueItem& older = *owner.server->waitingList().at(1);
+    EXPECT_EQ(older.LoginName, QStringLiteral("Olga"));
+    EXPECT_TRUE(waitUntil([&] { return older.Error == TTransferError::UserOffline; }));
     const TMRQueItem& entry = *owner.server->waitingList().at(0);
     EXPECT_EQ(entry.UserName, QStringLiteral("bob"));
     EXPECT_EQ(entry.PeerId, 42);
@@ -142,20 +149,6 @@ TEST(PeerServer, AKickSendsTheAbortWhileTheDataConnectionStillStands) {
     // Once the receiver has dropped the data connection, the owner says no more.
     data.abort();
     EXPECT_TRUE(down.closedByServer());
-}
-
-TEST(PeerServer, ARequestWithoutTheFifthFieldQueuesUnderTheOwnersNickname) {
-    PeerSide owner(QStringLiteral("Olga"), 1);
-    owner.share(QStringLiteral("/a.txt"), "hello");
-    RawPeer peer;
-    ASSERT_TRUE(peer.connectTo(owner.server->port()));
-    ASSERT_TRUE(peer.login("bob", "x"));
-    // Nobody listens on port 1: the push fails later, the queueing is what counts here.
-    EXPECT_EQ(peer.ask(QByteArray("REQF /a.txt*0*1*42\0", 19)), "0 0 0 0 5");
-    ASSERT_EQ(owner.server->waitingList().count(), 1);
-    EXPECT_EQ(owner.server->waitingList().at(0)->LoginName, QStringLiteral("Olga"));
-    EXPECT_TRUE(waitUntil(
-        [&] { return owner.server->waitingList().at(0)->Error == TTransferError::UserOffline; }));
 }
 
 TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListens) {
