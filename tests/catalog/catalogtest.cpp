@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+
 namespace mr::test {
 
 void CatalogTest::SetUp() {
@@ -40,14 +42,11 @@ std::vector<CatalogRow> CatalogTest::catalog() const {
     std::vector<CatalogRow> rows;
     db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
     for (; !files.eof(); files.next()) {
-        CatalogRow r;
-        r.id = static_cast<int>(files.asInteger(u"id"));
-        r.parentId = static_cast<int>(files.asInteger(u"ParentId"));
-        r.name = files.asString(u"Name");
-        r.fileName = files.asString(u"FileName");
-        r.attributes = static_cast<int>(files.asInteger(u"Attributes"));
-        r.action = files.asString(u"Action");
-        rows.push_back(r);
+        rows.push_back({static_cast<int>(files.asInteger(u"id")),
+                        static_cast<int>(files.asInteger(u"ParentId")), files.asString(u"Name"),
+                        files.asString(u"FileName"),
+                        static_cast<int>(files.asInteger(u"Attributes")),
+                        files.asString(u"Action")});
     }
     return rows;
 }
@@ -63,10 +62,9 @@ const CatalogRow* CatalogTest::find(const QString& name) const {
 }
 
 int CatalogTest::countAction(const QString& action) const {
-    int n = 0;
-    for (const CatalogRow& r : catalog())
-        n += r.action == action;
-    return n;
+    const auto rows = catalog();
+    return static_cast<int>(std::count_if(rows.begin(), rows.end(),
+                                          [&](const CatalogRow& r) { return r.action == action; }));
 }
 
 ::testing::AssertionResult CatalogTest::isForest() const {

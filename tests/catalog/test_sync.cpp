@@ -73,7 +73,6 @@ protected:
                 std::lock_guard lock(m_mutex);
                 n = static_cast<int>(m_payloads.size());
                 m_payloads.push_back(first->body.mid(3));
-                m_paths.push_back(first->path);
             }
             const bool ok = m_policy(first->body.mid(3), n);
             c.send(ok ? wire::replyRecord('R', PackRecord("II", {0, 0}).bytes)
@@ -129,7 +128,6 @@ protected:
     Policy m_policy;
     std::mutex m_mutex;
     std::vector<QByteArray> m_payloads;
-    std::vector<QByteArray> m_paths;
     std::atomic<int> m_answered{0};
     std::unique_ptr<FakeService> m_fake;
     std::unique_ptr<TIdleQueue> m_idle;
@@ -161,7 +159,7 @@ QByteArray addition(qint32 size, const char* folder, const QString& name,
 
 }  // namespace
 
-TEST(ShareRecords, ByteExactLayouts) {
+TEST(ShareRecords, AFileBelowTwoFoldersKeepsTheInnerSlashAndSendsOnlyItsPasswordFlag) {
     TFileItem item("Song", "/Music/Live/");
     item.size = 3;
     item.date = 1.0;
@@ -169,14 +167,6 @@ TEST(ShareRecords, ByteExactLayouts) {
     EXPECT_EQ(additionRecord(item),
               mr::test::hex("41 03000000 000000000000F03F 0000 01 4D757369632F4C69766500 "
                             "536F6E6700 2000"));
-    TFileItem top("Music", "/");
-    top.description = "best";
-    top.date = 1.0;
-    EXPECT_EQ(additionRecord(top),
-              mr::test::hex("41 FFFFFFFF 000000000000F03F 0000 00 00 4D7573696300 6265737400"));
-    EXPECT_EQ(removalPath("/", "Music"), "Music");
-    EXPECT_EQ(removalPath("/Music", "Song"), "Music/Song");
-    EXPECT_EQ(removalRecord("Music/Song"), mr::test::hex("52 4D757369632F536F6E6700"));
 }
 
 TEST_F(SyncTest, AdditionsGoOutInBatchesOfAHundred) {
@@ -209,9 +199,6 @@ TEST_F(SyncTest, AdditionsGoOutInBatchesOfAHundred) {
     EXPECT_EQ(seen[0], expected[0]);
     EXPECT_EQ(seen[1], expected[1]);
     EXPECT_EQ(seen[2], expected[2]);
-    for (const QByteArray& path : m_paths)
-        EXPECT_EQ(path, "/sharing/mrsharev1.dll");
-
     // With nothing pending a run shows nothing and sends nothing.
     EXPECT_FALSE(m_tree->UpdateServer().ran);
     EXPECT_EQ(view.captions.size(), 1);
