@@ -227,14 +227,6 @@ TEST_F(PasswordCacheTest, AFolderPasswordServesItsOwnersFilesBelowItUntilAskedAg
     EXPECT_EQ(cache.GetPassword(7, "/music", "ann", "Music", true), "right");
     EXPECT_EQ(cache.GetPassword(7, "/Music/x", "ann", "x", false), "right");
     EXPECT_EQ(prompt.asked.size(), 3u);
-    // Sorted by owner, then by path without regard to case.
-    prompt.answer = QStringLiteral("z");
-    cache.GetPassword(7, "/Z", "ann", "Z", true);
-    cache.GetPassword(7, "/a", "ann", "a", true);
-    QStringList order;
-    for (const TPasswordItem& item : cache.items())
-        order << QStringLiteral("%1%2").arg(item.UserId).arg(item.Path);
-    EXPECT_EQ(order, QStringList({"7/a", "7/Music", "7/Z", "8/Music/song.mp3"}));
 }
 
 TEST_F(PasswordCacheTest, AbandonedPromptThrowsAndCachesNothing) {
