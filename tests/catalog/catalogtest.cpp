@@ -2,11 +2,14 @@
 
 #include "db/cursor.h"
 #include "db/database.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include <algorithm>
 
 namespace mr::test {
 
@@ -15,18 +18,22 @@ void CatalogTest::SetUp() {
     ASSERT_TRUE(m_disk.isValid());
 }
 
-int CatalogTest::addRow(const QString& name, int parentId, bool folder, const QString& action,
-                        const QString& user, const QString& fileName) {
+int CatalogTest::addRow(const QString& name, int parentId, bool folder, const RowFields& f) {
     db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
     files.append();
-    files.setString(u"Username", user);
+    files.setString(u"Username", f.user);
     files.setInteger(u"ParentId", parentId);
     files.setString(u"Name", name);
-    files.setString(u"FileName", fileName.isEmpty() ? "/disk/" + name : fileName);
+    files.setString(u"FileName", f.fileName.isEmpty() ? "/disk/" + name : f.fileName);
     files.setInteger(u"Attributes", folder ? 1 : 0);
-    files.setInteger(u"FileSize", folder ? -1 : 10);
-    files.setDateTime(u"FileDate", 45000.5);
-    files.setString(u"Action", action);
+    files.setInteger(u"FileSize", folder ? -1 : f.fileSize);
+    files.setDateTime(u"FileDate", f.fileDate);
+    files.setString(u"Description", f.description);
+    files.setString(u"Password", f.password);
+    files.setString(u"Action", f.action);
+    files.setInteger(u"RatioStyle", f.ratioStyle);
+    files.setInteger(u"Download", f.download);
+    files.setInteger(u"Size", f.size);
     files.post();
     return static_cast<int>(files.asInteger(u"id"));
 }
@@ -35,17 +42,11 @@ std::vector<CatalogRow> CatalogTest::catalog() const {
     std::vector<CatalogRow> rows;
     db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
     for (; !files.eof(); files.next()) {
-        CatalogRow r;
-        r.id = static_cast<int>(files.asInteger(u"id"));
-        r.parentId = static_cast<int>(files.asInteger(u"ParentId"));
-        r.user = files.asString(u"Username");
-        r.name = files.asString(u"Name");
-        r.fileName = files.asString(u"FileName");
-        r.attributes = static_cast<int>(files.asInteger(u"Attributes"));
-        r.size = static_cast<int>(files.asInteger(u"FileSize"));
-        r.action = files.asString(u"Action");
-        r.password = files.asString(u"Password");
-        rows.push_back(r);
+        rows.push_back({static_cast<int>(files.asInteger(u"id")),
+                        static_cast<int>(files.asInteger(u"ParentId")), files.asString(u"Name"),
+                        files.asString(u"FileName"),
+                        static_cast<int>(files.asInteger(u"Attributes")),
+                        files.asString(u"Action")});
     }
     return rows;
 }
@@ -61,10 +62,9 @@ const CatalogRow* CatalogTest::find(const QString& name) const {
 }
 
 int CatalogTest::countAction(const QString& action) const {
-    int n = 0;
-    for (const CatalogRow& r : catalog())
-        n += r.action == action;
-    return n;
+    const auto rows = catalog();
+    return static_cast<int>(std::count_if(rows.begin(), rows.end(),
+                                          [&](const CatalogRow& r) { return r.action == action; }));
 }
 
 ::testing::AssertionResult CatalogTest::isForest() const {
@@ -99,6 +99,27 @@ QString CatalogTest::makeDir(const QString& relative) const {
     const QString path = scratch(relative);
     QDir().mkpath(path);
     return path;
+}
+
+void RecordingView::exec(TProgress& progress, const QString& caption, const QString& text,
+                         const std::function<void()>& start) {
+    captions << caption + ": " + text;
+    QObject::connect(&progress, &TProgress::textChanged, [this](const QString& t) { texts << t; });
+    QObject::connect(&progress, &TProgress::progressChanged, [this](int p) { percents << p; });
+    TProgressView::exec(progress, caption, text, start);
+}
+
+void CancellingView::exec(TProgress& progress, const QString& caption, const QString& text,
+                          const std::function<void()>& start) {
+    if (!m_when)
+        progress.cancel();
+    TProgressView::exec(progress, caption, text, [&] {
+        start();
+        if (m_when) {
+            EXPECT_TRUE(waitUntil(m_when));
+            progress.cancel();
+        }
+    });
 }
 
 }  // namespace mr::test

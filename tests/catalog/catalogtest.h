@@ -2,9 +2,13 @@
 
 #include "dbtestutil.h"
 
+#include "catalog/progress.h"
+
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <vector>
 
 namespace mr::test {
@@ -13,13 +17,24 @@ namespace mr::test {
 struct CatalogRow {
     int id = 0;
     int parentId = 0;
-    QString user;
     QString name;
     QString fileName;
     int attributes = 0;
-    int size = 0;
     QString action;
-    QString password;
+};
+
+// What a test row carries besides its name and place in the tree.
+struct RowFields {
+    QString action = QStringLiteral("A");
+    QString user{};
+    QString fileName{};  // "/disk/<name>" when empty
+    QString password{};
+    QString description{};
+    int fileSize = 10;  // files only: a folder's is -1
+    double fileDate = 45000.5;
+    int ratioStyle = 0;
+    int download = 0;
+    int size = 0;
 };
 
 // A connected catalog plus a scratch folder for generated trees.
@@ -28,8 +43,7 @@ protected:
     void SetUp() override;
 
     // Appends a row; returns its id.
-    int addRow(const QString& name, int parentId, bool folder, const QString& action = "A",
-               const QString& user = {}, const QString& fileName = {});
+    int addRow(const QString& name, int parentId, bool folder, const RowFields& f = {});
     std::vector<CatalogRow> catalog() const;
     const CatalogRow* find(const QString& name) const;
     int countAction(const QString& action) const;
@@ -42,6 +56,28 @@ protected:
     QString scratch(const QString& relative = {}) const;
 
     QTemporaryDir m_disk;
+};
+
+// Records what the progress window was asked to show.
+class RecordingView : public TProgressView {
+public:
+    void exec(TProgress& progress, const QString& caption, const QString& text,
+              const std::function<void()>& start) override;
+
+    QStringList captions;
+    QStringList texts;
+    QList<int> percents;
+};
+
+// Cancels the run once `when` holds after the worker has started; without it, before.
+class CancellingView : public TProgressView {
+public:
+    explicit CancellingView(std::function<bool()> when = {}) : m_when(std::move(when)) {}
+    void exec(TProgress& progress, const QString& caption, const QString& text,
+              const std::function<void()>& start) override;
+
+private:
+    std::function<bool()> m_when;
 };
 
 }  // namespace mr::test

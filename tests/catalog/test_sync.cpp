@@ -73,7 +73,6 @@ protected:
                 std::lock_guard lock(m_mutex);
                 n = static_cast<int>(m_payloads.size());
                 m_payloads.push_back(first->body.mid(3));
-                m_paths.push_back(first->path);
             }
             const bool ok = m_policy(first->body.mid(3), n);
             c.send(ok ? wire::replyRecord('R', PackRecord("II", {0, 0}).bytes)
@@ -107,29 +106,21 @@ protected:
         return m_payloads;
     }
 
-    // n rows named f0, f1, ... under the parent, in one transaction.
-    void addFiles(int n, int parentId, const QString& action = "A") {
+    // n rows named f<first>, f<first + 1>, ... of that size under the parent, in one transaction.
+    void addFiles(int n, int parentId, int first = 0) {
         db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
         db::Transaction transaction(files);
-        for (int i = 0; i < n; ++i) {
+        for (int i = first; i < first + n; ++i) {
             files.append();
             files.setString(u"Username", QString());
             files.setInteger(u"ParentId", parentId);
             files.setString(u"Name", QStringLiteral("f%1").arg(i));
             files.setInteger(u"FileSize", i);
             files.setDateTime(u"FileDate", 45000.5);
-            files.setString(u"Action", action);
+            files.setString(u"Action", QStringLiteral("A"));
             files.post();
         }
         transaction.commit();
-    }
-
-    void setField(int id, const QString& field, const QString& value) {
-        db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
-        files.setFilter(QStringLiteral("id = %1").arg(id));
-        files.edit();
-        files.setString(field, value);
-        files.post();
     }
 
     QTemporaryDir m_profile;
@@ -137,7 +128,6 @@ protected:
     Policy m_policy;
     std::mutex m_mutex;
     std::vector<QByteArray> m_payloads;
-    std::vector<QByteArray> m_paths;
     std::atomic<int> m_answered{0};
     std::unique_ptr<FakeService> m_fake;
     std::unique_ptr<TIdleQueue> m_idle;
@@ -146,32 +136,20 @@ protected:
     std::unique_ptr<TLocalMRTree> m_tree;
 };
 
-// Cancels the run as soon as the service has seen the given number of requests.
-class CancellingView : public TProgressView {
-public:
-    explicit CancellingView(std::function<bool()> sent) : m_sent(std::move(sent)) {}
-    void exec(TProgress& p, const QString& caption, const QString& text,
-              const std::function<void()>& start) override {
-        TProgressView::exec(p, caption, text, [&] {
-            start();
-            EXPECT_TRUE(mr::test::waitUntil(m_sent));
-            p.cancel();
-        });
-    }
+// A run's counts: removals sent/accepted, additions sent/accepted/failed.
+std::string counts(const TSyncResult& r) {
+    return QStringLiteral("R %1/%2 A %3/%4/%5")
+        .arg(r.removalsSent)
+        .arg(r.removalsAccepted)
+        .arg(r.additionsSent)
+        .arg(r.additionsAccepted)
+        .arg(r.additionsFailed)
+        .toStdString();
+}
 
-private:
-    std::function<bool()> m_sent;
-};
-
-class CountingView : public TProgressView {
-public:
-    void exec(TProgress& p, const QString& caption, const QString& text,
-              const std::function<void()>& start) override {
-        shown << caption + ": " + text;
-        TProgressView::exec(p, caption, text, start);
-    }
-    QStringList shown;
-};
+bool acceptAll(const QByteArray&, int) {
+    return true;
+}
 
 QByteArray addition(qint32 size, const char* folder, const QString& name,
                     const char* description = " ", int flag = 0) {
@@ -181,7 +159,7 @@ QByteArray addition(qint32 size, const char* folder, const QString& name,
 
 }  // namespace
 
-TEST(ShareRecords, ByteExactLayouts) {
+TEST(ShareRecords, AFileBelowTwoFoldersKeepsTheInnerSlashAndSendsOnlyItsPasswordFlag) {
     TFileItem item("Song", "/Music/Live/");
     item.size = 3;
     item.date = 1.0;
@@ -189,41 +167,19 @@ TEST(ShareRecords, ByteExactLayouts) {
     EXPECT_EQ(additionRecord(item),
               mr::test::hex("41 03000000 000000000000F03F 0000 01 4D757369632F4C69766500 "
                             "536F6E6700 2000"));
-    TFileItem top("Music", "/");
-    top.description = "best";
-    top.date = 1.0;
-    EXPECT_EQ(additionRecord(top),
-              mr::test::hex("41 FFFFFFFF 000000000000F03F 0000 00 00 4D7573696300 6265737400"));
-    EXPECT_EQ(removalPath("/", "Music"), "Music");
-    EXPECT_EQ(removalPath("/Music", "Song"), "Music/Song");
-    EXPECT_EQ(removalRecord("Music/Song"), mr::test::hex("52 4D757369632F536F6E6700"));
-}
-
-TEST_F(SyncTest, NothingPendingShowsNothing) {
-    start([](const QByteArray&, int) { return true; });
-    addRow("published", -1, true, "");
-    CountingView view;
-    m_tree->setProgressView(&view);
-    const TSyncResult r = m_tree->UpdateServer();
-    EXPECT_FALSE(r.ran);
-    EXPECT_TRUE(view.shown.isEmpty());
-    EXPECT_TRUE(payloads().empty());
 }
 
 TEST_F(SyncTest, AdditionsGoOutInBatchesOfAHundred) {
-    start([](const QByteArray&, int) { return true; });
-    const int music = addRow("Music", -1, true);
-    setField(music, "Password", "x");
-    addFiles(249, music);
-    setField(music + 1, "Description", "first file");
-    CountingView view;
+    start(acceptAll);
+    const int music = addRow("Music", -1, true, {.password = "x"});
+    addRow("f0", music, false, {.description = "first file", .fileSize = 0});
+    addFiles(248, music, 1);
+    test::RecordingView view;
     m_tree->setProgressView(&view);
     const TSyncResult r = m_tree->UpdateServer();
-    EXPECT_EQ(view.shown, QStringList{"Please Wait: Updating Server"});
+    EXPECT_EQ(view.captions, QStringList{"Please Wait: Updating Server"});
     EXPECT_TRUE(r.complete());
-    EXPECT_EQ(r.additionsSent, 250);
-    EXPECT_EQ(r.additionsAccepted, 250);
-    EXPECT_EQ(countAction("A"), 0);
+    EXPECT_EQ(counts(r), "R 0/0 A 250/250/0");
     EXPECT_EQ(countAction(""), 250);
 
     auto seen = payloads();
@@ -243,8 +199,10 @@ TEST_F(SyncTest, AdditionsGoOutInBatchesOfAHundred) {
     EXPECT_EQ(seen[0], expected[0]);
     EXPECT_EQ(seen[1], expected[1]);
     EXPECT_EQ(seen[2], expected[2]);
-    for (const QByteArray& path : m_paths)
-        EXPECT_EQ(path, "/sharing/mrsharev1.dll");
+    // With nothing pending a run shows nothing and sends nothing.
+    EXPECT_FALSE(m_tree->UpdateServer().ran);
+    EXPECT_EQ(view.captions.size(), 1);
+    EXPECT_EQ(payloads().size(), 3u);
 }
 
 TEST_F(SyncTest, RemovalsFirstAndAFailedRemovalIsSentAgain) {
@@ -254,24 +212,21 @@ TEST_F(SyncTest, RemovalsFirstAndAFailedRemovalIsSentAgain) {
             return ++removalAttempts > 1;
         return true;
     });
-    const int music = addRow("Music", -1, true, "");
-    addRow("Song", music, false, "D");
-    addRow("Old", -1, true, "D");  // added and removed before it was ever sent
-    addRow("New", -1, false, "A");
+    const int music = addRow("Music", -1, true, {.action = ""});
+    addRow("Song", music, false, {.action = "D"});
+    addRow("Old", -1, true, {.action = "D"});  // added and removed before it was ever sent
+    addRow("New", -1, false);
     const TSyncResult r = m_tree->UpdateServer();
     EXPECT_TRUE(r.complete());
-    EXPECT_EQ(r.removalsSent, 2);
-    EXPECT_EQ(r.removalsAccepted, 2);
-    EXPECT_EQ(r.additionsAccepted, 1);
+    EXPECT_EQ(counts(r), "R 2/2 A 1/1/0");
     const auto seen = payloads();
     ASSERT_EQ(seen.size(), 3u);
     const QByteArray removal = kLogin + mr::test::hex("52 4D757369632F536F6E6700 52 4F6C6400");
     EXPECT_EQ(seen[0], removal);
     EXPECT_EQ(seen[1], removal);
     EXPECT_EQ(seen[2].mid(kLogin.size(), 1), "A");
-    EXPECT_EQ(countAction("D"), 0);
     EXPECT_EQ(catalog().size(), 2u);
-    EXPECT_EQ(countAction("A"), 0);
+    EXPECT_EQ(countAction(""), 2);
 }
 
 TEST_F(SyncTest, AFailedBatchKeepsItsRowsPending) {
@@ -282,19 +237,15 @@ TEST_F(SyncTest, AFailedBatchKeepsItsRowsPending) {
     addFiles(150, -1);
     const TSyncResult r = m_tree->UpdateServer();
     EXPECT_FALSE(r.complete());
-    EXPECT_EQ(r.additionsSent, 150);
-    EXPECT_EQ(r.additionsFailed, 100);
-    EXPECT_EQ(r.additionsAccepted, 50);
-    const auto rows = catalog();
-    for (const auto& row : rows) {
+    EXPECT_EQ(counts(r), "R 0/0 A 150/50/100");
+    for (const auto& row : catalog()) {
         const int n = row.name.mid(1).toInt();
         EXPECT_EQ(row.action, n < 100 ? "A" : "") << row.name.toStdString();
     }
 
     // The next run sends exactly the rows left.
-    m_policy = [](const QByteArray&, int) { return true; };
-    const TSyncResult again = m_tree->UpdateServer();
-    EXPECT_EQ(again.additionsAccepted, 100);
+    m_policy = acceptAll;
+    EXPECT_EQ(counts(m_tree->UpdateServer()), "R 0/0 A 100/100/0");
     EXPECT_EQ(countAction("A"), 0);
 }
 
@@ -307,21 +258,13 @@ TEST_F(SyncTest, GoingOfflineStopsTheRunWithEveryFlagKept) {
             QThread::msleep(5);
         return false;
     });
-    addRow("Gone", -1, false, "D");
+    addRow("Gone", -1, false, {.action = "D"});
     addFiles(5, -1);
     const TSyncResult r = m_tree->UpdateServer();
     EXPECT_TRUE(r.wentOffline);
-    EXPECT_EQ(r.removalsAccepted, 0);
-    EXPECT_EQ(r.additionsSent, 0);
+    EXPECT_EQ(counts(r), "R 1/0 A 0/0/0");
     EXPECT_EQ(payloads().size(), 1u);
     EXPECT_EQ(countAction("D"), 1);
-    EXPECT_EQ(countAction("A"), 5);
-
-    // Offline from the start: nothing is sent at all.
-    const TSyncResult offline = m_tree->UpdateServer();
-    EXPECT_TRUE(offline.ran);
-    EXPECT_TRUE(offline.wentOffline);
-    EXPECT_EQ(payloads().size(), 1u);
     EXPECT_EQ(countAction("A"), 5);
 }
 
@@ -334,25 +277,23 @@ TEST_F(SyncTest, ACompletionMeetingADatabaseErrorStillCountsTheReply) {
     addFiles(50, -1);
     const TSyncResult r = m_tree->UpdateServer();
     db::Database::connect(QString::fromLatin1(db::kDatabaseName), dataDir);
-    EXPECT_EQ(r.additionsSent, 50);
-    EXPECT_EQ(r.additionsAccepted, 0);
-    EXPECT_EQ(r.additionsFailed, 50);
+    EXPECT_EQ(counts(r), "R 0/0 A 50/0/50");
     EXPECT_EQ(countAction("A"), 50);
 }
 
 TEST_F(SyncTest, LateRepliesTouchOnlyTheRowsTheyCarriedWhileStillPending) {
     Gate release;
     start([&](const QByteArray&, int n) { return n > 1 || release.wait(30000); });
-    addRow("Gone", -1, false, "D");
-    const int music = addRow("Music", -1, true, "A");
-    addRow("Song", music, false, "A");
+    addRow("Gone", -1, false, {.action = "D"});
+    const int music = addRow("Music", -1, true);
+    addRow("Song", music, false);
 
     // The removal goes out and its reply is held; Cancel.
-    CancellingView view([this] { return payloads().size() == 1; });
+    test::CancellingView view([this] { return payloads().size() == 1; });
     m_tree->setProgressView(&view);
     EXPECT_TRUE(m_tree->UpdateServer().cancelled);
     // Meanwhile the user removes another entry.
-    addRow("Later", -1, false, "D");
+    addRow("Later", -1, false, {.action = "D"});
     release.open();
     ASSERT_TRUE(mr::test::waitUntil([&] { return m_answered == 1; }));
     drainCompletions();
@@ -366,7 +307,7 @@ TEST_F(SyncTest, LateRepliesTouchOnlyTheRowsTheyCarriedWhileStillPending) {
     m_policy = [&](const QByteArray& payload, int) {
         return payload.mid(kLogin.size(), 1) != "A" || releaseAdditions.wait(30000);
     };
-    CancellingView additions([this] { return payloads().size() == 4; });
+    test::CancellingView additions([this] { return payloads().size() == 4; });
     m_tree->setProgressView(&additions);
     m_tree->UpdateServer();
     TFileItem folder("Music", "/");
@@ -380,16 +321,15 @@ TEST_F(SyncTest, LateRepliesTouchOnlyTheRowsTheyCarriedWhileStillPending) {
     EXPECT_EQ(find("Music")->action, "D");
 
     // Its removal reaches the service at the next run.
-    m_policy = [](const QByteArray&, int) { return true; };
-    const TSyncResult r = m_tree->UpdateServer();
-    EXPECT_EQ(r.removalsAccepted, 1);
+    m_policy = acceptAll;
+    EXPECT_EQ(counts(m_tree->UpdateServer()), "R 1/1 A 0/0/0");
     EXPECT_EQ(payloads().back(), kLogin + mr::test::hex("52 4D7573696300"));
     EXPECT_TRUE(catalog().empty());
 }
 
 TEST_F(SyncTest, APasswordChangeIsPublishedAgainWithItsFlag) {
-    start([](const QByteArray&, int) { return true; });
-    addRow("Song", -1, false, "");
+    start(acceptAll);
+    addRow("Song", -1, false, {.action = ""});
     // The flag byte of an addition record: after 'A', size, date and the reserved word.
     const auto flagSent = [this] { return payloads().back().at(kLogin.size() + 15); };
     ASSERT_TRUE(m_tree->SetPassword("/Song", "pw"));

@@ -59,8 +59,56 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+::testing::AssertionResult ended(const RunResult& r, int exitCode, const QString& out) {
+    if (r.exitCode == exitCode && r.out == out) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "exit code " << r.exitCode << ", output\n"
+                                         << r.out.toStdString() << "error output\n"
+                                         << r.err.toStdString();
+}
+
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs) {
     return runProgram("moonrake-cli", QStringList{"--profile", profile} + args, timeoutMs);
+}
+
+Serving::Serving(const QString& profile)
+    : m_process(startProgram("moonrake-cli", {"--profile", profile, "serve"})) {
+    QObject::connect(m_process.get(), &QProcess::readyReadStandardOutput,
+                     [this] { m_out += QString::fromUtf8(m_process->readAllStandardOutput()); });
+}
+
+Serving::~Serving() {
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(10000)) {
+            m_process->kill();
+            m_process->waitForFinished();
+        }
+    }
+}
+
+bool Serving::ready() {
+    return waitUntil([this] {
+               return m_out.contains("Serving") || m_process->state() == QProcess::NotRunning;
+           }) &&
+           m_out.contains("Serving");
+}
+
+bool Serving::waitFor(const QString& text, int timeoutMs) {
+    return waitUntil([&] { return m_out.contains(text); }, timeoutMs);
+}
+
+int Serving::stop() {
+    m_process->terminate();
+    m_process->waitForFinished(10000);
+    m_out += QString::fromUtf8(m_process->readAllStandardOutput());
+    return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
 }
 
 }  // namespace mr::test

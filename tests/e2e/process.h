@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
+#include <memory>
+
 namespace mr::test {
 
 struct RunResult {
@@ -24,8 +28,31 @@ QProcess* startProgram(const QString& program, const QStringList& args,
 
 // Writes a file, creating its folder; false when it could not be written whole.
 bool writeFile(const QString& path, const QByteArray& bytes);
+// A file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// The run ended with that code and printed exactly that; a failure shows its error output too.
+::testing::AssertionResult ended(const RunResult& r, int exitCode, const QString& out);
 
 // Runs moonrake-cli on a profile: moonrake-cli --profile PROFILE ARGS...
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs = 30000);
+
+// A `moonrake-cli serve` kept running for the test; its output is collected as it comes.
+class Serving {
+public:
+    explicit Serving(const QString& profile);
+    ~Serving();
+    // Waits for its "Serving" line; false when it ended instead.
+    bool ready();
+    bool waitFor(const QString& text, int timeoutMs);
+    // Ends the program as a user would (Ctrl+C); its exit code.
+    int stop();
+    QString out() const { return m_out; }
+    QString err() const { return QString::fromUtf8(m_process->readAllStandardError()); }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_out;
+};
 
 }  // namespace mr::test

@@ -1,20 +1,17 @@
-#include "core/record.h"
 #include "process.h"
 #include "serverprocess.h"
-#include "service/wire.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTcpSocket>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 using namespace mr;
-using test::runProgram;
+using test::cli;
 
 namespace {
-
-using mr::test::cli;
 
 // A profile whose host lists point at the server; a dead first service host exercises the
 // rotation on every sign-on.
@@ -25,29 +22,9 @@ void pointAt(const QString& profile, const test::Server& server) {
         0);
 }
 
-// Signs a user on over a keep-alive connection of our own, as another client would.
-std::unique_ptr<QTcpSocket> signOnRaw(const test::Endpoint& service, int id, const char* password,
-                                      int infoPort, int serverPort) {
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(service.host, service.port);
-    if (!socket->waitForConnected(test::kServerTimeoutMs)) {
-        return nullptr;
-    }
-    const QByteArray payload = PackRecord("IAWW", {id, password, infoPort, serverPort}).bytes;
-    socket->write(wire::frameRequest(wire::kPingPath, wire::requestBody('L', 1, payload), true));
-    wire::ReplyReader reply(true, true);
-    while (reply.bytesWanted() > 0) {
-        if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(test::kServerTimeoutMs)) {
-            break;
-        }
-        socket->read(reply.feed(socket->peek(reply.bytesWanted())));
-    }
-    return reply.complete() && !reply.errorEnd() ? std::move(socket) : nullptr;
-}
-
 }  // namespace
 
-TEST(CliService, RegisterSignOnAndLocateAgainstTheReferenceService) {
+TEST(CliService, RegisterSignOnLocateAndPingAgainstTheReferenceService) {
     QTemporaryDir data, alice, bob;
     test::Server server({"--data", data.path()});
     ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
@@ -63,52 +40,81 @@ TEST(CliService, RegisterSignOnAndLocateAgainstTheReferenceService) {
     EXPECT_EQ(cli(alice.path(), {"get", "UserInfo/Nickname"}).out.trimmed(), "alice");
     EXPECT_EQ(cli(alice.path(), {"get", "UserInfo/Password"}).out.trimmed(), "p&ss=word 1");
 
-    r = cli(bob.path(), {"register", "ALICE", "x"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.trimmed(), "This username allready exists!");
+    EXPECT_TRUE(test::ended(cli(bob.path(), {"register", "ALICE", "x"}), 1,
+                            "This username allready exists!\n"));
     r = cli(bob.path(), {"register", "bob", "secret"});
     ASSERT_EQ(r.exitCode, 0);
-    const int bobId = r.out.trimmed().toInt();
+    const QString bobId = r.out.trimmed();
 
     // The password with "&", "=" and a blank arrived intact: sign-on works with it.
-    r = cli(alice.path(), {"signon"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out.trimmed(), "Connected!");
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"signon"}), 0, "Connected!\n"));
 
-    // Bob is present only while his keep-alive connection lasts.
+    // Bob is found at the ports his running client announced, and only while it runs.
     {
-        auto bobSession = signOnRaw(server.service(), bobId, "secret", 4111, 4222);
-        ASSERT_TRUE(bobSession);
+        test::Serving serving(bob.path());
+        ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+        const auto ports =
+            QRegularExpression("info port (\\d+), file server port (\\d+)").match(serving.out());
+        ASSERT_TRUE(ports.hasMatch()) << serving.out().toStdString();
         // A one-shot command of bob's signs on and off again; his first connection stays.
         ASSERT_EQ(cli(bob.path(), {"signon"}).exitCode, 0);
-        r = cli(alice.path(), {"locate", QString::number(bobId)});
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        EXPECT_EQ(r.out.trimmed(), "127.0.0.1 4111 4222");
+        EXPECT_TRUE(test::ended(cli(alice.path(), {"locate", bobId}), 0,
+                                "127.0.0.1 " + ports.captured(1) + ' ' + ports.captured(2) + '\n'));
+        r = cli(alice.path(), {"ping", bobId});
+        EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+        bool seconds = false;
+        const double answer = r.out.trimmed().toDouble(&seconds);
+        EXPECT_TRUE(seconds && answer >= 0 && answer < 3) << r.out.toStdString();
+        EXPECT_EQ(serving.stop(), 0);
     }
-    r = cli(alice.path(), {"locate", QString::number(bobId)});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, " 0 0\n");
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"locate", bobId}), 0, " 0 0\n"));
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"ping", bobId}), 1, "User is offline\n"));
     EXPECT_EQ(cli(alice.path(), {"locate", "bob"}).exitCode, 2);
+
+    // A wrong password, and hosts of which none answers, fail cleanly.
+    ASSERT_EQ(cli(alice.path(), {"set", "UserInfo/Password", "wrong"}).exitCode, 0);
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"signon"}), 1, "Unable to connect\n"));
+    // With no web host either, nothing refreshes the dead service list.
+    ASSERT_EQ(cli(bob.path(), {"set", "Host/Moonrake", "127.0.0.1:1"}).exitCode, 0);
+    ASSERT_EQ(cli(bob.path(), {"set", "Host/Http", "127.0.0.1:1"}).exitCode, 0);
+    EXPECT_TRUE(test::ended(cli(bob.path(), {"signon"}), 1, "Unable to connect\n"));
+    EXPECT_EQ(cli(bob.path(), {"locate", "1"}).exitCode, 1);
 }
 
-TEST(CliService, SignOnFailsCleanly) {
+TEST(CliService, FeedbackMailReachesTheServersMailSink) {
     QTemporaryDir data, profile;
-    test::Server server({"--data", data.path()});
-    ASSERT_TRUE(server.ready());
-    pointAt(profile.path(), server);
-    ASSERT_EQ(cli(profile.path(), {"register", "carol", "right"}).exitCode, 0);
+    test::Server server({"--data", data.path(), "--smtp-port", "0"});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    ASSERT_NE(server.smtp().port, 0) << server.readyLine().toStdString();
+    ASSERT_EQ(cli(profile.path(), {"set", "UserInfo/Nickname", "alice"}).exitCode, 0);
 
-    ASSERT_EQ(cli(profile.path(), {"set", "UserInfo/Password", "wrong"}).exitCode, 0);
-    auto r = cli(profile.path(), {"signon"});
+    quint16 deadPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        deadPort = probe.serverPort();
+    }
+    ASSERT_EQ(cli(profile.path(), {"set", "Host/Mail", "127.0.0.1:" + QString::number(deadPort)})
+                  .exitCode,
+              0);
+    auto r = cli(profile.path(), {"feedback", "nobody listens"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.trimmed(), "Unable to connect");
+    EXPECT_TRUE(r.err.startsWith("Error while connecting to server!")) << r.err.toStdString();
 
-    // With no web host either, nothing refreshes the dead service list.
-    ASSERT_EQ(cli(profile.path(), {"set", "UserInfo/Password", "right"}).exitCode, 0);
-    ASSERT_EQ(cli(profile.path(), {"set", "Host/Moonrake", "127.0.0.1:1"}).exitCode, 0);
-    ASSERT_EQ(cli(profile.path(), {"set", "Host/Http", "127.0.0.1:1"}).exitCode, 0);
-    r = cli(profile.path(), {"signon"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.trimmed(), "Unable to connect");
-    EXPECT_EQ(cli(profile.path(), {"locate", "1"}).exitCode, 1);
+    ASSERT_EQ(cli(profile.path(), {"set", "Host/Mail", server.smtp().text()}).exitCode, 0);
+    EXPECT_TRUE(
+        test::ended(cli(profile.path(), {"feedback", "Great program.\n.Thanks = from alice"}), 0,
+                    "Connected to server.\nSending feedback...\n"
+                    "Send completed. Thank you for your participation\n"));
+
+    const QDir mail(data.filePath("mail"));
+    ASSERT_EQ(mail.entryList({"*.eml"}, QDir::Files), QStringList{"0001.eml"});
+    const QByteArray text = test::readFile(mail.filePath("0001.eml"));
+    EXPECT_TRUE(text.contains("\r\nFrom: \"alice\" <feedback@[127.0.0.1]>\r\n"));
+    EXPECT_TRUE(text.contains("\r\nSubject: FeedBack\r\n"));
+    // Quoted-printable leaves this text readable but for the "=".
+    EXPECT_TRUE(text.contains("\r\n\r\nGreat program.\r\n.Thanks =3D from alice\r\n"));
+
+    EXPECT_EQ(cli(profile.path(), {"feedback", " "}).exitCode, 2);
+    EXPECT_EQ(server.terminate(), 0);
 }

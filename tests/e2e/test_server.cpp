@@ -2,6 +2,7 @@
 #include "process.h"
 #include "serverprocess.h"
 #include "service/wire.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <memory>
 
@@ -93,42 +93,45 @@ QByteArray get(const Endpoint& web, const QByteArray& target) {
     return webGet(web, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n").second;
 }
 
-// Polls the service until the condition holds or the timeout passes.
-template <typename F>
-bool eventually(F condition) {
-    QDeadlineTimer deadline(kTimeoutMs);
-    while (!deadline.hasExpired()) {
-        if (condition()) {
-            return true;
-        }
-        QThread::msleep(20);
-    }
-    return condition();
-}
-
 }  // namespace
 
-TEST(ServerProcess, UsageErrorsAndOneServerPerDataFolder) {
+TEST(ServerProcess, UsageErrorsOneServerPerDataFolderAndTheMessageOfTheDay) {
     EXPECT_EQ(test::runProgram("moonrake-server", {}).exitCode, 2);
     QTemporaryDir dir;
-    EXPECT_EQ(
-        test::runProgram("moonrake-server", {"--data", dir.path(), "--web-port", "70000"}).exitCode,
-        2);
-    EXPECT_EQ(
-        test::runProgram("moonrake-server", {"--data", dir.path(), "--listen", "nowhere"}).exitCode,
-        2);
-    EXPECT_EQ(test::runProgram("moonrake-server", {"--data", dir.path(), "extra"}).exitCode, 2);
-    // Clients split a host at its first colon.
-    EXPECT_EQ(test::runProgram("moonrake-server", {"--data", dir.path(), "--public-host", "::1"})
-                  .exitCode,
-              2);
+    const QString data = dir.filePath("data");
+    for (const QStringList& bad : {QStringList{"--web-port", "70000"},
+                                   {"--listen", "nowhere"},
+                                   {"extra"},
+                                   // Clients split a host at its first colon.
+                                   {"--public-host", "::1"}}) {
+        EXPECT_EQ(test::runProgram("moonrake-server", QStringList{"--data", data} + bad).exitCode,
+                  2)
+            << bad.join(' ').toStdString();
+    }
 
-    Server first({"--data", dir.path()});
-    ASSERT_TRUE(first.ready()) << first.readyLine().toStdString();
-    const auto second = test::runProgram("moonrake-server", {"--data", dir.path()});
+    QFile motd(dir.filePath("motd.txt"));
+    ASSERT_TRUE(motd.open(QIODevice::WriteOnly));
+    motd.write("Hello from the test");
+    motd.close();
+    Server server({"--data", data, "--latest-version", "1.07", "--motd", motd.fileName(),
+                   "--public-host", "moon.example"});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    const auto second = test::runProgram("moonrake-server", {"--data", data});
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_TRUE(second.err.contains("in use")) << second.err.toStdString();
-    EXPECT_EQ(first.terminate(), 0);
+
+    const auto [status, body] =
+        webGet(server.web(), "GET /motd/motd.txt HTTP/1.0\r\nUser-Agent: t\r\n\r\n");
+    EXPECT_EQ(status, "HTTP/1.0 200 OK");
+    EXPECT_EQ(QString::fromUtf8(body), QStringLiteral("\nmoon.example:%1\nmoon.example:%2\n1.07\n"
+                                                      "Hello from the test")
+                                           .arg(server.service().port)
+                                           .arg(server.web().port));
+    EXPECT_EQ(webGet(server.web(), "GET /nothing HTTP/1.0\r\n\r\n").first,
+              "HTTP/1.0 404 Not Found");
+    EXPECT_EQ(webGet(server.web(), "\x16\x03\x01 garbage\r\n\r\n").first,
+              "HTTP/1.0 400 Bad Request");
+    EXPECT_EQ(server.terminate(), 0);
 }
 
 TEST(ServerProcess, PresenceFollowsTheKeepAliveConnectionAndStateSurvivesRestart) {
@@ -151,19 +154,14 @@ TEST(ServerProcess, PresenceFollowsTheKeepAliveConnectionAndStateSurvivesRestart
         EXPECT_FALSE(login.errorEnd());
         EXPECT_EQ(locate(server.service(), id), PackRecord("AWW", {"127.0.0.1", 4100, 4200}).bytes);
 
-        // The keep-alive connection carries further requests of the signed-on member.
-        ASSERT_TRUE(send(*keep, request('A', PackRecord("A", {"ALICE"}).bytes, true)));
-        wire::ReplyReader added = readReply(*keep, false, true);
-        ASSERT_TRUE(added.complete());
-        EXPECT_EQ(added.data(), PackRecord("I", {id}).bytes);
-
         const QByteArray share =
             PackRecord("BIA", {'L', id, "s e&c"}).bytes +
             PackRecord("BIDWBAAA", {'A', 42, 0.0, 0, 0, "", "x.mp3", " "}).bytes;
         EXPECT_FALSE(oneShot(server.service(), 'T', share, false, wire::kSharePath).errorEnd());
 
         keep->abort();
-        EXPECT_TRUE(eventually([&] { return locate(server.service(), id) == QByteArray(5, 0); }));
+        EXPECT_TRUE(
+            test::waitUntil([&] { return locate(server.service(), id) == QByteArray(5, 0); }));
         EXPECT_EQ(server.terminate(), 0);
     }
     Server again({"--data", dir.path()});
@@ -182,33 +180,6 @@ TEST(ServerProcess, PresenceFollowsTheKeepAliveConnectionAndStateSurvivesRestart
     EXPECT_TRUE(keep->state() == QAbstractSocket::UnconnectedState ||
                 keep->waitForDisconnected(kTimeoutMs));
     EXPECT_EQ(locate(again.service(), id), QByteArray(5, 0));
-}
-
-TEST(ServerProcess, MessageOfTheDayNamesItsEndpoints) {
-    QTemporaryDir dir;
-    QFile motd(dir.filePath("motd.txt"));
-    ASSERT_TRUE(motd.open(QIODevice::WriteOnly));
-    motd.write("Hello from the test");
-    motd.close();
-    Server server({"--data", dir.filePath("data"), "--latest-version", "1.07", "--motd",
-                   motd.fileName(), "--public-host", "moon.example"});
-    ASSERT_TRUE(server.ready());
-    const auto [status, body] =
-        webGet(server.web(), "GET /motd/motd.txt HTTP/1.0\r\nUser-Agent: t\r\n\r\n");
-    EXPECT_EQ(status, "HTTP/1.0 200 OK");
-    const QList<QByteArray> lines = body.split('\n');
-    ASSERT_EQ(lines.size(), 5);
-    EXPECT_EQ(lines[0], "");
-    EXPECT_EQ(QString::fromUtf8(lines[1]),
-              "moon.example:" + QString::number(server.service().port));
-    EXPECT_EQ(QString::fromUtf8(lines[2]), "moon.example:" + QString::number(server.web().port));
-    EXPECT_EQ(lines[3], "1.07");
-    EXPECT_EQ(lines[4], "Hello from the test");
-    EXPECT_EQ(webGet(server.web(), "GET /nothing HTTP/1.0\r\n\r\n").first,
-              "HTTP/1.0 404 Not Found");
-    EXPECT_EQ(webGet(server.web(), "\x16\x03\x01 garbage\r\n\r\n").first,
-              "HTTP/1.0 400 Bad Request");
-    EXPECT_EQ(server.terminate(), 0);
 }
 
 TEST(ServerProcess, HostileInputsLeaveItServing) {

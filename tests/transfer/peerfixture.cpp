@@ -39,9 +39,6 @@ PeerSide::PeerSide(const QString& nick, qint32 userId, int slotCount)
     };
     server = std::make_unique<TMRFtpServer>(wanted, catalog, settings(), slotCount);
     server->start(QHostAddress::LocalHost);
-    QObject::connect(&wanted, &TMRQue::statusChanged, [this](TMRQueItem* item, TTransferStatus) {
-        downloadStates.emplace_back(item->Status, item->Error);
-    });
     QObject::connect(&server->waitingList(), &TMRQue::statusChanged,
                      [this](TMRQueItem* item, TTransferStatus) {
                          uploadStates.emplace_back(item->Status, item->Error);

@@ -35,7 +35,6 @@ struct PeerSide {
     QMap<QString, QByteArray> folders;  // folder path -> listing
     TMRWantedList wanted;
     std::unique_ptr<TMRFtpServer> server;
-    std::vector<std::pair<TTransferStatus, TTransferError>> downloadStates;
     std::vector<std::pair<TTransferStatus, TTransferError>> uploadStates;
 };
 

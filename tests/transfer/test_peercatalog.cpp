@@ -1,4 +1,4 @@
-#include "dbtestutil.h"
+#include "catalogtest.h"
 
 #include "core/fields.h"
 #include "db/cursor.h"
@@ -6,29 +6,16 @@
 #include "transfer/passwordcache.h"
 #include "transfer/peercatalog.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 using namespace mr;
+using mr::test::RowFields;
 
 namespace {
-
-// What a test file row carries besides its place in the tree.
-struct Share {
-    QString password{};
-    int ratioStyle = 0;
-    int download = 0;
-    int size = 0;
-    QString action{};
-    QString description{};
-    int fileSize = 0;
-    double fileDate = 0;
-};
 
 struct Account {
     int status = 1;
@@ -38,44 +25,17 @@ struct Account {
     qint64 bytesDown = 0;
 };
 
-class PeerCatalog : public test::DbTest {
+class PeerCatalog : public test::CatalogTest {
 protected:
     void SetUp() override {
-        DbTest::SetUp();
-        ASSERT_TRUE(m_disk.isValid());
-        m_music = addRow("Music", -1, true, m_disk.path(), {});
+        CatalogTest::SetUp();
+        m_music = addRow("Music", -1, true, {.action = "", .fileName = scratch()});
     }
 
-    // A local catalog row under parentId; returns its id.
-    int addRow(const QString& name, int parentId, bool folder, const QString& fileName,
-               const Share& share, const QString& user = {}) {
-        db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
-        files.append();
-        files.setString(u"Username", user);
-        files.setInteger(u"ParentId", parentId);
-        files.setString(u"Name", name);
-        files.setString(u"FileName", fileName);
-        files.setInteger(u"Attributes", folder ? 1 : 0);
-        files.setInteger(u"FileSize", folder ? -1 : share.fileSize);
-        files.setDateTime(u"FileDate", share.fileDate);
-        files.setString(u"Description", share.description);
-        files.setString(u"Password", share.password);
-        files.setString(u"Action", share.action);
-        files.setInteger(u"RatioStyle", share.ratioStyle);
-        files.setInteger(u"Download", share.download);
-        files.setInteger(u"Size", share.size);
-        files.post();
-        return static_cast<int>(files.asInteger(u"id"));
-    }
-
-    // "/Music/<name>" backed by a real file of n bytes.
-    void share(const QString& name, const Share& settings, int n = 10) {
-        const QString path = QDir(m_disk.path()).filePath(name);
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(n, 'x'));
-        file.close();
-        addRow(name, m_music, false, path, settings);
+    // "/Music/<name>", published and backed by a real file of n bytes.
+    void share(const QString& name, RowFields f, int n = 10) {
+        f.fileName = makeFile(name, n);
+        addRow(name, m_music, false, f);
     }
 
     void account(const QString& user, const Account& a) {
@@ -90,147 +50,113 @@ protected:
         credits.post();
     }
 
-    int code(const QString& name, const QString& user = QStringLiteral("bob"),
-             const QString& password = QStringLiteral("qlmtvokrenbhxa")) {
-        return FileRequestCheck(user, QStringLiteral("/Music/") + name, QStringLiteral("10.0.0.9"),
-                                password)
-            .Code;
+    TRequestVerdict check(const QString& path, const QString& user = QStringLiteral("bob"),
+                          const QString& password = {}) {
+        return FileRequestCheck(user, path, QStringLiteral("10.0.0.9"), password);
     }
 
-    int countCredits() const {
-        return rawQuery(QStringLiteral("credits.dat"),
-                        QStringLiteral("select count(*) from credits"))
-            .toInt();
-    }
-
-    QTemporaryDir m_disk;
     int m_music = 0;
 };
 
-TEST_F(PeerCatalog, RequesterWithoutAccountFollowsTheDownloadSetting) {
-    share("open.mp3", {});
-    share("restricted.mp3", {.download = 2});
-    share("other.mp3", {.download = 4});
-    share("open1.mp3", {.ratioStyle = 1});
-    share("unknown.mp3", {.download = 3});
-
-    const TRequestVerdict open = FileRequestCheck(
-        QStringLiteral("bob"), QStringLiteral("/music/OPEN.mp3"), QString(), QString());
-    EXPECT_EQ(open.Code, 0);
-    EXPECT_EQ(open.LocalPath, QDir(m_disk.path()).filePath(QStringLiteral("open.mp3")));
-    EXPECT_EQ(open.Size, 10);
-    EXPECT_EQ(code("open1.mp3"), 0);
-    EXPECT_EQ(code("restricted.mp3"), 1);
-    EXPECT_EQ(code("other.mp3"), 2);
-    // A setting this client does not know never opens the file.
-    EXPECT_EQ(code("unknown.mp3"), 1);
-}
-
-TEST_F(PeerCatalog, FilePasswordIsComparedWithoutCase) {
-    share("secret.mp3", {.password = QStringLiteral("Sesame")});
-    EXPECT_EQ(code("secret.mp3", "bob", "sESAME"), 0);
-    EXPECT_EQ(code("secret.mp3", "bob", "sesame!"), 6);
-    EXPECT_EQ(code("secret.mp3", "bob", ""), 6);
-}
-
-TEST_F(PeerCatalog, RatioStyleWithoutAccountAsksForCredit) {
-    share("ratio.mp3", {.ratioStyle = 2});
-    const TRequestVerdict v =
-        FileRequestCheck(QStringLiteral("bob"), QStringLiteral("/Music/ratio.mp3"), {}, {});
-    EXPECT_EQ(v.Code, 3);
-    EXPECT_EQ(v.RatioStyle, 2);
-    EXPECT_EQ(v.Credit, 0);
-}
-
-TEST_F(PeerCatalog, CreditBalanceDecidesRatioFiles) {
-    share("ratio.mp3", {.ratioStyle = 2});
-    account(QStringLiteral("short"), {.status = 1, .filesUp = 3, .filesDown = 6});
-    account(QStringLiteral("even"), {.status = 1, .filesUp = 4, .filesDown = 6});
-
-    const TRequestVerdict poor =
-        FileRequestCheck(QStringLiteral("SHORT"), QStringLiteral("/Music/ratio.mp3"), {}, {});
-    EXPECT_EQ(poor.Code, 3);
-    EXPECT_EQ(poor.RatioStyle, 2);
-    EXPECT_EQ(poor.Credit, 0);
-    EXPECT_EQ(code("ratio.mp3", "even"), 0);
-}
-
-TEST_F(PeerCatalog, ByteRatioChargesTheCatalogSize) {
-    share("big.iso", {.ratioStyle = 4, .size = 1000}, 3);
-    share("bigother.iso", {.ratioStyle = 4, .download = 4, .size = 100}, 3);
-    account(QStringLiteral("carol"), {.status = 1, .bytesUp = 700, .bytesDown = 500});
-
-    const TRequestVerdict v =
-        FileRequestCheck(QStringLiteral("carol"), QStringLiteral("/Music/big.iso"), {}, {});
-    EXPECT_EQ(v.Code, 3);
-    EXPECT_EQ(v.Credit, 900);
-    EXPECT_EQ(v.Size, 3);
-    EXPECT_EQ(code("bigother.iso", "carol"), 2);
-}
-
-TEST_F(PeerCatalog, BannedAndZeroStatusAreRefused) {
-    share("open.mp3", {});
-    share("restricted.mp3", {.download = 2});
-    account(QStringLiteral("mallory"), {.status = 2});
-    account(QStringLiteral("nobody"), {.status = 0});
-    account(QStringLiteral("friend"), {.status = 1});
-    EXPECT_EQ(code("open.mp3", "mallory"), 4);
-    EXPECT_EQ(code("open.mp3", "nobody"), 4);
-    EXPECT_EQ(code("open.mp3", "friend"), 0);
-    EXPECT_EQ(code("restricted.mp3", "friend"), 1);
-}
-
-TEST_F(PeerCatalog, AnUnbannedUserIsJudgedByHisAccountNotByThePassword) {
-    share("secret.mp3", {.password = QStringLiteral("Sesame")});
-    EXPECT_EQ(code("secret.mp3", "bob", "wrong"), 6);
-    SetUserStatus(QStringLiteral("bob"), kUserStatusBanned);
-    EXPECT_EQ(code("secret.mp3", "bob", "sesame"), 4);
-    SetUserStatus(QStringLiteral("bob"), kUserStatusNormal);
-    EXPECT_EQ(code("secret.mp3", "bob", "wrong"), 0);
-}
-
-TEST_F(PeerCatalog, MissingEntriesAndFilesAreNotFound) {
-    share("gone.mp3", {});
-    ASSERT_TRUE(QFile::remove(QDir(m_disk.path()).filePath(QStringLiteral("gone.mp3"))));
-    share("removed.mp3", {.action = QStringLiteral("D")});
-
-    EXPECT_EQ(code("nothere.mp3"), 5);
-    EXPECT_EQ(code("gone.mp3"), 5);
+TEST_F(PeerCatalog, RequestsAreJudgedByTheEntryAndTheRequestersAccount) {
+    share("open.mp3", {.action = ""});
+    share("open1.mp3", {.action = "", .ratioStyle = 1});
+    share("restricted.mp3", {.action = "", .download = 2});
+    share("other.mp3", {.action = "", .download = 4});
+    share("unknown.mp3", {.action = "", .download = 3});
+    share("secret.mp3", {.action = "", .password = "Sesame"});
+    share("ratio.mp3", {.action = "", .ratioStyle = 2});
+    share("big.iso", {.action = "", .ratioStyle = 4, .size = 1000}, 3);
+    share("bigother.iso", {.action = "", .ratioStyle = 4, .download = 4, .size = 100}, 3);
+    share("gone.mp3", {.action = ""});
+    ASSERT_TRUE(QFile::remove(scratch("gone.mp3")));
     // Unshared by the user, not yet confirmed by the service.
-    EXPECT_EQ(code("removed.mp3"), 5);
+    share("removed.mp3", {.action = "D"});
+    account("short", {.status = 1, .filesUp = 3, .filesDown = 6});
+    account("even", {.status = 1, .filesUp = 4, .filesDown = 6});
+    account("carol", {.status = 1, .bytesUp = 700, .bytesDown = 500});
+    account("mallory", {.status = 2});
+    account("nobody", {.status = 0});
+    account("friend", {.status = 1});
+
+    struct Case {
+        const char* user;
+        const char* name;
+        const char* password;
+        int code;
+    };
+    const Case cases[] = {
+        // Without an account the entry's download setting decides; an unknown one never opens.
+        {"bob", "open.mp3", "", 0},
+        {"bob", "open1.mp3", "", 0},
+        {"bob", "restricted.mp3", "", 1},
+        {"bob", "other.mp3", "", 2},
+        {"bob", "unknown.mp3", "", 1},
+        {"bob", "secret.mp3", "sESAME", 0},
+        {"bob", "secret.mp3", "sesame!", 6},
+        {"bob", "secret.mp3", "", 6},
+        {"bob", "ratio.mp3", "", 3},
+        // With one, the credit balance and the status.
+        {"SHORT", "ratio.mp3", "", 3},
+        {"even", "ratio.mp3", "", 0},
+        {"carol", "bigother.iso", "", 2},
+        {"mallory", "open.mp3", "", 4},
+        {"nobody", "open.mp3", "", 4},
+        {"friend", "open.mp3", "", 0},
+        {"friend", "restricted.mp3", "", 1},
+        {"bob", "nothere.mp3", "", 5},
+        {"bob", "gone.mp3", "", 5},
+        {"bob", "removed.mp3", "", 5},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(check(QStringLiteral("/Music/") + c.name, c.user, c.password).Code, c.code)
+            << c.user << " " << c.name;
+    }
+
+    const TRequestVerdict open = check("/music/OPEN.mp3");
+    EXPECT_EQ(open.LocalPath, scratch("open.mp3"));
+    EXPECT_EQ(open.Size, 10);
+    for (const char* user : {"bob", "short"}) {
+        const TRequestVerdict ratio = check("/Music/ratio.mp3", user);
+        EXPECT_EQ(ratio.RatioStyle, 2) << user;
+        EXPECT_EQ(ratio.Credit, 0) << user;
+    }
+    // A byte ratio charges the catalog's size, while the size sent is the file's.
+    const TRequestVerdict big = check("/Music/big.iso", "carol");
+    EXPECT_EQ(big.Code, 3);
+    EXPECT_EQ(big.Credit, 900);
+    EXPECT_EQ(big.Size, 3);
     // A folder is not a file.
-    EXPECT_EQ(FileRequestCheck("bob", "/Music", {}, {}).Code, 5);
-    EXPECT_EQ(FileRequestCheck("bob", "/", {}, {}).Code, 5);
-    EXPECT_TRUE(FileRequestCheck("bob", "/Music/gone.mp3", {}, {}).LocalPath.isEmpty());
+    EXPECT_EQ(check("/Music").Code, 5);
+    EXPECT_EQ(check("/").Code, 5);
+    EXPECT_TRUE(check("/Music/gone.mp3").LocalPath.isEmpty());
+    EXPECT_EQ(LocalPathOfShare("/MUSIC/open.mp3"), scratch("open.mp3"));
+    EXPECT_TRUE(LocalPathOfShare("/Music/removed.mp3").isEmpty());
+    EXPECT_TRUE(LocalPathOfShare("/").isEmpty());
+
+    // An unbanned user is judged by his account, no longer by the password.
+    SetUserStatus("bob", kUserStatusBanned);
+    EXPECT_EQ(check("/Music/secret.mp3", "bob", "sesame").Code, 4);
+    SetUserStatus("bob", kUserStatusNormal);
+    EXPECT_EQ(check("/Music/secret.mp3", "bob", "wrong").Code, 0);
 }
 
 TEST_F(PeerCatalog, SetUserStatusAppendsOnceThenEdits) {
-    SetUserStatus(QStringLiteral("Bob"), kUserStatusBanned);
-    SetUserStatus(QStringLiteral("carol"), kUserStatusBanned);
-    SetUserStatus(QStringLiteral("o'brien"), kUserStatusBanned);
-    EXPECT_EQ(BannedUserNames(), QStringList({"Bob", "carol", "o'brien"}));
-
-    SetUserStatus(QStringLiteral("BOB"), kUserStatusNormal);
-    EXPECT_EQ(countCredits(), 3);
+    for (const char* name : {"Bob", "carol", "o'brien"})
+        SetUserStatus(name, kUserStatusBanned);
+    SetUserStatus("BOB", kUserStatusNormal);
+    EXPECT_EQ(rawQuery("credits.dat", "select count(*) from credits"), "3");
     EXPECT_EQ(BannedUserNames(), QStringList({"carol", "o'brien"}));
     EXPECT_EQ(rawQuery("credits.dat", "select Status from credits where Username = 'Bob'"), "1");
 }
 
-TEST_F(PeerCatalog, LocalPathOfShareResolvesLocalRows) {
-    share("song.mp3", {});
-    EXPECT_EQ(LocalPathOfShare(QStringLiteral("/MUSIC/song.mp3")),
-              QDir(m_disk.path()).filePath(QStringLiteral("song.mp3")));
-    EXPECT_TRUE(LocalPathOfShare(QStringLiteral("/Music/none.mp3")).isEmpty());
-    EXPECT_TRUE(LocalPathOfShare(QStringLiteral("/")).isEmpty());
-}
-
 TEST_F(PeerCatalog, ListingEncodesEveryFieldOfEveryChild) {
-    const int folder = addRow("Docs", -1, true, m_disk.path(), {});
-    addRow("my notes.txt", folder, false, "/x/my notes.txt",
-           {.description = QStringLiteral("a*b"), .fileSize = 12, .fileDate = 45000.25});
-    addRow("plain", folder, false, "/x/plain", {.fileSize = 0, .fileDate = 45123.123456789012});
-    addRow("sub", folder, true, "/x/sub", {.description = QStringLiteral("folder")});
-    addRow("theirs", folder, false, "/y/theirs", {}, QStringLiteral("someone"));
+    const int folder = addRow("Docs", -1, true, {.action = ""});
+    addRow("my notes.txt", folder, false,
+           {.action = "", .description = "a*b", .fileSize = 12, .fileDate = 45000.25});
+    addRow("plain", folder, false, {.action = "", .fileSize = 0, .fileDate = 45123.123456789012});
+    addRow("sub", folder, true, {.action = "", .description = "folder", .fileDate = 0});
+    addRow("theirs", folder, false, {.action = "", .user = "someone"});
 
     QByteArray out;
     BuildMRDirectory(folder, QStringLiteral("/Docs dir"), out);
@@ -240,17 +166,17 @@ TEST_F(PeerCatalog, ListingEncodesEveryFieldOfEveryChild) {
               "sub /Docs\\ dir -1 0 folder");
     EXPECT_EQ(SplitFields(out).size(), 15);
 
-    const int empty = addRow("Empty", -1, true, m_disk.path(), {});
+    const int empty = addRow("Empty", -1, true, {.action = ""});
     QByteArray none;
     BuildMRDirectory(empty, QStringLiteral("/Empty"), none);
     EXPECT_TRUE(none.isEmpty());
 }
 
 TEST_F(PeerCatalog, FolderListingNeedsAPublishedFolderAndItsPassword) {
-    const int locked = addRow("Locked", -1, true, m_disk.path(), {.password = "Key"});
-    addRow("a", locked, false, "/x/a", {.fileSize = 1});
-    addRow("Pending", -1, true, m_disk.path(), {.action = QStringLiteral("A")});
-    share("x.mp3", {});
+    const int locked = addRow("Locked", -1, true, {.action = "", .password = "Key"});
+    addRow("a", locked, false, {.action = "", .fileSize = 1, .fileDate = 0});
+    addRow("Pending", -1, true);
+    share("x.mp3", {.action = ""});
 
     const std::optional<QByteArray> open = FolderListing(QStringLiteral("/Locked"), "kEY");
     ASSERT_TRUE(open.has_value());
@@ -287,40 +213,20 @@ protected:
     ScriptedPrompt prompt;
 };
 
-TEST_F(PasswordCacheTest, FolderPasswordServesFilesBelowItForTheSameOwnerOnly) {
-    prompt.answer = QStringLiteral("pw7");
-    EXPECT_EQ(cache.GetPassword(7, "/Music", "ann", "Music", false), "pw7");
-    ASSERT_EQ(prompt.asked.size(), 1u);
-    EXPECT_EQ(prompt.asked[0], "7 ann Music /Music");
-
-    EXPECT_EQ(cache.GetPassword(7, "/Music/a/song.mp3", "ann", "song.mp3", false), "pw7");
-    EXPECT_EQ(prompt.asked.size(), 1u);
-
+TEST_F(PasswordCacheTest, AFolderPasswordServesItsOwnersFilesBelowItUntilAskedAgain) {
+    prompt.answer = QStringLiteral("wrong");
+    EXPECT_EQ(cache.GetPassword(7, "/Music", "ann", "Music", false), "wrong");
+    EXPECT_EQ(prompt.asked, std::vector<QString>{"7 ann Music /Music"});
     prompt.answer = QStringLiteral("pw8");
+    EXPECT_EQ(cache.GetPassword(7, "/Music/a/song.mp3", "ann", "song.mp3", false), "wrong");
     EXPECT_EQ(cache.GetPassword(8, "/Music/song.mp3", "ben", "song.mp3", false), "pw8");
     EXPECT_EQ(prompt.asked.size(), 2u);
-}
 
-TEST_F(PasswordCacheTest, ForceAsksAgainAndReplacesTheOldPassword) {
-    prompt.answer = QStringLiteral("wrong");
-    cache.GetPassword(7, "/Music", "ann", "Music", false);
+    // Asked again, the new password replaces the old one.
     prompt.answer = QStringLiteral("right");
     EXPECT_EQ(cache.GetPassword(7, "/music", "ann", "Music", true), "right");
-    EXPECT_EQ(prompt.asked.size(), 2u);
-    EXPECT_EQ(cache.items().size(), 1);
     EXPECT_EQ(cache.GetPassword(7, "/Music/x", "ann", "x", false), "right");
-}
-
-TEST_F(PasswordCacheTest, ItemsAreSortedByOwnerThenPathIgnoringCase) {
-    for (auto [id, path] :
-         std::vector<std::pair<qint32, QString>>{{9, "/b"}, {3, "/Z"}, {9, "/A"}, {3, "/a"}}) {
-        prompt.answer = path;
-        cache.GetPassword(id, path, "x", "y", true);
-    }
-    QStringList order;
-    for (const TPasswordItem& item : cache.items())
-        order << QStringLiteral("%1%2").arg(item.UserId).arg(item.Path);
-    EXPECT_EQ(order, QStringList({"3/a", "3/Z", "9/A", "9/b"}));
+    EXPECT_EQ(prompt.asked.size(), 3u);
 }
 
 TEST_F(PasswordCacheTest, AbandonedPromptThrowsAndCachesNothing) {

@@ -66,6 +66,7 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     const QByteArray content = pattern(5000);
     owner.share(QStringLiteral("/Music/a.mp3"), content);
+    owner.share(QStringLiteral("/Music/b.txt"), "hello");
     QTcpServer callback;  // the scripted downloader's own peer server
     ASSERT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
 
@@ -81,9 +82,15 @@ TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
     EXPECT_EQ(peer.ask("CHKP /Music/a.mp3"), "0 0 0 0 5000");
     EXPECT_EQ(owner.server->waitingList().count(), 0);  // refusals and checks queue nothing
     EXPECT_EQ(peer.ask(reqf("/Music/a.mp3", callback.serverPort(), "Bobby", 1000)), "0 0 0 0 5000");
+    // An older peer's request, without the fifth field, queues under the owner's nickname;
+    // nobody listens on port 1, so its push fails.
+    EXPECT_EQ(peer.ask(QByteArray("REQF /Music/b.txt*0*1*42\0", 25)), "0 0 0 0 5");
     EXPECT_EQ(peer.ask("QUIT"), "221 Goodbye.");
 
-    ASSERT_EQ(owner.server->waitingList().count(), 1);
+    ASSERT_EQ(owner.server->waitingList().count(), 2);
+    const TMRQueItem& older = *owner.server->waitingList().at(1);
+    EXPECT_EQ(older.LoginName, QStringLiteral("Olga"));
+    EXPECT_TRUE(waitUntil([&] { return older.Error == TTransferError::UserOffline; }));
     const TMRQueItem& entry = *owner.server->waitingList().at(0);
     EXPECT_EQ(entry.UserName, QStringLiteral("bob"));
     EXPECT_EQ(entry.PeerId, 42);
@@ -144,20 +151,6 @@ TEST(PeerServer, AKickSendsTheAbortWhileTheDataConnectionStillStands) {
     EXPECT_TRUE(down.closedByServer());
 }
 
-TEST(PeerServer, ARequestWithoutTheFifthFieldQueuesUnderTheOwnersNickname) {
-    PeerSide owner(QStringLiteral("Olga"), 1);
-    owner.share(QStringLiteral("/a.txt"), "hello");
-    RawPeer peer;
-    ASSERT_TRUE(peer.connectTo(owner.server->port()));
-    ASSERT_TRUE(peer.login("bob", "x"));
-    // Nobody listens on port 1: the push fails later, the queueing is what counts here.
-    EXPECT_EQ(peer.ask(QByteArray("REQF /a.txt*0*1*42\0", 19)), "0 0 0 0 5");
-    ASSERT_EQ(owner.server->waitingList().count(), 1);
-    EXPECT_EQ(owner.server->waitingList().at(0)->LoginName, QStringLiteral("Olga"));
-    EXPECT_TRUE(waitUntil(
-        [&] { return owner.server->waitingList().at(0)->Error == TTransferError::UserOffline; }));
-}
-
 TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListens) {
     PeerSide owner(QStringLiteral("Olga"), 1, 1);  // one upload slot
     const QByteArray content = pattern(300000, 5);
@@ -199,6 +192,16 @@ TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListe
     EXPECT_TRUE(down.downloaded(QStringLiteral("a.bin")) == content);
 }
 
+// Asks for a folder listing over a data connection of its own; what arrived on it.
+QByteArray listing(RawPeer& peer, const QByteArray& request) {
+    DataSink sink;
+    EXPECT_EQ(peer.ask("PORT " + sink.portArgument()), "200 Port command successful.");
+    EXPECT_EQ(peer.ask(request), "150 Opening data connection for directory list.");
+    EXPECT_TRUE(sink.waitClosed());
+    EXPECT_EQ(peer.line(), "226 File sent ok");
+    return sink.received;
+}
+
 TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     owner.share(QStringLiteral("/p/locked.txt"), "12345678", QStringLiteral("Sesame"));
@@ -219,25 +222,14 @@ TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
     ASSERT_TRUE(right.connectTo(owner.server->port()));
     ASSERT_TRUE(right.login("bob", "SESAME"));
     EXPECT_EQ(right.ask("CHKP /p/locked.txt"), "0 0 0 0 8");
-    for (int round = 0; round < 2; ++round) {  // a second listing on the same session is rebuilt
-        DataSink sink;
-        EXPECT_EQ(right.ask("PORT " + sink.portArgument()), "200 Port command successful.");
-        EXPECT_EQ(right.ask("REQD  /p/"), "150 Opening data connection for directory list.");
-        EXPECT_TRUE(sink.waitClosed());
-        EXPECT_EQ(sink.received,
-                  round == 0 ? QByteArray("locked.txt /p/ 8 45000.5 *") : QByteArray("changed"));
-        EXPECT_EQ(right.line(), "226 File sent ok");
-        owner.folders.insert(QStringLiteral("/p/"), "changed");
-    }
+    EXPECT_EQ(listing(right, "REQD  /p/"), "locked.txt /p/ 8 45000.5 *");
+    // A second listing on the same session is built again.
+    owner.folders.insert(QStringLiteral("/p/"), "changed");
+    EXPECT_EQ(listing(right, "REQD /p/"), "changed");
     RawPeer anyone;
     ASSERT_TRUE(anyone.connectTo(owner.server->port()));
     ASSERT_TRUE(anyone.login("ann", ""));
-    DataSink sink;
-    EXPECT_EQ(anyone.ask("PORT " + sink.portArgument()), "200 Port command successful.");
-    EXPECT_EQ(anyone.ask("REQD /empty/"), "150 Opening data connection for directory list.");
-    EXPECT_TRUE(sink.waitClosed());
-    EXPECT_TRUE(sink.received.isEmpty());
-    EXPECT_EQ(anyone.line(), "226 File sent ok");
+    EXPECT_TRUE(listing(anyone, "REQD /empty/").isEmpty());
 }
 
 namespace {
@@ -256,6 +248,12 @@ struct PushTarget {
         EXPECT_TRUE(pusher.login("olga", "Pargo"));
     }
     const TMRQueItem& item() const { return *side.wanted.find(id); }
+    // Announces the push of path and takes its data connection.
+    QTcpSocket* push(const QByteArray& path) {
+        EXPECT_EQ(pusher.ask(data.port()), "200 Port command successful.");
+        EXPECT_TRUE(pusher.ask("PUTBR " + path).startsWith("150 "));
+        return data.accept();
+    }
     QStringList downloads() const {
         return QDir(side.downloadDir)
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System | QDir::Hidden);
@@ -335,9 +333,7 @@ TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
 TEST(PeerServer, AbortedAndShortPushesEndInError) {
     {
         PushTarget t(QStringLiteral("/x/a.bin"), 100);
-        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-        EXPECT_TRUE(t.pusher.ask("PUTBR /x/a.bin").startsWith("150 "));
-        QTcpSocket* data = t.data.accept();
+        QTcpSocket* data = t.push("/x/a.bin");
         ASSERT_TRUE(data);
         data->write("12345");
         EXPECT_TRUE(waitUntil([&] { return t.item().Transferred == 5; }));
@@ -353,9 +349,7 @@ TEST(PeerServer, AbortedAndShortPushesEndInError) {
     }
     {
         PushTarget t(QStringLiteral("/x/b.bin"), 100);
-        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-        EXPECT_TRUE(t.pusher.ask("PUTBR /x/b.bin").startsWith("150 "));
-        QTcpSocket* data = t.data.accept();
+        QTcpSocket* data = t.push("/x/b.bin");
         ASSERT_TRUE(data);
         data->write("only ten b");
         data->disconnectFromHost();
@@ -366,9 +360,7 @@ TEST(PeerServer, AbortedAndShortPushesEndInError) {
     {
         // The local user aborts the incoming push.
         PushTarget t(QStringLiteral("/x/c.bin"), 100);
-        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-        EXPECT_TRUE(t.pusher.ask("PUTBR /x/c.bin").startsWith("150 "));
-        ASSERT_TRUE(t.data.accept());
+        ASSERT_TRUE(t.push("/x/c.bin"));
         EXPECT_TRUE(waitUntil([&] { return t.item().Status == TTransferStatus::Transfering; }));
         t.side.server->AbortTransfer(t.id);
         EXPECT_EQ(t.pusher.line(), "426 Connection closed; transfer aborted.");
