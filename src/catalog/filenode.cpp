@@ -123,14 +123,6 @@ bool TFileNodes::remove(TFileNode* node) {
     return true;
 }
 
-void TFileNodes::sortByName() {
-    sort([](const TFileNode* a, const TFileNode* b) {
-        const QString na = a->item() ? a->item()->Name : QString();
-        const QString nb = b->item() ? b->item()->Name : QString();
-        return na.compare(nb, Qt::CaseInsensitive) < 0;
-    });
-}
-
 void TFileNodes::sort(const std::function<bool(const TFileNode*, const TFileNode*)>& less) {
     const bool ascending = sortAscending();
     std::stable_sort(m_nodes.begin(), m_nodes.end(), [&](const auto& a, const auto& b) {

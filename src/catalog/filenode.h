@@ -102,8 +102,6 @@ public:
         m_nodes.clear();
     }
 
-    // By item name ignoring case, in the process-wide direction.
-    void sortByName();
     void sort(const std::function<bool(const TFileNode*, const TFileNode*)>& less);
     static void setSortAscending(bool ascending);
     static bool sortAscending();
