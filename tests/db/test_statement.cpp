@@ -36,8 +36,9 @@ TEST_F(DbStatement, PublishBatchClearsExactlyTheListedIds) {
     EXPECT_EQ(statement.execute(), 2);
     EXPECT_EQ(actions(), u"1:D 2: 3:A 4: 5:D");
     // The guard changes only rows still holding its value, compared without regard to case.
-    statement.setText(QStringLiteral("update files set action = '' where id in (1,3,5) and "
-                                     "Action = 'd'"));
+    statement.setText(
+        QStringLiteral("update files set action = '' where id in (1,3,5) and "
+                       "Action = 'd'"));
     EXPECT_EQ(statement.execute(), 2);
     EXPECT_EQ(actions(), u"1: 2: 3:A 4: 5:");
 }
