@@ -4,7 +4,6 @@
 #include "testutil.h"
 
 #include <QFile>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -127,23 +126,13 @@ TEST(FeedbackMail, ReachesTheSinkOverSmtp) {
     EXPECT_EQ(QString::fromUtf8(decodeQuotedPrintable(bodyOf(mail))), asMailText(text));
 }
 
+// A connection that fails and a mail the host refuses are told apart.
 TEST(FeedbackMail, FailuresAreToldApart) {
-    // Nobody listens: the connection fails.
-    quint16 deadPort = 0;
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        deadPort = probe.serverPort();
-    }
-    auto outcome = sendAndWait({"127.0.0.1", deadPort, "f@h.test"}, "hello");
+    auto outcome = sendAndWait({"no host/here", 25, "f@h.test"}, "hello");
     EXPECT_EQ(outcome.result, TFeedbackMail::Result::ConnectFailed);
     EXPECT_TRUE(outcome.events.isEmpty());
     EXPECT_EQ(TFeedbackMail::resultText(*outcome.result), "Error while connecting to server!");
 
-    outcome = sendAndWait({"no host/here", 25, "f@h.test"}, "hello");
-    EXPECT_EQ(outcome.result, TFeedbackMail::Result::ConnectFailed);
-
-    // Connected, but the sink cannot keep the mail and refuses it.
     MailDrop unusable;
     server::SmtpSink sink(unusable);
     ASSERT_TRUE(sink.listen(QHostAddress::LocalHost, 0));

@@ -99,18 +99,6 @@ TEST(WebParser, PercentDecoding) {
     EXPECT_EQ(percentDecode("%C3%A9"), "\xC3\xA9");
 }
 
-TEST_F(Web, MessageOfTheDay) {
-    m_site.serviceEndpoint = "127.0.0.1:5000";
-    m_site.webEndpoint = "127.0.0.1:5001";
-    m_site.message = "Hello\nthere";
-    EXPECT_EQ(get("/motd/motd.txt"), "\n127.0.0.1:5000\n127.0.0.1:5001\n1.05\nHello\nthere");
-    EXPECT_EQ(handleWebRequest(m_store, m_site, "GET", "/motd/other.txt").status, 404);
-    EXPECT_EQ(handleWebRequest(m_store, m_site, "POST", "/motd/motd.txt").status, 405);
-    EXPECT_EQ(encodeResponse({404, "x"}),
-              "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
-              "Content-Length: 1\r\nConnection: close\r\n\r\nx");
-}
-
 TEST_F(Web, AnnouncesOnlyHostsAClientCanSplitAtItsColon) {
     WebServer web(m_store);
     ASSERT_TRUE(web.listen(QHostAddress::LocalHost, 0));
