@@ -224,8 +224,8 @@ TEST_F(AgentTest, AHostileOrSilentServiceEndsTheChannel) {
         });
         start(fake.port());
         m_agent->connection().setMaxReplyBytes(100);
-        m_agent->connection().setTimeout(300);
         ASSERT_TRUE(signOn());
+        m_agent->connection().setTimeout(300);
         Outcome first, queued;
         ASSERT_TRUE(m_agent->PollContacts(nullptr, into(first)));
         ASSERT_TRUE(m_agent->SendProfile(nullptr, into(queued)));
