@@ -75,10 +75,7 @@ protected:
         m_processing = std::make_unique<TProcessingThread>(m_agent->connection());
         m_session = std::make_unique<TOnlineSession>(*m_agent, *m_idle);
         m_session->setPorts(kInfoPort, kFileServerPort);
-        m_session->motd().setLauncher([this](const QString&) {
-            ++m_launches;
-            return true;
-        });
+        m_session->motd().setLauncher([](const QString&) { return false; });
         record();
     }
 
@@ -88,7 +85,6 @@ protected:
         m_processing.reset();
         m_agent.reset();
         m_idle.reset();
-        qunsetenv("MOONRAKE_UPDATE_INI");
     }
 
     // The status task's steps, and the other visible effects, as short texts.
@@ -137,7 +133,6 @@ protected:
     std::optional<bool> m_connectEnabled;
     std::vector<bool> m_finished;
     int m_syncs = 0;
-    int m_launches = 0;
 };
 
 // No host answers: the timer retries from the first host, and when only the last one then
@@ -312,25 +307,14 @@ TEST_F(SessionTest, ClosingDuringTheMessageFetchSkipsTheSignOn) {
 
 TEST_F(SessionTest, MessageOfTheDayRefreshesHostsBeforeTheSignOn) {
     FakeService fake(acceptAll);
-    FakeWebServer web;
-    QFile ini(m_dir.filePath("update.ini"));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write("[Apps/Moonrake]\nVersion=1.05\n");
-    ini.close();
-    qputenv("MOONRAKE_UPDATE_INI", ini.fileName().toLocal8Bit());
-    web.setBody(("\n" + host(fake.port()) + "\n\n1.06\nHello <i>there</i>\n").toUtf8());
+    FakeWebServer web(("\n" + host(fake.port()) + "\n\n1.06\nHello <i>there</i>\n").toUtf8());
     HostInfo().set(THostInfo::Http, host(web.port()));
     setServiceHosts({host(mr::test::refusedPort())});
-    QStringList announced;
-    QObject::connect(m_session.get(), &TOnlineSession::updateAvailable,
-                     [&](const QString& text, const QString&) { announced << text; });
 
     m_session->Connect(TConnectOrigin::StartUp);
     ASSERT_TRUE(waitFinished());
     EXPECT_TRUE(m_finished.back());
     EXPECT_EQ(m_agent->hostIndex(), 0);
-    EXPECT_EQ(announced.size(), 1);
-    EXPECT_EQ(m_launches, 1);
     EXPECT_TRUE(m_events.contains("motd"));
     EXPECT_EQ(m_session->motd().message(), "Hello <i>there</i>");
 }
