@@ -28,9 +28,12 @@ public:
         QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { m_closed = true; });
         m_socket.connectToHost(QHostAddress::LocalHost, port);
     }
+    bool connected() {
+        return waitUntil([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
+                         5000);
+    }
     bool send(const QByteArray& data) {
-        if (!waitUntil([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
-                       5000)) {
+        if (!connected()) {
             return false;
         }
         m_socket.write(data);
@@ -38,10 +41,6 @@ public:
     }
     bool waitClosed(int ms = 5000) {
         return waitUntil([this] { return m_closed; }, ms);
-    }
-    bool connected() {
-        return waitUntil([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
-                         5000);
     }
     bool closed() const { return m_closed; }
     QByteArray received() const { return m_received; }

@@ -78,15 +78,6 @@ TEST(Pinger, ElapsedTimeIsSecondsWithAPoint) {
     EXPECT_EQ(Pinger::FormatElapsed(12345), QStringLiteral("12.345"));
 }
 
-TEST(Pinger, PongFromAnInfoSocketGivesTheElapsedTime) {
-    InfoSocket info;
-    ASSERT_TRUE(info.open(QHostAddress::LocalHost));
-    const Outcome outcome = ping(info.port());
-    EXPECT_EQ(outcome.reports, 1);
-    EXPECT_EQ(outcome.nickname, QStringLiteral("carol"));
-    EXPECT_TRUE(isSeconds(outcome.result)) << outcome.result.toStdString();
-}
-
 TEST(Pinger, PongSplitOverTwoReadsIsStillAnAnswer) {
     FakePeer peer([](QTcpSocket* s, const QByteArray&) {
         s->write("PON");
