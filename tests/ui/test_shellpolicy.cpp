@@ -72,7 +72,7 @@ TEST(TerminationSignals, DesktopProgramEndsCleanlyOnSigterm) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(MOONRAKE_BIN_DIR "/moonrake"),
+        program.start(test::binDir() + "/moonrake",
                       {"--profile", profile.path(), "-min"});
         ASSERT_TRUE(program.waitForStarted(5000));
         ASSERT_TRUE(test::waitUntil([&] { return catchesSigterm(program.processId()); }, 20000));
