@@ -85,6 +85,7 @@ TEST_F(Registration, PagesAndButtonsFollowTheWizard) {
     EXPECT_TRUE(w->btnNext()->isEnabled());
     EXPECT_FALSE(w->btnFinish()->isEnabled());
     EXPECT_TRUE(w->chkShowInfo()->isChecked());
+    EXPECT_EQ(w->txtUsername()->maxLength(), 20);
 
     w->btnNext()->click();
     ASSERT_EQ(w->page(), TfrmRegistration::pgLogin);
