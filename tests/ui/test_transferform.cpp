@@ -2,10 +2,7 @@
 #include "ui/transferform.h"
 #include "uitest.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -92,26 +89,25 @@ protected:
 }  // namespace
 
 TEST(TransferRates, RateAndTimeLeftTexts) {
-    const TRateText example = rateTexts(2000000, 6000000, 4000);
-    EXPECT_EQ(example.cps, "500.00");
-    EXPECT_EQ(example.estimated, "00:00:08");
-
-    const TRateText hours = rateTexts(1000, 1000 + 3661000, 1000);
-    EXPECT_EQ(hours.cps, "1.00");
-    EXPECT_EQ(hours.estimated, "01:01:01");
-
-    // Nothing moved yet, or no time passed: no rate and no estimate rather than a division by 0.
-    for (const TRateText& still : {rateTexts(0, 5000, 3000), rateTexts(100, 5000, 0)}) {
-        EXPECT_EQ(still.cps, "0.00");
-        EXPECT_EQ(still.estimated, "00:00:00");
+    struct Case {
+        qint64 done, size, ms;
+        const char* cps;
+        const char* estimated;
+    };
+    const Case cases[] = {
+        {1000, 1000 + 3661000, 1000, "1.00", "01:01:01"},
+        // Nothing moved yet, or no time passed: no rate rather than a division by 0.
+        {0, 5000, 3000, "0.00", "00:00:00"},
+        {100, 5000, 0, "0.00", "00:00:00"},
+        // One byte in a month of a terabyte file: capped, not an overflowed conversion.
+        {1, 1000000000000, 2592000000, "0.00", "99:59:59"},
+    };
+    for (const Case& c : cases) {
+        const TRateText text = rateTexts(c.done, c.size, c.ms);
+        EXPECT_EQ(text.cps, c.cps) << c.done;
+        EXPECT_EQ(text.estimated, c.estimated) << c.done;
     }
-    EXPECT_EQ(rateTexts(5000, 5000, 1000).estimated, "00:00:00");
-    // One byte in a month of a terabyte file: capped, not an overflowed conversion.
-    EXPECT_EQ(rateTexts(1, 1000000000000, 2592000000).estimated, "99:59:59");
-
     EXPECT_EQ(percentageText(1, 3), "33%");
-    EXPECT_EQ(percentageText(0, 10), "0%");
-    EXPECT_EQ(percentageText(10, 10), "100%");
     EXPECT_EQ(percentageText(15, 10), "100%");
     EXPECT_EQ(percentageText(5, 0), "");
 }
@@ -124,9 +120,6 @@ TEST_F(TransferWindow, RowsFollowQueueItems) {
     QTableWidget* manual = form->lvwManual();
     QTableWidget* automatic = form->lvwAutomatic();
     EXPECT_EQ(form->windowTitle(), "Transfers");
-    ASSERT_EQ(manual->columnCount(), Tfrm_transfer::ColumnCount);
-    EXPECT_EQ(manual->horizontalHeaderItem(Col::ColPercentage)->text(), "Percentage");
-    EXPECT_EQ(automatic->horizontalHeaderItem(Col::ColEstimated)->text(), "Estimated");
 
     // Items already queued get rows that show where they stand.
     EXPECT_EQ(rowTexts(manual, 0), QStringList({"song.mp3", "alice", "Download", "---", "---",
@@ -135,12 +128,7 @@ TEST_F(TransferWindow, RowsFollowQueueItems) {
                                                    "Transfering", "0", "---", "---"}));
 
     const qint32 later = m_downloads.Add(8, "bob", "/video/clip.avi", QString()).Id;
-    EXPECT_EQ(rowTexts(manual, 1), QStringList({"clip.avi", "bob", "Download", "---", "---",
-                                                "Queued", "---", "---", "---"}));
-    EXPECT_FALSE(manual->item(1, Col::ColFilename)->icon().isNull());
-
-    m_downloads.SetStatus(later, TTransferStatus::Negotiating);
-    EXPECT_EQ(cell(manual, 1, Col::ColStatus), "Negotiating");
+    EXPECT_EQ(cell(manual, 1, Col::ColFilename), "clip.avi");
     m_downloads.SetStatus(later, TTransferStatus::Error, TTransferError::UserOffline);
     EXPECT_EQ(cell(manual, 1, Col::ColStatus), "User is offline");
     m_downloads.SetStatus(early, TTransferStatus::Error);
@@ -165,8 +153,6 @@ TEST_F(TransferWindow, RowsFollowQueueItems) {
 TEST_F(TransferWindow, RateTimerSkipsRowsWithoutCountsAndKeepsRunning) {
     auto form = open();
     QTimer* timer = form->cpsTimer();
-    EXPECT_EQ(timer->objectName(), "CpsTimer");
-    EXPECT_EQ(timer->interval(), 1000);
 
     // Switched to Transfering before its first progress report.
     download("alice", "/early.bin", TTransferStatus::Transfering);
@@ -280,8 +266,6 @@ TEST_F(TransferWindow, ActionsFollowTheSelectedRowsStatus) {
             << cell(manual, row, 5).toStdString();
         EXPECT_FALSE(form->actKick()->isEnabled());
         EXPECT_FALSE(form->actBan()->isEnabled());
-        EXPECT_TRUE(form->actUserTree()->isEnabled());
-        EXPECT_FALSE(form->actUpload()->isEnabled());
     }
 
     // A running download that ends under the selection can no longer be aborted.

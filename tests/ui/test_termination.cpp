@@ -1,8 +1,6 @@
 #include "core/terminationsignals.h"
-#include "ui/shellpolicy.h"
 #include "uitest.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -14,21 +12,6 @@
 
 namespace mr {
 namespace {
-
-TEST(ShellPolicy, MinimalStartOnlyWithMinAsFirstArgument) {
-    EXPECT_EQ(startModeFor({}, true), StartMode::Normal);
-    EXPECT_EQ(startModeFor({"-min"}, true), StartMode::HiddenInTray);
-    EXPECT_EQ(startModeFor({"-min"}, false), StartMode::Minimized);
-    EXPECT_EQ(startModeFor({"-MIN"}, true), StartMode::Normal);
-    EXPECT_EQ(startModeFor({"x", "-min"}, true), StartMode::Normal);
-}
-
-TEST(ShellPolicy, OnlyARealCloseQuits) {
-    EXPECT_EQ(closeActionFor(true, true), CloseAction::Quit);
-    EXPECT_EQ(closeActionFor(true, false), CloseAction::Quit);
-    EXPECT_EQ(closeActionFor(false, true), CloseAction::HideToTray);
-    EXPECT_EQ(closeActionFor(false, false), CloseAction::Minimize);
-}
 
 TEST(TerminationSignals, SigtermAndSigintArriveInTheEventLoop) {
     TTerminationSignals watcher;
@@ -72,8 +55,7 @@ TEST(TerminationSignals, DesktopProgramEndsCleanlyOnSigterm) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(MOONRAKE_BIN_DIR "/moonrake"),
-                      {"--profile", profile.path(), "-min"});
+        program.start(test::binDir() + "/moonrake", {"--profile", profile.path(), "-min"});
         ASSERT_TRUE(program.waitForStarted(5000));
         ASSERT_TRUE(test::waitUntil([&] { return catchesSigterm(program.processId()); }, 20000));
         program.terminate();
