@@ -33,6 +33,11 @@ int run(const Context& context, const QStringList& args);
 QString usage();
 
 // Shared by the command files.
+
+// Commands that only talk to the service run no peer sockets and announce none.
+inline constexpr std::uint16_t kInfoPort = 0;
+inline constexpr std::uint16_t kFileServerPort = 0;
+
 void print(std::FILE* f, const QString& text);
 int usageError(const Context& c, const QString& message);
 // Signs on through the same session logic as the desktop program; true when online.
@@ -50,7 +55,12 @@ struct CatalogAccess {
 };
 // Empty after printing why when the tables cannot be opened or the lock is held.
 CatalogAccess openCatalog(const Context& c, bool writing);
-// The transfer commands; nothing when the command is not one of them.
+// The commands of one area (cli_account.cpp, cli_catalog.cpp, cli_transfers.cpp); nothing
+// when the command is not one of them.
+std::optional<int> runAccountCommand(const Context& c, const QString& command,
+                                     const QStringList& args);
+std::optional<int> runCatalogCommand(const Context& c, const QString& command,
+                                     const QStringList& args);
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args);
 

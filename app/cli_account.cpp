@@ -1,0 +1,235 @@
+// Setting up a profile and its account: tables, settings, registration, sign-on, look-ups and
+// feedback.
+
+#include "cli_commands.h"
+
+#include "core/instanceguard.h"
+#include "core/profile.h"
+#include "core/settingskeys.h"
+#include "core/userinfo.h"
+#include "messaging/feedbackmail.h"
+#include "service/headlesssession.h"
+#include "service/idlequeue.h"
+#include "service/registrationclient.h"
+#include "service/session.h"
+#include "transfer/datamodule.h"
+
+#include <QDir>
+#include <QEventLoop>
+
+namespace mr::cli {
+
+namespace {
+
+int cmdInit(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("init takes no arguments"));
+    }
+    TMRDataModule::install(c.profileDir);
+    print(c.out, QStringLiteral("Profile ready: ") + c.profileDir);
+    return Success;
+}
+
+int cmdCheck(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("check takes no arguments"));
+    }
+    QDir().mkpath(c.profileDir);
+    InstanceGuard guard(Profile(c.profileDir).lockPath());
+    if (!guard.acquire()) {
+        print(c.err, guard.failureText());
+        return Failure;
+    }
+    TMRDataModule dataModule(c.profileDir);
+    if (dataModule.create(false) == TMRDataModule::StartResult::DataFilesMissing) {
+        print(c.err, QString::fromLatin1(kDataFilesMissingText));
+        return Failure;
+    }
+    print(c.out, QStringLiteral("Data files present in ") + dataModule.dataDirectory());
+    return Success;
+}
+
+// The value a setting reads as, its default included.
+QString effectiveValue(const SettingKey& key) {
+    TUserInfo& info = UserInfo();
+    const auto stored = info.file().text(key.group, key.name);
+    if (key.kind == SettingKind::Date) {
+        return QString::number(info.bDate(), 'g', 17);
+    }
+    if (key.kind == SettingKind::Integer) {
+        return stored ? QString::number(stored->trimmed().toInt()) : QStringLiteral("0");
+    }
+    return stored.value_or(QString());
+}
+
+int cmdGet(const Context& c, const QStringList& args) {
+    if (args.size() != 1) {
+        return usageError(c, QStringLiteral("get takes GROUP/NAME"));
+    }
+    const auto key = findSettingKey(args.first());
+    if (!key) {
+        return usageError(c, QStringLiteral("unknown setting: ") + args.first());
+    }
+    setActiveProfile(c.profileDir);
+    print(c.out, effectiveValue(*key));
+    return Success;
+}
+
+int cmdSet(const Context& c, const QStringList& args) {
+    if (args.size() != 2) {
+        return usageError(c, QStringLiteral("set takes GROUP/NAME VALUE"));
+    }
+    const auto key = findSettingKey(args.at(0));
+    if (!key) {
+        return usageError(c, QStringLiteral("unknown setting: ") + args.at(0));
+    }
+    const QString value = args.at(1);
+    bool ok = true;
+    if (key->kind == SettingKind::Integer) {
+        value.trimmed().toInt(&ok);
+    } else if (key->kind == SettingKind::Date) {
+        value.trimmed().toDouble(&ok);
+    }
+    if (!ok) {
+        return usageError(c, key->group + QLatin1Char('/') + key->name +
+                                 QStringLiteral(" takes a number, not '") + value +
+                                 QLatin1Char('\''));
+    }
+    QDir().mkpath(c.profileDir);
+    setActiveProfile(c.profileDir);
+    if (key->kind == SettingKind::HostList && value.trimmed().isEmpty()) {
+        print(c.err, QStringLiteral("An empty host list leaves the stored one unchanged."));
+        return Failure;
+    }
+    UserInfo().file().setText(key->group, key->name, value.trimmed());
+    UserInfo().file().sync();
+    return Success;
+}
+
+int cmdRegister(const Context& c, const QStringList& args) {
+    if (args.size() != 2 || args.at(0).isEmpty() || args.at(1).isEmpty()) {
+        return usageError(c, QStringLiteral("register takes NICK PASSWORD"));
+    }
+    const QString& nick = args.at(0);
+    const QString& password = args.at(1);
+    QDir().mkpath(c.profileDir);
+    setActiveProfile(c.profileDir);
+    TRegistrationClient client;
+    const auto reply = client.getAndWait(TRegistrationClient::registerPath(nick, password));
+    if (!reply) {
+        print(c.err, QStringLiteral("Registration failed: ") + client.lastError());
+        return Failure;
+    }
+    const qint32 id = TRegistrationClient::parseRegisterReply(*reply);
+    if (id == 0) {
+        print(c.out, QStringLiteral("This username allready exists!"));
+        return Failure;
+    }
+    TUserInfo& info = UserInfo();
+    info.setId(id);
+    info.setNickname(nick);
+    info.setPassword(password);
+    info.file().sync();
+    if (!client.getAndWait(TRegistrationClient::setUserInfoPath(
+            id, password, TRegistrationProfile::fromSettings(info)))) {
+        print(c.err, QStringLiteral("The profile was not sent: ") + client.lastError());
+    }
+    print(c.out, QString::number(id));
+    return Success;
+}
+
+int cmdSignon(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("signon takes no arguments"));
+    }
+    setActiveProfile(c.profileDir);
+    THeadlessSession headless;
+    TIdleQueue idle;
+    TOnlineSession session(headless.agent(), idle);
+    const bool online = signOn(c, session, kInfoPort, kFileServerPort);
+    print(c.out, online ? QStringLiteral("Connected!") : QStringLiteral("Unable to connect"));
+    session.SignOff();
+    return online ? Success : Failure;
+}
+
+int cmdLocate(const Context& c, const QStringList& args) {
+    bool ok = false;
+    const qint32 userId = args.size() == 1 ? args.first().trimmed().toInt(&ok) : 0;
+    if (!ok) {
+        return usageError(c, QStringLiteral("locate takes a numeric USERID"));
+    }
+    const auto location = locateUser(c, userId);
+    if (!location) {
+        return Failure;
+    }
+    print(c.out, location->address + QLatin1Char(' ') + QString::number(location->infoPort) +
+                     QLatin1Char(' ') + QString::number(location->fileServerPort));
+    return Success;
+}
+
+int cmdFeedback(const Context& c, const QStringList& args) {
+    const QString text = args.join(QLatin1Char(' '));
+    if (text.trimmed().isEmpty()) {
+        return usageError(c, QStringLiteral("feedback takes the TEXT to send"));
+    }
+    setActiveProfile(c.profileDir);
+    TFeedbackMail mail;
+    QEventLoop loop;
+    int rc = Failure;
+    QObject::connect(&mail, &TFeedbackMail::connected,
+                     [&c] { print(c.out, QString::fromLatin1(kFeedbackConnectedText)); });
+    QObject::connect(&mail, &TFeedbackMail::sendingStarted,
+                     [&c] { print(c.out, QString::fromLatin1(kFeedbackSendingText)); });
+    QObject::connect(&mail, &TFeedbackMail::finished, &loop,
+                     [&](TFeedbackMail::Result result, const QString& detail) {
+                         if (result == TFeedbackMail::Result::Sent) {
+                             print(c.out, TFeedbackMail::resultText(result));
+                             rc = Success;
+                         } else {
+                             print(c.err, TFeedbackMail::resultText(result) +
+                                              (detail.isEmpty() ? QString()
+                                                                : QStringLiteral(" (") + detail +
+                                                                      QLatin1Char(')')));
+                         }
+                         loop.quit();
+                     });
+    if (!mail.send(TFeedbackTarget::fromSettings(UserInfo().file()), UserInfo().nickname(), text)) {
+        return Failure;
+    }
+    loop.exec();
+    return rc;
+}
+
+}  // namespace
+
+std::optional<int> runAccountCommand(const Context& c, const QString& command,
+                                     const QStringList& args) {
+    if (command == QLatin1String("init")) {
+        return cmdInit(c, args);
+    }
+    if (command == QLatin1String("check")) {
+        return cmdCheck(c, args);
+    }
+    // "get GROUP/NAME" reads a setting; "get USERID VPATH" downloads.
+    if (command == QLatin1String("get") && args.size() <= 1) {
+        return cmdGet(c, args);
+    }
+    if (command == QLatin1String("set")) {
+        return cmdSet(c, args);
+    }
+    if (command == QLatin1String("register")) {
+        return cmdRegister(c, args);
+    }
+    if (command == QLatin1String("signon")) {
+        return cmdSignon(c, args);
+    }
+    if (command == QLatin1String("locate")) {
+        return cmdLocate(c, args);
+    }
+    if (command == QLatin1String("feedback")) {
+        return cmdFeedback(c, args);
+    }
+    return std::nullopt;
+}
+
+}  // namespace mr::cli
