@@ -10,12 +10,7 @@
 #include "catalog/remotemrtree.h"
 #include "core/datetime.h"
 #include "core/profile.h"
-#include "db/cursor.h"
-#include "db/database.h"
-#include "db/filters.h"
 #include "service/headlesssession.h"
-
-#include <vector>
 
 namespace mr::cli {
 
@@ -141,43 +136,6 @@ int cmdUnshare(const Context& c, const QStringList& args) {
     return syncCatalog(c);
 }
 
-// One catalog row a line: flag ("-" when published), size ("Dir" for folders), path.
-QString rowLine(const db::Cursor& row, const QString& path) {
-    const QString action = row.asString(u"Action");
-    return (action.isEmpty() ? QStringLiteral("-") : action) + u' ' +
-           (row.asInteger(u"Attributes") == 1 ? QStringLiteral("Dir")
-                                              : QString::number(row.asInteger(u"FileSize"))) +
-           u' ' + path;
-}
-
-void listRows(const Context& c, int parentId, const QString& folderPath) {
-    struct Row {
-        int id;
-        bool folder;
-        QString line;
-        QString path;
-    };
-    std::vector<Row> found;
-    {
-        db::Cursor rows(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
-        rows.setFilter(db::childrenOf(parentId));
-        for (; !rows.eof(); rows.next()) {
-            if (!rows.asString(u"Username").isEmpty()) {
-                continue;
-            }
-            const QString path = withTrailingSlash(folderPath) + rows.asString(u"Name");
-            found.push_back({static_cast<int>(rows.asInteger(u"id")),
-                             rows.asInteger(u"Attributes") == 1, rowLine(rows, path), path});
-        }
-    }
-    for (const Row& r : found) {
-        print(c.out, r.line);
-        if (r.folder) {
-            listRows(c, r.id, r.path);
-        }
-    }
-}
-
 int cmdList(const Context& c, const QStringList& args) {
     if (args.size() > 1) {
         return usageError(c, QStringLiteral("list takes at most one VPATH"));
@@ -187,19 +145,17 @@ int cmdList(const Context& c, const QStringList& args) {
         return Failure;
     }
     const QString path = catalogPath(args.value(0, QStringLiteral("/")));
-    TLocalMRTree tree(nullptr, nullptr);
-    const int id = tree.IdOf(path);
-    if (id == -999) {
+    const auto rows = TLocalMRTree(nullptr, nullptr).listRows(path);
+    if (!rows) {
         print(c.err, QStringLiteral("Not in the catalog: ") + path);
         return Failure;
     }
-    const QString entryPath = tree.PathOf(id);
-    if (id != -1) {
-        db::Cursor row(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
-        row.setFilter(db::rowById(id));
-        print(c.out, rowLine(row, entryPath));
+    // One row a line: flag ("-" when published), size ("Dir" for folders), path.
+    for (const TCatalogRow& row : *rows) {
+        print(c.out, (row.action.isEmpty() ? QStringLiteral("-") : row.action) + u' ' +
+                         (row.folder ? QStringLiteral("Dir") : QString::number(row.size)) + u' ' +
+                         row.path);
     }
-    listRows(c, id, entryPath);
     return Success;
 }
 
