@@ -1,3 +1,4 @@
+#include "core/version.h"
 #include "presence.h"
 #include "serviceserver.h"
 #include "smtpsink.h"
@@ -65,8 +66,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption smtpOption(
         "smtp-port", "Run the feedback mail sink on this port (0: any free one).", "N");
     const QCommandLineOption versionOption("latest-version", "Newest program version announced.",
-                                           "V",
-                                           QString::fromLatin1(mr::server::kDefaultLatestVersion));
+                                           "V", QString::fromLatin1(mr::kVersionNumber));
     const QCommandLineOption motdOption("motd", "File holding the message of the day.", "FILE");
     const QCommandLineOption publicHostOption(
         "public-host",

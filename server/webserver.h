@@ -40,7 +40,7 @@ private:
     QString m_publicHost;
     quint16 m_servicePort = 0;
     quint16 m_chatPort = 0;
-    QString m_version = QString::fromLatin1(kDefaultLatestVersion);
+    QString m_version = QString::fromLatin1(kVersionNumber);
     QByteArray m_message = kDefaultMotd;
     int m_connections = 0;
 };
