@@ -49,19 +49,6 @@ int cmdCheck(const Context& c, const QStringList& args) {
     return Success;
 }
 
-// The value a setting reads as, its default included.
-QString effectiveValue(const SettingKey& key) {
-    TUserInfo& info = UserInfo();
-    const auto stored = info.file().text(key.group, key.name);
-    if (key.kind == SettingKind::Date) {
-        return QString::number(info.bDate(), 'g', 17);
-    }
-    if (key.kind == SettingKind::Integer) {
-        return stored ? QString::number(stored->trimmed().toInt()) : QStringLiteral("0");
-    }
-    return stored.value_or(QString());
-}
-
 int cmdGet(const Context& c, const QStringList& args) {
     if (args.size() != 1) {
         return usageError(c, QStringLiteral("get takes GROUP/NAME"));
@@ -71,7 +58,7 @@ int cmdGet(const Context& c, const QStringList& args) {
         return usageError(c, QStringLiteral("unknown setting: ") + args.first());
     }
     setActiveProfile(c.profileDir);
-    print(c.out, effectiveValue(*key));
+    print(c.out, UserInfo().valueText(*key));
     return Success;
 }
 

@@ -35,10 +35,7 @@ TRegistrationProfile TRegistrationProfile::fromSettings(const TUserInfo& info) {
     p.firstName = info.firstName();
     p.lastName = info.lastName();
     p.email = info.email();
-    const auto storedDate = info.file().text(QStringLiteral("UserInfo"), QStringLiteral("BDate"));
-    if (storedDate && storedDate->trimmed().toDouble() != 0.0) {
-        p.dateOfBirth = info.bDate();
-    }
+    p.dateOfBirth = info.knownBDate();
     const QString sex = info.sex().trimmed();
     if (sex == QLatin1String("M") || sex == QLatin1String("F")) {
         p.sex = sex;
