@@ -3,7 +3,6 @@
 
 #include "cli_commands.h"
 
-#include "core/instanceguard.h"
 #include "core/profile.h"
 #include "core/settingskeys.h"
 #include "core/userinfo.h"
@@ -34,18 +33,11 @@ int cmdCheck(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
         return usageError(c, QStringLiteral("check takes no arguments"));
     }
-    QDir().mkpath(c.profileDir);
-    InstanceGuard guard(Profile(c.profileDir).lockPath());
-    if (!guard.acquire()) {
-        print(c.err, guard.failureText());
+    const CatalogAccess tables = openCatalog(c, TableUse::Writing);
+    if (!tables) {
         return Failure;
     }
-    TMRDataModule dataModule(c.profileDir);
-    if (dataModule.create(false) == TMRDataModule::StartResult::DataFilesMissing) {
-        print(c.err, QString::fromLatin1(kDataFilesMissingText));
-        return Failure;
-    }
-    print(c.out, QStringLiteral("Data files present in ") + dataModule.dataDirectory());
+    print(c.out, QStringLiteral("Data files present in ") + tables.data->dataDirectory());
     return Success;
 }
 

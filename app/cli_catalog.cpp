@@ -77,7 +77,7 @@ int cmdShare(const Context& c, const QStringList& args) {
         print(c.err, QStringLiteral("Not a folder: ") + dir);
         return Failure;
     }
-    const CatalogAccess catalog = openCatalog(c, true);
+    const CatalogAccess catalog = openCatalog(c, TableUse::Writing);
     if (!catalog) {
         return Failure;
     }
@@ -121,7 +121,7 @@ int cmdUnshare(const Context& c, const QStringList& args) {
     if (args.size() != 1) {
         return usageError(c, QStringLiteral("unshare takes the VPATH to remove"));
     }
-    const CatalogAccess catalog = openCatalog(c, true);
+    const CatalogAccess catalog = openCatalog(c, TableUse::Writing);
     if (!catalog) {
         return Failure;
     }
@@ -140,7 +140,7 @@ int cmdList(const Context& c, const QStringList& args) {
     if (args.size() > 1) {
         return usageError(c, QStringLiteral("list takes at most one VPATH"));
     }
-    const CatalogAccess catalog = openCatalog(c, false);
+    const CatalogAccess catalog = openCatalog(c, TableUse::Reading);
     if (!catalog) {
         return Failure;
     }
@@ -163,7 +163,7 @@ int cmdSync(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
         return usageError(c, QStringLiteral("sync takes no arguments"));
     }
-    const CatalogAccess catalog = openCatalog(c, true);
+    const CatalogAccess catalog = openCatalog(c, TableUse::Writing);
     if (!catalog) {
         return Failure;
     }

@@ -70,11 +70,11 @@ std::optional<TUserLocation> locateUser(const Context& c, qint32 userId) {
     return location;
 }
 
-CatalogAccess openCatalog(const Context& c, bool writing) {
+CatalogAccess openCatalog(const Context& c, TableUse use) {
     CatalogAccess access;
     QDir().mkpath(c.profileDir);
     setActiveProfile(c.profileDir);
-    if (writing) {
+    if (use != TableUse::Reading) {
         access.guard = std::make_unique<InstanceGuard>(Profile(c.profileDir).lockPath());
         if (!access.guard->acquire()) {
             print(c.err, access.guard->failureText());
@@ -82,7 +82,7 @@ CatalogAccess openCatalog(const Context& c, bool writing) {
         }
     }
     auto data = std::make_unique<TMRDataModule>(c.profileDir);
-    if (data->create(false) == TMRDataModule::StartResult::DataFilesMissing) {
+    if (data->create(use == TableUse::Serving) == TMRDataModule::StartResult::DataFilesMissing) {
         print(c.err, QString::fromLatin1(kDataFilesMissingText));
         return {};
     }

@@ -46,15 +46,19 @@ bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
 // Signs on without peer sockets, asks where a user is and signs off; nothing after printing
 // why when the service could not be asked.
 std::optional<TUserLocation> locateUser(const Context& c, qint32 userId);
-// The profile's tables, opened as the data module does (without its peer sockets); writers
-// also hold the profile's single-instance lock for as long as they run.
+// How a command uses the profile's tables, opened as the data module does.
+enum class TableUse {
+    Reading,  // the tables alone
+    Writing,  // under the profile's single-instance lock, held for as long as the command runs
+    Serving,  // locked, with the data module's peer sockets listening
+};
 struct CatalogAccess {
     std::unique_ptr<InstanceGuard> guard;
     std::unique_ptr<TMRDataModule> data;
     explicit operator bool() const { return data != nullptr; }
 };
 // Empty after printing why when the tables cannot be opened or the lock is held.
-CatalogAccess openCatalog(const Context& c, bool writing);
+CatalogAccess openCatalog(const Context& c, TableUse use);
 // The commands of one area (cli_account.cpp, cli_catalog.cpp, cli_transfers.cpp); nothing
 // when the command is not one of them.
 std::optional<int> runAccountCommand(const Context& c, const QString& command,
