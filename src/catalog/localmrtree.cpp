@@ -26,15 +26,6 @@ namespace {
 const QString kFiles = QStringLiteral("files");
 const QString kDatabase = QString::fromLatin1(db::kDatabaseName);
 
-// Posts the final gauge and the close on every way out of a worker.
-struct CloseOnExit {
-    TProgress& progress;
-    ~CloseOnExit() {
-        progress.postProgress(TProgress::kFull);
-        progress.postClose();
-    }
-};
-
 QString lastComponent(const QString& name) {
     return name.section(u'/', -1);
 }
@@ -146,7 +137,7 @@ public:
           m_outcome(outcome) {}
 
     void run() {
-        CloseOnExit closeOnExit{m_progress};
+        TProgress::CloseOnExit closeOnExit{m_progress};
         m_progress.done = 0;
         m_progress.postText(QString::fromLatin1(kSharingFilesText));
         // Sets the progress total when it ends; joined on every way out.
@@ -299,7 +290,7 @@ void deleteBelow(db::Connection& connection, int folderId, TProgress& progress) 
 }
 
 void removeWorker(int id, bool root, bool folder, TProgress& progress, TRemoveOutcome& outcome) {
-    CloseOnExit closeOnExit{progress};
+    TProgress::CloseOnExit closeOnExit{progress};
     db::Connection connection(kDatabase, kFiles);
     progress.total = subtreeSize(connection, id, root) + 1;
     progress.done = 0;
