@@ -16,10 +16,6 @@ namespace mr::cli {
 
 namespace {
 
-QString catalogPath(const QString& text) {
-    return text.startsWith(u'/') ? text : u'/' + text;
-}
-
 // Signs on, sends the pending changes and signs off; prints what the service accepted.
 int syncCatalog(const Context& c) {
     THeadlessSession session;

@@ -29,6 +29,10 @@ int usageError(const Context& c, const QString& message) {
     return UsageError;
 }
 
+QString catalogPath(const QString& text) {
+    return text.startsWith(u'/') ? text : u'/' + text;
+}
+
 // Signs on through the same session logic as the desktop program, printing an update
 // announcement instead of starting the update program; true when online.
 bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,

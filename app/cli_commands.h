@@ -40,6 +40,8 @@ inline constexpr std::uint16_t kFileServerPort = 0;
 
 void print(std::FILE* f, const QString& text);
 int usageError(const Context& c, const QString& message);
+// A virtual path argument, "/" put in front when it lacks one.
+QString catalogPath(const QString& text);
 // Signs on through the same session logic as the desktop program; true when online.
 bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
             std::uint16_t fileServerPort);

@@ -121,10 +121,7 @@ int cmdGet(const Context& c, const QStringList& args) {
     if (!ok || rest.at(1).trimmed().isEmpty()) {
         return usageError(c, QStringLiteral("get takes a numeric USERID and a VPATH"));
     }
-    QString path = rest.at(1).trimmed();
-    if (!path.startsWith(u'/')) {
-        path.prepend(u'/');
-    }
+    const QString path = catalogPath(rest.at(1).trimmed());
     if (path.endsWith(u'/')) {
         return usageError(c, QStringLiteral("get takes the path of a file, not of a folder"));
     }
