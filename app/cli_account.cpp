@@ -183,32 +183,16 @@ int cmdFeedback(const Context& c, const QStringList& args) {
 
 std::optional<int> runAccountCommand(const Context& c, const QString& command,
                                      const QStringList& args) {
-    if (command == QLatin1String("init")) {
-        return cmdInit(c, args);
-    }
-    if (command == QLatin1String("check")) {
-        return cmdCheck(c, args);
-    }
     // "get GROUP/NAME" reads a setting; "get USERID VPATH" downloads.
-    if (command == QLatin1String("get") && args.size() <= 1) {
-        return cmdGet(c, args);
+    if (command == u"get" && args.size() > 1) {
+        return std::nullopt;
     }
-    if (command == QLatin1String("set")) {
-        return cmdSet(c, args);
-    }
-    if (command == QLatin1String("register")) {
-        return cmdRegister(c, args);
-    }
-    if (command == QLatin1String("signon")) {
-        return cmdSignon(c, args);
-    }
-    if (command == QLatin1String("locate")) {
-        return cmdLocate(c, args);
-    }
-    if (command == QLatin1String("feedback")) {
-        return cmdFeedback(c, args);
-    }
-    return std::nullopt;
+    static constexpr Command kCommands[] = {
+        {"init", cmdInit},     {"check", cmdCheck},       {"get", cmdGet},
+        {"set", cmdSet},       {"register", cmdRegister}, {"signon", cmdSignon},
+        {"locate", cmdLocate}, {"feedback", cmdFeedback},
+    };
+    return runFrom(kCommands, c, command, args);
 }
 
 }  // namespace mr::cli

@@ -206,22 +206,11 @@ int cmdBrowse(const Context& c, const QStringList& args) {
 
 std::optional<int> runCatalogCommand(const Context& c, const QString& command,
                                      const QStringList& args) {
-    if (command == QLatin1String("share")) {
-        return cmdShare(c, args);
-    }
-    if (command == QLatin1String("unshare")) {
-        return cmdUnshare(c, args);
-    }
-    if (command == QLatin1String("list")) {
-        return cmdList(c, args);
-    }
-    if (command == QLatin1String("sync")) {
-        return cmdSync(c, args);
-    }
-    if (command == QLatin1String("browse")) {
-        return cmdBrowse(c, args);
-    }
-    return std::nullopt;
+    static constexpr Command kCommands[] = {
+        {"share", cmdShare}, {"unshare", cmdUnshare}, {"list", cmdList},
+        {"sync", cmdSync},   {"browse", cmdBrowse},
+    };
+    return runFrom(kCommands, c, command, args);
 }
 
 }  // namespace mr::cli

@@ -94,6 +94,16 @@ CatalogAccess openCatalog(const Context& c, TableUse use) {
     return access;
 }
 
+std::optional<int> runFrom(std::span<const Command> commands, const Context& c, const QString& name,
+                           const QStringList& args) {
+    for (const Command& command : commands) {
+        if (name == QLatin1String(command.name)) {
+            return command.run(c, args);
+        }
+    }
+    return std::nullopt;
+}
+
 QString usage() {
     return QStringLiteral(
         "Usage: moonrake-cli [--profile DIR] COMMAND [ARGUMENTS]\n"

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace mr {
 class TOnlineSession;
@@ -61,6 +62,15 @@ struct CatalogAccess {
 };
 // Empty after printing why when the tables cannot be opened or the lock is held.
 CatalogAccess openCatalog(const Context& c, TableUse use);
+// One command of an area: its name and what runs it.
+struct Command {
+    const char* name;
+    int (*run)(const Context& c, const QStringList& args);
+};
+// Runs the command of that name from the list; nothing when the list has none.
+std::optional<int> runFrom(std::span<const Command> commands, const Context& c, const QString& name,
+                           const QStringList& args);
+
 // The commands of one area (cli_account.cpp, cli_catalog.cpp, cli_transfers.cpp); nothing
 // when the command is not one of them.
 std::optional<int> runAccountCommand(const Context& c, const QString& command,

@@ -234,25 +234,15 @@ int cmdBanned(const Context& c, const QStringList& args) {
 
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args) {
-    if (command == QLatin1String("serve")) {
-        return cmdServe(c, args);
-    }
-    if (command == QLatin1String("get")) {
-        return cmdGet(c, args);
-    }
-    if (command == QLatin1String("ping")) {
-        return cmdPing(c, args);
-    }
-    if (command == QLatin1String("ban")) {
-        return cmdBan(c, args, true);
-    }
-    if (command == QLatin1String("unban")) {
-        return cmdBan(c, args, false);
-    }
-    if (command == QLatin1String("banned")) {
-        return cmdBanned(c, args);
-    }
-    return std::nullopt;
+    static constexpr Command kCommands[] = {
+        {"serve", cmdServe},
+        {"get", cmdGet},
+        {"ping", cmdPing},
+        {"ban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, true); }},
+        {"unban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, false); }},
+        {"banned", cmdBanned},
+    };
+    return runFrom(kCommands, c, command, args);
 }
 
 }  // namespace mr::cli
