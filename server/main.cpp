@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     }
     const QString version = parser.value(versionOption).trimmed();
     if (version.isEmpty() || version.contains(u'\n') || version.contains(u'\r')) {
-        return usageError("--latest-version needs a version such as 1.05");
+        return usageError(QStringLiteral("--latest-version needs a version such as ") +
+                          QLatin1String(mr::kVersionNumber));
     }
 
     QByteArray message = mr::server::kDefaultMotd;
