@@ -94,26 +94,21 @@ int cmdRegister(const Context& c, const QStringList& args) {
     QDir().mkpath(c.profileDir);
     setActiveProfile(c.profileDir);
     TRegistrationClient client;
-    const auto reply = client.getAndWait(TRegistrationClient::registerPath(nick, password));
-    if (!reply) {
-        print(c.err, QStringLiteral("Registration failed: ") + client.lastError());
-        return Failure;
+    const TRegistrationOutcome outcome = client.registerAndWait(nick, password, UserInfo());
+    switch (outcome.kind) {
+        case TRegistrationOutcome::Kind::Failed:
+            print(c.err, QStringLiteral("Registration failed: ") + client.lastError());
+            return Failure;
+        case TRegistrationOutcome::Kind::NameTaken:
+            print(c.out, QStringLiteral("This username allready exists!"));
+            return Failure;
+        case TRegistrationOutcome::Kind::Registered:
+            break;
     }
-    const qint32 id = TRegistrationClient::parseRegisterReply(*reply);
-    if (id == 0) {
-        print(c.out, QStringLiteral("This username allready exists!"));
-        return Failure;
-    }
-    TUserInfo& info = UserInfo();
-    info.setId(id);
-    info.setNickname(nick);
-    info.setPassword(password);
-    info.file().sync();
-    if (!client.getAndWait(TRegistrationClient::setUserInfoPath(
-            id, password, TRegistrationProfile::fromSettings(info)))) {
+    if (!outcome.profileSent) {
         print(c.err, QStringLiteral("The profile was not sent: ") + client.lastError());
     }
-    print(c.out, QString::number(id));
+    print(c.out, QString::number(outcome.id));
     return Success;
 }
 

@@ -162,6 +162,30 @@ void TRegistrationClient::replyFinished() {
     emit finished(true, reply->readAll());
 }
 
+TRegistrationOutcome TRegistrationClient::registerAndWait(const QString& name,
+                                                          const QString& password,
+                                                          TUserInfo& info) {
+    TRegistrationOutcome outcome;
+    const auto reply = getAndWait(registerPath(name, password));
+    if (!reply) {
+        return outcome;
+    }
+    outcome.id = parseRegisterReply(*reply);
+    if (outcome.id == 0) {
+        outcome.kind = TRegistrationOutcome::Kind::NameTaken;
+        return outcome;
+    }
+    outcome.kind = TRegistrationOutcome::Kind::Registered;
+    info.setId(outcome.id);
+    info.setNickname(name);
+    info.setPassword(password);
+    info.file().sync();
+    outcome.profileSent =
+        getAndWait(setUserInfoPath(outcome.id, password, TRegistrationProfile::fromSettings(info)))
+            .has_value();
+    return outcome;
+}
+
 std::optional<QByteArray> TRegistrationClient::getAndWait(const QByteArray& pathAndQuery) {
     QEventLoop loop;
     std::optional<QByteArray> result;
