@@ -121,7 +121,8 @@ int cmdSignon(const Context& c, const QStringList& args) {
     TIdleQueue idle;
     TOnlineSession session(headless.agent(), idle);
     const bool online = signOn(c, session, kInfoPort, kFileServerPort);
-    print(c.out, online ? QStringLiteral("Connected!") : QStringLiteral("Unable to connect"));
+    print(c.out, QString::fromLatin1(online ? TOnlineSession::kConnectedText
+                                            : TOnlineSession::kUnableText));
     session.SignOff();
     return online ? Success : Failure;
 }

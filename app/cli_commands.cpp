@@ -61,7 +61,7 @@ std::optional<TUserLocation> locateUser(const Context& c, qint32 userId) {
     TIdleQueue idle;
     TOnlineSession session(headless.agent(), idle);
     if (!signOn(c, session, kInfoPort, kFileServerPort)) {
-        print(c.err, QStringLiteral("Unable to connect"));
+        print(c.err, QString::fromLatin1(TOnlineSession::kUnableText));
         session.SignOff();
         return std::nullopt;
     }

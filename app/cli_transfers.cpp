@@ -51,7 +51,7 @@ public:
         }
         data.setLocator(m_headless.agent().locator());
         if (!signOn(m_context, m_session, data.infoPort(), data.fileServerPort())) {
-            print(m_context.err, QStringLiteral("Unable to connect"));
+            print(m_context.err, QString::fromLatin1(TOnlineSession::kUnableText));
             return false;
         }
         return true;
