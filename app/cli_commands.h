@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace mr {
 class TOnlineSession;
@@ -33,24 +34,49 @@ int run(const Context& context, const QStringList& args);
 QString usage();
 
 // Shared by the command files.
+
+// Commands that only talk to the service run no peer sockets and announce none.
+inline constexpr std::uint16_t kInfoPort = 0;
+inline constexpr std::uint16_t kFileServerPort = 0;
+
 void print(std::FILE* f, const QString& text);
 int usageError(const Context& c, const QString& message);
+// A virtual path argument, "/" put in front when it lacks one.
+QString catalogPath(const QString& text);
 // Signs on through the same session logic as the desktop program; true when online.
 bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
             std::uint16_t fileServerPort);
 // Signs on without peer sockets, asks where a user is and signs off; nothing after printing
 // why when the service could not be asked.
 std::optional<TUserLocation> locateUser(const Context& c, qint32 userId);
-// The profile's tables, opened as the data module does (without its peer sockets); writers
-// also hold the profile's single-instance lock for as long as they run.
+// How a command uses the profile's tables, opened as the data module does.
+enum class TableUse {
+    Reading,  // the tables alone
+    Writing,  // under the profile's single-instance lock, held for as long as the command runs
+    Serving,  // locked, with the data module's peer sockets listening
+};
 struct CatalogAccess {
     std::unique_ptr<InstanceGuard> guard;
     std::unique_ptr<TMRDataModule> data;
     explicit operator bool() const { return data != nullptr; }
 };
 // Empty after printing why when the tables cannot be opened or the lock is held.
-CatalogAccess openCatalog(const Context& c, bool writing);
-// The transfer commands; nothing when the command is not one of them.
+CatalogAccess openCatalog(const Context& c, TableUse use);
+// One command of an area: its name and what runs it.
+struct Command {
+    const char* name;
+    int (*run)(const Context& c, const QStringList& args);
+};
+// Runs the command of that name from the list; nothing when the list has none.
+std::optional<int> runFrom(std::span<const Command> commands, const Context& c, const QString& name,
+                           const QStringList& args);
+
+// The commands of one area (cli_account.cpp, cli_catalog.cpp, cli_transfers.cpp); nothing
+// when the command is not one of them.
+std::optional<int> runAccountCommand(const Context& c, const QString& command,
+                                     const QStringList& args);
+std::optional<int> runCatalogCommand(const Context& c, const QString& command,
+                                     const QStringList& args);
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args);
 

@@ -2,7 +2,6 @@
 
 #include "cli_commands.h"
 
-#include "core/instanceguard.h"
 #include "core/profile.h"
 #include "core/terminationsignals.h"
 #include "core/userinfo.h"
@@ -35,46 +34,36 @@ void say(const Context& c, const QString& text) {
 // download queue, signed on with their ports. Signs off when destroyed.
 class OnlinePeer {
 public:
-    explicit OnlinePeer(const Context& c)
-        : m_context(c),
-          m_guard(Profile(c.profileDir).lockPath()),
-          m_data(c.profileDir),
-          m_session(m_headless.agent(), m_idle) {}
+    explicit OnlinePeer(const Context& c) : m_context(c), m_session(m_headless.agent(), m_idle) {}
     ~OnlinePeer() { m_session.SignOff(); }
     OnlinePeer(const OnlinePeer&) = delete;
     OnlinePeer& operator=(const OnlinePeer&) = delete;
 
     bool start() {
-        QDir().mkpath(m_context.profileDir);
-        if (!m_guard.acquire()) {
-            print(m_context.err, m_guard.failureText());
+        m_tables = openCatalog(m_context, TableUse::Serving);
+        if (!m_tables) {
             return false;
         }
-        setActiveProfile(m_context.profileDir);
-        if (m_data.create() == TMRDataModule::StartResult::DataFilesMissing) {
-            print(m_context.err, QString::fromLatin1(kDataFilesMissingText));
-            return false;
-        }
-        if (m_data.fileServerPort() == 0 || m_data.infoPort() == 0) {
+        TMRDataModule& data = *m_tables.data;
+        if (data.fileServerPort() == 0 || data.infoPort() == 0) {
             print(m_context.err, QStringLiteral("The peer sockets could not listen"));
             return false;
         }
-        m_data.setLocator(m_headless.agent().locator());
-        if (!signOn(m_context, m_session, m_data.infoPort(), m_data.fileServerPort())) {
-            print(m_context.err, QStringLiteral("Unable to connect"));
+        data.setLocator(m_headless.agent().locator());
+        if (!signOn(m_context, m_session, data.infoPort(), data.fileServerPort())) {
+            print(m_context.err, QString::fromLatin1(TOnlineSession::kUnableText));
             return false;
         }
         return true;
     }
 
-    TMRDataModule& data() { return m_data; }
-    TMRWantedList& wanted() { return *m_data.wantedList(); }
-    TMRWaitingList& waiting() { return m_data.fileServer()->waitingList(); }
+    TMRDataModule& data() { return *m_tables.data; }
+    TMRWantedList& wanted() { return *data().wantedList(); }
+    TMRWaitingList& waiting() { return data().fileServer()->waitingList(); }
 
 private:
     const Context& m_context;
-    InstanceGuard m_guard;
-    TMRDataModule m_data;
+    CatalogAccess m_tables;
     THeadlessSession m_headless;
     TIdleQueue m_idle;
     TOnlineSession m_session;
@@ -132,10 +121,7 @@ int cmdGet(const Context& c, const QStringList& args) {
     if (!ok || rest.at(1).trimmed().isEmpty()) {
         return usageError(c, QStringLiteral("get takes a numeric USERID and a VPATH"));
     }
-    QString path = rest.at(1).trimmed();
-    if (!path.startsWith(u'/')) {
-        path.prepend(u'/');
-    }
+    const QString path = catalogPath(rest.at(1).trimmed());
     if (path.endsWith(u'/')) {
         return usageError(c, QStringLiteral("get takes the path of a file, not of a folder"));
     }
@@ -220,7 +206,7 @@ int cmdBan(const Context& c, const QStringList& args, bool ban) {
         return usageError(
             c, ban ? QStringLiteral("ban takes a NICK") : QStringLiteral("unban takes a NICK"));
     }
-    const CatalogAccess tables = openCatalog(c, false);
+    const CatalogAccess tables = openCatalog(c, TableUse::Reading);
     if (!tables) {
         return Failure;
     }
@@ -234,7 +220,7 @@ int cmdBanned(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
         return usageError(c, QStringLiteral("banned takes no arguments"));
     }
-    const CatalogAccess tables = openCatalog(c, false);
+    const CatalogAccess tables = openCatalog(c, TableUse::Reading);
     if (!tables) {
         return Failure;
     }
@@ -248,25 +234,15 @@ int cmdBanned(const Context& c, const QStringList& args) {
 
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args) {
-    if (command == QLatin1String("serve")) {
-        return cmdServe(c, args);
-    }
-    if (command == QLatin1String("get")) {
-        return cmdGet(c, args);
-    }
-    if (command == QLatin1String("ping")) {
-        return cmdPing(c, args);
-    }
-    if (command == QLatin1String("ban")) {
-        return cmdBan(c, args, true);
-    }
-    if (command == QLatin1String("unban")) {
-        return cmdBan(c, args, false);
-    }
-    if (command == QLatin1String("banned")) {
-        return cmdBanned(c, args);
-    }
-    return std::nullopt;
+    static constexpr Command kCommands[] = {
+        {"serve", cmdServe},
+        {"get", cmdGet},
+        {"ping", cmdPing},
+        {"ban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, true); }},
+        {"unban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, false); }},
+        {"banned", cmdBanned},
+    };
+    return runFrom(kCommands, c, command, args);
 }
 
 }  // namespace mr::cli

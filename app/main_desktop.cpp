@@ -1,6 +1,7 @@
 #include "core/instanceguard.h"
 #include "core/profile.h"
 #include "core/terminationsignals.h"
+#include "core/version.h"
 #include "transfer/datamodule.h"
 #include "ui/desktopsession.h"
 #include "ui/mainwindow.h"
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication::setApplicationName(QStringLiteral("Moonrake"));
-    QApplication::setApplicationVersion(QStringLiteral("1.05"));
+    QApplication::setApplicationVersion(QLatin1String(mr::kVersionNumber));
     // Hidden in the tray, with only a dialog open and then closed, the program goes on.
     QApplication::setQuitOnLastWindowClosed(false);
     // A session logout or Ctrl+C ends the program like the Close command. Caught from here on;

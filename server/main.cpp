@@ -1,3 +1,6 @@
+#include "core/instanceguard.h"
+#include "core/terminationsignals.h"
+#include "core/version.h"
 #include "presence.h"
 #include "serviceserver.h"
 #include "smtpsink.h"
@@ -9,11 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
-#include <QLockFile>
-#include <QSocketNotifier>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -22,13 +20,6 @@
 namespace {
 
 constexpr qint64 kMaxMotdBytes = 1024 * 1024;
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-}
 
 int usageError(const QString& message) {
     std::fprintf(stderr, "moonrake-server: %s\nTry 'moonrake-server --help'.\n",
@@ -65,8 +56,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption smtpOption(
         "smtp-port", "Run the feedback mail sink on this port (0: any free one).", "N");
     const QCommandLineOption versionOption("latest-version", "Newest program version announced.",
-                                           "V",
-                                           QString::fromLatin1(mr::server::kDefaultLatestVersion));
+                                           "V", QString::fromLatin1(mr::kVersionNumber));
     const QCommandLineOption motdOption("motd", "File holding the message of the day.", "FILE");
     const QCommandLineOption publicHostOption(
         "public-host",
@@ -108,7 +98,8 @@ int main(int argc, char** argv) {
     }
     const QString version = parser.value(versionOption).trimmed();
     if (version.isEmpty() || version.contains(u'\n') || version.contains(u'\r')) {
-        return usageError("--latest-version needs a version such as 1.05");
+        return usageError(QStringLiteral("--latest-version needs a version such as ") +
+                          QLatin1String(mr::kVersionNumber));
     }
 
     QByteArray message = mr::server::kDefaultMotd;
@@ -125,9 +116,8 @@ int main(int argc, char** argv) {
         return failure("cannot create " + dataDir);
     }
     // One service per data folder: two would share the database but not the presence.
-    QLockFile lock(QDir(dataDir).filePath("moonrake-server.lock"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0)) {
+    mr::InstanceGuard lock(QDir(dataDir).filePath("moonrake-server.lock"));
+    if (!lock.acquire()) {
         return failure(dataDir + " is in use by another moonrake-server");
     }
 
@@ -138,22 +128,12 @@ int main(int argc, char** argv) {
     }
     mr::server::Presence presence;
 
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return failure("cannot create the signal pipe");
+    mr::TTerminationSignals termination;
+    if (!termination.installed()) {
+        return failure("cannot install the signal handlers");
     }
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char buffer[16];
-        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-        QCoreApplication::quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    QObject::connect(&termination, &mr::TTerminationSignals::terminationRequested, &app,
+                     &QCoreApplication::quit);
     std::signal(SIGPIPE, SIG_IGN);
 
     mr::server::ServiceServer service(store, presence);

@@ -137,7 +137,6 @@ void ServiceConnection::closed() {
     m_closing = true;
     m_timer.stop();
     endSession(m_presence, m_session);
-    emit finished();
     deleteLater();
 }
 

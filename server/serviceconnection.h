@@ -19,9 +19,6 @@ public:
                       QObject* parent = nullptr);
     ~ServiceConnection() override;
 
-signals:
-    void finished();
-
 private:
     void pump();
     void schedulePump();

@@ -7,26 +7,11 @@
 namespace mr::server {
 
 ServiceServer::ServiceServer(Store& store, Presence& presence, QObject* parent)
-    : QObject(parent), m_store(store), m_presence(presence) {
-    connect(&m_server, &QTcpServer::newConnection, this, &ServiceServer::accept);
-}
-
-bool ServiceServer::listen(const QHostAddress& address, quint16 port) {
-    return m_server.listen(address, port);
-}
-
-void ServiceServer::accept() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        if (m_connections >= kMaxServiceConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++m_connections;
-        auto* connection =
-            new ServiceConnection(socket, m_store, m_presence, m_nextSession++, this);
-        connect(connection, &ServiceConnection::finished, this, [this] { --m_connections; });
-    }
-}
+    : QObject(parent),
+      m_store(store),
+      m_presence(presence),
+      m_listener(kMaxServiceConnections, [this](QTcpSocket* socket) {
+          return new ServiceConnection(socket, m_store, m_presence, m_nextSession++, this);
+      }) {}
 
 }  // namespace mr::server

@@ -1,15 +1,14 @@
 #pragma once
 
+#include "limitedlistener.h"
 #include "presence.h"
 #include "store.h"
 
 #include <QHostAddress>
 #include <QObject>
-#include <QTcpServer>
 
 namespace mr::server {
 
-// Connections beyond this are refused, so that a flood cannot exhaust memory or descriptors.
 inline constexpr int kMaxServiceConnections = 512;
 
 // The service port: accepts client connections and hands each to a ServiceConnection.
@@ -18,19 +17,17 @@ class ServiceServer : public QObject {
 public:
     ServiceServer(Store& store, Presence& presence, QObject* parent = nullptr);
 
-    bool listen(const QHostAddress& address, quint16 port);
-    QString errorString() const { return m_server.errorString(); }
-    quint16 port() const { return m_server.serverPort(); }
-    int connectionCount() const { return m_connections; }
+    bool listen(const QHostAddress& address, quint16 port) {
+        return m_listener.listen(address, port);
+    }
+    QString errorString() const { return m_listener.errorString(); }
+    quint16 port() const { return m_listener.port(); }
 
 private:
-    void accept();
-
     Store& m_store;
     Presence& m_presence;
-    QTcpServer m_server;
-    int m_connections = 0;
     std::uint64_t m_nextSession = 1;
+    LimitedListener m_listener;
 };
 
 }  // namespace mr::server

@@ -374,32 +374,16 @@ private:
 
 }  // namespace
 
-SmtpSink::SmtpSink(MailDrop& drop, QObject* parent) : QObject(parent), m_drop(drop) {
-    connect(&m_server, &QTcpServer::newConnection, this, &SmtpSink::accept);
-}
-
-bool SmtpSink::listen(const QHostAddress& address, quint16 port) {
-    return m_server.listen(address, port);
-}
-
-void SmtpSink::accept() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        if (m_connections >= kMaxSmtpConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++m_connections;
-        auto deliver = [this](const ReceivedMail& mail) {
-            const auto id = m_drop.store(mail);
-            if (id) {
-                emit mailStored(*id);
-            }
-            return id;
-        };
-        auto* connection = new SmtpConnection(socket, deliver, this);
-        connect(connection, &QObject::destroyed, this, [this] { --m_connections; });
-    }
-}
+SmtpSink::SmtpSink(MailDrop& drop, QObject* parent)
+    : QObject(parent), m_drop(drop), m_listener(kMaxSmtpConnections, [this](QTcpSocket* socket) {
+          auto deliver = [this](const ReceivedMail& mail) {
+              const auto id = m_drop.store(mail);
+              if (id) {
+                  emit mailStored(*id);
+              }
+              return id;
+          };
+          return new SmtpConnection(socket, deliver, this);
+      }) {}
 
 }  // namespace mr::server

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "limitedlistener.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QTcpServer>
 
 #include <functional>
 #include <optional>
@@ -88,19 +89,18 @@ class SmtpSink : public QObject {
 public:
     explicit SmtpSink(MailDrop& drop, QObject* parent = nullptr);
 
-    bool listen(const QHostAddress& address, quint16 port);
-    QString errorString() const { return m_server.errorString(); }
-    quint16 port() const { return m_server.serverPort(); }
+    bool listen(const QHostAddress& address, quint16 port) {
+        return m_listener.listen(address, port);
+    }
+    QString errorString() const { return m_listener.errorString(); }
+    quint16 port() const { return m_listener.port(); }
 
 signals:
     void mailStored(const QString& id);
 
 private:
-    void accept();
-
     MailDrop& m_drop;
-    QTcpServer m_server;
-    int m_connections = 0;
+    LimitedListener m_listener;
 };
 
 }  // namespace mr::server

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/version.h"
 #include "store.h"
 
 #include <QByteArray>
@@ -8,7 +9,6 @@
 
 namespace mr::server {
 
-inline constexpr char kDefaultLatestVersion[] = "1.05";
 inline constexpr char kDefaultMotd[] =
     "Welcome to the Moonrake Network!\nShare your files, find others' and have fun.";
 
@@ -17,7 +17,7 @@ struct WebSite {
     QString chatEndpoint;  // empty while no chat server runs
     QString serviceEndpoint;
     QString webEndpoint;
-    QString latestVersion = QString::fromLatin1(kDefaultLatestVersion);
+    QString latestVersion = QString::fromLatin1(kVersionNumber);
     QByteArray message = kDefaultMotd;
 };
 

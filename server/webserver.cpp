@@ -113,13 +113,10 @@ QString announceableHost(const QHostAddress& address) {
     return isAnnounceableHost(host) ? host : QString();
 }
 
-WebServer::WebServer(Store& store, QObject* parent) : QObject(parent), m_store(store) {
-    connect(&m_server, &QTcpServer::newConnection, this, &WebServer::accept);
-}
-
-bool WebServer::listen(const QHostAddress& address, quint16 port) {
-    return m_server.listen(address, port);
-}
+WebServer::WebServer(Store& store, QObject* parent)
+    : QObject(parent), m_store(store), m_listener(kMaxWebConnections, [this](QTcpSocket* socket) {
+          return new WebConnection(socket, m_store, *this, this);
+      }) {}
 
 WebSite WebServer::siteFor(const QHostAddress& local, QByteArrayView hostHeader) const {
     // The name a client asked for is one he can reach us by; the local address may be private.
@@ -139,19 +136,6 @@ WebSite WebServer::siteFor(const QHostAddress& local, QByteArrayView hostHeader)
     site.latestVersion = m_version;
     site.message = m_message;
     return site;
-}
-
-void WebServer::accept() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        if (m_connections >= kMaxWebConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++m_connections;
-        auto* connection = new WebConnection(socket, m_store, *this, this);
-        connect(connection, &QObject::destroyed, this, [this] { --m_connections; });
-    }
 }
 
 }  // namespace mr::server

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "limitedlistener.h"
 #include "store.h"
 #include "webhandler.h"
 
 #include <QHostAddress>
 #include <QObject>
-#include <QTcpServer>
 
 namespace mr::server {
 
@@ -17,9 +17,11 @@ class WebServer : public QObject {
 public:
     WebServer(Store& store, QObject* parent = nullptr);
 
-    bool listen(const QHostAddress& address, quint16 port);
-    QString errorString() const { return m_server.errorString(); }
-    quint16 port() const { return m_server.serverPort(); }
+    bool listen(const QHostAddress& address, quint16 port) {
+        return m_listener.listen(address, port);
+    }
+    QString errorString() const { return m_listener.errorString(); }
+    quint16 port() const { return m_listener.port(); }
 
     // The host the message of the day names the endpoints by; when empty, the host a request
     // came in on is announced instead.
@@ -33,16 +35,13 @@ public:
     WebSite siteFor(const QHostAddress& local, QByteArrayView hostHeader = {}) const;
 
 private:
-    void accept();
-
     Store& m_store;
-    QTcpServer m_server;
     QString m_publicHost;
     quint16 m_servicePort = 0;
     quint16 m_chatPort = 0;
-    QString m_version = QString::fromLatin1(kDefaultLatestVersion);
+    QString m_version = QString::fromLatin1(kVersionNumber);
     QByteArray m_message = kDefaultMotd;
-    int m_connections = 0;
+    LimitedListener m_listener;
 };
 
 // "HOST:PORT" with an IPv4-mapped address written as plain IPv4.

@@ -26,15 +26,6 @@ namespace {
 const QString kFiles = QStringLiteral("files");
 const QString kDatabase = QString::fromLatin1(db::kDatabaseName);
 
-// Posts the final gauge and the close on every way out of a worker.
-struct CloseOnExit {
-    TProgress& progress;
-    ~CloseOnExit() {
-        progress.postProgress(TProgress::kFull);
-        progress.postClose();
-    }
-};
-
 QString lastComponent(const QString& name) {
     return name.section(u'/', -1);
 }
@@ -146,7 +137,7 @@ public:
           m_outcome(outcome) {}
 
     void run() {
-        CloseOnExit closeOnExit{m_progress};
+        TProgress::CloseOnExit closeOnExit{m_progress};
         m_progress.done = 0;
         m_progress.postText(QString::fromLatin1(kSharingFilesText));
         // Sets the progress total when it ends; joined on every way out.
@@ -299,7 +290,7 @@ void deleteBelow(db::Connection& connection, int folderId, TProgress& progress) 
 }
 
 void removeWorker(int id, bool root, bool folder, TProgress& progress, TRemoveOutcome& outcome) {
-    CloseOnExit closeOnExit{progress};
+    TProgress::CloseOnExit closeOnExit{progress};
     db::Connection connection(kDatabase, kFiles);
     progress.total = subtreeSize(connection, id, root) + 1;
     progress.done = 0;
@@ -430,6 +421,53 @@ TShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name,
         logicalTree()->Add(std::move(item));
     }
     return outcome;
+}
+
+namespace {
+
+TCatalogRow catalogRow(const db::Cursor& row, const QString& path) {
+    return {row.asString(u"Action"), row.asInteger(u"Attributes") == 1, row.asInteger(u"FileSize"),
+            path};
+}
+
+// Depth first; the cursor is closed before the walk descends.
+void appendRowsBelow(int parentId, const QString& folderPath, std::vector<TCatalogRow>& out) {
+    std::vector<std::pair<int, TCatalogRow>> found;
+    {
+        db::Cursor rows(kDatabase, kFiles);
+        rows.setFilter(db::childrenOf(parentId));
+        for (; !rows.eof(); rows.next()) {
+            if (!rows.asString(u"Username").isEmpty())
+                continue;
+            found.emplace_back(
+                static_cast<int>(rows.asInteger(u"id")),
+                catalogRow(rows, withTrailingSlash(folderPath) + rows.asString(u"Name")));
+        }
+    }
+    for (auto& [id, row] : found) {
+        const bool folder = row.folder;
+        const QString path = row.path;
+        out.push_back(std::move(row));
+        if (folder)
+            appendRowsBelow(id, path, out);
+    }
+}
+
+}  // namespace
+
+std::optional<std::vector<TCatalogRow>> TLocalMRTree::listRows(const QString& path) const {
+    const int id = IdOf(path);
+    if (id == -999)
+        return std::nullopt;
+    std::vector<TCatalogRow> out;
+    const QString entryPath = PathOf(id);
+    if (id != -1) {
+        db::Cursor row(kDatabase, kFiles);
+        row.setFilter(db::rowById(id));
+        out.push_back(catalogRow(row, entryPath));
+    }
+    appendRowsBelow(id, entryPath, out);
+    return out;
 }
 
 std::unique_ptr<TFileItem> TLocalMRTree::ItemAt(const QString& path) const {

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+#include <vector>
+
 namespace mr {
 
 class TFileNode;
@@ -15,6 +18,14 @@ struct TShareOutcome {
     Kind kind = Kind::Failed;
     QString name;  // the virtual path the folder was shared under
     int rows = 0;  // rows written
+};
+
+// One entry of the catalog as a listing shows it.
+struct TCatalogRow {
+    QString action;  // "A" added, "D" removed, empty when published
+    bool folder = false;
+    qint64 size = 0;
+    QString path;  // the virtual path
 };
 
 // What a removal did.
@@ -47,6 +58,10 @@ public:
     // published entry for publishing again, so that the service learns its password flag. False
     // when there is no such entry (the catalog root has none); engine failures throw.
     bool SetPassword(const QString& path, const QString& password);
+
+    // The entry at a virtual path (none for "/") and every entry below it, removed ones
+    // included, each folder followed by its contents; nothing when there is no such entry.
+    std::optional<std::vector<TCatalogRow>> listRows(const QString& path) const;
 
     // The catalog entry at a virtual path as a node item; null when there is none.
     std::unique_ptr<TFileItem> ItemAt(const QString& path) const;

@@ -29,6 +29,15 @@ public:
     // of 6: the gauge moves in steps without flooding the main thread.
     void postStep();
 
+    // Posts the final gauge and the close on every way out of a worker.
+    struct CloseOnExit {
+        TProgress& progress;
+        ~CloseOnExit() {
+            progress.postProgress(kFull);
+            progress.postClose();
+        }
+    };
+
     void cancel() { m_cancelled = true; }
     bool cancelled() const { return m_cancelled.load(); }
 

@@ -137,13 +137,7 @@ public:
         : m_tree(tree), m_state(std::move(state)), m_progress(progress), m_result(result) {}
 
     void run() {
-        struct CloseOnExit {
-            TProgress& progress;
-            ~CloseOnExit() {
-                progress.postProgress(TProgress::kFull);
-                progress.postClose();
-            }
-        } closeOnExit{m_progress};
+        TProgress::CloseOnExit closeOnExit{m_progress};
         db::Connection connection(kDatabase, kFiles);
         m_connection = &connection;
         removals();

@@ -4,8 +4,6 @@ namespace mr {
 
 namespace {
 
-const QString kGroup = QStringLiteral("Host");
-
 QStringList splitList(const QString& text) {
     QStringList entries;
     for (const QString& part : text.split(QLatin1Char(','))) {
@@ -23,21 +21,21 @@ THostInfo::THostInfo(const QString& settingsPath)
 
 THostInfo::THostInfo(std::shared_ptr<SettingsFile> file) : m_file(std::move(file)) {}
 
-QString THostInfo::valueName(List list) {
+Setting THostInfo::setting(List list) {
     switch (list) {
         case Chat:
-            return QStringLiteral("Chat");
+            return Setting::HostChat;
         case Moonrake:
-            return QStringLiteral("Moonrake");
+            return Setting::HostMoonrake;
         case Http:
-            return QStringLiteral("Http");
+            break;
     }
-    return {};
+    return Setting::HostHttp;
 }
 
 void THostInfo::load(List list) {
     if (m_lists[list].isEmpty()) {
-        m_lists[list] = splitList(m_file->text(kGroup, valueName(list)).value_or(QString()));
+        m_lists[list] = splitList(m_file->text(setting(list)).value_or(QString()));
     }
 }
 
@@ -60,7 +58,7 @@ void THostInfo::set(List list, const QString& text) {
     if (trimmed.isEmpty()) {
         return;
     }
-    m_file->setText(kGroup, valueName(list), trimmed);
+    m_file->setText(setting(list), trimmed);
     m_file->sync();
     m_lists[list] = splitList(trimmed);
 }

@@ -30,10 +30,10 @@ public:
     // An empty (or all-blank) text changes nothing.
     void set(List list, const QString& text);
 
-    static QString valueName(List list);
     static TMRHostPort parseEntry(const QString& entry);
 
 private:
+    static Setting setting(List list);
     void load(List list);
 
     std::shared_ptr<SettingsFile> m_file;

@@ -68,4 +68,14 @@ void SettingsFile::sync() {
     m_settings->sync();
 }
 
+std::optional<QString> SettingsFile::text(Setting setting) const {
+    const SettingKey key = settingKey(setting);
+    return text(key.group, key.name);
+}
+
+void SettingsFile::setText(Setting setting, const QString& value) {
+    const SettingKey key = settingKey(setting);
+    setText(key.group, key.name, value);
+}
+
 }  // namespace mr

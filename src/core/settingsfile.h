@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/settingskeys.h"
+
 #include <QSettings>
 #include <QString>
 #include <QVariant>
@@ -23,6 +25,9 @@ public:
     // Writes under the canonical name, dropping any spelling of it in another letter case.
     void setText(const QString& group, const QString& name, const QString& value);
     void remove(const QString& group, const QString& name);
+    // The same for a value of the table in settingskeys.h.
+    std::optional<QString> text(Setting setting) const;
+    void setText(Setting setting, const QString& value);
     void sync();
 
 private:

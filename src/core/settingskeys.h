@@ -6,15 +6,46 @@
 
 namespace mr {
 
-// The values the profile's settings.ini knows, so that tools can check a name before they
-// write it.
+// The values the profile's settings.ini knows. Their names are spelled only in the table behind
+// settingKey(), which the typed accessors and the tools that check a name before they write it
+// both read.
 enum class SettingKind { Integer, Text, Date, HostList };
+
+enum class Setting {
+    Refresh,
+    Id,
+    Nickname,
+    Password,
+    FirstName,
+    LastName,
+    ShowInfo,
+    Email,
+    BDate,
+    Sex,
+    Country,
+    Connection,
+    Homepage,
+    Languages,
+    DownloadPath,
+    UploadPath,
+    SharingFilters,
+    MaxUploads,
+    MaxDownloads,
+    Message,
+    HostChat,
+    HostMoonrake,
+    HostHttp,
+    HostMail,
+    FeedbackAddress,
+};
 
 struct SettingKey {
     QString group;  // canonical spelling: "UserInfo" or "Host"
     QString name;   // canonical spelling of the value's name
     SettingKind kind;
 };
+
+SettingKey settingKey(Setting setting);
 
 // Finds a "Group/Name" key, both parts without regard to case.
 std::optional<SettingKey> findSettingKey(const QString& groupAndName);

@@ -4,12 +4,6 @@
 
 namespace mr {
 
-namespace {
-
-const QString kGroup = QStringLiteral("UserInfo");
-
-}  // namespace
-
 TUserInfo::TUserInfo(const QString& settingsPath)
     : m_file(std::make_shared<SettingsFile>(settingsPath)) {}
 
@@ -22,12 +16,19 @@ QString DefaultDownloadPath() {
     return base + QStringLiteral("/Moonrake");
 }
 
-QString TUserInfo::text(const char* name) const {
-    return m_file->text(kGroup, QLatin1String(name)).value_or(QString());
+std::optional<QString> TUserInfo::stored(const SettingKey& key) const {
+    return m_file->text(key.group, key.name);
 }
 
-int TUserInfo::integer(const char* name) const {
-    const auto value = m_file->text(kGroup, QLatin1String(name));
+QString TUserInfo::text(Setting setting) const {
+    return m_file->text(setting).value_or(QString());
+}
+
+int TUserInfo::integer(Setting setting) const {
+    return integerOf(m_file->text(setting));
+}
+
+int TUserInfo::integerOf(const std::optional<QString>& value) {
     if (!value) {
         return 0;
     }
@@ -36,107 +37,120 @@ int TUserInfo::integer(const char* name) const {
     return ok ? n : 0;
 }
 
-void TUserInfo::setText(const char* name, const QString& value) {
-    m_file->setText(kGroup, QLatin1String(name), value);
+void TUserInfo::setText(Setting setting, const QString& value) {
+    m_file->setText(setting, value);
 }
 
-void TUserInfo::setInteger(const char* name, int value) {
-    m_file->setText(kGroup, QLatin1String(name), QString::number(value));
+void TUserInfo::setInteger(Setting setting, int value) {
+    setText(setting, QString::number(value));
+}
+
+QString TUserInfo::valueText(const SettingKey& key) const {
+    switch (key.kind) {
+        case SettingKind::Date:
+            return QString::number(bDate(), 'g', 17);
+        case SettingKind::Integer:
+            return QString::number(integerOf(stored(key)));
+        case SettingKind::Text:
+        case SettingKind::HostList:
+            break;
+    }
+    return stored(key).value_or(QString());
 }
 
 int TUserInfo::refresh() const {
-    return integer("Refresh");
+    return integer(Setting::Refresh);
 }
 void TUserInfo::setRefresh(int value) {
-    setInteger("Refresh", value);
+    setInteger(Setting::Refresh, value);
 }
 
 int TUserInfo::id() const {
-    return integer("ID");
+    return integer(Setting::Id);
 }
 void TUserInfo::setId(int value) {
-    setInteger("ID", value);
+    setInteger(Setting::Id, value);
 }
 
 QString TUserInfo::nickname() const {
-    return text("Nickname");
+    return text(Setting::Nickname);
 }
 void TUserInfo::setNickname(const QString& value) {
-    setText("Nickname", value);
+    setText(Setting::Nickname, value);
 }
 
 QString TUserInfo::password() const {
-    return text("Password");
+    return text(Setting::Password);
 }
 void TUserInfo::setPassword(const QString& value) {
-    setText("Password", value);
+    setText(Setting::Password, value);
 }
 
 QString TUserInfo::firstName() const {
-    return text("FirstName");
+    return text(Setting::FirstName);
 }
 void TUserInfo::setFirstName(const QString& value) {
-    setText("FirstName", value);
+    setText(Setting::FirstName, value);
 }
 
 QString TUserInfo::lastName() const {
-    return text("LastName");
+    return text(Setting::LastName);
 }
 void TUserInfo::setLastName(const QString& value) {
-    setText("LastName", value);
+    setText(Setting::LastName, value);
 }
 
 int TUserInfo::showInfo() const {
-    return integer("ShowInfo");
+    return integer(Setting::ShowInfo);
 }
 void TUserInfo::setShowInfo(int value) {
-    setInteger("ShowInfo", value);
+    setInteger(Setting::ShowInfo, value);
 }
 
 QString TUserInfo::email() const {
-    return text("Email");
+    return text(Setting::Email);
 }
 void TUserInfo::setEmail(const QString& value) {
-    setText("Email", value);
+    setText(Setting::Email, value);
 }
 
 QString TUserInfo::sex() const {
-    return text("Sex");
+    return text(Setting::Sex);
 }
 void TUserInfo::setSex(const QString& value) {
-    setText("Sex", value);
+    setText(Setting::Sex, value);
 }
 
 QString TUserInfo::country() const {
-    return text("Country");
+    return text(Setting::Country);
 }
 void TUserInfo::setCountry(const QString& value) {
-    setText("Country", value);
+    setText(Setting::Country, value);
 }
 
 int TUserInfo::connection() const {
-    return integer("Connection");
+    return integer(Setting::Connection);
 }
 void TUserInfo::setConnection(int value) {
-    setInteger("Connection", value);
+    setInteger(Setting::Connection, value);
 }
 
 QString TUserInfo::homepage() const {
-    return text("Homepage");
+    return text(Setting::Homepage);
 }
 void TUserInfo::setHomepage(const QString& value) {
-    setText("Homepage", value);
+    setText(Setting::Homepage, value);
 }
 
 QString TUserInfo::languages() const {
-    return text("Languages");
+    return text(Setting::Languages);
 }
 void TUserInfo::setLanguages(const QString& value) {
-    setText("Languages", value);
+    setText(Setting::Languages, value);
 }
 
 QString TUserInfo::downloadPath() const {
-    return text("DownloadPath");
+    return text(Setting::DownloadPath);
 }
 
 QString TUserInfo::effectiveDownloadPath() const {
@@ -144,53 +158,59 @@ QString TUserInfo::effectiveDownloadPath() const {
     return path.isEmpty() ? DefaultDownloadPath() : path;
 }
 void TUserInfo::setDownloadPath(const QString& value) {
-    setText("DownloadPath", value);
+    setText(Setting::DownloadPath, value);
 }
 
 QString TUserInfo::uploadPath() const {
-    return text("UploadPath");
+    return text(Setting::UploadPath);
 }
 void TUserInfo::setUploadPath(const QString& value) {
-    setText("UploadPath", value);
+    setText(Setting::UploadPath, value);
 }
 
 QString TUserInfo::sharingFilters() const {
-    return text("SharingFilters");
+    return text(Setting::SharingFilters);
 }
 void TUserInfo::setSharingFilters(const QString& value) {
-    setText("SharingFilters", value);
+    setText(Setting::SharingFilters, value);
 }
 
 int TUserInfo::maxUploads() const {
-    return integer("MaxUploads");
+    return integer(Setting::MaxUploads);
 }
 void TUserInfo::setMaxUploads(int value) {
-    setInteger("MaxUploads", value);
+    setInteger(Setting::MaxUploads, value);
 }
 
 int TUserInfo::maxDownloads() const {
-    return integer("MaxDownloads");
+    return integer(Setting::MaxDownloads);
 }
 void TUserInfo::setMaxDownloads(int value) {
-    setInteger("MaxDownloads", value);
+    setInteger(Setting::MaxDownloads, value);
 }
 
 QString TUserInfo::message() const {
-    return text("Message");
+    return text(Setting::Message);
 }
 void TUserInfo::setMessage(const QString& value) {
-    setText("Message", value);
+    setText(Setting::Message, value);
 }
 
 TDateTime TUserInfo::bDate() const {
-    const auto value = m_file->text(kGroup, QStringLiteral("BDate"));
+    const auto value = m_file->text(Setting::BDate);
     bool ok = false;
     const double days = value ? value->trimmed().toDouble(&ok) : 0.0;
     return ok ? days : nowDateTime();
 }
 
+std::optional<TDateTime> TUserInfo::knownBDate() const {
+    const auto value = m_file->text(Setting::BDate);
+    const double days = value ? value->trimmed().toDouble() : 0.0;
+    return days != 0.0 ? std::optional<TDateTime>(days) : std::nullopt;
+}
+
 void TUserInfo::setBDate(TDateTime value) {
-    m_file->setText(kGroup, QStringLiteral("BDate"), QString::number(value, 'g', 17));
+    setText(Setting::BDate, QString::number(value, 'g', 17));
 }
 
 }  // namespace mr

@@ -2,10 +2,12 @@
 
 #include "core/datetime.h"
 #include "core/settingsfile.h"
+#include "core/settingskeys.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace mr {
 
@@ -38,6 +40,8 @@ public:
     // Absent reads as the current date and time.
     TDateTime bDate() const;
     void setBDate(TDateTime value);
+    // The stored birth date; nothing when none is stored or it is 0, which means unknown.
+    std::optional<TDateTime> knownBDate() const;
     QString sex() const;
     void setSex(const QString& value);
     QString country() const;
@@ -63,13 +67,18 @@ public:
     QString message() const;
     void setMessage(const QString& value);
 
+    // Any value of the settings file as it reads, its default included, as text.
+    QString valueText(const SettingKey& key) const;
+
     SettingsFile& file() const { return *m_file; }
 
 private:
-    QString text(const char* name) const;
-    int integer(const char* name) const;
-    void setText(const char* name, const QString& value);
-    void setInteger(const char* name, int value);
+    std::optional<QString> stored(const SettingKey& key) const;
+    QString text(Setting setting) const;
+    int integer(Setting setting) const;
+    static int integerOf(const std::optional<QString>& value);
+    void setText(Setting setting, const QString& value);
+    void setInteger(Setting setting, int value);
 
     std::shared_ptr<SettingsFile> m_file;
 };

@@ -97,8 +97,8 @@ QByteArray heloName() {
 
 TFeedbackTarget TFeedbackTarget::fromSettings(const SettingsFile& file) {
     TFeedbackTarget target;
-    const QString group = QStringLiteral("Host");
-    const QString mail = file.text(group, QStringLiteral("Mail")).value_or(QString());
+    const auto value = [&file](Setting setting) { return file.text(setting).value_or(QString()); };
+    const QString mail = value(Setting::HostMail);
     const QString first = mail.section(u',', 0, 0).trimmed();
     if (!first.isEmpty()) {
         const TMRHostPort entry = THostInfo::parseEntry(first);
@@ -107,16 +107,12 @@ TFeedbackTarget TFeedbackTarget::fromSettings(const SettingsFile& file) {
             target.port = static_cast<std::uint16_t>(entry.port);
         }
     } else {
-        const QString web = file.text(group, THostInfo::valueName(THostInfo::Http))
-                                .value_or(QString())
-                                .section(u',', 0, 0)
-                                .trimmed();
+        const QString web = value(Setting::HostHttp).section(u',', 0, 0).trimmed();
         if (!web.isEmpty()) {
             target.host = THostInfo::parseEntry(web).host;
         }
     }
-    const QString address =
-        file.text(group, QStringLiteral("FeedbackAddress")).value_or(QString()).trimmed();
+    const QString address = value(Setting::FeedbackAddress).trimmed();
     target.address = address.isEmpty() ? defaultAddress(target.host) : address;
     return target;
 }

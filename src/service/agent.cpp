@@ -62,6 +62,11 @@ void TMRAgentHttp::ServiceLogin(std::uint16_t infoPort, std::uint16_t fileServer
     }
 }
 
+bool TMRAgentHttp::AdvanceHost() {
+    ++m_hostIndex;
+    return m_hostIndex < HostInfo().count(THostInfo::Moonrake);
+}
+
 void TMRAgentHttp::onConnected(bool success) {
     if (success &&
         Send('L', kPing, loginPayload(UserInfo(), m_infoPort, m_fileServerPort), true,

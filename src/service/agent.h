@@ -45,8 +45,8 @@ public:
     void ServiceLogin(std::uint16_t infoPort, std::uint16_t fileServerPort);
     // Sends "Q" when connected, waits at most 2000 ms for the channel to end, goes offline.
     void ServiceLogout();
-    // The next sign-on uses the next service host.
-    void AdvanceHost() { ++m_hostIndex; }
+    // The next sign-on uses the next service host; false when the list has no more.
+    bool AdvanceHost();
     int hostIndex() const { return m_hostIndex; }
     bool online() const { return m_online.load(); }
     bool connecting() const { return m_connecting.load(); }

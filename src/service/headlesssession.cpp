@@ -1,7 +1,5 @@
 #include "service/headlesssession.h"
 
-#include "core/hostinfo.h"
-#include "core/profile.h"
 #include "core/record.h"
 
 #include <QEventLoop>
@@ -41,8 +39,7 @@ bool THeadlessSession::signOn(std::uint16_t infoPort, std::uint16_t fileServerPo
         if (!outcome) {
             return false;  // no answer in time
         }
-        m_agent->AdvanceHost();
-        if (m_agent->hostIndex() >= HostInfo().count(THostInfo::Moonrake)) {
+        if (!m_agent->AdvanceHost()) {
             return false;
         }
     }

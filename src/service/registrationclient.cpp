@@ -35,10 +35,7 @@ TRegistrationProfile TRegistrationProfile::fromSettings(const TUserInfo& info) {
     p.firstName = info.firstName();
     p.lastName = info.lastName();
     p.email = info.email();
-    const auto storedDate = info.file().text(QStringLiteral("UserInfo"), QStringLiteral("BDate"));
-    if (storedDate && storedDate->trimmed().toDouble() != 0.0) {
-        p.dateOfBirth = info.bDate();
-    }
+    p.dateOfBirth = info.knownBDate();
     const QString sex = info.sex().trimmed();
     if (sex == QLatin1String("M") || sex == QLatin1String("F")) {
         p.sex = sex;
@@ -163,6 +160,30 @@ void TRegistrationClient::replyFinished() {
         return;
     }
     emit finished(true, reply->readAll());
+}
+
+TRegistrationOutcome TRegistrationClient::registerAndWait(const QString& name,
+                                                          const QString& password,
+                                                          TUserInfo& info) {
+    TRegistrationOutcome outcome;
+    const auto reply = getAndWait(registerPath(name, password));
+    if (!reply) {
+        return outcome;
+    }
+    outcome.id = parseRegisterReply(*reply);
+    if (outcome.id == 0) {
+        outcome.kind = TRegistrationOutcome::Kind::NameTaken;
+        return outcome;
+    }
+    outcome.kind = TRegistrationOutcome::Kind::Registered;
+    info.setId(outcome.id);
+    info.setNickname(name);
+    info.setPassword(password);
+    info.file().sync();
+    outcome.profileSent =
+        getAndWait(setUserInfoPath(outcome.id, password, TRegistrationProfile::fromSettings(info)))
+            .has_value();
+    return outcome;
 }
 
 std::optional<QByteArray> TRegistrationClient::getAndWait(const QByteArray& pathAndQuery) {

@@ -33,6 +33,14 @@ struct TRegistrationProfile {
     static TRegistrationProfile fromSettings(const TUserInfo& info);
 };
 
+// What TRegistrationClient::registerAndWait() did.
+struct TRegistrationOutcome {
+    enum class Kind { Registered, NameTaken, Failed };
+    Kind kind = Kind::Failed;
+    qint32 id = 0;             // the new user's, once registered
+    bool profileSent = false;  // registered, and the service took the profile as well
+};
+
 // Account registration on the service's web server: plain GETs of "/Search/mrSearch.dll?"
 // requests against the first web host. Query values are percent-encoded (UTF-8), so "&", "="
 // and blanks in a name or password reach the service as typed.
@@ -71,6 +79,11 @@ public:
     // A GET that runs a local event loop until it ends; nothing on failure.
     std::optional<QByteArray> getAndWait(const QByteArray& pathAndQuery);
     QString lastError() const { return m_error; }
+    // Registers the name, stores the new ID, Nickname and Password in the settings and sends
+    // the profile they hold, each request waiting for its reply; lastError() says why the last
+    // one failed.
+    TRegistrationOutcome registerAndWait(const QString& name, const QString& password,
+                                         TUserInfo& info);
 
 signals:
     void finished(bool ok, const QByteArray& body);

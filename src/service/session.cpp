@@ -89,8 +89,8 @@ void TOnlineSession::onLogin(bool success) {
         emit connectFinished(true);
         return;
     }
-    m_agent.AdvanceHost();
-    if (!m_closing && m_agent.hostIndex() < HostInfo().count(THostInfo::Moonrake)) {
+    const bool anotherHost = m_agent.AdvanceHost();
+    if (!m_closing && anotherHost) {
         m_agent.ServiceLogin(m_infoPort, m_fileServerPort);
         setOnline(false);
         return;

@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "core/profile.h"
+#include "core/version.h"
 #include "ui/commands.h"
 #include "ui/controller.h"
 #include "ui/icons.h"
@@ -106,7 +107,8 @@ TfrmMain::TfrmMain(QWidget* parent)
 TfrmMain::~TfrmMain() = default;
 
 QString TfrmMain::captionFor(const QString& nickname) {
-    return QStringLiteral("Moonrake Ver 1.05 Beta - ") + nickname;
+    return QStringLiteral("Moonrake Ver ") + QLatin1String(kProgramVersion) +
+           QStringLiteral(" - ") + nickname;
 }
 
 void TfrmMain::setTrayAvailable(bool available) {

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "core/version.h"
+
 namespace mr {
 
 inline constexpr const char* kProgramName = "Moonrake";
-inline constexpr const char* kProgramVersion = "1.05 Beta";
 
 }  // namespace mr

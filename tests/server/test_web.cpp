@@ -1,9 +1,16 @@
 #include "httprequest.h"
+#include "limitedlistener.h"
 #include "store.h"
+#include "testutil.h"
 #include "webhandler.h"
 #include "webserver.h"
 
+#include <QPointer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -169,4 +176,32 @@ TEST_F(Web, SetUserInfoNeedsThePasswordAndKeepsWhatIsNotSent) {
     EXPECT_EQ(a->message, "a\r\nb");
     EXPECT_EQ(a->connection, 8);
     EXPECT_TRUE(a->showInfo);
+}
+
+// What the service, web and mail ports share: past the limit a connection is dropped as it
+// arrives, and a place frees when a served connection ends.
+TEST(LimitedListenerTest, DropsConnectionsBeyondTheLimitUntilOneEnds) {
+    std::vector<QPointer<QTcpSocket>> served;
+    LimitedListener listener(2, [&served](QTcpSocket* socket) {
+        served.emplace_back(socket);
+        return socket;
+    });
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    const auto dial = [&] {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, listener.port());
+        return clients.back().get();
+    };
+    dial();
+    dial();
+    ASSERT_TRUE(mr::test::waitUntil([&] { return served.size() == 2; }));
+    QTcpSocket* refused = dial();
+    EXPECT_TRUE(
+        mr::test::waitUntil([&] { return refused->state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(served.size(), 2u);
+
+    delete served.front().data();
+    dial();
+    EXPECT_TRUE(mr::test::waitUntil([&] { return served.size() == 3; }));
 }
