@@ -1,4 +1,5 @@
 #include "presence.h"
+#include "searchpool.h"
 #include "serviceserver.h"
 #include "smtpsink.h"
 #include "store.h"
@@ -11,10 +12,12 @@
 #include <QHostAddress>
 #include <QLockFile>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -137,6 +140,10 @@ int main(int argc, char** argv) {
         return failure(error);
     }
     mr::server::Presence presence;
+    mr::server::SearchPool searches;
+    if (!searches.start(dataDir, std::clamp(QThread::idealThreadCount(), 2, 4), &error)) {
+        return failure(error);
+    }
 
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return failure("cannot create the signal pipe");
@@ -156,7 +163,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    mr::server::ServiceServer service(store, presence);
+    mr::server::ServiceServer service(store, presence, &searches);
     if (!service.listen(listenAddress, *servicePort)) {
         return failure("cannot listen for the service: " + service.errorString());
     }

@@ -35,7 +35,11 @@ bool matchFolded(const QString& p, const QString& t) {
 }  // namespace
 
 bool likeMatch(const QString& pattern, const QString& text) {
-    return matchFolded(pattern.toCaseFolded(), text.toCaseFolded());
+    return matchFolded(likeFold(pattern), likeFold(text));
+}
+
+QString likeFold(const QString& text) {
+    return text.toCaseFolded();
 }
 
 bool extensionListMatches(const QString& list, const QString& name) {

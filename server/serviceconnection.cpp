@@ -1,6 +1,9 @@
 #include "serviceconnection.h"
 
+#include "searchpool.h"
+
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpSocket>
 
 namespace mr::server {
@@ -24,8 +27,12 @@ QString addressText(const QHostAddress& address) {
 }  // namespace
 
 ServiceConnection::ServiceConnection(QTcpSocket* socket, Store& store, Presence& presence,
-                                     std::uint64_t id, QObject* parent)
-    : QObject(parent), m_socket(socket), m_store(store), m_presence(presence) {
+                                     SearchPool* searches, std::uint64_t id, QObject* parent)
+    : QObject(parent),
+      m_socket(socket),
+      m_store(store),
+      m_presence(presence),
+      m_searches(searches) {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(kSocketReadBuffer);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -68,7 +75,7 @@ void ServiceConnection::schedulePump() {
 }
 
 void ServiceConnection::pump() {
-    while (!m_closing && !m_pumpScheduled) {
+    while (!m_closing && !m_pumpScheduled && !m_searching) {
         if (m_socket->bytesToWrite() > kMaxUnsent) {
             return;  // bytesWritten brings us back
         }
@@ -104,12 +111,33 @@ void ServiceConnection::pump() {
 void ServiceConnection::answer() {
     const ServiceRequest request{m_reader.path(), m_reader.keepAlive(), m_reader.body()};
     m_reader.reset();
-    const Reply reply = handleRequest(m_store, m_presence, m_session, request);
-    const QByteArray bytes = encodeReply(reply, request.keepAlive);
+    if (m_searches) {
+        if (const auto payload = searchPayload(request)) {
+            m_searching = true;
+            m_timer.stop();
+            m_searches->submit(
+                *payload, m_presence.snapshot(),
+                [self = QPointer(this), keepAlive = request.keepAlive](const Reply& reply) {
+                    if (self && !self->m_closing) {
+                        self->m_searching = false;
+                        self->send(reply, keepAlive);
+                        if (!self->m_closing) {
+                            self->schedulePump();
+                        }
+                    }
+                });
+            return;
+        }
+    }
+    send(handleRequest(m_store, m_presence, m_session, request), request.keepAlive);
+}
+
+void ServiceConnection::send(const Reply& reply, bool keepAlive) {
+    const QByteArray bytes = encodeReply(reply, keepAlive);
     if (!bytes.isEmpty()) {
         m_socket->write(bytes);
     }
-    if (reply.closeAfter || !request.keepAlive) {
+    if (reply.closeAfter || !keepAlive) {
         // The reply is flushed first; the timer ends a client that never reads it.
         m_closing = true;
         m_timer.start();

@@ -116,81 +116,6 @@ Reply listing(const Store& store, const QByteArray& payload) {
     return Reply::multi(out);
 }
 
-struct SearchCriteria {
-    QString name;
-    QString description;
-    std::int32_t minSize = -2;
-    std::int32_t maxSize = -2;
-    QString extensions;
-    bool onlineOnly = false;
-    int limit = kDefaultSearchResults;
-
-    bool matches(const CatalogEntry& e) const {
-        if (minSize != -2 && maxSize != -2) {
-            if (e.isFolder() || e.size < minSize || (maxSize > 0 && e.size > maxSize)) {
-                return false;
-            }
-        }
-        const QString entryName = QString::fromUtf8(e.name);
-        return extensionListMatches(extensions, entryName) && likeMatch(name, entryName) &&
-               likeMatch(description, QString::fromUtf8(e.description));
-    }
-};
-
-Reply search(const Store& store, const Presence& presence, const QByteArray& payload) {
-    SearchCriteria c;
-    std::uint8_t onlineOnly = 0;
-    std::uint8_t limit = 0;
-    std::uint8_t lineSpeed = 0;
-    if (!UnpackRecord(payload, "AAIIABBB",
-                      {&c.name, &c.description, &c.minSize, &c.maxSize, &c.extensions, &onlineOnly,
-                       &limit, &lineSpeed})
-             .ok() ||
-        c.name.size() > kMaxPatternLength || c.description.size() > kMaxPatternLength ||
-        c.extensions.size() > kMaxPatternLength) {
-        return Reply::error();
-    }
-    c.onlineOnly = onlineOnly != 0;
-    c.limit = limit == 0 ? kDefaultSearchResults : limit;
-
-    QHash<int, std::optional<Account>> owners;
-    QByteArray out;
-    int found = 0;
-    auto add = [&](const CatalogEntry& e) {
-        if (!c.matches(e)) {
-            return true;
-        }
-        auto it = owners.find(e.owner);
-        if (it == owners.end()) {
-            it = owners.insert(e.owner, store.account(e.owner));
-        }
-        if (!*it) {
-            return true;
-        }
-        const Account& a = **it;
-        const PresenceEntry* p = presence.find(e.owner);
-        out.append(pack("IIDWBAAAAAWWBB",
-                        {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder, e.name,
-                         e.description, p ? p->address : QString(), a.nickname, p ? p->filePort : 0,
-                         p ? p->infoPort : 0, a.connection, p ? 1 : 0}));
-        return ++found < c.limit;
-    };
-    // Files of present members come first: those are the ones a user can fetch now.
-    QList<int> present = presence.users();
-    std::sort(present.begin(), present.end());
-    for (int owner : present) {
-        if (found < c.limit) {
-            store.forEachEntry(owner, add);
-        }
-    }
-    if (!c.onlineOnly && found < c.limit) {
-        store.forEachEntry(std::nullopt, [&](const CatalogEntry& e) {
-            return presence.isPresent(e.owner) ? true : add(e);
-        });
-    }
-    return Reply::multi(out);
-}
-
 Reply userSearch(const Store& store, const Presence& presence, const QByteArray& payload) {
     QString nick, first, last, email;
     if (!UnpackRecord(payload, "AAAA", {&nick, &first, &last, &email}).ok()) {
@@ -326,6 +251,58 @@ Reply shareList(Store& store, const QByteArray& payload) {
 
 }  // namespace
 
+std::optional<QByteArray> searchPayload(const ServiceRequest& request) {
+    if (request.path.compare(wire::kPingPath, Qt::CaseInsensitive) != 0) {
+        return std::nullopt;
+    }
+    const auto body = wire::parseRequestBody(request.body);
+    if (!body || body->code != 'S') {
+        return std::nullopt;
+    }
+    return body->payload;
+}
+
+Reply searchCatalog(const Store& store, const QHash<int, PresenceEntry>& present,
+                    const QByteArray& payload) {
+    CatalogQuery q;
+    std::uint8_t onlineOnly = 0;
+    std::uint8_t limit = 0;
+    std::uint8_t lineSpeed = 0;
+    if (!UnpackRecord(payload, "AAIIABBB",
+                      {&q.name, &q.description, &q.minSize, &q.maxSize, &q.extensions, &onlineOnly,
+                       &limit, &lineSpeed})
+             .ok() ||
+        q.name.size() > kMaxPatternLength || q.description.size() > kMaxPatternLength ||
+        q.extensions.size() > kMaxPatternLength) {
+        return Reply::error();
+    }
+    q.onlineOnly = onlineOnly != 0;
+    q.limit = limit == 0 ? kDefaultSearchResults : limit;
+
+    QList<int> presentIds = present.keys();
+    std::sort(presentIds.begin(), presentIds.end());
+    QHash<int, std::optional<Account>> owners;
+    QByteArray out;
+    for (const CatalogEntry& e : store.search(q, presentIds)) {
+        auto it = owners.find(e.owner);
+        if (it == owners.end()) {
+            it = owners.insert(e.owner, store.account(e.owner));
+        }
+        if (!*it) {
+            continue;
+        }
+        const Account& a = **it;
+        const auto p = present.constFind(e.owner);
+        const bool online = p != present.constEnd();
+        out.append(pack(
+            "IIDWBAAAAAWWBB",
+            {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder, e.name, e.description,
+             online ? p->address : QString(), a.nickname, online ? p->filePort : 0,
+             online ? p->infoPort : 0, a.connection, online ? 1 : 0}));
+    }
+    return Reply::multi(out);
+}
+
 QByteArray normalizeFolder(const QByteArray& path) {
     qsizetype from = 0;
     qsizetype to = path.size();
@@ -365,7 +342,7 @@ Reply handleRequest(Store& store, Presence& presence, Session& session,
         case 'F':
             return listing(store, payload);
         case 'S':
-            return search(store, presence, payload);
+            return searchCatalog(store, presence.snapshot(), payload);
         case 'V':
             return userSearch(store, presence, payload);
         case 'I':

@@ -4,9 +4,11 @@
 #include "store.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace mr::server {
 
@@ -45,6 +47,15 @@ struct Reply {
 // nobody. Anything the request does not allow gets an error reply.
 Reply handleRequest(Store& store, Presence& presence, Session& session,
                     const ServiceRequest& request);
+
+// The payload of a file search, which is answered off the event loop; nothing for any other
+// request.
+std::optional<QByteArray> searchPayload(const ServiceRequest& request);
+
+// Answers a file search from the store (which may be a reader connection) and a snapshot of
+// who is present.
+Reply searchCatalog(const Store& store, const QHash<int, PresenceEntry>& present,
+                    const QByteArray& payload);
 
 // The connection is gone: its member, if any, is no longer present.
 void endSession(Presence& presence, Session& session);

@@ -6,8 +6,9 @@
 
 namespace mr::server {
 
-ServiceServer::ServiceServer(Store& store, Presence& presence, QObject* parent)
-    : QObject(parent), m_store(store), m_presence(presence) {
+ServiceServer::ServiceServer(Store& store, Presence& presence, SearchPool* searches,
+                             QObject* parent)
+    : QObject(parent), m_store(store), m_presence(presence), m_searches(searches) {
     connect(&m_server, &QTcpServer::newConnection, this, &ServiceServer::accept);
 }
 
@@ -24,7 +25,7 @@ void ServiceServer::accept() {
         }
         ++m_connections;
         auto* connection =
-            new ServiceConnection(socket, m_store, m_presence, m_nextSession++, this);
+            new ServiceConnection(socket, m_store, m_presence, m_searches, m_nextSession++, this);
         connect(connection, &ServiceConnection::finished, this, [this] { --m_connections; });
     }
 }

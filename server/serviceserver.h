@@ -9,6 +9,8 @@
 
 namespace mr::server {
 
+class SearchPool;
+
 // Connections beyond this are refused, so that a flood cannot exhaust memory or descriptors.
 inline constexpr int kMaxServiceConnections = 512;
 
@@ -16,7 +18,9 @@ inline constexpr int kMaxServiceConnections = 512;
 class ServiceServer : public QObject {
     Q_OBJECT
 public:
-    ServiceServer(Store& store, Presence& presence, QObject* parent = nullptr);
+    // Without a search pool, searches are answered on the event loop like everything else.
+    ServiceServer(Store& store, Presence& presence, SearchPool* searches = nullptr,
+                  QObject* parent = nullptr);
 
     bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const { return m_server.errorString(); }
@@ -28,6 +32,7 @@ private:
 
     Store& m_store;
     Presence& m_presence;
+    SearchPool* m_searches;
     QTcpServer m_server;
     int m_connections = 0;
     std::uint64_t m_nextSession = 1;

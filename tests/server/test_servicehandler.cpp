@@ -1,7 +1,11 @@
 #include "core/record.h"
+#include "searchpool.h"
 #include "serverfixture.h"
 #include "service/wire.h"
+#include "serviceserver.h"
 #include "testutil.h"
+
+#include <QTcpSocket>
 
 using namespace mr;
 using server::Reply;
@@ -247,10 +251,11 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
     EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "")).size(), 6);
 
     // Size ranges: minimum and maximum inclusive, maximum 0 = none, folders never in a range.
+    // A member's entries come in the order he published them.
     EXPECT_EQ(searchNames(criteria("%%", "%%", 4000, 20000)),
               (QStringList{"photo.JPG", "moonlight.mp3"}));
     EXPECT_EQ(searchNames(criteria("%%", "%%", 10000, 0)),
-              (QStringList{"photo.JPG", "Blue Moon.MP3"}));
+              (QStringList{"Blue Moon.MP3", "photo.JPG"}));
     EXPECT_EQ(searchNames(criteria("%%", "%%", 0, 0)).size(), 5);
     EXPECT_EQ(searchNames(criteria("%%", "%%", -2, 100)).size(), 6);
 
@@ -268,6 +273,40 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
               pack("IIDWBAAAAAWWBB", {gil, 3000000, 0.0, 0, 0, "Songs", "Blue Moon.MP3", " ", "",
                                       "gil", 0, 0, 8, 0}));
     server::endSession(m_presence, h);
+}
+
+TEST_F(ServiceHandler, SearchesOverTheWireAreAnsweredInOrderByTheWorkers) {
+    const int ivy = newAccount("ivy");
+    ask('T', share(ivy, "pw", addition("", "moonbeam.ogg", 7)));
+    server::SearchPool pool;
+    QString error;
+    ASSERT_TRUE(pool.start(m_dir.path(), 1, &error)) << error.toStdString();
+    server::ServiceServer service(m_store, m_presence, &pool);
+    ASSERT_TRUE(service.listen(QHostAddress::LocalHost, 0));
+
+    // A search and a sign-on sent together on one keep-alive connection: the sign-on waits
+    // for the search's reply, and the search sees the member as he was when it was asked.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, service.port());
+    auto frame = [](char code, const QByteArray& payload) {
+        return wire::frameRequest(wire::kPingPath, wire::requestBody(code, 1, payload), true);
+    };
+    socket.write(frame('S', criteria("%MOONB%")) +
+                 frame('L', pack("IAWW", {ivy, "pw", 4000, 4001})));
+    wire::ReplyReader search(true, true);
+    wire::ReplyReader login(true, true);
+    ASSERT_TRUE(test::waitUntil([&] {
+        while (socket.bytesAvailable() > 0 && !login.complete()) {
+            auto& reader = search.complete() ? login : search;
+            reader.feed(socket.read(reader.bytesWanted()));
+        }
+        return login.complete();
+    }));
+    EXPECT_FALSE(search.errorEnd());
+    EXPECT_EQ(search.data(), pack("IIDWBAAAAAWWBB", {ivy, 7, 0.0, 0, 0, "", "moonbeam.ogg", " ", "",
+                                                     "ivy", 0, 0, 0, 0}));
+    EXPECT_FALSE(login.errorEnd());
+    EXPECT_TRUE(m_presence.isPresent(ivy));
 }
 
 TEST_F(ServiceHandler, UserSearchAndInformation) {
