@@ -126,6 +126,10 @@ Reply userSearch(const Store& store, const Presence& presence, const QByteArray&
             return Reply::error();
         }
     }
+    const LikePattern byNick(nick);
+    const LikePattern byFirst(first);
+    const LikePattern byLast(last);
+    const LikePattern byEmail(email);
     QByteArray out;
     int found = 0;
     store.forEachAccount([&](const Account& a) {
@@ -133,8 +137,8 @@ Reply userSearch(const Store& store, const Presence& presence, const QByteArray&
         const QString f = a.showInfo ? a.firstName : QString();
         const QString l = a.showInfo ? a.lastName : QString();
         const QString m = a.showInfo ? a.email : QString();
-        if (likeMatch(nick, a.nickname) && likeMatch(first, f) && likeMatch(last, l) &&
-            likeMatch(email, m)) {
+        if (byNick.matches(a.nickname) && byFirst.matches(f) && byLast.matches(l) &&
+            byEmail.matches(m)) {
             out.append(
                 pack("IAAAAB", {a.id, a.nickname, f, l, m, presence.isPresent(a.id) ? 1 : 0}));
             ++found;

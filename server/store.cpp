@@ -54,11 +54,20 @@ CREATE TABLE IF NOT EXISTS catalog(
 );
 )sql";
 
-// The name and description of each entry, folded as likeMatch folds them; the entry's id is the
+// The name and description of each entry, folded as LIKE patterns fold them; the entry's id is the
 // row id. Trigrams answer any run of three or more characters.
 const char* const kCatalogText = R"sql(
 CREATE VIRTUAL TABLE IF NOT EXISTS catalog_text USING fts5(
     name, description, tokenize = 'trigram case_sensitive 1', columnsize = 0
+);
+)sql";
+
+// Each member's published files, folders not counted, kept with every change of his catalog
+// so that the counts the contacts poll reports cost no scan.
+const char* const kCatalogFiles = R"sql(
+CREATE TABLE IF NOT EXISTS catalog_files(
+    owner INTEGER PRIMARY KEY,
+    files INTEGER NOT NULL
 );
 )sql";
 
@@ -242,20 +251,34 @@ QByteArray indexQuery(const char* column, const QString& foldedPattern) {
     return query;
 }
 
+// A query made ready to test many entries.
+class EntryFilter {
+public:
+    explicit EntryFilter(const CatalogQuery& q)
+        : m_query(q), m_name(q.name), m_description(q.description), m_extensions(q.extensions) {}
+
+    bool accepts(const CatalogEntry& e) const {
+        if (m_query.hasSizeRange() && (e.isFolder() || e.size < m_query.minSize ||
+                                       (m_query.maxSize > 0 && e.size > m_query.maxSize))) {
+            return false;
+        }
+        const QString name = QString::fromUtf8(e.name);
+        return m_name.matches(name) && m_description.matches(QString::fromUtf8(e.description)) &&
+               m_extensions.matches(name);
+    }
+
+private:
+    const CatalogQuery& m_query;
+    LikePattern m_name;
+    LikePattern m_description;
+    ExtensionList m_extensions;
+};
+
 bool textFits(const std::optional<QString>& v, qsizetype limit) {
     return !v || v->toUtf8().size() <= limit;
 }
 
 }  // namespace
-
-bool CatalogQuery::matches(const CatalogEntry& e) const {
-    if (hasSizeRange() && (e.isFolder() || e.size < minSize || (maxSize > 0 && e.size > maxSize))) {
-        return false;
-    }
-    const QString entryName = QString::fromUtf8(e.name);
-    return extensionListMatches(extensions, entryName) && likeMatch(name, entryName) &&
-           likeMatch(description, QString::fromUtf8(e.description));
-}
 
 bool ProfileUpdate::withinLimits() const {
     for (const auto* v : {&firstName, &lastName, &email, &country, &sex, &languages, &homepage}) {
@@ -309,12 +332,17 @@ bool Store::upgrade() {
     }
     const bool hadText =
         exists("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'catalog_text'");
+    const bool hadFiles =
+        exists("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'catalog_files'");
     const bool withoutIds =
         exists("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'catalog'") &&
         !exists("SELECT 1 FROM pragma_table_info('catalog') WHERE name = 'id'");
     bool ok = exec(kAccountsAndContacts) &&
               (!withoutIds || exec("ALTER TABLE catalog RENAME TO catalog_paths")) &&
-              exec(kCatalog) && (!withoutIds || exec(kNumberEntries)) && exec(kCatalogText);
+              exec(kCatalog) && (!withoutIds || exec(kNumberEntries)) && exec(kCatalogText) &&
+              exec(kCatalogFiles) &&
+              (hadFiles || exec("INSERT INTO catalog_files(owner, files) SELECT owner, count(*) "
+                                "FROM catalog WHERE size <> -1 GROUP BY owner"));
     if (ok && (!hadText || withoutIds)) {
         ok = exec("DELETE FROM catalog_text");
         Statement all(m_db, "SELECT id, name, description FROM catalog");
@@ -551,14 +579,18 @@ std::optional<ShareResult> Store::applyShareChanges(int owner, const QList<QByte
             ++result.added;
         }
     }
-    bool full = true;
     {
-        Statement count(m_db, "SELECT count(*) FROM catalog WHERE owner = ?");
-        count.bind(1, owner);
-        full = count.step() != SQLITE_ROW || count.integer(0) > m_maxEntries;
-    }
-    if (full) {
-        return fail();
+        Statement count(m_db,
+                        "SELECT count(*), total(size <> -1) FROM catalog WHERE id >= ? AND id < ?");
+        count.bind(1, firstId(owner)).bind(2, firstId(owner + 1));
+        if (count.step() != SQLITE_ROW || count.integer(0) > m_maxEntries) {
+            return fail();
+        }
+        Statement files(m_db, "INSERT OR REPLACE INTO catalog_files(owner, files) VALUES(?, ?)");
+        files.bind(1, owner).bind(2, static_cast<int>(count.real(1)));
+        if (!files.run()) {
+            return fail();
+        }
     }
     if (!commit()) {
         return std::nullopt;
@@ -603,6 +635,7 @@ QList<CatalogEntry> Store::search(const CatalogQuery& query, const QList<int>& p
                             " FROM catalog WHERE id >= ?2 AND (?3 = 0 OR (size <> -1 AND "
                             "size >= ?4 AND (?5 <= 0 OR size <= ?5))) ORDER BY id");
     Statement byId(m_db, QByteArray("SELECT ") + kEntryColumns + " FROM catalog WHERE id = ?");
+    const EntryFilter filter(query);
 
     QList<CatalogEntry> first;  // of present members
     QList<CatalogEntry> others;
@@ -642,7 +675,7 @@ QList<CatalogEntry> Store::search(const CatalogQuery& query, const QList<int>& p
                 }
                 byId.reset();
             }
-            if (entry && query.matches(*entry)) {
+            if (entry && filter.accepts(*entry)) {
                 (isPresent ? first : others).append(*entry);
             }
         }
@@ -655,12 +688,12 @@ QList<CatalogEntry> Store::search(const CatalogQuery& query, const QList<int>& p
 }
 
 int Store::fileCount(std::optional<int> owner) const {
-    Statement s(m_db, owner ? "SELECT count(*) FROM catalog WHERE size <> -1 AND owner = ?"
-                            : "SELECT count(*) FROM catalog WHERE size <> -1");
+    Statement s(m_db, owner ? "SELECT files FROM catalog_files WHERE owner = ?"
+                            : "SELECT total(files) FROM catalog_files");
     if (owner) {
         s.bind(1, *owner);
     }
-    return s.step() == SQLITE_ROW ? s.integer(0) : 0;
+    return s.step() == SQLITE_ROW ? static_cast<int>(s.real(0)) : 0;
 }
 
 QList<int> Store::contacts(int owner) const {

@@ -84,7 +84,6 @@ struct CatalogQuery {
     int limit = 100;
 
     bool hasSizeRange() const { return minSize != -2 && maxSize != -2; }
-    bool matches(const CatalogEntry& e) const;
 };
 
 // How a search finds its candidates: from the text index where the patterns allow it, or by
