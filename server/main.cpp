@@ -1,8 +1,8 @@
 #include "presence.h"
-#include "searchpool.h"
 #include "serviceserver.h"
 #include "smtpsink.h"
 #include "store.h"
+#include "storeworkers.h"
 #include "webserver.h"
 
 #include <QCommandLineParser>
@@ -140,8 +140,13 @@ int main(int argc, char** argv) {
         return failure(error);
     }
     mr::server::Presence presence;
-    mr::server::SearchPool searches;
-    if (!searches.start(dataDir, std::clamp(QThread::idealThreadCount(), 2, 4), &error)) {
+    // Searches on readers beside one writer for catalog changes; SQLite's WAL lets them run
+    // side by side, and the event loop stays free for presence.
+    mr::server::StoreWorkers searches;
+    mr::server::StoreWorkers changes;
+    if (!searches.start(dataDir, mr::server::Store::Access::ReadOnly,
+                        std::clamp(QThread::idealThreadCount(), 2, 4), &error) ||
+        !changes.start(dataDir, mr::server::Store::Access::ReadWrite, 1, &error)) {
         return failure(error);
     }
 
@@ -163,7 +168,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    mr::server::ServiceServer service(store, presence, &searches);
+    mr::server::ServiceServer service(store, presence, {&searches, &changes});
     if (!service.listen(listenAddress, *servicePort)) {
         return failure("cannot listen for the service: " + service.errorString());
     }

@@ -1,7 +1,5 @@
 #include "serviceconnection.h"
 
-#include "searchpool.h"
-
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
@@ -27,12 +25,8 @@ QString addressText(const QHostAddress& address) {
 }  // namespace
 
 ServiceConnection::ServiceConnection(QTcpSocket* socket, Store& store, Presence& presence,
-                                     SearchPool* searches, std::uint64_t id, QObject* parent)
-    : QObject(parent),
-      m_socket(socket),
-      m_store(store),
-      m_presence(presence),
-      m_searches(searches) {
+                                     StoreThreads threads, std::uint64_t id, QObject* parent)
+    : QObject(parent), m_socket(socket), m_store(store), m_presence(presence), m_threads(threads) {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(kSocketReadBuffer);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -75,7 +69,7 @@ void ServiceConnection::schedulePump() {
 }
 
 void ServiceConnection::pump() {
-    while (!m_closing && !m_pumpScheduled && !m_searching) {
+    while (!m_closing && !m_pumpScheduled && !m_waiting) {
         if (m_socket->bytesToWrite() > kMaxUnsent) {
             return;  // bytesWritten brings us back
         }
@@ -111,21 +105,31 @@ void ServiceConnection::pump() {
 void ServiceConnection::answer() {
     const ServiceRequest request{m_reader.path(), m_reader.keepAlive(), m_reader.body()};
     m_reader.reset();
-    if (m_searches) {
-        if (const auto payload = searchPayload(request)) {
-            m_searching = true;
+    if (const auto work = storeRequest(request)) {
+        const bool search = work->kind == StoreRequest::Kind::Search;
+        if (StoreWorkers* workers = search ? m_threads.searches : m_threads.changes) {
+            StoreWorkers::Work job;
+            if (search) {
+                job = [payload = work->payload, present = m_presence.snapshot()](Store& store) {
+                    return searchCatalog(store, present, payload);
+                };
+            } else {
+                job = [payload = work->payload](Store& store) {
+                    return changeCatalog(store, payload);
+                };
+            }
+            m_waiting = true;
             m_timer.stop();
-            m_searches->submit(
-                *payload, m_presence.snapshot(),
-                [self = QPointer(this), keepAlive = request.keepAlive](const Reply& reply) {
-                    if (self && !self->m_closing) {
-                        self->m_searching = false;
-                        self->send(reply, keepAlive);
-                        if (!self->m_closing) {
-                            self->schedulePump();
-                        }
+            workers->submit(std::move(job), [self = QPointer(this),
+                                             keepAlive = request.keepAlive](const Reply& reply) {
+                if (self && !self->m_closing) {
+                    self->m_waiting = false;
+                    self->send(reply, keepAlive);
+                    if (!self->m_closing) {
+                        self->schedulePump();
                     }
-                });
+                }
+            });
             return;
         }
     }

@@ -203,8 +203,9 @@ Reply removeContact(Store& store, const Session& session, const QByteArray& payl
     return Reply::multi();
 }
 
-// A login record, then removal ("R", path) and addition ("A", entry) records.
-Reply shareList(Store& store, const QByteArray& payload) {
+}  // namespace
+
+Reply changeCatalog(Store& store, const QByteArray& payload) {
     QByteArrayView rest(payload);
     std::uint8_t tag = 0;
     std::int32_t owner = 0;
@@ -253,17 +254,18 @@ Reply shareList(Store& store, const QByteArray& payload) {
     return Reply::single(pack("II", {result->removed, result->added}));
 }
 
-}  // namespace
-
-std::optional<QByteArray> searchPayload(const ServiceRequest& request) {
-    if (request.path.compare(wire::kPingPath, Qt::CaseInsensitive) != 0) {
-        return std::nullopt;
-    }
+std::optional<StoreRequest> storeRequest(const ServiceRequest& request) {
     const auto body = wire::parseRequestBody(request.body);
-    if (!body || body->code != 'S') {
+    if (!body) {
         return std::nullopt;
     }
-    return body->payload;
+    if (body->code == 'T' && request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0) {
+        return StoreRequest{StoreRequest::Kind::Change, body->payload};
+    }
+    if (body->code == 'S' && request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0) {
+        return StoreRequest{StoreRequest::Kind::Search, body->payload};
+    }
+    return std::nullopt;
 }
 
 Reply searchCatalog(const Store& store, const QHash<int, PresenceEntry>& present,
@@ -328,7 +330,7 @@ Reply handleRequest(Store& store, Presence& presence, Session& session,
     const bool toShare = request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0;
     const bool toPing = request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0;
     if (body->code == 'T') {
-        return toShare ? shareList(store, body->payload) : Reply::error();
+        return toShare ? changeCatalog(store, body->payload) : Reply::error();
     }
     if (!toPing) {
         return Reply::error();

@@ -48,14 +48,20 @@ struct Reply {
 Reply handleRequest(Store& store, Presence& presence, Session& session,
                     const ServiceRequest& request);
 
-// The payload of a file search, which is answered off the event loop; nothing for any other
-// request.
-std::optional<QByteArray> searchPayload(const ServiceRequest& request);
+// A request answered from the store alone, off the event loop: a file search (by a reader,
+// with a snapshot of who is present) or a change of a member's catalog (by the writer).
+struct StoreRequest {
+    enum class Kind { Search, Change };
+    Kind kind = Kind::Search;
+    QByteArray payload;
+};
+// Nothing for any other request.
+std::optional<StoreRequest> storeRequest(const ServiceRequest& request);
 
-// Answers a file search from the store (which may be a reader connection) and a snapshot of
-// who is present.
 Reply searchCatalog(const Store& store, const QHash<int, PresenceEntry>& present,
                     const QByteArray& payload);
+// A login record, then removal ("R", path) and addition ("A", entry) records.
+Reply changeCatalog(Store& store, const QByteArray& payload);
 
 // The connection is gone: its member, if any, is no longer present.
 void endSession(Presence& presence, Session& session);

@@ -6,9 +6,9 @@
 
 namespace mr::server {
 
-ServiceServer::ServiceServer(Store& store, Presence& presence, SearchPool* searches,
+ServiceServer::ServiceServer(Store& store, Presence& presence, StoreThreads threads,
                              QObject* parent)
-    : QObject(parent), m_store(store), m_presence(presence), m_searches(searches) {
+    : QObject(parent), m_store(store), m_presence(presence), m_threads(threads) {
     connect(&m_server, &QTcpServer::newConnection, this, &ServiceServer::accept);
 }
 
@@ -25,7 +25,7 @@ void ServiceServer::accept() {
         }
         ++m_connections;
         auto* connection =
-            new ServiceConnection(socket, m_store, m_presence, m_searches, m_nextSession++, this);
+            new ServiceConnection(socket, m_store, m_presence, m_threads, m_nextSession++, this);
         connect(connection, &ServiceConnection::finished, this, [this] { --m_connections; });
     }
 }

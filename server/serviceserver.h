@@ -2,14 +2,13 @@
 
 #include "presence.h"
 #include "store.h"
+#include "storeworkers.h"
 
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
 
 namespace mr::server {
-
-class SearchPool;
 
 // Connections beyond this are refused, so that a flood cannot exhaust memory or descriptors.
 inline constexpr int kMaxServiceConnections = 512;
@@ -18,8 +17,7 @@ inline constexpr int kMaxServiceConnections = 512;
 class ServiceServer : public QObject {
     Q_OBJECT
 public:
-    // Without a search pool, searches are answered on the event loop like everything else.
-    ServiceServer(Store& store, Presence& presence, SearchPool* searches = nullptr,
+    ServiceServer(Store& store, Presence& presence, StoreThreads threads = {},
                   QObject* parent = nullptr);
 
     bool listen(const QHostAddress& address, quint16 port);
@@ -32,7 +30,7 @@ private:
 
     Store& m_store;
     Presence& m_presence;
-    SearchPool* m_searches;
+    StoreThreads m_threads;
     QTcpServer m_server;
     int m_connections = 0;
     std::uint64_t m_nextSession = 1;

@@ -1,8 +1,8 @@
 #include "core/record.h"
-#include "searchpool.h"
 #include "serverfixture.h"
 #include "service/wire.h"
 #include "serviceserver.h"
+#include "storeworkers.h"
 #include "testutil.h"
 
 #include <QTcpSocket>
@@ -275,37 +275,42 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
     server::endSession(m_presence, h);
 }
 
-TEST_F(ServiceHandler, SearchesOverTheWireAreAnsweredInOrderByTheWorkers) {
+TEST_F(ServiceHandler, StoreThreadsAnswerInTheOrderOfTheRequests) {
     const int ivy = newAccount("ivy");
-    ask('T', share(ivy, "pw", addition("", "moonbeam.ogg", 7)));
-    server::SearchPool pool;
+    server::StoreWorkers searches;
+    server::StoreWorkers changes;
     QString error;
-    ASSERT_TRUE(pool.start(m_dir.path(), 1, &error)) << error.toStdString();
-    server::ServiceServer service(m_store, m_presence, &pool);
+    ASSERT_TRUE(searches.start(m_dir.path(), server::Store::Access::ReadOnly, 1, &error));
+    ASSERT_TRUE(changes.start(m_dir.path(), server::Store::Access::ReadWrite, 1, &error));
+    server::ServiceServer service(m_store, m_presence, {&searches, &changes});
     ASSERT_TRUE(service.listen(QHostAddress::LocalHost, 0));
 
-    // A search and a sign-on sent together on one keep-alive connection: the sign-on waits
-    // for the search's reply, and the search sees the member as he was when it was asked.
+    // A share, a search and a sign-on sent together on one keep-alive connection: each waits
+    // for the reply before it, so the search finds the file and sees its owner as he was.
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, service.port());
-    auto frame = [](char code, const QByteArray& payload) {
-        return wire::frameRequest(wire::kPingPath, wire::requestBody(code, 1, payload), true);
+    auto frame = [](const char* path, char code, const QByteArray& payload) {
+        return wire::frameRequest(path, wire::requestBody(code, 1, payload), true);
     };
-    socket.write(frame('S', criteria("%MOONB%")) +
-                 frame('L', pack("IAWW", {ivy, "pw", 4000, 4001})));
-    wire::ReplyReader search(true, true);
-    wire::ReplyReader login(true, true);
+    socket.write(frame(wire::kSharePath, 'T', share(ivy, "pw", addition("", "moonbeam.ogg", 7))) +
+                 frame(wire::kPingPath, 'S', criteria("%MOONB%")) +
+                 frame(wire::kPingPath, 'L', pack("IAWW", {ivy, "pw", 4000, 4001})));
+    QList<wire::ReplyReader> replies{{false, true}, {true, true}, {true, true}};
     ASSERT_TRUE(test::waitUntil([&] {
-        while (socket.bytesAvailable() > 0 && !login.complete()) {
-            auto& reader = search.complete() ? login : search;
-            reader.feed(socket.read(reader.bytesWanted()));
+        for (auto& reply : replies) {
+            while (!reply.complete() && socket.bytesAvailable() > 0) {
+                reply.feed(socket.read(reply.bytesWanted()));
+            }
+            if (!reply.complete()) {
+                return false;
+            }
         }
-        return login.complete();
+        return true;
     }));
-    EXPECT_FALSE(search.errorEnd());
-    EXPECT_EQ(search.data(), pack("IIDWBAAAAAWWBB", {ivy, 7, 0.0, 0, 0, "", "moonbeam.ogg", " ", "",
-                                                     "ivy", 0, 0, 0, 0}));
-    EXPECT_FALSE(login.errorEnd());
+    EXPECT_EQ(replies[0].data(), pack("II", {0, 1}));
+    EXPECT_EQ(replies[1].data(), pack("IIDWBAAAAAWWBB", {ivy, 7, 0.0, 0, 0, "", "moonbeam.ogg", " ",
+                                                         "", "ivy", 0, 0, 0, 0}));
+    EXPECT_FALSE(replies[2].errorEnd());
     EXPECT_TRUE(m_presence.isPresent(ivy));
 }
 
