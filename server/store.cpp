@@ -491,22 +491,22 @@ std::optional<ShareResult> Store::applyShareChanges(int owner, const QList<QByte
     {
         // The entry itself, the folder of that path, and everything below it.
         Statement exact(m_db,
-                        "DELETE FROM catalog WHERE owner = ?1 AND folder = ?2 AND name = ?3 "
+                        "DELETE FROM catalog WHERE owner = ? AND folder = ? AND name = ? "
                         "RETURNING id");
-        Statement within(m_db,
-                         "DELETE FROM catalog WHERE owner = ?1 AND (folder = ?2 OR "
-                         "(folder >= ?3 AND folder < ?4)) RETURNING id");
+        Statement folder(m_db, "DELETE FROM catalog WHERE owner = ? AND folder = ? RETURNING id");
+        Statement below(m_db,
+                        "DELETE FROM catalog WHERE owner = ? AND folder >= ? AND folder < ? "
+                        "RETURNING id");
         for (const QByteArray& path : removals) {
             const qsizetype slash = path.lastIndexOf('/');
             exact.bind(1, owner)
                 .bindBytes(2, slash < 0 ? QByteArray() : path.left(slash))
                 .bindBytes(3, path.mid(slash + 1));
-            // Byte order: the paths that start with "path/" are those from "path/" up to "path0".
-            within.bind(1, owner)
-                .bindBytes(2, path)
-                .bindBytes(3, path + '/')
-                .bindBytes(4, path + '0');
-            for (Statement* s : {&exact, &within}) {
+            folder.bind(1, owner).bindBytes(2, path);
+            // In byte order the folders that start with "path/" are those from "path/" up to
+            // "path0".
+            below.bind(1, owner).bindBytes(2, path + '/').bindBytes(3, path + '0');
+            for (Statement* s : {&exact, &folder, &below}) {
                 int rc = SQLITE_ROW;
                 while ((rc = s->step()) == SQLITE_ROW) {
                     if (!index.remove(s->int64(0))) {
