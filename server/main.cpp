@@ -140,13 +140,13 @@ int main(int argc, char** argv) {
         return failure(error);
     }
     mr::server::Presence presence;
-    // Searches on readers beside one writer for catalog changes; SQLite's WAL lets them run
-    // side by side, and the event loop stays free for presence.
-    mr::server::StoreWorkers searches;
-    mr::server::StoreWorkers changes;
-    if (!searches.start(dataDir, mr::server::Store::Access::ReadOnly,
-                        std::clamp(QThread::idealThreadCount(), 2, 4), &error) ||
-        !changes.start(dataDir, mr::server::Store::Access::ReadWrite, 1, &error)) {
+    // Searches and listings on readers beside one writer for catalog changes; SQLite's WAL
+    // lets them run side by side, and the event loop stays free for presence.
+    mr::server::StoreWorkers readers;
+    mr::server::StoreWorkers writer;
+    if (!readers.start(dataDir, mr::server::Store::Access::ReadOnly,
+                       std::clamp(QThread::idealThreadCount(), 2, 4), &error) ||
+        !writer.start(dataDir, mr::server::Store::Access::ReadWrite, 1, &error)) {
         return failure(error);
     }
 
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    mr::server::ServiceServer service(store, presence, {&searches, &changes});
+    mr::server::ServiceServer service(store, presence, {&readers, &writer});
     if (!service.listen(listenAddress, *servicePort)) {
         return failure("cannot listen for the service: " + service.errorString());
     }

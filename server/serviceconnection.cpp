@@ -106,12 +106,12 @@ void ServiceConnection::answer() {
     const ServiceRequest request{m_reader.path(), m_reader.keepAlive(), m_reader.body()};
     m_reader.reset();
     if (const auto work = storeRequest(request)) {
-        const bool search = work->kind == StoreRequest::Kind::Search;
-        if (StoreWorkers* workers = search ? m_threads.searches : m_threads.changes) {
+        const bool read = work->kind == StoreRequest::Kind::Read;
+        if (StoreWorkers* workers = read ? m_threads.readers : m_threads.writer) {
             StoreWorkers::Work job;
-            if (search) {
-                job = [payload = work->payload, present = m_presence.snapshot()](Store& store) {
-                    return searchCatalog(store, present, payload);
+            if (read) {
+                job = [work = *work, present = m_presence.snapshot()](Store& store) {
+                    return readStore(store, present, work);
                 };
             } else {
                 job = [payload = work->payload](Store& store) {

@@ -116,7 +116,49 @@ Reply listing(const Store& store, const QByteArray& payload) {
     return Reply::multi(out);
 }
 
-Reply userSearch(const Store& store, const Presence& presence, const QByteArray& payload) {
+Reply search(const Store& store, const QHash<int, PresenceEntry>& present,
+             const QByteArray& payload) {
+    CatalogQuery q;
+    std::uint8_t onlineOnly = 0;
+    std::uint8_t limit = 0;
+    std::uint8_t lineSpeed = 0;
+    if (!UnpackRecord(payload, "AAIIABBB",
+                      {&q.name, &q.description, &q.minSize, &q.maxSize, &q.extensions, &onlineOnly,
+                       &limit, &lineSpeed})
+             .ok() ||
+        q.name.size() > kMaxPatternLength || q.description.size() > kMaxPatternLength ||
+        q.extensions.size() > kMaxPatternLength) {
+        return Reply::error();
+    }
+    q.onlineOnly = onlineOnly != 0;
+    q.limit = limit == 0 ? kDefaultSearchResults : limit;
+
+    QList<int> presentIds = present.keys();
+    std::sort(presentIds.begin(), presentIds.end());
+    QHash<int, std::optional<Account>> owners;
+    QByteArray out;
+    for (const CatalogEntry& e : store.search(q, presentIds)) {
+        auto it = owners.find(e.owner);
+        if (it == owners.end()) {
+            it = owners.insert(e.owner, store.account(e.owner));
+        }
+        if (!*it) {
+            continue;
+        }
+        const Account& a = **it;
+        const auto p = present.constFind(e.owner);
+        const bool online = p != present.constEnd();
+        out.append(pack(
+            "IIDWBAAAAAWWBB",
+            {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder, e.name, e.description,
+             online ? p->address : QString(), a.nickname, online ? p->filePort : 0,
+             online ? p->infoPort : 0, a.connection, online ? 1 : 0}));
+    }
+    return Reply::multi(out);
+}
+
+Reply userSearch(const Store& store, const QHash<int, PresenceEntry>& present,
+                 const QByteArray& payload) {
     QString nick, first, last, email;
     if (!UnpackRecord(payload, "AAAA", {&nick, &first, &last, &email}).ok()) {
         return Reply::error();
@@ -139,8 +181,7 @@ Reply userSearch(const Store& store, const Presence& presence, const QByteArray&
         const QString m = a.showInfo ? a.email : QString();
         if (byNick.matches(a.nickname) && byFirst.matches(f) && byLast.matches(l) &&
             byEmail.matches(m)) {
-            out.append(
-                pack("IAAAAB", {a.id, a.nickname, f, l, m, presence.isPresent(a.id) ? 1 : 0}));
+            out.append(pack("IAAAAB", {a.id, a.nickname, f, l, m, present.contains(a.id) ? 1 : 0}));
             ++found;
         }
         return found < kMaxUserResults;
@@ -259,54 +300,30 @@ std::optional<StoreRequest> storeRequest(const ServiceRequest& request) {
     if (!body) {
         return std::nullopt;
     }
-    if (body->code == 'T' && request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0) {
-        return StoreRequest{StoreRequest::Kind::Change, body->payload};
-    }
-    if (body->code == 'S' && request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0) {
-        return StoreRequest{StoreRequest::Kind::Search, body->payload};
+    if (request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0) {
+        if (body->code == 'T') {
+            return StoreRequest{StoreRequest::Kind::Change, body->code, body->payload};
+        }
+    } else if (request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0) {
+        if (body->code == 'S' || body->code == 'V' || body->code == 'F') {
+            return StoreRequest{StoreRequest::Kind::Read, body->code, body->payload};
+        }
     }
     return std::nullopt;
 }
 
-Reply searchCatalog(const Store& store, const QHash<int, PresenceEntry>& present,
-                    const QByteArray& payload) {
-    CatalogQuery q;
-    std::uint8_t onlineOnly = 0;
-    std::uint8_t limit = 0;
-    std::uint8_t lineSpeed = 0;
-    if (!UnpackRecord(payload, "AAIIABBB",
-                      {&q.name, &q.description, &q.minSize, &q.maxSize, &q.extensions, &onlineOnly,
-                       &limit, &lineSpeed})
-             .ok() ||
-        q.name.size() > kMaxPatternLength || q.description.size() > kMaxPatternLength ||
-        q.extensions.size() > kMaxPatternLength) {
-        return Reply::error();
+Reply readStore(const Store& store, const QHash<int, PresenceEntry>& present,
+                const StoreRequest& request) {
+    switch (request.code) {
+        case 'S':
+            return search(store, present, request.payload);
+        case 'V':
+            return userSearch(store, present, request.payload);
+        case 'F':
+            return listing(store, request.payload);
+        default:
+            return Reply::error();
     }
-    q.onlineOnly = onlineOnly != 0;
-    q.limit = limit == 0 ? kDefaultSearchResults : limit;
-
-    QList<int> presentIds = present.keys();
-    std::sort(presentIds.begin(), presentIds.end());
-    QHash<int, std::optional<Account>> owners;
-    QByteArray out;
-    for (const CatalogEntry& e : store.search(q, presentIds)) {
-        auto it = owners.find(e.owner);
-        if (it == owners.end()) {
-            it = owners.insert(e.owner, store.account(e.owner));
-        }
-        if (!*it) {
-            continue;
-        }
-        const Account& a = **it;
-        const auto p = present.constFind(e.owner);
-        const bool online = p != present.constEnd();
-        out.append(pack(
-            "IIDWBAAAAAWWBB",
-            {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder, e.name, e.description,
-             online ? p->address : QString(), a.nickname, online ? p->filePort : 0,
-             online ? p->infoPort : 0, a.connection, online ? 1 : 0}));
-    }
-    return Reply::multi(out);
 }
 
 QByteArray normalizeFolder(const QByteArray& path) {
@@ -348,9 +365,9 @@ Reply handleRequest(Store& store, Presence& presence, Session& session,
         case 'F':
             return listing(store, payload);
         case 'S':
-            return searchCatalog(store, presence.snapshot(), payload);
+            return search(store, presence.snapshot(), payload);
         case 'V':
-            return userSearch(store, presence, payload);
+            return userSearch(store, presence.snapshot(), payload);
         case 'I':
             return userInfo(store, payload);
         default:

@@ -16,8 +16,8 @@
 namespace mr::server {
 
 // Runs store work on threads of its own, each with its own connection to the store, and hands
-// the replies back on this object's thread, so that a long search or a large catalog change
-// never holds up sign-ons, presence look-ups or anybody's keep-alive connection.
+// the replies back on this object's thread, so that a long search, a large listing or a large
+// catalog change never holds up sign-ons, presence look-ups or anybody's keep-alive connection.
 class StoreWorkers : public QObject {
     Q_OBJECT
 public:
@@ -53,8 +53,8 @@ private:
 
 // Where the requests that need the store alone are answered; without them, on the event loop.
 struct StoreThreads {
-    StoreWorkers* searches = nullptr;  // readers
-    StoreWorkers* changes = nullptr;   // one writer
+    StoreWorkers* readers = nullptr;
+    StoreWorkers* writer = nullptr;  // of one thread
 };
 
 }  // namespace mr::server

@@ -277,12 +277,12 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
 
 TEST_F(ServiceHandler, StoreThreadsAnswerInTheOrderOfTheRequests) {
     const int ivy = newAccount("ivy");
-    server::StoreWorkers searches;
-    server::StoreWorkers changes;
+    server::StoreWorkers readers;
+    server::StoreWorkers writer;
     QString error;
-    ASSERT_TRUE(searches.start(m_dir.path(), server::Store::Access::ReadOnly, 1, &error));
-    ASSERT_TRUE(changes.start(m_dir.path(), server::Store::Access::ReadWrite, 1, &error));
-    server::ServiceServer service(m_store, m_presence, {&searches, &changes});
+    ASSERT_TRUE(readers.start(m_dir.path(), server::Store::Access::ReadOnly, 1, &error));
+    ASSERT_TRUE(writer.start(m_dir.path(), server::Store::Access::ReadWrite, 1, &error));
+    server::ServiceServer service(m_store, m_presence, {&readers, &writer});
     ASSERT_TRUE(service.listen(QHostAddress::LocalHost, 0));
 
     // A share, a search and a sign-on sent together on one keep-alive connection: each waits
