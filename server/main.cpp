@@ -5,6 +5,7 @@
 #include "serviceserver.h"
 #include "smtpsink.h"
 #include "store.h"
+#include "storeworkers.h"
 #include "webserver.h"
 
 #include <QCommandLineParser>
@@ -12,7 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -127,6 +130,15 @@ int main(int argc, char** argv) {
         return failure(error);
     }
     mr::server::Presence presence;
+    // Searches and listings on readers beside one writer for catalog changes; SQLite's WAL
+    // lets them run side by side, and the event loop stays free for presence.
+    mr::server::StoreWorkers readers;
+    mr::server::StoreWorkers writer;
+    if (!readers.start(dataDir, mr::server::Store::Access::ReadOnly,
+                       std::clamp(QThread::idealThreadCount(), 2, 4), &error) ||
+        !writer.start(dataDir, mr::server::Store::Access::ReadWrite, 1, &error)) {
+        return failure(error);
+    }
 
     mr::TTerminationSignals termination;
     if (!termination.installed()) {
@@ -136,7 +148,7 @@ int main(int argc, char** argv) {
                      &QCoreApplication::quit);
     std::signal(SIGPIPE, SIG_IGN);
 
-    mr::server::ServiceServer service(store, presence);
+    mr::server::ServiceServer service(store, presence, {&readers, &writer});
     if (!service.listen(listenAddress, *servicePort)) {
         return failure("cannot listen for the service: " + service.errorString());
     }

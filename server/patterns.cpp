@@ -1,6 +1,6 @@
 #include "patterns.h"
 
-#include <QStringList>
+#include <algorithm>
 
 namespace mr::server {
 
@@ -34,14 +34,20 @@ bool matchFolded(const QString& p, const QString& t) {
 
 }  // namespace
 
-bool likeMatch(const QString& pattern, const QString& text) {
-    return matchFolded(pattern.toCaseFolded(), text.toCaseFolded());
+QString likeFold(const QString& text) {
+    return text.toCaseFolded();
 }
 
-bool extensionListMatches(const QString& list, const QString& name) {
-    const qsizetype dot = name.lastIndexOf(u'.');
-    const QString extension = dot < 0 ? QString() : name.mid(dot + 1).toCaseFolded();
-    bool anyEntry = false;
+LikePattern::LikePattern(const QString& pattern)
+    : m_folded(likeFold(pattern)),
+      m_any(std::ranges::all_of(pattern, [](QChar c) { return c == u'%'; }) && !pattern.isEmpty()) {
+}
+
+bool LikePattern::matches(const QString& text) const {
+    return m_any || matchFolded(m_folded, likeFold(text));
+}
+
+ExtensionList::ExtensionList(const QString& list) {
     for (QString entry : list.split(u':')) {
         entry = entry.trimmed();
         // People type "*.mp3" or ".mp3" as often as "mp3".
@@ -50,15 +56,21 @@ bool extensionListMatches(const QString& list, const QString& name) {
         } else if (entry.startsWith(u'.')) {
             entry.remove(0, 1);
         }
-        if (entry.isEmpty()) {
-            continue;
-        }
-        anyEntry = true;
-        if (entry == u"%" || entry.toCaseFolded() == extension) {
-            return true;
+        if (entry == u"%") {
+            m_any = true;
+        } else if (!entry.isEmpty()) {
+            m_extensions.append(entry.toCaseFolded());
         }
     }
-    return !anyEntry;
+    m_any = m_any || m_extensions.isEmpty();
+}
+
+bool ExtensionList::matches(const QString& name) const {
+    if (m_any) {
+        return true;
+    }
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot >= 0 && m_extensions.contains(name.mid(dot + 1).toCaseFolded());
 }
 
 }  // namespace mr::server

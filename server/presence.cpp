@@ -32,4 +32,13 @@ const PresenceEntry* Presence::find(int user) const {
     return it == m_entries.constEnd() ? nullptr : &it->constLast();
 }
 
+QHash<int, PresenceEntry> Presence::snapshot() const {
+    QHash<int, PresenceEntry> out;
+    out.reserve(m_entries.size());
+    for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it) {
+        out.insert(it.key(), it->constLast());
+    }
+    return out;
+}
+
 }  // namespace mr::server

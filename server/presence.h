@@ -28,6 +28,8 @@ public:
     bool isPresent(int user) const { return find(user) != nullptr; }
     int count() const { return static_cast<int>(m_entries.size()); }
     QList<int> users() const { return m_entries.keys(); }
+    // Each present member's visible entry, for work done off the event loop.
+    QHash<int, PresenceEntry> snapshot() const;
 
 private:
     // Per member, his live connections' entries, oldest first; never an empty list.

@@ -1,6 +1,7 @@
 #include "serviceconnection.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpSocket>
 
 namespace mr::server {
@@ -24,8 +25,8 @@ QString addressText(const QHostAddress& address) {
 }  // namespace
 
 ServiceConnection::ServiceConnection(QTcpSocket* socket, Store& store, Presence& presence,
-                                     std::uint64_t id, QObject* parent)
-    : QObject(parent), m_socket(socket), m_store(store), m_presence(presence) {
+                                     StoreThreads threads, std::uint64_t id, QObject* parent)
+    : QObject(parent), m_socket(socket), m_store(store), m_presence(presence), m_threads(threads) {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(kSocketReadBuffer);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -68,7 +69,7 @@ void ServiceConnection::schedulePump() {
 }
 
 void ServiceConnection::pump() {
-    while (!m_closing && !m_pumpScheduled) {
+    while (!m_closing && !m_pumpScheduled && !m_waiting) {
         if (m_socket->bytesToWrite() > kMaxUnsent) {
             return;  // bytesWritten brings us back
         }
@@ -104,12 +105,43 @@ void ServiceConnection::pump() {
 void ServiceConnection::answer() {
     const ServiceRequest request{m_reader.path(), m_reader.keepAlive(), m_reader.body()};
     m_reader.reset();
-    const Reply reply = handleRequest(m_store, m_presence, m_session, request);
-    const QByteArray bytes = encodeReply(reply, request.keepAlive);
+    if (const auto work = storeRequest(request)) {
+        const bool read = work->kind == StoreRequest::Kind::Read;
+        if (StoreWorkers* workers = read ? m_threads.readers : m_threads.writer) {
+            StoreWorkers::Work job;
+            if (read) {
+                job = [work = *work, present = m_presence.snapshot()](Store& store) {
+                    return readStore(store, present, work);
+                };
+            } else {
+                job = [payload = work->payload](Store& store) {
+                    return changeCatalog(store, payload);
+                };
+            }
+            m_waiting = true;
+            m_timer.stop();
+            workers->submit(std::move(job), [self = QPointer(this),
+                                             keepAlive = request.keepAlive](const Reply& reply) {
+                if (self && !self->m_closing) {
+                    self->m_waiting = false;
+                    self->send(reply, keepAlive);
+                    if (!self->m_closing) {
+                        self->schedulePump();
+                    }
+                }
+            });
+            return;
+        }
+    }
+    send(handleRequest(m_store, m_presence, m_session, request), request.keepAlive);
+}
+
+void ServiceConnection::send(const Reply& reply, bool keepAlive) {
+    const QByteArray bytes = encodeReply(reply, keepAlive);
     if (!bytes.isEmpty()) {
         m_socket->write(bytes);
     }
-    if (reply.closeAfter || !request.keepAlive) {
+    if (reply.closeAfter || !keepAlive) {
         // The reply is flushed first; the timer ends a client that never reads it.
         m_closing = true;
         m_timer.start();

@@ -116,82 +116,49 @@ Reply listing(const Store& store, const QByteArray& payload) {
     return Reply::multi(out);
 }
 
-struct SearchCriteria {
-    QString name;
-    QString description;
-    std::int32_t minSize = -2;
-    std::int32_t maxSize = -2;
-    QString extensions;
-    bool onlineOnly = false;
-    int limit = kDefaultSearchResults;
-
-    bool matches(const CatalogEntry& e) const {
-        if (minSize != -2 && maxSize != -2) {
-            if (e.isFolder() || e.size < minSize || (maxSize > 0 && e.size > maxSize)) {
-                return false;
-            }
-        }
-        const QString entryName = QString::fromUtf8(e.name);
-        return extensionListMatches(extensions, entryName) && likeMatch(name, entryName) &&
-               likeMatch(description, QString::fromUtf8(e.description));
-    }
-};
-
-Reply search(const Store& store, const Presence& presence, const QByteArray& payload) {
-    SearchCriteria c;
+Reply search(const Store& store, const QHash<int, PresenceEntry>& present,
+             const QByteArray& payload) {
+    CatalogQuery q;
     std::uint8_t onlineOnly = 0;
     std::uint8_t limit = 0;
     std::uint8_t lineSpeed = 0;
     if (!UnpackRecord(payload, "AAIIABBB",
-                      {&c.name, &c.description, &c.minSize, &c.maxSize, &c.extensions, &onlineOnly,
+                      {&q.name, &q.description, &q.minSize, &q.maxSize, &q.extensions, &onlineOnly,
                        &limit, &lineSpeed})
              .ok() ||
-        c.name.size() > kMaxPatternLength || c.description.size() > kMaxPatternLength ||
-        c.extensions.size() > kMaxPatternLength) {
+        q.name.size() > kMaxPatternLength || q.description.size() > kMaxPatternLength ||
+        q.extensions.size() > kMaxPatternLength) {
         return Reply::error();
     }
-    c.onlineOnly = onlineOnly != 0;
-    c.limit = limit == 0 ? kDefaultSearchResults : limit;
+    q.onlineOnly = onlineOnly != 0;
+    q.limit = limit == 0 ? kDefaultSearchResults : limit;
 
+    QList<int> presentIds = present.keys();
+    std::sort(presentIds.begin(), presentIds.end());
     QHash<int, std::optional<Account>> owners;
     QByteArray out;
-    int found = 0;
-    auto add = [&](const CatalogEntry& e) {
-        if (!c.matches(e)) {
-            return true;
-        }
+    for (const CatalogEntry& e : store.search(q, presentIds)) {
         auto it = owners.find(e.owner);
         if (it == owners.end()) {
             it = owners.insert(e.owner, store.account(e.owner));
         }
         if (!*it) {
-            return true;
+            continue;
         }
         const Account& a = **it;
-        const PresenceEntry* p = presence.find(e.owner);
-        out.append(pack("IIDWBAAAAAWWBB",
-                        {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder, e.name,
-                         e.description, p ? p->address : QString(), a.nickname, p ? p->filePort : 0,
-                         p ? p->infoPort : 0, a.connection, p ? 1 : 0}));
-        return ++found < c.limit;
-    };
-    // Files of present members come first: those are the ones a user can fetch now.
-    QList<int> present = presence.users();
-    std::sort(present.begin(), present.end());
-    for (int owner : present) {
-        if (found < c.limit) {
-            store.forEachEntry(owner, add);
-        }
-    }
-    if (!c.onlineOnly && found < c.limit) {
-        store.forEachEntry(std::nullopt, [&](const CatalogEntry& e) {
-            return presence.isPresent(e.owner) ? true : add(e);
-        });
+        const auto p = present.constFind(e.owner);
+        const bool online = p != present.constEnd();
+        out.append(pack(
+            "IIDWBAAAAAWWBB",
+            {e.owner, e.size, e.date, 0, e.hasPassword ? 1 : 0, e.folder, e.name, e.description,
+             online ? p->address : QString(), a.nickname, online ? p->filePort : 0,
+             online ? p->infoPort : 0, a.connection, online ? 1 : 0}));
     }
     return Reply::multi(out);
 }
 
-Reply userSearch(const Store& store, const Presence& presence, const QByteArray& payload) {
+Reply userSearch(const Store& store, const QHash<int, PresenceEntry>& present,
+                 const QByteArray& payload) {
     QString nick, first, last, email;
     if (!UnpackRecord(payload, "AAAA", {&nick, &first, &last, &email}).ok()) {
         return Reply::error();
@@ -201,6 +168,10 @@ Reply userSearch(const Store& store, const Presence& presence, const QByteArray&
             return Reply::error();
         }
     }
+    const LikePattern byNick(nick);
+    const LikePattern byFirst(first);
+    const LikePattern byLast(last);
+    const LikePattern byEmail(email);
     QByteArray out;
     int found = 0;
     store.forEachAccount([&](const Account& a) {
@@ -208,10 +179,9 @@ Reply userSearch(const Store& store, const Presence& presence, const QByteArray&
         const QString f = a.showInfo ? a.firstName : QString();
         const QString l = a.showInfo ? a.lastName : QString();
         const QString m = a.showInfo ? a.email : QString();
-        if (likeMatch(nick, a.nickname) && likeMatch(first, f) && likeMatch(last, l) &&
-            likeMatch(email, m)) {
-            out.append(
-                pack("IAAAAB", {a.id, a.nickname, f, l, m, presence.isPresent(a.id) ? 1 : 0}));
+        if (byNick.matches(a.nickname) && byFirst.matches(f) && byLast.matches(l) &&
+            byEmail.matches(m)) {
+            out.append(pack("IAAAAB", {a.id, a.nickname, f, l, m, present.contains(a.id) ? 1 : 0}));
             ++found;
         }
         return found < kMaxUserResults;
@@ -274,8 +244,9 @@ Reply removeContact(Store& store, const Session& session, const QByteArray& payl
     return Reply::multi();
 }
 
-// A login record, then removal ("R", path) and addition ("A", entry) records.
-Reply shareList(Store& store, const QByteArray& payload) {
+}  // namespace
+
+Reply changeCatalog(Store& store, const QByteArray& payload) {
     QByteArrayView rest(payload);
     std::uint8_t tag = 0;
     std::int32_t owner = 0;
@@ -324,7 +295,36 @@ Reply shareList(Store& store, const QByteArray& payload) {
     return Reply::single(pack("II", {result->removed, result->added}));
 }
 
-}  // namespace
+std::optional<StoreRequest> storeRequest(const ServiceRequest& request) {
+    const auto body = wire::parseRequestBody(request.body);
+    if (!body) {
+        return std::nullopt;
+    }
+    if (request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0) {
+        if (body->code == 'T') {
+            return StoreRequest{StoreRequest::Kind::Change, body->code, body->payload};
+        }
+    } else if (request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0) {
+        if (body->code == 'S' || body->code == 'V' || body->code == 'F') {
+            return StoreRequest{StoreRequest::Kind::Read, body->code, body->payload};
+        }
+    }
+    return std::nullopt;
+}
+
+Reply readStore(const Store& store, const QHash<int, PresenceEntry>& present,
+                const StoreRequest& request) {
+    switch (request.code) {
+        case 'S':
+            return search(store, present, request.payload);
+        case 'V':
+            return userSearch(store, present, request.payload);
+        case 'F':
+            return listing(store, request.payload);
+        default:
+            return Reply::error();
+    }
+}
 
 QByteArray normalizeFolder(const QByteArray& path) {
     qsizetype from = 0;
@@ -347,7 +347,7 @@ Reply handleRequest(Store& store, Presence& presence, Session& session,
     const bool toShare = request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0;
     const bool toPing = request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0;
     if (body->code == 'T') {
-        return toShare ? shareList(store, body->payload) : Reply::error();
+        return toShare ? changeCatalog(store, body->payload) : Reply::error();
     }
     if (!toPing) {
         return Reply::error();
@@ -365,9 +365,9 @@ Reply handleRequest(Store& store, Presence& presence, Session& session,
         case 'F':
             return listing(store, payload);
         case 'S':
-            return search(store, presence, payload);
+            return search(store, presence.snapshot(), payload);
         case 'V':
-            return userSearch(store, presence, payload);
+            return userSearch(store, presence.snapshot(), payload);
         case 'I':
             return userInfo(store, payload);
         default:

@@ -4,9 +4,11 @@
 #include "store.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace mr::server {
 
@@ -45,6 +47,24 @@ struct Reply {
 // nobody. Anything the request does not allow gets an error reply.
 Reply handleRequest(Store& store, Presence& presence, Session& session,
                     const ServiceRequest& request);
+
+// A request answered from the store alone, off the event loop: a file search, user search or
+// folder listing (by a reader, with a snapshot of who is present) or a change of a member's
+// catalog (by the writer).
+struct StoreRequest {
+    enum class Kind { Read, Change };
+    Kind kind = Kind::Read;
+    char code = 0;
+    QByteArray payload;
+};
+// Nothing for any other request.
+std::optional<StoreRequest> storeRequest(const ServiceRequest& request);
+
+// Answers a read request from the store, which may be a reader connection of its own.
+Reply readStore(const Store& store, const QHash<int, PresenceEntry>& present,
+                const StoreRequest& request);
+// A login record, then removal ("R", path) and addition ("A", entry) records.
+Reply changeCatalog(Store& store, const QByteArray& payload);
 
 // The connection is gone: its member, if any, is no longer present.
 void endSession(Presence& presence, Session& session);

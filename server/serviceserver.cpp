@@ -6,12 +6,15 @@
 
 namespace mr::server {
 
-ServiceServer::ServiceServer(Store& store, Presence& presence, QObject* parent)
+ServiceServer::ServiceServer(Store& store, Presence& presence, StoreThreads threads,
+                             QObject* parent)
     : QObject(parent),
       m_store(store),
       m_presence(presence),
+      m_threads(threads),
       m_listener(kMaxServiceConnections, [this](QTcpSocket* socket) {
-          return new ServiceConnection(socket, m_store, m_presence, m_nextSession++, this);
+          return new ServiceConnection(socket, m_store, m_presence, m_threads, m_nextSession++,
+                                       this);
       }) {}
 
 }  // namespace mr::server

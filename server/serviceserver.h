@@ -3,6 +3,7 @@
 #include "limitedlistener.h"
 #include "presence.h"
 #include "store.h"
+#include "storeworkers.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -15,7 +16,8 @@ inline constexpr int kMaxServiceConnections = 512;
 class ServiceServer : public QObject {
     Q_OBJECT
 public:
-    ServiceServer(Store& store, Presence& presence, QObject* parent = nullptr);
+    ServiceServer(Store& store, Presence& presence, StoreThreads threads = {},
+                  QObject* parent = nullptr);
 
     bool listen(const QHostAddress& address, quint16 port) {
         return m_listener.listen(address, port);
@@ -26,6 +28,7 @@ public:
 private:
     Store& m_store;
     Presence& m_presence;
+    StoreThreads m_threads;
     std::uint64_t m_nextSession = 1;
     LimitedListener m_listener;
 };

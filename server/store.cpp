@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "patterns.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -11,7 +13,7 @@ namespace mr::server {
 
 namespace {
 
-const char* const kSchema = R"sql(
+const char* const kAccountsAndContacts = R"sql(
 CREATE TABLE IF NOT EXISTS accounts(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     nickname TEXT NOT NULL,
@@ -29,7 +31,18 @@ CREATE TABLE IF NOT EXISTS accounts(
     homepage TEXT NOT NULL DEFAULT '',
     show_info INTEGER NOT NULL DEFAULT 1
 );
+CREATE TABLE IF NOT EXISTS contacts(
+    owner INTEGER NOT NULL,
+    contact INTEGER NOT NULL,
+    PRIMARY KEY(owner, contact)
+) WITHOUT ROWID;
+)sql";
+
+// An entry's id is its owner's id in the high 32 bits and a number of its own below, so that
+// id order is owner order and the text index can be read from one member on.
+const char* const kCatalog = R"sql(
 CREATE TABLE IF NOT EXISTS catalog(
+    id INTEGER PRIMARY KEY,
     owner INTEGER NOT NULL,
     folder BLOB NOT NULL,
     name BLOB NOT NULL,
@@ -37,14 +50,45 @@ CREATE TABLE IF NOT EXISTS catalog(
     date REAL NOT NULL,
     has_password INTEGER NOT NULL,
     description BLOB NOT NULL,
-    PRIMARY KEY(owner, folder, name)
-) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS contacts(
-    owner INTEGER NOT NULL,
-    contact INTEGER NOT NULL,
-    PRIMARY KEY(owner, contact)
-) WITHOUT ROWID;
+    UNIQUE(owner, folder, name)
+);
 )sql";
+
+// The name and description of each entry, folded as LIKE patterns fold them; the entry's id is the
+// row id. Trigrams answer any run of three or more characters.
+const char* const kCatalogText = R"sql(
+CREATE VIRTUAL TABLE IF NOT EXISTS catalog_text USING fts5(
+    name, description, tokenize = 'trigram case_sensitive 1', columnsize = 0
+);
+)sql";
+
+// Each member's published files, folders not counted, kept with every change of his catalog
+// so that the counts the contacts poll reports cost no scan.
+const char* const kCatalogFiles = R"sql(
+CREATE TABLE IF NOT EXISTS catalog_files(
+    owner INTEGER PRIMARY KEY,
+    files INTEGER NOT NULL
+);
+)sql";
+
+// The first layout keyed the catalog by path alone; its entries are numbered in path order.
+const char* const kNumberEntries = R"sql(
+INSERT INTO catalog(id, owner, folder, name, size, date, has_password, description)
+    SELECT (owner << 32) + row_number() OVER (PARTITION BY owner ORDER BY folder, name),
+           owner, folder, name, size, date, has_password, description
+    FROM catalog_paths;
+DROP TABLE catalog_paths;
+)sql";
+
+constexpr int kIdBits = 32;
+
+std::int64_t firstId(int owner) {
+    return static_cast<std::int64_t>(owner) << kIdBits;
+}
+
+int ownerOfId(std::int64_t id) {
+    return static_cast<int>(id >> kIdBits);
+}
 
 const char* const kAccountColumns =
     "id, nickname, password, first_name, last_name, email, country, connection, birth_date, "
@@ -67,6 +111,10 @@ public:
 
     Statement& bind(int i, int v) {
         sqlite3_bind_int(m_stmt, i, v);
+        return *this;
+    }
+    Statement& bind(int i, std::int64_t v) {
+        sqlite3_bind_int64(m_stmt, i, v);
         return *this;
     }
     Statement& bind(int i, double v) {
@@ -96,6 +144,7 @@ public:
     }
 
     int integer(int col) const { return sqlite3_column_int(m_stmt, col); }
+    std::int64_t int64(int col) const { return sqlite3_column_int64(m_stmt, col); }
     double real(int col) const { return sqlite3_column_double(m_stmt, col); }
     QString text(int col) const {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, col));
@@ -129,19 +178,101 @@ Account readAccount(const Statement& s) {
     return a;
 }
 
-CatalogEntry readEntry(const Statement& s) {
+// The entry whose columns, in kEntryColumns order, start at column first.
+CatalogEntry readEntry(const Statement& s, int first = 0) {
     CatalogEntry e;
-    e.owner = s.integer(0);
-    e.folder = s.bytes(1);
-    e.name = s.bytes(2);
-    e.size = s.integer(3);
-    e.date = s.real(4);
-    e.hasPassword = s.integer(5) != 0;
-    e.description = s.bytes(6);
+    e.owner = s.integer(first);
+    e.folder = s.bytes(first + 1);
+    e.name = s.bytes(first + 2);
+    e.size = s.integer(first + 3);
+    e.date = s.real(first + 4);
+    e.hasPassword = s.integer(first + 5) != 0;
+    e.description = s.bytes(first + 6);
     return e;
 }
 
 const char* const kEntryColumns = "owner, folder, name, size, date, has_password, description";
+
+// Keeps catalog_text in step with the catalog, inside the catalog's transaction.
+class TextIndexer {
+public:
+    explicit TextIndexer(sqlite3* db)
+        : m_add(db, "INSERT INTO catalog_text(rowid, name, description) VALUES(?,?,?)"),
+          m_describe(db, "UPDATE catalog_text SET description = ? WHERE rowid = ?"),
+          m_remove(db, "DELETE FROM catalog_text WHERE rowid = ?") {}
+
+    bool add(std::int64_t id, const QByteArray& name, const QByteArray& description) {
+        m_add.bind(1, id).bind(2, folded(name)).bind(3, folded(description));
+        return done(m_add);
+    }
+    bool describe(std::int64_t id, const QByteArray& description) {
+        m_describe.bind(1, folded(description)).bind(2, id);
+        return done(m_describe);
+    }
+    bool remove(std::int64_t id) {
+        m_remove.bind(1, id);
+        return done(m_remove);
+    }
+
+private:
+    static QString folded(const QByteArray& text) { return likeFold(QString::fromUtf8(text)); }
+    static bool done(Statement& s) {
+        const bool ok = s.run();
+        s.reset();
+        return ok;
+    }
+
+    Statement m_add;
+    Statement m_describe;
+    Statement m_remove;
+};
+
+// The runs of three or more characters between the wildcards of a folded pattern, as a
+// full-text query on one column; every entry the pattern matches holds each run.
+QByteArray indexQuery(const char* column, const QString& foldedPattern) {
+    QByteArray query;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= foldedPattern.size(); ++i) {
+        if (i < foldedPattern.size() && foldedPattern[i] != u'%' && foldedPattern[i] != u'_') {
+            continue;
+        }
+        const QString run = foldedPattern.mid(from, i - from);
+        from = i + 1;
+        // Trigrams count code points; a shorter run would find nothing at all.
+        if (run.toUcs4().size() < 3) {
+            continue;
+        }
+        if (!query.isEmpty()) {
+            query += " AND ";
+        }
+        query += column;
+        query += " : \"" + run.toUtf8().replace('"', "\"\"") + '"';
+    }
+    return query;
+}
+
+// A query made ready to test many entries.
+class EntryFilter {
+public:
+    explicit EntryFilter(const CatalogQuery& q)
+        : m_query(q), m_name(q.name), m_description(q.description), m_extensions(q.extensions) {}
+
+    bool accepts(const CatalogEntry& e) const {
+        if (m_query.hasSizeRange() && (e.isFolder() || e.size < m_query.minSize ||
+                                       (m_query.maxSize > 0 && e.size > m_query.maxSize))) {
+            return false;
+        }
+        const QString name = QString::fromUtf8(e.name);
+        return m_name.matches(name) && m_description.matches(QString::fromUtf8(e.description)) &&
+               m_extensions.matches(name);
+    }
+
+private:
+    const CatalogQuery& m_query;
+    LikePattern m_name;
+    LikePattern m_description;
+    ExtensionList m_extensions;
+};
 
 bool textFits(const std::optional<QString>& v, qsizetype limit) {
     return !v || v->toUtf8().size() <= limit;
@@ -162,11 +293,12 @@ Store::~Store() {
     close();
 }
 
-bool Store::open(const QString& dataDir, QString* error) {
+bool Store::open(const QString& dataDir, QString* error, Access access) {
     close();
     const QString path = QDir(dataDir).filePath(fileName());
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY
+                                                 : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         if (error) {
             *error = QStringLiteral("cannot open %1: %2")
@@ -176,8 +308,10 @@ bool Store::open(const QString& dataDir, QString* error) {
         return false;
     }
     sqlite3_busy_timeout(m_db, 5000);
-    // WAL with full syncs: a committed change survives a crash or a power cut.
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=FULL") || !exec(kSchema)) {
+    // WAL with full syncs: a committed change survives a crash or a power cut, and readers
+    // never wait for the writer.
+    if (access == Access::ReadWrite &&
+        (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=FULL") || !upgrade())) {
         if (error) {
             *error = QStringLiteral("cannot prepare %1: %2")
                          .arg(path, QString::fromUtf8(sqlite3_errmsg(m_db)));
@@ -188,10 +322,54 @@ bool Store::open(const QString& dataDir, QString* error) {
     return true;
 }
 
+bool Store::upgrade() {
+    auto exists = [this](const char* sql) {
+        Statement s(m_db, sql);
+        return s.step() == SQLITE_ROW;
+    };
+    if (!begin()) {
+        return false;
+    }
+    const bool hadText =
+        exists("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'catalog_text'");
+    const bool hadFiles =
+        exists("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'catalog_files'");
+    const bool withoutIds =
+        exists("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'catalog'") &&
+        !exists("SELECT 1 FROM pragma_table_info('catalog') WHERE name = 'id'");
+    bool ok = exec(kAccountsAndContacts) &&
+              (!withoutIds || exec("ALTER TABLE catalog RENAME TO catalog_paths")) &&
+              exec(kCatalog) && (!withoutIds || exec(kNumberEntries)) && exec(kCatalogText) &&
+              exec(kCatalogFiles) &&
+              (hadFiles || exec("INSERT INTO catalog_files(owner, files) SELECT owner, count(*) "
+                                "FROM catalog WHERE size <> -1 GROUP BY owner"));
+    if (ok && (!hadText || withoutIds)) {
+        ok = exec("DELETE FROM catalog_text");
+        Statement all(m_db, "SELECT id, name, description FROM catalog");
+        TextIndexer index(m_db);
+        int rc = SQLITE_ROW;
+        while (ok && (rc = all.step()) == SQLITE_ROW) {
+            ok = index.add(all.int64(0), all.bytes(1), all.bytes(2));
+        }
+        ok = ok && rc == SQLITE_DONE;
+    }
+    if (!ok) {
+        rollback();
+        return false;
+    }
+    return commit();
+}
+
 void Store::close() {
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
+    }
+}
+
+void Store::interrupt() {
+    if (m_db) {
+        sqlite3_interrupt(m_db);
     }
 }
 
@@ -304,57 +482,115 @@ std::optional<ShareResult> Store::applyShareChanges(int owner, const QList<QByte
     if (!begin()) {
         return std::nullopt;
     }
+    const auto fail = [this] {
+        rollback();
+        return std::optional<ShareResult>();
+    };
     ShareResult result;
+    TextIndexer index(m_db);
     {
-        Statement remove(m_db,
-                         "DELETE FROM catalog WHERE owner = ?1 AND ((folder = ?2 AND name = ?3) "
-                         "OR folder = ?4 OR substr(folder, 1, ?5) = ?6)");
+        // The entry itself, the folder of that path, and everything below it.
+        Statement exact(m_db,
+                        "DELETE FROM catalog WHERE owner = ? AND folder = ? AND name = ? "
+                        "RETURNING id");
+        Statement folder(m_db, "DELETE FROM catalog WHERE owner = ? AND folder = ? RETURNING id");
+        Statement below(m_db,
+                        "DELETE FROM catalog WHERE owner = ? AND folder >= ? AND folder < ? "
+                        "RETURNING id");
         for (const QByteArray& path : removals) {
             const qsizetype slash = path.lastIndexOf('/');
-            const QByteArray below = path + '/';
-            remove.bind(1, owner)
+            exact.bind(1, owner)
                 .bindBytes(2, slash < 0 ? QByteArray() : path.left(slash))
-                .bindBytes(3, path.mid(slash + 1))
-                .bindBytes(4, path)
-                .bind(5, static_cast<int>(below.size()))
-                .bindBytes(6, below);
-            if (!remove.run()) {
-                rollback();
-                return std::nullopt;
+                .bindBytes(3, path.mid(slash + 1));
+            folder.bind(1, owner).bindBytes(2, path);
+            // In byte order the folders that start with "path/" are those from "path/" up to
+            // "path0".
+            below.bind(1, owner).bindBytes(2, path + '/').bindBytes(3, path + '0');
+            for (Statement* s : {&exact, &folder, &below}) {
+                int rc = SQLITE_ROW;
+                while ((rc = s->step()) == SQLITE_ROW) {
+                    if (!index.remove(s->int64(0))) {
+                        return fail();
+                    }
+                    ++result.removed;
+                }
+                s->reset();
+                if (rc != SQLITE_DONE) {
+                    return fail();
+                }
             }
-            result.removed += sqlite3_changes(m_db);
-            remove.reset();
         }
     }
     {
+        Statement find(m_db,
+                       "SELECT id, description FROM catalog "
+                       "WHERE owner = ? AND folder = ? AND name = ?");
+        Statement replace(m_db,
+                          "UPDATE catalog SET size = ?, date = ?, has_password = ?, "
+                          "description = ? WHERE id = ?");
         Statement add(m_db,
-                      "INSERT OR REPLACE INTO catalog(owner, folder, name, size, date, "
-                      "has_password, description) VALUES(?,?,?,?,?,?,?)");
+                      "INSERT INTO catalog(id, owner, folder, name, size, date, has_password, "
+                      "description) VALUES(?,?,?,?,?,?,?,?)");
+        std::int64_t nextId = 0;
         for (const CatalogEntry& e : additions) {
-            add.bind(1, owner)
-                .bindBytes(2, e.folder)
-                .bindBytes(3, e.name)
-                .bind(4, static_cast<int>(e.size))
-                .bind(5, e.date)
-                .bind(6, e.hasPassword ? 1 : 0)
-                .bindBytes(7, e.description);
-            if (!add.run()) {
-                rollback();
-                return std::nullopt;
+            find.bind(1, owner).bindBytes(2, e.folder).bindBytes(3, e.name);
+            const bool known = find.step() == SQLITE_ROW;
+            const std::int64_t knownId = known ? find.int64(0) : 0;
+            const bool redescribed = known && find.bytes(1) != e.description;
+            find.reset();
+            if (known) {
+                replace.bind(1, static_cast<int>(e.size))
+                    .bind(2, e.date)
+                    .bind(3, e.hasPassword ? 1 : 0)
+                    .bindBytes(4, e.description)
+                    .bind(5, knownId);
+                const bool ok =
+                    replace.run() && (!redescribed || index.describe(knownId, e.description));
+                replace.reset();
+                if (!ok) {
+                    return fail();
+                }
+            } else {
+                if (nextId == 0) {
+                    Statement last(m_db, "SELECT max(id) FROM catalog WHERE id >= ? AND id < ?");
+                    last.bind(1, firstId(owner)).bind(2, firstId(owner + 1));
+                    nextId = last.step() == SQLITE_ROW && last.int64(0) != 0 ? last.int64(0) + 1
+                                                                             : firstId(owner) + 1;
+                }
+                // A member who has used up his four billion numbers publishes nothing more.
+                if (ownerOfId(nextId) != owner) {
+                    return fail();
+                }
+                add.bind(1, nextId)
+                    .bind(2, owner)
+                    .bindBytes(3, e.folder)
+                    .bindBytes(4, e.name)
+                    .bind(5, static_cast<int>(e.size))
+                    .bind(6, e.date)
+                    .bind(7, e.hasPassword ? 1 : 0)
+                    .bindBytes(8, e.description);
+                const bool ok = add.run() && index.add(nextId, e.name, e.description);
+                add.reset();
+                if (!ok) {
+                    return fail();
+                }
+                ++nextId;
             }
             ++result.added;
-            add.reset();
         }
     }
-    bool full = true;
     {
-        Statement count(m_db, "SELECT count(*) FROM catalog WHERE owner = ?");
-        count.bind(1, owner);
-        full = count.step() != SQLITE_ROW || count.integer(0) > m_maxEntries;
-    }
-    if (full) {
-        rollback();
-        return std::nullopt;
+        Statement count(m_db,
+                        "SELECT count(*), total(size <> -1) FROM catalog WHERE id >= ? AND id < ?");
+        count.bind(1, firstId(owner)).bind(2, firstId(owner + 1));
+        if (count.step() != SQLITE_ROW || count.integer(0) > m_maxEntries) {
+            return fail();
+        }
+        Statement files(m_db, "INSERT OR REPLACE INTO catalog_files(owner, files) VALUES(?, ?)");
+        files.bind(1, owner).bind(2, static_cast<int>(count.real(1)));
+        if (!files.run()) {
+            return fail();
+        }
     }
     if (!commit()) {
         return std::nullopt;
@@ -381,27 +617,83 @@ QList<CatalogEntry> Store::listFolder(int owner, const QByteArray& folder) const
     return entries;
 }
 
-void Store::forEachEntry(std::optional<int> owner,
-                         const std::function<bool(const CatalogEntry&)>& visit) const {
-    Statement s(m_db, QByteArray("SELECT ") + kEntryColumns + " FROM catalog" +
-                          (owner ? " WHERE owner = ?" : ""));
-    if (owner) {
-        s.bind(1, *owner);
+QList<CatalogEntry> Store::search(const CatalogQuery& query, const QList<int>& present,
+                                  SearchPlan plan) const {
+    QByteArray text = indexQuery("name", likeFold(query.name));
+    const QByteArray description = indexQuery("description", likeFold(query.description));
+    if (!text.isEmpty() && !description.isEmpty()) {
+        text += " AND ";
     }
-    while (s.step() == SQLITE_ROW) {
-        if (!visit(readEntry(s))) {
-            return;
+    text += description;
+    const bool indexed = plan == SearchPlan::Auto && !text.isEmpty();
+    // Both plans read candidates in id order from a given id on, so that the walk below can
+    // skip ahead to the next present member once nobody else's entries are wanted.
+    Statement candidates(
+        m_db, indexed ? QByteArray("SELECT rowid FROM catalog_text WHERE catalog_text MATCH ?1 "
+                                   "AND rowid >= ?2 ORDER BY rowid")
+                      : QByteArray("SELECT id, ") + kEntryColumns +
+                            " FROM catalog WHERE id >= ?2 AND (?3 = 0 OR (size <> -1 AND "
+                            "size >= ?4 AND (?5 <= 0 OR size <= ?5))) ORDER BY id");
+    Statement byId(m_db, QByteArray("SELECT ") + kEntryColumns + " FROM catalog WHERE id = ?");
+    const EntryFilter filter(query);
+
+    QList<CatalogEntry> first;  // of present members
+    QList<CatalogEntry> others;
+    const auto othersWanted = [&] {
+        return !query.onlineOnly && first.size() + others.size() < query.limit;
+    };
+    std::int64_t from = 0;
+    bool again = true;
+    while (again && first.size() < query.limit) {
+        again = false;
+        candidates.reset();
+        if (indexed) {
+            candidates.bind(1, QString::fromUtf8(text));
+        } else {
+            candidates.bind(3, query.hasSizeRange() ? 1 : 0)
+                .bind(4, static_cast<int>(query.minSize))
+                .bind(5, static_cast<int>(query.maxSize));
+        }
+        candidates.bind(2, from);
+        while (first.size() < query.limit && candidates.step() == SQLITE_ROW) {
+            const std::int64_t id = candidates.int64(0);
+            const int owner = ownerOfId(id);
+            const bool isPresent = std::binary_search(present.begin(), present.end(), owner);
+            if (!isPresent && !othersWanted()) {
+                const auto next = std::upper_bound(present.begin(), present.end(), owner);
+                again = next != present.end();
+                from = again ? firstId(*next) : 0;
+                break;
+            }
+            std::optional<CatalogEntry> entry;
+            if (!indexed) {
+                entry = readEntry(candidates, 1);
+            } else {
+                byId.bind(1, id);
+                if (byId.step() == SQLITE_ROW) {
+                    entry = readEntry(byId);
+                }
+                byId.reset();
+            }
+            if (entry && filter.accepts(*entry)) {
+                (isPresent ? first : others).append(*entry);
+            }
         }
     }
+    first += others;
+    if (first.size() > query.limit) {
+        first.resize(query.limit);
+    }
+    return first;
 }
 
 int Store::fileCount(std::optional<int> owner) const {
-    Statement s(m_db, owner ? "SELECT count(*) FROM catalog WHERE size <> -1 AND owner = ?"
-                            : "SELECT count(*) FROM catalog WHERE size <> -1");
+    Statement s(m_db, owner ? "SELECT files FROM catalog_files WHERE owner = ?"
+                            : "SELECT total(files) FROM catalog_files");
     if (owner) {
         s.bind(1, *owner);
     }
-    return s.step() == SQLITE_ROW ? s.integer(0) : 0;
+    return s.step() == SQLITE_ROW ? static_cast<int>(s.real(0)) : 0;
 }
 
 QList<int> Store::contacts(int owner) const {

@@ -69,7 +69,26 @@ struct CatalogEntry {
 
     bool isFolder() const { return size == -1; }
     QByteArray path() const { return folder.isEmpty() ? name : folder + '/' + name; }
+    bool operator==(const CatalogEntry&) const = default;
 };
+
+// What a file search asks for. The texts are LIKE patterns ("%" any run of characters, "_"
+// one), letter case ignored; a size range applies only when both ends are not -2.
+struct CatalogQuery {
+    QString name = QStringLiteral("%");
+    QString description = QStringLiteral("%");
+    std::int32_t minSize = -2;
+    std::int32_t maxSize = -2;  // 0 or less: no upper end
+    QString extensions = QStringLiteral("%");
+    bool onlineOnly = false;
+    int limit = 100;
+
+    bool hasSizeRange() const { return minSize != -2 && maxSize != -2; }
+};
+
+// How a search finds its candidates: from the text index where the patterns allow it, or by
+// reading every entry in order.
+enum class SearchPlan { Auto, Scan };
 
 struct ShareResult {
     int removed = 0;
@@ -87,8 +106,13 @@ public:
 
     static QString fileName() { return QStringLiteral("moonrake-server.db"); }
 
-    bool open(const QString& dataDir, QString* error);
+    // Opens the database, creating it or bringing an older layout up to date. A reader
+    // connection only reads, for searches beside the writing one.
+    enum class Access { ReadWrite, ReadOnly };
+    bool open(const QString& dataDir, QString* error, Access access = Access::ReadWrite);
     void close();
+    // Ends the statement running on this connection; callable from any thread.
+    void interrupt();
 
     // The new account's id; 0 when the nickname is taken (in any letter case) or the
     // store failed.
@@ -111,9 +135,11 @@ public:
                                                  const QList<CatalogEntry>& additions);
     // The entries directly in one folder of a member's catalog, folders first, then by name.
     QList<CatalogEntry> listFolder(int owner, const QByteArray& folder) const;
-    // Calls visit for each entry (of one owner, or of everybody) until it returns false.
-    void forEachEntry(std::optional<int> owner,
-                      const std::function<bool(const CatalogEntry&)>& visit) const;
+    // Entries matching the query, at most query.limit: those of the present members (sorted
+    // ids) first, then, unless query.onlineOnly, everybody else's; each member's entries in
+    // the order he published them.
+    QList<CatalogEntry> search(const CatalogQuery& query, const QList<int>& present,
+                               SearchPlan plan = SearchPlan::Auto) const;
     // Published files, folders not counted; of one owner or of everybody.
     int fileCount(std::optional<int> owner = std::nullopt) const;
 
@@ -124,6 +150,7 @@ public:
 
 private:
     bool exec(const char* sql) const;
+    bool upgrade();
     bool begin();
     bool commit();
     void rollback();

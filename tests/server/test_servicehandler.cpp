@@ -1,7 +1,11 @@
 #include "core/record.h"
 #include "serverfixture.h"
 #include "service/wire.h"
+#include "serviceserver.h"
+#include "storeworkers.h"
 #include "testutil.h"
+
+#include <QTcpSocket>
 
 using namespace mr;
 using server::Reply;
@@ -247,10 +251,11 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
     EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "")).size(), 6);
 
     // Size ranges: minimum and maximum inclusive, maximum 0 = none, folders never in a range.
+    // A member's entries come in the order he published them.
     EXPECT_EQ(searchNames(criteria("%%", "%%", 4000, 20000)),
               (QStringList{"photo.JPG", "moonlight.mp3"}));
     EXPECT_EQ(searchNames(criteria("%%", "%%", 10000, 0)),
-              (QStringList{"photo.JPG", "Blue Moon.MP3"}));
+              (QStringList{"Blue Moon.MP3", "photo.JPG"}));
     EXPECT_EQ(searchNames(criteria("%%", "%%", 0, 0)).size(), 5);
     EXPECT_EQ(searchNames(criteria("%%", "%%", -2, 100)).size(), 6);
 
@@ -268,6 +273,45 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
               pack("IIDWBAAAAAWWBB", {gil, 3000000, 0.0, 0, 0, "Songs", "Blue Moon.MP3", " ", "",
                                       "gil", 0, 0, 8, 0}));
     server::endSession(m_presence, h);
+}
+
+TEST_F(ServiceHandler, StoreThreadsAnswerInTheOrderOfTheRequests) {
+    const int ivy = newAccount("ivy");
+    server::StoreWorkers readers;
+    server::StoreWorkers writer;
+    QString error;
+    ASSERT_TRUE(readers.start(m_dir.path(), server::Store::Access::ReadOnly, 1, &error));
+    ASSERT_TRUE(writer.start(m_dir.path(), server::Store::Access::ReadWrite, 1, &error));
+    server::ServiceServer service(m_store, m_presence, {&readers, &writer});
+    ASSERT_TRUE(service.listen(QHostAddress::LocalHost, 0));
+
+    // A share, a search and a sign-on sent together on one keep-alive connection: each waits
+    // for the reply before it, so the search finds the file and sees its owner as he was.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, service.port());
+    auto frame = [](const char* path, char code, const QByteArray& payload) {
+        return wire::frameRequest(path, wire::requestBody(code, 1, payload), true);
+    };
+    socket.write(frame(wire::kSharePath, 'T', share(ivy, "pw", addition("", "moonbeam.ogg", 7))) +
+                 frame(wire::kPingPath, 'S', criteria("%MOONB%")) +
+                 frame(wire::kPingPath, 'L', pack("IAWW", {ivy, "pw", 4000, 4001})));
+    QList<wire::ReplyReader> replies{{false, true}, {true, true}, {true, true}};
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (auto& reply : replies) {
+            while (!reply.complete() && socket.bytesAvailable() > 0) {
+                reply.feed(socket.read(reply.bytesWanted()));
+            }
+            if (!reply.complete()) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    EXPECT_EQ(replies[0].data(), pack("II", {0, 1}));
+    EXPECT_EQ(replies[1].data(), pack("IIDWBAAAAAWWBB", {ivy, 7, 0.0, 0, 0, "", "moonbeam.ogg", " ",
+                                                         "", "ivy", 0, 0, 0, 0}));
+    EXPECT_FALSE(replies[2].errorEnd());
+    EXPECT_TRUE(m_presence.isPresent(ivy));
 }
 
 TEST_F(ServiceHandler, UserSearchAndInformation) {
