@@ -93,16 +93,16 @@ int cmdRegister(const Context& c, const QStringList& args) {
     const QString& password = args.at(1);
     QDir().mkpath(c.profileDir);
     setActiveProfile(c.profileDir);
-    TRegistrationClient client;
-    const TRegistrationOutcome outcome = client.registerAndWait(nick, password, UserInfo());
+    RegistrationClient client;
+    const RegistrationOutcome outcome = client.registerAndWait(nick, password, UserInfo());
     switch (outcome.kind) {
-        case TRegistrationOutcome::Kind::Failed:
+        case RegistrationOutcome::Kind::Failed:
             print(c.err, QStringLiteral("Registration failed: ") + client.lastError());
             return Failure;
-        case TRegistrationOutcome::Kind::NameTaken:
+        case RegistrationOutcome::Kind::NameTaken:
             print(c.out, QStringLiteral("This username allready exists!"));
             return Failure;
-        case TRegistrationOutcome::Kind::Registered:
+        case RegistrationOutcome::Kind::Registered:
             break;
     }
     if (!outcome.profileSent) {
@@ -117,12 +117,12 @@ int cmdSignon(const Context& c, const QStringList& args) {
         return usageError(c, QStringLiteral("signon takes no arguments"));
     }
     setActiveProfile(c.profileDir);
-    THeadlessSession headless;
+    HeadlessSession headless;
     TIdleQueue idle;
-    TOnlineSession session(headless.agent(), idle);
+    OnlineSession session(headless.agent(), idle);
     const bool online = signOn(c, session, kInfoPort, kFileServerPort);
-    print(c.out, QString::fromLatin1(online ? TOnlineSession::kConnectedText
-                                            : TOnlineSession::kUnableText));
+    print(c.out,
+          QString::fromLatin1(online ? OnlineSession::kConnectedText : OnlineSession::kUnableText));
     session.SignOff();
     return online ? Success : Failure;
 }
@@ -148,27 +148,27 @@ int cmdFeedback(const Context& c, const QStringList& args) {
         return usageError(c, QStringLiteral("feedback takes the TEXT to send"));
     }
     setActiveProfile(c.profileDir);
-    TFeedbackMail mail;
+    FeedbackMail mail;
     QEventLoop loop;
     int rc = Failure;
-    QObject::connect(&mail, &TFeedbackMail::connected,
+    QObject::connect(&mail, &FeedbackMail::connected,
                      [&c] { print(c.out, QString::fromLatin1(kFeedbackConnectedText)); });
-    QObject::connect(&mail, &TFeedbackMail::sendingStarted,
+    QObject::connect(&mail, &FeedbackMail::sendingStarted,
                      [&c] { print(c.out, QString::fromLatin1(kFeedbackSendingText)); });
-    QObject::connect(&mail, &TFeedbackMail::finished, &loop,
-                     [&](TFeedbackMail::Result result, const QString& detail) {
-                         if (result == TFeedbackMail::Result::Sent) {
-                             print(c.out, TFeedbackMail::resultText(result));
+    QObject::connect(&mail, &FeedbackMail::finished, &loop,
+                     [&](FeedbackMail::Result result, const QString& detail) {
+                         if (result == FeedbackMail::Result::Sent) {
+                             print(c.out, FeedbackMail::resultText(result));
                              rc = Success;
                          } else {
-                             print(c.err, TFeedbackMail::resultText(result) +
+                             print(c.err, FeedbackMail::resultText(result) +
                                               (detail.isEmpty() ? QString()
                                                                 : QStringLiteral(" (") + detail +
                                                                       QLatin1Char(')')));
                          }
                          loop.quit();
                      });
-    if (!mail.send(TFeedbackTarget::fromSettings(UserInfo().file()), UserInfo().nickname(), text)) {
+    if (!mail.send(FeedbackTarget::fromSettings(UserInfo().file()), UserInfo().nickname(), text)) {
         return Failure;
     }
     loop.exec();

@@ -18,14 +18,14 @@ namespace {
 
 // Signs on, sends the pending changes and signs off; prints what the service accepted.
 int syncCatalog(const Context& c) {
-    THeadlessSession session;
+    HeadlessSession session;
     if (!session.signOn(kInfoPort, kFileServerPort)) {
         print(c.err, QStringLiteral("Unable to connect: the changes stay pending until the "
                                     "next sync"));
         return Failure;
     }
     TLocalMRTree tree(nullptr, &session.agent());
-    const TSyncResult r = tree.UpdateServer();
+    const SyncResult r = tree.UpdateServer();
     session.signOff();
     if (!r.ran) {
         print(c.out, QStringLiteral("Nothing to send"));
@@ -91,19 +91,19 @@ int cmdShare(const Context& c, const QStringList& args) {
         print(c.err, QStringLiteral("Not shared; run again with --yes to go ahead."));
         return Failure;
     }
-    const TShareOutcome outcome =
+    const ShareOutcome outcome =
         tree.ShareFolder(node.get(), name, subfolders, extensions, password);
     switch (outcome.kind) {
-        case TShareOutcome::Kind::AlreadyShared:
+        case ShareOutcome::Kind::AlreadyShared:
             print(c.out, QStringLiteral("Already shared: ") + node->localPath());
             return Success;
-        case TShareOutcome::Kind::NoSuchFolder:
+        case ShareOutcome::Kind::NoSuchFolder:
             print(c.err, QStringLiteral("No such folder in the catalog: ") + name);
             return Failure;
-        case TShareOutcome::Kind::Shared:
-        case TShareOutcome::Kind::Cancelled:
+        case ShareOutcome::Kind::Shared:
+        case ShareOutcome::Kind::Cancelled:
             break;
-        case TShareOutcome::Kind::Failed:
+        case ShareOutcome::Kind::Failed:
             print(c.err, QStringLiteral("Sharing failed; the catalog is unchanged"));
             return Failure;
     }
@@ -124,7 +124,7 @@ int cmdUnshare(const Context& c, const QStringList& args) {
     const QString path = catalogPath(args.first());
     TLocalMRTree tree(nullptr, nullptr);
     const auto item = tree.ItemAt(path);
-    if (!item || tree.RemoveShare(*item) != TRemoveOutcome::Removed) {
+    if (!item || tree.RemoveShare(*item) != RemoveOutcome::Removed) {
         print(c.err, QStringLiteral("Not in the catalog: ") + path);
         return Failure;
     }
@@ -147,7 +147,7 @@ int cmdList(const Context& c, const QStringList& args) {
         return Failure;
     }
     // One row a line: flag ("-" when published), size ("Dir" for folders), path.
-    for (const TCatalogRow& row : *rows) {
+    for (const CatalogListingRow& row : *rows) {
         print(c.out, (row.action.isEmpty() ? QStringLiteral("-") : row.action) + u' ' +
                          (row.folder ? QStringLiteral("Dir") : QString::number(row.size)) + u' ' +
                          row.path);
@@ -174,7 +174,7 @@ int cmdBrowse(const Context& c, const QStringList& args) {
     }
     const QString path = catalogPath(args.value(1, QStringLiteral("/")));
     setActiveProfile(c.profileDir);
-    THeadlessSession session;
+    HeadlessSession session;
     if (!session.signOn(kInfoPort, kFileServerPort)) {
         print(c.err, QStringLiteral("You must connect first"));
         return Failure;
@@ -183,7 +183,7 @@ int cmdBrowse(const Context& c, const QStringList& args) {
     TRemoteMRTree tree(nullptr, &session.agent(), QString(), userId, &logical);
     logical.setGetItems([&tree](TFileNode* node) { tree.NodeGetItems(node); });
     logical.Initialize();
-    TFileNode* folder = tree.WaitForFolder(path, THeadlessSession::kDefaultStepTimeoutMs);
+    TFileNode* folder = tree.WaitForFolder(path, HeadlessSession::kDefaultStepTimeoutMs);
     if (!folder) {
         session.signOff();
         print(c.err, QStringLiteral("No such folder: ") + path);

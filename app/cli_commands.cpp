@@ -35,33 +35,33 @@ QString catalogPath(const QString& text) {
 
 // Signs on through the same session logic as the desktop program, printing an update
 // announcement instead of starting the update program; true when online.
-bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
+bool signOn(const Context& c, OnlineSession& session, std::uint16_t infoPort,
             std::uint16_t fileServerPort) {
     session.setPorts(infoPort, fileServerPort);
     session.motd().setLauncher({});
-    QObject::connect(&session, &TOnlineSession::updateAvailable,
+    QObject::connect(&session, &OnlineSession::updateAvailable,
                      [&c](const QString& text, const QString&) { print(c.out, text); });
     std::optional<bool> outcome;
     QEventLoop loop;
-    QObject::connect(&session, &TOnlineSession::connectFinished, &loop, [&](bool online) {
+    QObject::connect(&session, &OnlineSession::connectFinished, &loop, [&](bool online) {
         outcome = online;
         loop.quit();
     });
-    session.Connect(TConnectOrigin::StartUp);
+    session.Connect(ConnectOrigin::StartUp);
     if (!outcome && session.connecting()) {
-        QTimer::singleShot(THeadlessSession::kDefaultStepTimeoutMs, &loop, &QEventLoop::quit);
+        QTimer::singleShot(HeadlessSession::kDefaultStepTimeoutMs, &loop, &QEventLoop::quit);
         loop.exec();
     }
     return outcome.value_or(false);
 }
 
-std::optional<TUserLocation> locateUser(const Context& c, qint32 userId) {
+std::optional<UserLocation> locateUser(const Context& c, qint32 userId) {
     setActiveProfile(c.profileDir);
-    THeadlessSession headless;
+    HeadlessSession headless;
     TIdleQueue idle;
-    TOnlineSession session(headless.agent(), idle);
+    OnlineSession session(headless.agent(), idle);
     if (!signOn(c, session, kInfoPort, kFileServerPort)) {
-        print(c.err, QString::fromLatin1(TOnlineSession::kUnableText));
+        print(c.err, QString::fromLatin1(OnlineSession::kUnableText));
         session.SignOff();
         return std::nullopt;
     }

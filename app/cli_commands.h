@@ -14,7 +14,7 @@
 #include <span>
 
 namespace mr {
-class TOnlineSession;
+class OnlineSession;
 }
 
 namespace mr::cli {
@@ -44,11 +44,11 @@ int usageError(const Context& c, const QString& message);
 // A virtual path argument, "/" put in front when it lacks one.
 QString catalogPath(const QString& text);
 // Signs on through the same session logic as the desktop program; true when online.
-bool signOn(const Context& c, TOnlineSession& session, std::uint16_t infoPort,
+bool signOn(const Context& c, OnlineSession& session, std::uint16_t infoPort,
             std::uint16_t fileServerPort);
 // Signs on without peer sockets, asks where a user is and signs off; nothing after printing
 // why when the service could not be asked.
-std::optional<TUserLocation> locateUser(const Context& c, qint32 userId);
+std::optional<UserLocation> locateUser(const Context& c, qint32 userId);
 // How a command uses the profile's tables, opened as the data module does.
 enum class TableUse {
     Reading,  // the tables alone

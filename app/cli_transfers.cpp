@@ -51,7 +51,7 @@ public:
         }
         data.setLocator(m_headless.agent().locator());
         if (!signOn(m_context, m_session, data.infoPort(), data.fileServerPort())) {
-            print(m_context.err, QString::fromLatin1(TOnlineSession::kUnableText));
+            print(m_context.err, QString::fromLatin1(OnlineSession::kUnableText));
             return false;
         }
         return true;
@@ -64,9 +64,9 @@ public:
 private:
     const Context& m_context;
     CatalogAccess m_tables;
-    THeadlessSession m_headless;
+    HeadlessSession m_headless;
     TIdleQueue m_idle;
-    TOnlineSession m_session;
+    OnlineSession m_session;
 };
 
 QString itemLine(const QString& direction, const TMRQueItem& item) {
@@ -78,7 +78,7 @@ int cmdServe(const Context& c, const QStringList& args) {
     if (!args.isEmpty()) {
         return usageError(c, QStringLiteral("serve takes no arguments"));
     }
-    TTerminationSignals termination;
+    TerminationSignals termination;
     OnlinePeer peer(c);
     if (!peer.start()) {
         return Failure;
@@ -99,7 +99,7 @@ int cmdServe(const Context& c, const QStringList& args) {
                .arg(peer.data().infoPort())
                .arg(peer.data().fileServerPort()));
     QEventLoop loop;
-    QObject::connect(&termination, &TTerminationSignals::terminationRequested, &loop,
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &loop,
                      &QEventLoop::quit);
     loop.exec();
     return Success;
@@ -126,7 +126,7 @@ int cmdGet(const Context& c, const QStringList& args) {
         return usageError(c, QStringLiteral("get takes the path of a file, not of a folder"));
     }
 
-    TTerminationSignals termination;
+    TerminationSignals termination;
     OnlinePeer peer(c);
     if (!peer.start()) {
         return Failure;
@@ -156,7 +156,7 @@ int cmdGet(const Context& c, const QStringList& args) {
                              loop.exit(Failure);
                          }
                      });
-    QObject::connect(&termination, &TTerminationSignals::terminationRequested, &loop,
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &loop,
                      [&loop] { loop.exit(Failure); });
     // Other users know the owner by nickname; here the id is all there is.
     const TMRQueItem& item = peer.wanted().Add(userId, QString::number(userId), path, password);

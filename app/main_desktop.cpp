@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     // A session logout or Ctrl+C ends the program like the Close command. Caught from here on;
     // one that arrives before the frame exists waits in the pipe for the event loop.
-    mr::TTerminationSignals termination;
+    mr::TerminationSignals termination;
     try {
         mr::setActiveProfile(profileDir);
         mr::TMRDataModule dataModule(profileDir);
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
             // program.
             bool terminated = false;
             const auto early = QObject::connect(
-                &termination, &mr::TTerminationSignals::terminationRequested, &app, [&terminated] {
+                &termination, &mr::TerminationSignals::terminationRequested, &app, [&terminated] {
                     terminated = true;
                     QApplication::exit(0);
                 });
@@ -82,10 +82,10 @@ int main(int argc, char** argv) {
         }
         mr::TfrmMain frmMain;
         frmMain.setFirstRun(firstRun);
-        mr::TDesktopSession session(frmMain, &dataModule);
+        mr::DesktopSession session(frmMain, &dataModule);
         QObject::connect(&frmMain, &mr::TfrmMain::programClosed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
-        QObject::connect(&termination, &mr::TTerminationSignals::terminationRequested, &frmMain,
+        QObject::connect(&termination, &mr::TerminationSignals::terminationRequested, &frmMain,
                          &mr::TfrmMain::closeProgram);
         frmMain.showForStart(mr::startModeFor(args, frmMain.trayAvailable()));
         return QApplication::exec();

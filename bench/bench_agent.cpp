@@ -134,12 +134,12 @@ double perSecond(int n, qint64 ns) {
 // Sends `count` requests through `send`, keeping at most `window` of them outstanding, and
 // returns the elapsed nanoseconds (or -1 when a request failed or was refused).
 qint64 runThroughAgent(int count, int window,
-                       const std::function<bool(QObject*, TRequestHandler)>& send) {
+                       const std::function<bool(QObject*, RequestHandler)>& send) {
     QObject owner;
     QEventLoop loop;
     int sent = 0, done = 0, failed = 0;
     std::function<void()> topUp;
-    const TRequestHandler handler = [&](TRequest& r) {
+    const RequestHandler handler = [&](TRequest& r) {
         ++done;
         failed += r.failed();
         if (done == count) {
@@ -208,15 +208,15 @@ int main(int argc, char** argv) {
     }
     UserInfo().setId(userId);
     UserInfo().setPassword(QStringLiteral("pw"));
-    HostInfo().set(THostInfo::Moonrake, service.host + ':' + QString::number(service.port));
+    HostInfo().set(HostStore::Moonrake, service.host + ':' + QString::number(service.port));
 
-    THeadlessSession session;
+    HeadlessSession session;
     if (userId <= 0 || !session.signOn(0, 0)) {
         std::fprintf(stderr, "bench_agent: cannot sign on\n");
         return 1;
     }
     TMRAgentHttp& agent = session.agent();
-    const auto locate = [&](QObject* owner, TRequestHandler h) {
+    const auto locate = [&](QObject* owner, RequestHandler h) {
         return agent.LocateUser(owner, std::move(h), userId);
     };
     const QByteArray frame = wire::frameRequest(
@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
     std::printf("  agent, 64 queued on 5 workers:        %9.0f req/s  ratio %.2f\n", pipe,
                 pipe / base);
 
-    const qint64 keepAlive = runThroughAgent(profiles, 1, [&](QObject* owner, TRequestHandler h) {
+    const qint64 keepAlive = runThroughAgent(profiles, 1, [&](QObject* owner, RequestHandler h) {
         return agent.SendProfile(owner, std::move(h));
     });
     if (keepAlive < 0) {

@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     int walked = 0;
     const qint64 walkNs = timed([&] { walked = walk(native); });
     resetCatalog(profile);
-    TShareOutcome shared;
+    ShareOutcome shared;
     const qint64 shareNs = timed([&] {
         auto node = TActualFileNode::fromPath(tree);
         TLocalMRTree local(nullptr, nullptr);
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     const qint32 lister = registered("lister");
     UserInfo().setId(seeder);
     UserInfo().setPassword("pw");
-    HostInfo().set(THostInfo::Moonrake, service.host + ':' + QString::number(service.port));
+    HostInfo().set(HostStore::Moonrake, service.host + ':' + QString::number(service.port));
 
     // 2. Sync against plain sockets: the same 100,000 files in their folders, shared afresh.
     const QString tree2 = tree;
@@ -206,12 +206,12 @@ int main(int argc, char** argv) {
                 bench::plainRequest(baselineService, shareFrame(body), false).has_value() &&
                 baselineOk;
     });
-    THeadlessSession session;
+    HeadlessSession session;
     if (!session.signOn(0, 0)) {
         std::fprintf(stderr, "bench_catalog: cannot sign on\n");
         return 1;
     }
-    TSyncResult synced;
+    SyncResult synced;
     const qint64 syncNs = timed([&] {
         TLocalMRTree local(nullptr, &session.agent());
         synced = local.UpdateServer();

@@ -39,10 +39,10 @@ ServerProcess::~ServerProcess() {
 }
 
 qint32 registerUser(const Endpoint& web, const QString& nick, const QString& password) {
-    TRegistrationClient registration;
+    RegistrationClient registration;
     registration.setEndpoint(web.host, web.port);
-    const auto reply = registration.getAndWait(TRegistrationClient::registerPath(nick, password));
-    return reply ? TRegistrationClient::parseRegisterReply(*reply) : 0;
+    const auto reply = registration.getAndWait(RegistrationClient::registerPath(nick, password));
+    return reply ? RegistrationClient::parseRegisterReply(*reply) : 0;
 }
 
 std::optional<QByteArray> plainRequest(const Endpoint& service, const QByteArray& frame,

@@ -140,11 +140,11 @@ int main(int argc, char** argv) {
         return failure(error);
     }
 
-    mr::TTerminationSignals termination;
+    mr::TerminationSignals termination;
     if (!termination.installed()) {
         return failure("cannot install the signal handlers");
     }
-    QObject::connect(&termination, &mr::TTerminationSignals::terminationRequested, &app,
+    QObject::connect(&termination, &mr::TerminationSignals::terminationRequested, &app,
                      &QCoreApplication::quit);
     std::signal(SIGPIPE, SIG_IGN);
 

@@ -42,7 +42,7 @@ public:
     QString Name;
     QString Path;
     qint32 size = -1;  // -1 marks a folder
-    TDateTime date = 0;
+    DateTime date = 0;
     QString media;
     std::unique_ptr<TFileRatio> ratio;
     QString description;

@@ -7,18 +7,18 @@ namespace mr {
 
 namespace {
 
-TFileIconSource* g_iconSource = nullptr;
+FileIconSource* g_iconSource = nullptr;
 std::atomic<bool> g_sortAscending{true};
 
 }  // namespace
 
-TFileIconSource::~TFileIconSource() = default;
+FileIconSource::~FileIconSource() = default;
 
-void setFileIconSource(TFileIconSource* source) {
+void setFileIconSource(FileIconSource* source) {
     g_iconSource = source;
 }
 
-TFileIconSource* fileIconSource() {
+FileIconSource* fileIconSource() {
     return g_iconSource;
 }
 
@@ -154,7 +154,7 @@ int TVirtualFileNode::selectedImageIndex() {
 }
 
 int TVirtualFileNode::iconLookup(bool selected) {
-    TFileIconSource* source = fileIconSource();
+    FileIconSource* source = fileIconSource();
     if (!source || !item())
         return -1;
     return source->iconIndexForName(isFolder() ? QStringLiteral(".") : item()->Name, selected);

@@ -15,20 +15,20 @@ class TFileNode;
 class TFileNodes;
 
 // Asked with a node whose children list has just been created, to fill it.
-using TGetItemsHandler = std::function<void(TFileNode*)>;
+using GetItemsHandler = std::function<void(TFileNode*)>;
 
 // Where nodes get their small icons; the windows supply one (nodes then cache the indexes).
 // Without one every index reads -1.
-class TFileIconSource {
+class FileIconSource {
 public:
-    virtual ~TFileIconSource();
+    virtual ~FileIconSource();
     // The icon of a file name; folders ask with ".".
     virtual int iconIndexForName(const QString& name, bool selected) = 0;
     // The icon of an entry of the local file system.
     virtual int iconIndexForPath(const QString& path, bool selected) = 0;
 };
-void setFileIconSource(TFileIconSource* source);
-TFileIconSource* fileIconSource();
+void setFileIconSource(FileIconSource* source);
+FileIconSource* fileIconSource();
 
 // A node of one of the catalog trees; owns its item and its children.
 class TFileNode {
@@ -125,7 +125,7 @@ class TVirtualFileNode : public TFileNode {
 public:
     TVirtualFileNode(TFileNode* parent, std::unique_ptr<TFileItem> item, bool folder = false);
 
-    void setGetItems(TGetItemsHandler handler) { m_getItems = std::move(handler); }
+    void setGetItems(GetItemsHandler handler) { m_getItems = std::move(handler); }
 
     int imageIndex() override;
     int selectedImageIndex() override;
@@ -135,7 +135,7 @@ protected:
     virtual int iconLookup(bool selected);
 
 private:
-    TGetItemsHandler m_getItems;
+    GetItemsHandler m_getItems;
 };
 
 // A node of the user's own catalog; its owner tree loads its children.

@@ -52,7 +52,7 @@ bool sharesLocalFolder(db::Cursor& rows, const QString& localPath) {
 // the nodes as TFileNode::count does, in the order the rows are written.
 class TreeWalk {
 public:
-    TreeWalk(TFileNode* root, bool subfolders, TProgress& progress)
+    TreeWalk(TFileNode* root, bool subfolders, Progress& progress)
         : m_progress(progress), m_thread([this, root, subfolders] { run(root, subfolders); }) {}
     ~TreeWalk() { m_thread.join(); }
     TreeWalk(const TreeWalk&) = delete;
@@ -113,7 +113,7 @@ private:
         throw std::runtime_error("the folder walk ended early");
     }
 
-    TProgress& m_progress;
+    Progress& m_progress;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::unordered_set<const TFileNode*> m_ready;
@@ -127,7 +127,7 @@ private:
 class ShareWorker {
 public:
     ShareWorker(TFileNode* node, QString name, bool subfolders, QStringList extensions,
-                QString password, TProgress& progress, TShareOutcome& outcome)
+                QString password, Progress& progress, ShareOutcome& outcome)
         : m_node(node),
           m_name(std::move(name)),
           m_subfolders(subfolders),
@@ -137,7 +137,7 @@ public:
           m_outcome(outcome) {}
 
     void run() {
-        TProgress::CloseOnExit closeOnExit{m_progress};
+        Progress::CloseOnExit closeOnExit{m_progress};
         m_progress.done = 0;
         m_progress.postText(QString::fromLatin1(kSharingFilesText));
         // Sets the progress total when it ends; joined on every way out.
@@ -146,7 +146,7 @@ public:
         db::Connection connection(kDatabase, kFiles);
         const int parentId = TMRTree::idOf(&connection, QString(), m_name, true);
         if (parentId == -999) {
-            m_outcome.kind = TShareOutcome::Kind::NoSuchFolder;
+            m_outcome.kind = ShareOutcome::Kind::NoSuchFolder;
             return;
         }
         // Not exclusive: the transaction keeps other writers out, while peers and windows go on
@@ -161,7 +161,7 @@ public:
         transaction.commit();
         rows.flush();
         m_outcome.kind =
-            m_progress.cancelled() ? TShareOutcome::Kind::Cancelled : TShareOutcome::Kind::Shared;
+            m_progress.cancelled() ? ShareOutcome::Kind::Cancelled : ShareOutcome::Kind::Shared;
     }
 
 private:
@@ -253,8 +253,8 @@ private:
     bool m_subfolders;
     QStringList m_extensions;
     QString m_password;
-    TProgress& m_progress;
-    TShareOutcome& m_outcome;
+    Progress& m_progress;
+    ShareOutcome& m_outcome;
     db::Connection* m_connection = nullptr;
     db::Cursor* m_rows = nullptr;
     TreeWalk* m_walk = nullptr;
@@ -275,7 +275,7 @@ int subtreeSize(db::Connection& connection, int id, bool root) {
 }
 
 // Deletes everything below a folder, depth first, so no row ever loses its parent.
-void deleteBelow(db::Connection& connection, int folderId, TProgress& progress) {
+void deleteBelow(db::Connection& connection, int folderId, Progress& progress) {
     db::Cursor rows(connection, kFiles);
     rows.setFilter(db::childrenOf(folderId));
     while (!rows.eof() && !progress.cancelled()) {
@@ -289,8 +289,8 @@ void deleteBelow(db::Connection& connection, int folderId, TProgress& progress) 
     }
 }
 
-void removeWorker(int id, bool root, bool folder, TProgress& progress, TRemoveOutcome& outcome) {
-    TProgress::CloseOnExit closeOnExit{progress};
+void removeWorker(int id, bool root, bool folder, Progress& progress, RemoveOutcome& outcome) {
+    Progress::CloseOnExit closeOnExit{progress};
     db::Connection connection(kDatabase, kFiles);
     progress.total = subtreeSize(connection, id, root) + 1;
     progress.done = 0;
@@ -300,7 +300,7 @@ void removeWorker(int id, bool root, bool folder, TProgress& progress, TRemoveOu
         deleteBelow(connection, id, progress);
     if (progress.cancelled()) {
         transaction.commit();
-        outcome = TRemoveOutcome::Cancelled;
+        outcome = RemoveOutcome::Cancelled;
         return;
     }
     db::Cursor selected(connection, kFiles);
@@ -316,7 +316,7 @@ void removeWorker(int id, bool root, bool folder, TProgress& progress, TRemoveOu
             break;
     }
     transaction.commit();
-    outcome = progress.cancelled() ? TRemoveOutcome::Cancelled : TRemoveOutcome::Removed;
+    outcome = progress.cancelled() ? RemoveOutcome::Cancelled : RemoveOutcome::Removed;
 }
 
 }  // namespace
@@ -372,18 +372,17 @@ QString TLocalMRTree::shareNameProblem(const QString& name) const {
     return folder ? QString() : QStringLiteral("No such folder in the catalog: ") + parent;
 }
 
-TShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name,
-                                        bool includeSubfolders, const QStringList& extensions,
-                                        const QString& password) {
-    TShareOutcome outcome;
+ShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name, bool includeSubfolders,
+                                       const QStringList& extensions, const QString& password) {
+    ShareOutcome outcome;
     if (!shareNameProblem(name).isEmpty()) {
-        outcome.kind = TShareOutcome::Kind::NoSuchFolder;
+        outcome.kind = ShareOutcome::Kind::NoSuchFolder;
         return outcome;
     }
     {
         db::Cursor check(kDatabase, kFiles);
         if (sharesLocalFolder(check, node->localPath())) {
-            outcome.kind = TShareOutcome::Kind::AlreadyShared;
+            outcome.kind = ShareOutcome::Kind::AlreadyShared;
             return outcome;
         }
     }
@@ -398,7 +397,7 @@ TShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name,
     QStringList filter;
     for (const QString& e : extensions)
         filter << e.toLower();
-    TProgress progress;
+    Progress progress;
     runOperation(progress, QString::fromLatin1(kReadingDataText),
                  [node, unique, includeSubfolders, filter, password, &progress, &outcome] {
                      try {
@@ -407,11 +406,11 @@ TShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name,
                              .run();
                      } catch (const std::exception& e) {
                          qWarning("share of %s failed: %s", qPrintable(unique), e.what());
-                         outcome.kind = TShareOutcome::Kind::Failed;
+                         outcome.kind = ShareOutcome::Kind::Failed;
                          outcome.rows = 0;
                      }
                  });
-    if (outcome.kind == TShareOutcome::Kind::Shared && logicalTree() && unique != u"/") {
+    if (outcome.kind == ShareOutcome::Kind::Shared && logicalTree() && unique != u"/") {
         auto item = std::make_unique<TLocalFileItem>(QString(), QString());
         static_cast<TFileItem&>(*item) = *node->item();
         item->Name = lastComponent(unique);
@@ -425,14 +424,14 @@ TShareOutcome TLocalMRTree::ShareFolder(TFileNode* node, const QString& name,
 
 namespace {
 
-TCatalogRow catalogRow(const db::Cursor& row, const QString& path) {
+CatalogListingRow catalogRow(const db::Cursor& row, const QString& path) {
     return {row.asString(u"Action"), row.asInteger(u"Attributes") == 1, row.asInteger(u"FileSize"),
             path};
 }
 
 // Depth first; the cursor is closed before the walk descends.
-void appendRowsBelow(int parentId, const QString& folderPath, std::vector<TCatalogRow>& out) {
-    std::vector<std::pair<int, TCatalogRow>> found;
+void appendRowsBelow(int parentId, const QString& folderPath, std::vector<CatalogListingRow>& out) {
+    std::vector<std::pair<int, CatalogListingRow>> found;
     {
         db::Cursor rows(kDatabase, kFiles);
         rows.setFilter(db::childrenOf(parentId));
@@ -455,11 +454,11 @@ void appendRowsBelow(int parentId, const QString& folderPath, std::vector<TCatal
 
 }  // namespace
 
-std::optional<std::vector<TCatalogRow>> TLocalMRTree::listRows(const QString& path) const {
+std::optional<std::vector<CatalogListingRow>> TLocalMRTree::listRows(const QString& path) const {
     const int id = IdOf(path);
     if (id == -999)
         return std::nullopt;
-    std::vector<TCatalogRow> out;
+    std::vector<CatalogListingRow> out;
     const QString entryPath = PathOf(id);
     if (id != -1) {
         db::Cursor row(kDatabase, kFiles);
@@ -486,25 +485,25 @@ std::unique_ptr<TFileItem> TLocalMRTree::ItemAt(const QString& path) const {
                        withTrailingSlash(PathOf(static_cast<int>(row.asInteger(u"ParentId")))));
 }
 
-TRemoveOutcome TLocalMRTree::RemoveShare(const TFileItem& item) {
+RemoveOutcome TLocalMRTree::RemoveShare(const TFileItem& item) {
     const bool root = item.Path.isEmpty() && item.Name == u"/";
     const QString path = root ? QStringLiteral("/") : withTrailingSlash(item.Path) + item.Name;
     const int id = IdOf(path);
     if (id == -999)
-        return TRemoveOutcome::NotFound;
+        return RemoveOutcome::NotFound;
     const bool folder = item.size == -1;
-    TRemoveOutcome outcome = TRemoveOutcome::Failed;
-    TProgress progress;
+    RemoveOutcome outcome = RemoveOutcome::Failed;
+    Progress progress;
     runOperation(progress, QString::fromLatin1(kReadingDataText),
                  [id, root, folder, &progress, &outcome] {
                      try {
                          removeWorker(id, root, folder, progress, outcome);
                      } catch (const std::exception& e) {
                          qWarning("removal failed: %s", e.what());
-                         outcome = TRemoveOutcome::Failed;
+                         outcome = RemoveOutcome::Failed;
                      }
                  });
-    if (outcome == TRemoveOutcome::Removed && logicalTree() && !root)
+    if (outcome == RemoveOutcome::Removed && logicalTree() && !root)
         logicalTree()->Remove(item);
     return outcome;
 }

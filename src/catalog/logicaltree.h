@@ -46,7 +46,7 @@ public:
     void setNodeAdded(NodeAdded handler) { m_nodeAdded = std::move(handler); }
     const NodeAdded& nodeAdded() const { return m_nodeAdded; }
     void setNodeRemoved(NodeRemoved handler) { m_nodeRemoved = std::move(handler); }
-    void setGetItems(TGetItemsHandler handler) { m_getItems = std::move(handler); }
+    void setGetItems(GetItemsHandler handler) { m_getItems = std::move(handler); }
 
 private:
     TFileNode* walk(TFileNode* start, const QString& path, bool make);
@@ -54,7 +54,7 @@ private:
     std::unique_ptr<TLocalFileNode> m_root;
     NodeAdded m_nodeAdded;
     NodeRemoved m_nodeRemoved;
-    TGetItemsHandler m_getItems;
+    GetItemsHandler m_getItems;
 };
 
 }  // namespace mr

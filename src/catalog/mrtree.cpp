@@ -128,14 +128,14 @@ bool TMRTree::operationRunning() {
     return runningOperations.load() > 0;
 }
 
-void TMRTree::runOperation(TProgress& progress, const QString& text,
+void TMRTree::runOperation(Progress& progress, const QString& text,
                            const std::function<void()>& work) {
     struct Running {
         Running() { ++runningOperations; }
         ~Running() { --runningOperations; }
     } running;
     m_progress = &progress;
-    TProgressView& view = progressView();
+    ProgressView& view = progressView();
     view.setBusy(true);
     QPointer<TFork> fork = TFork::Create(work);
     view.exec(progress, QString::fromLatin1(kPleaseWaitCaption), text, [&] { fork->start(); });
@@ -148,13 +148,13 @@ void TMRTree::runOperation(TProgress& progress, const QString& text,
     m_progress = nullptr;
 }
 
-TSyncResult TMRTree::UpdateServer() {
+SyncResult TMRTree::UpdateServer() {
     if (operationRunning()) {
-        TSyncResult deferred;
+        SyncResult deferred;
         deferred.deferred = true;
         return deferred;
     }
-    return TShareUpdate(*this).run();
+    return ShareUpdate(*this).run();
 }
 
 }  // namespace mr

@@ -21,7 +21,7 @@ class TLogicalTree;
 class TMRAgentHttp;
 
 // What one synchronisation run achieved.
-struct TSyncResult {
+struct SyncResult {
     bool ran = false;           // something was pending
     int removalsSent = 0;       // removal records in the removal request
     int removalsAccepted = 0;   // of those, accepted by the service
@@ -57,10 +57,10 @@ public:
     TLogicalTree* logicalTree() const { return m_logicalTree; }
     void setLogicalTree(TLogicalTree* tree) { m_logicalTree = tree; }
     // The progress window and busy cursor of this tree's operations; null: none.
-    void setProgressView(TProgressView* view) { m_view = view; }
-    TProgressView& progressView() const { return m_view ? *m_view : silentProgressView(); }
+    void setProgressView(ProgressView* view) { m_view = view; }
+    ProgressView& progressView() const { return m_view ? *m_view : silentProgressView(); }
     // The running operation's progress; null when none runs.
-    TProgress* progress() const { return m_progress; }
+    Progress* progress() const { return m_progress; }
     int progressTotal() const { return m_progress ? m_progress->total.load() : -1; }
 
     // The id of the entry at a virtual path: -1 for "/", -999 when a component is missing.
@@ -80,7 +80,7 @@ public:
     // Sends the pending changes of the local catalog to the service; blocks in the progress
     // window until the run ends. Returns at once when nothing is pending, and as deferred while
     // a share or removal runs (its rows are not committed yet, and the run would wait for them).
-    TSyncResult UpdateServer();
+    SyncResult UpdateServer();
     // A share, removal or synchronisation of the local catalog is running in this process.
     static bool operationRunning();
 
@@ -97,17 +97,17 @@ protected:
     virtual int folderIdOf(const QString& path) const { return IdOf(path); }
     // Runs the worker in a suspended fork behind the modal progress window; returns once the
     // window has closed and the worker has ended.
-    void runOperation(TProgress& progress, const QString& text, const std::function<void()>& work);
+    void runOperation(Progress& progress, const QString& text, const std::function<void()>& work);
 
 private:
     QPointer<QObject> m_owner;
     TMRAgentHttp* m_agent;
     QString m_userName;
     TLogicalTree* m_logicalTree;
-    TProgressView* m_view = nullptr;
-    TProgress* m_progress = nullptr;
+    ProgressView* m_view = nullptr;
+    Progress* m_progress = nullptr;
 
-    friend class TShareUpdate;
+    friend class ShareUpdate;
 };
 
 }  // namespace mr

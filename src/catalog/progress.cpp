@@ -4,28 +4,28 @@
 
 namespace mr {
 
-TProgress::TProgress(QObject* parent) : QObject(parent) {}
+Progress::Progress(QObject* parent) : QObject(parent) {}
 
-int TProgress::percentage(int done, int total) {
+int Progress::percentage(int done, int total) {
     if (total <= 0)
         return 0;
     return static_cast<int>(static_cast<qint64>(done) * 95 / total);
 }
 
-void TProgress::postStep() {
+void Progress::postStep() {
     const int percent = percentage(done, total);
     if (percent % 6 != 0 || m_lastStep.exchange(percent) == percent)
         return;
     postProgress(percent);
 }
 
-TProgressView::~TProgressView() = default;
+ProgressView::~ProgressView() = default;
 
-void TProgressView::exec(TProgress& progress, const QString&, const QString&,
-                         const std::function<void()>& start) {
+void ProgressView::exec(Progress& progress, const QString&, const QString&,
+                        const std::function<void()>& start) {
     QEventLoop loop;
     bool closed = false;
-    QObject::connect(&progress, &TProgress::closeRequested, &loop, [&] {
+    QObject::connect(&progress, &Progress::closeRequested, &loop, [&] {
         closed = true;
         loop.quit();
     });
@@ -34,10 +34,10 @@ void TProgressView::exec(TProgress& progress, const QString&, const QString&,
         loop.exec();
 }
 
-void TProgressView::setBusy(bool) {}
+void ProgressView::setBusy(bool) {}
 
-TProgressView& silentProgressView() {
-    static TProgressView view;
+ProgressView& silentProgressView() {
+    static ProgressView view;
     return view;
 }
 

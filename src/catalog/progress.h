@@ -10,13 +10,13 @@ namespace mr {
 
 // The channel between a catalog worker and its progress window. The worker posts; the window,
 // on the main thread, gets the posts as queued signals and sets the cancel flag.
-class TProgress : public QObject {
+class Progress : public QObject {
     Q_OBJECT
 public:
     // The gauge value posted at the end: fill the gauge.
     static constexpr int kFull = -1;
 
-    explicit TProgress(QObject* parent = nullptr);
+    explicit Progress(QObject* parent = nullptr);
 
     // done / total x 95, truncated: a running operation shows at most 95.
     static int percentage(int done, int total);
@@ -31,7 +31,7 @@ public:
 
     // Posts the final gauge and the close on every way out of a worker.
     struct CloseOnExit {
-        TProgress& progress;
+        Progress& progress;
         ~CloseOnExit() {
             progress.postProgress(kFull);
             progress.postClose();
@@ -59,18 +59,18 @@ private:
 // The modal progress window of a catalog operation, and the busy cursor around it. The desktop
 // shows a window with a gauge and "Cancel"; the console program prints; without either a plain
 // event loop waits.
-class TProgressView {
+class ProgressView {
 public:
-    virtual ~TProgressView();
+    virtual ~ProgressView();
     // Shows the window, calls start (which starts the worker) and returns once the progress
     // asks for close. Runs on the main thread.
-    virtual void exec(TProgress& progress, const QString& caption, const QString& text,
+    virtual void exec(Progress& progress, const QString& caption, const QString& text,
                       const std::function<void()>& start);
     virtual void setBusy(bool busy);
 };
 
 // The view used when a tree has none.
-TProgressView& silentProgressView();
+ProgressView& silentProgressView();
 
 // Captions and texts of the progress window.
 inline constexpr char kPleaseWaitCaption[] = "Please Wait";

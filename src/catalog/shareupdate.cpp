@@ -45,7 +45,7 @@ struct SyncState {
     std::mutex mutex;
     std::condition_variable changed;
     Event event = Event::None;  // the removal request's auto-reset event pair
-    QPointer<TProgress> progress;
+    QPointer<Progress> progress;
     std::atomic<int> additionsAccepted{0};
     std::atomic<int> additionsFailed{0};
     // The completions' connection, opened by the first one: a thousand batches need not open
@@ -61,7 +61,7 @@ struct SyncState {
     }
 
     // The next event; None when the progress was cancelled first.
-    Event wait(const TProgress& watch) {
+    Event wait(const Progress& watch) {
         std::unique_lock lock(mutex);
         while (event == Event::None && !watch.cancelled())
             changed.wait_for(lock, std::chrono::milliseconds(kEventWaitStepMs));
@@ -73,7 +73,7 @@ struct SyncState {
         if (!progress)
             return;
         progress->done += n;
-        progress->postProgress(TProgress::percentage(progress->done, progress->total));
+        progress->postProgress(Progress::percentage(progress->done, progress->total));
     }
 };
 
@@ -132,16 +132,15 @@ void additionsAnswered(SyncState& state, const QList<int>& ids, TRequest& reques
 
 class Worker {
 public:
-    Worker(TMRTree& tree, std::shared_ptr<SyncState> state, TProgress& progress,
-           TSyncResult& result)
+    Worker(TMRTree& tree, std::shared_ptr<SyncState> state, Progress& progress, SyncResult& result)
         : m_tree(tree), m_state(std::move(state)), m_progress(progress), m_result(result) {}
 
     void run() {
-        TProgress::CloseOnExit closeOnExit{m_progress};
+        Progress::CloseOnExit closeOnExit{m_progress};
         db::Connection connection(kDatabase, kFiles);
         m_connection = &connection;
         removals();
-        m_progress.postProgress(TProgress::percentage(m_progress.done, m_progress.total));
+        m_progress.postProgress(Progress::percentage(m_progress.done, m_progress.total));
         if (online())
             additions();
         m_result.wentOffline = !online();
@@ -161,7 +160,7 @@ private:
         return path;
     }
 
-    bool send(const QByteArray& records, TRequestHandler handler) {
+    bool send(const QByteArray& records, RequestHandler handler) {
         if (!online())
             return false;
         TMRAgentHttp* agent = m_tree.agent();
@@ -275,8 +274,8 @@ private:
 
     TMRTree& m_tree;
     std::shared_ptr<SyncState> m_state;
-    TProgress& m_progress;
-    TSyncResult& m_result;
+    Progress& m_progress;
+    SyncResult& m_result;
     db::Connection* m_connection = nullptr;
     QHash<int, QString> m_folderPaths;
     int m_pending = 0;
@@ -305,8 +304,8 @@ QString removalPath(const QString& folderPath, const QString& name) {
     return (withTrailingSlash(folderPath) + name).mid(1);
 }
 
-TSyncResult TShareUpdate::run() {
-    TSyncResult result;
+SyncResult ShareUpdate::run() {
+    SyncResult result;
     int pending = 0;
     {
         db::Cursor rows(kDatabase, kFiles);
@@ -316,12 +315,12 @@ TSyncResult TShareUpdate::run() {
     if (pending == 0)
         return result;
     result.ran = true;
-    TProgress progress;
+    Progress progress;
     progress.done = 0;
     progress.total = pending;
     auto state = std::make_shared<SyncState>();
     state->progress = &progress;
-    TSyncResult fromWorker;
+    SyncResult fromWorker;
     m_tree.runOperation(progress, QString::fromLatin1(kUpdatingServerText),
                         [&tree = m_tree, state, &progress, &fromWorker] {
                             Worker(tree, state, progress, fromWorker).run();

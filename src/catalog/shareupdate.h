@@ -27,10 +27,10 @@ QString removalPath(const QString& folderPath, const QString& name);
 
 // One synchronisation run of a tree's catalog with the service: the pending removals in one
 // request, re-sent while online until accepted, then the pending additions in batches.
-class TShareUpdate {
+class ShareUpdate {
 public:
-    explicit TShareUpdate(TMRTree& tree) : m_tree(tree) {}
-    TSyncResult run();
+    explicit ShareUpdate(TMRTree& tree) : m_tree(tree) {}
+    SyncResult run();
 
 private:
     TMRTree& m_tree;

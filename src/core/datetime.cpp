@@ -10,7 +10,7 @@ namespace {
 const QDate kEpoch(1899, 12, 30);
 constexpr double kMsPerDay = 86400000.0;
 
-TDateTime fromLocalParts(const QDate& date, qint64 msOfDay) {
+DateTime fromLocalParts(const QDate& date, qint64 msOfDay) {
     const double days = static_cast<double>(kEpoch.daysTo(date));
     const double ms = static_cast<double>(msOfDay);
     // Before the epoch the fraction still counts forward from midnight, its sign following the day.
@@ -19,12 +19,12 @@ TDateTime fromLocalParts(const QDate& date, qint64 msOfDay) {
 
 }  // namespace
 
-TDateTime toDateTime(const QDateTime& when) {
+DateTime toDateTime(const QDateTime& when) {
     const QDateTime local = when.toLocalTime();
     return fromLocalParts(local.date(), local.time().msecsSinceStartOfDay());
 }
 
-TDateTime toDateTimeFromEpochMs(qint64 ms) {
+DateTime toDateTimeFromEpochMs(qint64 ms) {
     // Qt re-reads the zone file on every conversion; localtime_r reads it once. Outside
     // 1970..2037 Qt applies its own rules, so those times take Qt's path.
     constexpr qint64 kLastFastMs = qint64(0x7fffffff) * 1000;
@@ -39,7 +39,7 @@ TDateTime toDateTimeFromEpochMs(qint64 ms) {
     return fromLocalParts(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday), msOfDay);
 }
 
-QDateTime fromDateTime(TDateTime value) {
+QDateTime fromDateTime(DateTime value) {
     if (!std::isfinite(value) || std::fabs(value) > 3.0e6) {
         return {};
     }
@@ -54,7 +54,7 @@ QDateTime fromDateTime(TDateTime value) {
     return QDateTime(kEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
-TDateTime nowDateTime() {
+DateTime nowDateTime() {
     return toDateTime(QDateTime::currentDateTime());
 }
 

@@ -16,12 +16,12 @@ QStringList splitList(const QString& text) {
 
 }  // namespace
 
-THostInfo::THostInfo(const QString& settingsPath)
+HostStore::HostStore(const QString& settingsPath)
     : m_file(std::make_shared<SettingsFile>(settingsPath)) {}
 
-THostInfo::THostInfo(std::shared_ptr<SettingsFile> file) : m_file(std::move(file)) {}
+HostStore::HostStore(std::shared_ptr<SettingsFile> file) : m_file(std::move(file)) {}
 
-Setting THostInfo::setting(List list) {
+Setting HostStore::setting(List list) {
     switch (list) {
         case Chat:
             return Setting::HostChat;
@@ -33,19 +33,19 @@ Setting THostInfo::setting(List list) {
     return Setting::HostHttp;
 }
 
-void THostInfo::load(List list) {
+void HostStore::load(List list) {
     if (m_lists[list].isEmpty()) {
         m_lists[list] = splitList(m_file->text(setting(list)).value_or(QString()));
     }
 }
 
-int THostInfo::count(List list) {
+int HostStore::count(List list) {
     // Loading here too keeps the count right before the first get().
     load(list);
     return static_cast<int>(m_lists[list].size());
 }
 
-std::optional<TMRHostPort> THostInfo::get(List list, int index) {
+std::optional<TMRHostPort> HostStore::get(List list, int index) {
     load(list);
     if (index < 0 || index >= m_lists[list].size()) {
         return std::nullopt;
@@ -53,7 +53,7 @@ std::optional<TMRHostPort> THostInfo::get(List list, int index) {
     return parseEntry(m_lists[list].at(index));
 }
 
-void THostInfo::set(List list, const QString& text) {
+void HostStore::set(List list, const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) {
         return;
@@ -63,7 +63,7 @@ void THostInfo::set(List list, const QString& text) {
     m_lists[list] = splitList(trimmed);
 }
 
-TMRHostPort THostInfo::parseEntry(const QString& entry) {
+TMRHostPort HostStore::parseEntry(const QString& entry) {
     TMRHostPort hp;
     const qsizetype colon = entry.indexOf(QLatin1Char(':'));
     hp.host = (colon < 0 ? entry : entry.left(colon)).trimmed();

@@ -18,12 +18,12 @@ struct TMRHostPort {
 
 // The three endpoint lists of group [Host]: "Chat", "Moonrake" and "Http", each stored as
 // comma-separated host:port entries.
-class THostInfo {
+class HostStore {
 public:
     enum List { Chat = 0, Moonrake = 1, Http = 2 };
 
-    explicit THostInfo(const QString& settingsPath);
-    explicit THostInfo(std::shared_ptr<SettingsFile> file);
+    explicit HostStore(const QString& settingsPath);
+    explicit HostStore(std::shared_ptr<SettingsFile> file);
 
     int count(List list);
     std::optional<TMRHostPort> get(List list, int index);

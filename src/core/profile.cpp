@@ -58,7 +58,7 @@ struct Active {
     Profile profile{QString()};
     std::shared_ptr<SettingsFile> file;
     std::unique_ptr<TUserInfo> userInfo;
-    std::unique_ptr<THostInfo> hostInfo;
+    std::unique_ptr<HostStore> hostInfo;
 };
 
 Active& active() {
@@ -73,7 +73,7 @@ void setActiveProfile(const QString& directory) {
     a.profile = Profile(directory);
     a.file = std::make_shared<SettingsFile>(a.profile.settingsPath());
     a.userInfo = std::make_unique<TUserInfo>(a.file);
-    a.hostInfo = std::make_unique<THostInfo>(a.file);
+    a.hostInfo = std::make_unique<HostStore>(a.file);
 }
 
 const Profile& activeProfile() {
@@ -86,7 +86,7 @@ TUserInfo& UserInfo() {
     return *a.userInfo;
 }
 
-THostInfo& HostInfo() {
+HostStore& HostInfo() {
     Active& a = active();
     Q_ASSERT_X(a.hostInfo, "HostInfo", "no profile chosen yet");
     return *a.hostInfo;

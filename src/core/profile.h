@@ -38,6 +38,6 @@ private:
 void setActiveProfile(const QString& directory);
 const Profile& activeProfile();
 TUserInfo& UserInfo();
-THostInfo& HostInfo();
+HostStore& HostInfo();
 
 }  // namespace mr

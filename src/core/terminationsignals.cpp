@@ -38,17 +38,17 @@ void restoreDefault(int signalNumber) {
 
 }  // namespace
 
-TTerminationSignals::TTerminationSignals(QObject* parent) : QObject(parent) {
+TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     if (g_pipe[0] != -1 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }
     m_ownsPipe = true;
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TTerminationSignals::readPipe);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
     m_installed = installHandler(SIGTERM) && installHandler(SIGINT);
 }
 
-TTerminationSignals::~TTerminationSignals() {
+TerminationSignals::~TerminationSignals() {
     if (!m_ownsPipe) {
         return;
     }
@@ -60,7 +60,7 @@ TTerminationSignals::~TTerminationSignals() {
     g_pipe[0] = g_pipe[1] = -1;
 }
 
-void TTerminationSignals::readPipe() {
+void TerminationSignals::readPipe() {
     unsigned char bytes[16];
     const ssize_t n = ::read(g_pipe[0], bytes, sizeof bytes);
     if (n > 0) {

@@ -9,11 +9,11 @@ namespace mr {
 // Turns SIGTERM and SIGINT (a session logout, Ctrl+C in a terminal) into a queued signal on
 // the main thread. The handler only writes the signal number into a pipe; everything else
 // happens in the event loop. One instance per process.
-class TTerminationSignals : public QObject {
+class TerminationSignals : public QObject {
     Q_OBJECT
 public:
-    explicit TTerminationSignals(QObject* parent = nullptr);
-    ~TTerminationSignals() override;
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
 
     // False when the pipe or the handlers could not be installed.
     bool installed() const { return m_installed; }

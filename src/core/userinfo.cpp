@@ -196,20 +196,20 @@ void TUserInfo::setMessage(const QString& value) {
     setText(Setting::Message, value);
 }
 
-TDateTime TUserInfo::bDate() const {
+DateTime TUserInfo::bDate() const {
     const auto value = m_file->text(Setting::BDate);
     bool ok = false;
     const double days = value ? value->trimmed().toDouble(&ok) : 0.0;
     return ok ? days : nowDateTime();
 }
 
-std::optional<TDateTime> TUserInfo::knownBDate() const {
+std::optional<DateTime> TUserInfo::knownBDate() const {
     const auto value = m_file->text(Setting::BDate);
     const double days = value ? value->trimmed().toDouble() : 0.0;
-    return days != 0.0 ? std::optional<TDateTime>(days) : std::nullopt;
+    return days != 0.0 ? std::optional<DateTime>(days) : std::nullopt;
 }
 
-void TUserInfo::setBDate(TDateTime value) {
+void TUserInfo::setBDate(DateTime value) {
     setText(Setting::BDate, QString::number(value, 'g', 17));
 }
 

@@ -38,10 +38,10 @@ public:
     QString email() const;
     void setEmail(const QString& value);
     // Absent reads as the current date and time.
-    TDateTime bDate() const;
-    void setBDate(TDateTime value);
+    DateTime bDate() const;
+    void setBDate(DateTime value);
     // The stored birth date; nothing when none is stored or it is 0, which means unknown.
-    std::optional<TDateTime> knownBDate() const;
+    std::optional<DateTime> knownBDate() const;
     QString sex() const;
     void setSex(const QString& value);
     QString country() const;

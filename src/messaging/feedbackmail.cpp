@@ -95,13 +95,13 @@ QByteArray heloName() {
 
 }  // namespace
 
-TFeedbackTarget TFeedbackTarget::fromSettings(const SettingsFile& file) {
-    TFeedbackTarget target;
+FeedbackTarget FeedbackTarget::fromSettings(const SettingsFile& file) {
+    FeedbackTarget target;
     const auto value = [&file](Setting setting) { return file.text(setting).value_or(QString()); };
     const QString mail = value(Setting::HostMail);
     const QString first = mail.section(u',', 0, 0).trimmed();
     if (!first.isEmpty()) {
-        const TMRHostPort entry = THostInfo::parseEntry(first);
+        const TMRHostPort entry = HostStore::parseEntry(first);
         target.host = entry.host;
         if (entry.port > 0 && entry.port <= 65535) {
             target.port = static_cast<std::uint16_t>(entry.port);
@@ -109,7 +109,7 @@ TFeedbackTarget TFeedbackTarget::fromSettings(const SettingsFile& file) {
     } else {
         const QString web = value(Setting::HostHttp).section(u',', 0, 0).trimmed();
         if (!web.isEmpty()) {
-            target.host = THostInfo::parseEntry(web).host;
+            target.host = HostStore::parseEntry(web).host;
         }
     }
     const QString address = value(Setting::FeedbackAddress).trimmed();
@@ -117,7 +117,7 @@ TFeedbackTarget TFeedbackTarget::fromSettings(const SettingsFile& file) {
     return target;
 }
 
-QString TFeedbackTarget::defaultAddress(const QString& host) {
+QString FeedbackTarget::defaultAddress(const QString& host) {
     if (host.isEmpty()) {
         return {};
     }
@@ -180,8 +180,8 @@ QByteArray composeFeedbackMail(const QString& nickname, const QString& address, 
 }
 
 // What the worker reads and reports through; shared so the callbacks never outlive it.
-struct TFeedbackMail::Job {
-    TFeedbackMail* owner = nullptr;
+struct FeedbackMail::Job {
+    FeedbackMail* owner = nullptr;
     std::atomic<bool>* abort = nullptr;
     QByteArray url;
     QByteArray mailbox;
@@ -201,23 +201,23 @@ void post(QObject* owner, std::function<void()> call) {
 
 }  // namespace
 
-TFeedbackMail::TFeedbackMail(QObject* parent) : QObject(parent) {
+FeedbackMail::FeedbackMail(QObject* parent) : QObject(parent) {
     // Not thread-safe in every libcurl build: done once, from the thread that creates us.
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-TFeedbackMail::~TFeedbackMail() {
+FeedbackMail::~FeedbackMail() {
     m_abort = true;
     joinWorker();
 }
 
-void TFeedbackMail::setTimeouts(int connectMs, int totalMs) {
+void FeedbackMail::setTimeouts(int connectMs, int totalMs) {
     m_connectTimeoutMs = connectMs;
     m_totalTimeoutMs = totalMs;
 }
 
-QString TFeedbackMail::resultText(Result result) {
+QString FeedbackMail::resultText(Result result) {
     switch (result) {
         case Result::Sent:
             return QString::fromLatin1(kFeedbackCompletedText);
@@ -229,8 +229,8 @@ QString TFeedbackMail::resultText(Result result) {
     return QString::fromLatin1(kFeedbackSendErrorText);
 }
 
-bool TFeedbackMail::send(const TFeedbackTarget& target, const QString& nickname,
-                         const QString& text) {
+bool FeedbackMail::send(const FeedbackTarget& target, const QString& nickname,
+                        const QString& text) {
     if (m_running) {
         return false;
     }
@@ -265,13 +265,13 @@ bool TFeedbackMail::send(const TFeedbackTarget& target, const QString& nickname,
     return true;
 }
 
-void TFeedbackMail::joinWorker() {
+void FeedbackMail::joinWorker() {
     if (m_worker.joinable()) {
         m_worker.join();
     }
 }
 
-void TFeedbackMail::run(std::shared_ptr<Job> job) {
+void FeedbackMail::run(std::shared_ptr<Job> job) {
     CURL* curl = curl_easy_init();
     if (!curl) {
         post(this, [this] {

@@ -23,7 +23,7 @@ inline constexpr char kFeedbackSendErrorText[] = "Error sending feedback!";
 
 // Where feedback goes: the operator's mail host and the address that is both sender and
 // recipient of the mail.
-struct TFeedbackTarget {
+struct FeedbackTarget {
     static constexpr std::uint16_t kDefaultPort = 25;
 
     QString host;
@@ -32,7 +32,7 @@ struct TFeedbackTarget {
 
     // [Host] "Mail" (host:port, first entry) else the first "Http" host's name on port 25;
     // [Host] "FeedbackAddress" else "feedback@" + the mail host.
-    static TFeedbackTarget fromSettings(const SettingsFile& file);
+    static FeedbackTarget fromSettings(const SettingsFile& file);
     // "feedback@host", with an IP address written as an address literal.
     static QString defaultAddress(const QString& host);
 };
@@ -49,17 +49,17 @@ QByteArray encodeQuotedPrintable(const QString& text);
 // Sends one feedback mail over SMTP on a thread of its own; the signals arrive on the thread
 // that owns this object, in the order connected, sendingStarted, then finished. Destroying
 // the object abandons a send in progress without any signal.
-class TFeedbackMail : public QObject {
+class FeedbackMail : public QObject {
     Q_OBJECT
 public:
     enum class Result { Sent, ConnectFailed, SendFailed };
 
-    explicit TFeedbackMail(QObject* parent = nullptr);
-    ~TFeedbackMail() override;
+    explicit FeedbackMail(QObject* parent = nullptr);
+    ~FeedbackMail() override;
 
     void setTimeouts(int connectMs, int totalMs);
     // False when a send is already running.
-    bool send(const TFeedbackTarget& target, const QString& nickname, const QString& text);
+    bool send(const FeedbackTarget& target, const QString& nickname, const QString& text);
     bool busy() const { return m_running; }
 
     // The text the user sees for a result.
@@ -69,7 +69,7 @@ signals:
     void connected();
     void sendingStarted();
     // detail: the mail library's own words on a failure, for logs and the headless client.
-    void finished(mr::TFeedbackMail::Result result, const QString& detail);
+    void finished(mr::FeedbackMail::Result result, const QString& detail);
 
 private:
     struct Job;

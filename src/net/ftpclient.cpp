@@ -55,7 +55,7 @@ bool TFtpClient::connected() const {
     return m_control->state() == QAbstractSocket::ConnectedState;
 }
 
-bool TFtpClient::begin(TFtpRequest request) {
+bool TFtpClient::begin(FtpRequest request) {
     if (busy()) {
         return false;
     }
@@ -71,14 +71,14 @@ void TFtpClient::touch() {
 }
 
 void TFtpClient::finish(int error) {
-    const TFtpRequest request = m_request;
-    if (request == TFtpRequest::None) {
+    const FtpRequest request = m_request;
+    if (request == FtpRequest::None) {
         return;
     }
-    m_request = TFtpRequest::None;
+    m_request = FtpRequest::None;
     m_step = Step::Idle;
     m_timer->stop();
-    if (request == TFtpRequest::PutByRequest) {
+    if (request == FtpRequest::PutByRequest) {
         if (m_data) {
             m_data->disconnect(this);
             if (error != 0) {
@@ -107,7 +107,7 @@ void TFtpClient::sendLine(const QByteArray& line, Step step) {
 }
 
 bool TFtpClient::OpenAsync() {
-    if (!begin(TFtpRequest::Open)) {
+    if (!begin(FtpRequest::Open)) {
         return false;
     }
     bool ok = false;
@@ -119,13 +119,13 @@ bool TFtpClient::OpenAsync() {
                            [this] { fail(SocketErrorNumber(QAbstractSocket::HostNotFoundError)); });
         return true;
     }
-    m_framer = TLineFramer();
+    m_framer = LineFramer();
     m_control->connectToHost(HostName, port);
     return true;
 }
 
 bool TFtpClient::QuitAsync() {
-    if (!begin(TFtpRequest::Quit)) {
+    if (!begin(FtpRequest::Quit)) {
         return false;
     }
     if (!connected()) {
@@ -137,7 +137,7 @@ bool TFtpClient::QuitAsync() {
 }
 
 bool TFtpClient::CustomAsync(const QByteArray& line, int low, int high) {
-    if (!begin(TFtpRequest::Custom)) {
+    if (!begin(FtpRequest::Custom)) {
         return false;
     }
     m_low = low;
@@ -147,7 +147,7 @@ bool TFtpClient::CustomAsync(const QByteArray& line, int low, int high) {
 }
 
 bool TFtpClient::PutByRequestAsync() {
-    if (!begin(TFtpRequest::PutByRequest)) {
+    if (!begin(FtpRequest::PutByRequest)) {
         return false;
     }
     m_putAccepted = false;
@@ -166,7 +166,7 @@ bool TFtpClient::PutByRequestAsync() {
     m_file = std::move(file);
     m_dataListener = listener;
     connect(listener, &QTcpServer::newConnection, this, &TFtpClient::onDataAccepted);
-    TFtpEndpoint endpoint;
+    FtpEndpoint endpoint;
     endpoint.ipv4 = local;
     endpoint.port = listener->serverPort();
     sendLine("PORT " + FormatPortArgument(endpoint), Step::Port);
@@ -174,7 +174,7 @@ bool TFtpClient::PutByRequestAsync() {
 }
 
 void TFtpClient::abortRaw(const QByteArray& bytes) {
-    m_request = TFtpRequest::None;
+    m_request = FtpRequest::None;
     m_step = Step::Idle;
     m_timer->stop();
     m_file.reset();
@@ -359,10 +359,10 @@ void TFtpClient::onSocketError(int error) {
         return;  // a passing error on a live connection; its reply decides
     }
     const bool orderly = error == QAbstractSocket::RemoteHostClosedError &&
-                         (m_request == TFtpRequest::None || m_request == TFtpRequest::Quit);
+                         (m_request == FtpRequest::None || m_request == FtpRequest::Quit);
     const int number = orderly ? 0 : SocketErrorNumber(error);
     if (busy()) {
-        m_request == TFtpRequest::Quit ? finish(0) : fail(number);
+        m_request == FtpRequest::Quit ? finish(0) : fail(number);
     }
     if (!m_closedReported && m_control->state() != QAbstractSocket::ConnectedState) {
         m_closedReported = true;

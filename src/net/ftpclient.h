@@ -17,7 +17,7 @@ class QTimer;
 namespace mr {
 
 // The requests an FTP client runs one at a time.
-enum class TFtpRequest { None, Open, Quit, Custom, PutByRequest };
+enum class FtpRequest { None, Open, Quit, Custom, PutByRequest };
 
 // Asynchronous FTP control client: connect-and-login, one custom command with a range of
 // accepted reply numbers, a push (PORT, PUTBR, file data from an offset) and QUIT. Every
@@ -40,7 +40,7 @@ public:
 
     // No reply or data for this long ends the running request with an error.
     void setTimeout(int ms) { m_timeoutMs = ms; }
-    bool busy() const { return m_request != TFtpRequest::None; }
+    bool busy() const { return m_request != FtpRequest::None; }
     bool connected() const;
     // The last reply line received.
     QByteArray lastResponse() const { return m_lastResponse; }
@@ -58,7 +58,7 @@ public:
     void closeNow();
 
 signals:
-    void requestDone(mr::TFtpRequest request, int error);
+    void requestDone(mr::FtpRequest request, int error);
     // Every reply line as it arrives.
     void response(const QByteArray& line);
     // Bytes of the local file that a push has sent, counted from its start.
@@ -80,7 +80,7 @@ private:
         Quit
     };
 
-    bool begin(TFtpRequest request);
+    bool begin(FtpRequest request);
     void finish(int error);
     void sendLine(const QByteArray& line, Step step);
     void onConnected();
@@ -94,12 +94,12 @@ private:
     void endAbort();
 
     QTcpSocket* m_control;
-    TLineFramer m_framer;
+    LineFramer m_framer;
     QTimer* m_timer;
     QTcpServer* m_dataListener = nullptr;
     QPointer<QTcpSocket> m_data;
     std::unique_ptr<QFile> m_file;
-    TFtpRequest m_request = TFtpRequest::None;
+    FtpRequest m_request = FtpRequest::None;
     Step m_step = Step::Idle;
     int m_low = 0;
     int m_high = 0;

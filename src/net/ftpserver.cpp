@@ -26,21 +26,21 @@ quint32 ipv4Of(const QHostAddress& address) {
 
 }  // namespace
 
-TFtpCommandError::TFtpCommandError(const QString& message)
+FtpCommandError::FtpCommandError(const QString& message)
     : std::runtime_error(message.toStdString()) {}
 
-QString TFtpCommandError::message() const {
+QString FtpCommandError::message() const {
     return QString::fromStdString(what());
 }
 
-TFtpCtrlSession::TFtpCtrlSession(QTcpSocket* control, QObject* parent)
+FtpCtrlSession::FtpCtrlSession(QTcpSocket* control, QObject* parent)
     : QObject(parent), m_control(control) {
     control->setParent(this);
 }
 
-TFtpCtrlSession::~TFtpCtrlSession() = default;
+FtpCtrlSession::~FtpCtrlSession() = default;
 
-QString TFtpCtrlSession::peerAddress() const {
+QString FtpCtrlSession::peerAddress() const {
     const QHostAddress address = m_control->peerAddress();
     bool ok = false;
     const quint32 v4 = address.toIPv4Address(&ok);
@@ -53,7 +53,7 @@ TFtpServer::TFtpServer(QObject* parent) : QObject(parent), m_listener(new QTcpSe
 
 TFtpServer::~TFtpServer() {
     // Sessions are children; their sockets must not call back into a half-destroyed server.
-    for (TFtpCtrlSession* s : m_sessions) {
+    for (FtpCtrlSession* s : m_sessions) {
         s->m_control->disconnect(this);
         if (s->m_data) {
             s->m_data->disconnect(this);
@@ -68,7 +68,7 @@ bool TFtpServer::start(const QHostAddress& address, quint16 port) {
 void TFtpServer::stop() {
     m_listener->close();
     const auto sessions = m_sessions;
-    for (TFtpCtrlSession* s : sessions) {
+    for (FtpCtrlSession* s : sessions) {
         closeSession(s);
     }
 }
@@ -81,9 +81,9 @@ void TFtpServer::clearCommands() {
     m_commands.clear();
 }
 
-void TFtpServer::addCommand(const QByteArray& keyword, THandler handler, bool loginRequired) {
+void TFtpServer::addCommand(const QByteArray& keyword, Handler handler, bool loginRequired) {
     if (commandCount() >= kMaxCommands) {
-        throw TFtpCommandError(QStringLiteral("Too many command"));
+        throw FtpCommandError(QStringLiteral("Too many command"));
     }
     m_commands.push_back({keyword.toUpper(), std::move(handler), loginRequired});
 }
@@ -96,7 +96,7 @@ void TFtpServer::onNewConnection() {
             socket->disconnectFromHost();
             continue;
         }
-        auto* s = new TFtpCtrlSession(socket, this);
+        auto* s = new FtpCtrlSession(socket, this);
         s->m_idle = new QTimer(s);
         s->m_idle->setSingleShot(true);
         connect(s->m_idle, &QTimer::timeout, this, [this, s] { closeSession(s); });
@@ -113,13 +113,13 @@ void TFtpServer::onNewConnection() {
     }
 }
 
-void TFtpServer::touch(TFtpCtrlSession& s) {
+void TFtpServer::touch(FtpCtrlSession& s) {
     if (s.m_idle && m_idleTimeoutMs > 0) {
         s.m_idle->start(m_idleTimeoutMs);
     }
 }
 
-void TFtpServer::onControlReadyRead(TFtpCtrlSession* s) {
+void TFtpServer::onControlReadyRead(FtpCtrlSession* s) {
     if (s->m_closing || s->m_quit) {
         s->m_control->readAll();
         return;
@@ -148,20 +148,20 @@ void TFtpServer::onControlReadyRead(TFtpCtrlSession* s) {
     }
 }
 
-void TFtpServer::handleLine(TFtpCtrlSession& s, const QByteArray& line) {
-    const TFtpCommandLine cmd = SplitCommandLine(line);
+void TFtpServer::handleLine(FtpCtrlSession& s, const QByteArray& line) {
+    const FtpCommandLine cmd = SplitCommandLine(line);
     QString answer;
     auto it = std::find_if(m_commands.begin(), m_commands.end(),
-                           [&](const TCommand& c) { return c.keyword == cmd.keyword; });
+                           [&](const Command& c) { return c.keyword == cmd.keyword; });
     if (it == m_commands.end()) {
         answer =
             QStringLiteral("500 '%1': command not understood.").arg(QString::fromUtf8(cmd.keyword));
-    } else if (it->loginRequired && s.State != TFtpSessionState::Ready) {
+    } else if (it->loginRequired && s.State != FtpSessionState::Ready) {
         answer = QStringLiteral("530 Please login with USER and PASS.");
     } else {
         try {
             it->handler(s, cmd.params, answer);
-        } catch (const TFtpCommandError& e) {
+        } catch (const FtpCommandError& e) {
             answer = QStringLiteral("501 ") + e.message();
         } catch (const std::exception& e) {
             // A peer always gets an answer; the program goes on.
@@ -182,7 +182,7 @@ void TFtpServer::handleLine(TFtpCtrlSession& s, const QByteArray& line) {
     }
 }
 
-void TFtpServer::writeLine(TFtpCtrlSession& s, const QString& answer) {
+void TFtpServer::writeLine(FtpCtrlSession& s, const QString& answer) {
     if (s.m_closing) {
         return;
     }
@@ -192,7 +192,7 @@ void TFtpServer::writeLine(TFtpCtrlSession& s, const QString& answer) {
     }
 }
 
-void TFtpServer::closeSession(TFtpCtrlSession* s) {
+void TFtpServer::closeSession(FtpCtrlSession* s) {
     if (s->m_closing) {
         return;
     }
@@ -214,13 +214,13 @@ void TFtpServer::closeSession(TFtpCtrlSession* s) {
     s->deleteLater();
 }
 
-bool TFtpServer::hasData(const TFtpCtrlSession& s) const {
-    return s.m_dataMode != TFtpDataMode::None;
+bool TFtpServer::hasData(const FtpCtrlSession& s) const {
+    return s.m_dataMode != FtpDataMode::None;
 }
 
-void TFtpServer::CommandPORT(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::PORT;
-    const std::optional<TFtpEndpoint> endpoint = ParsePortArgument(params);
+void TFtpServer::CommandPORT(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::PORT;
+    const std::optional<FtpEndpoint> endpoint = ParsePortArgument(params);
     // Data goes only back to the peer itself: a PORT naming a third host would make us attack it.
     if (!endpoint || endpoint->port == 0 || endpoint->ipv4 != ipv4Of(s.m_control->peerAddress())) {
         answer = QStringLiteral("501 Invalid PORT command.");
@@ -232,43 +232,43 @@ void TFtpServer::CommandPORT(TFtpCtrlSession& s, const QByteArray& params, QStri
     answer = QStringLiteral("200 Port command successful.");
 }
 
-void TFtpServer::CommandUSER(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::USER;
+void TFtpServer::CommandUSER(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::USER;
     s.UserName = QString::fromUtf8(params).trimmed();
-    s.State = TFtpSessionState::WaitPassword;
+    s.State = FtpSessionState::WaitPassword;
     answer = QStringLiteral("331 Password required for %1.").arg(s.UserName);
 }
 
-void TFtpServer::CommandPASS(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::PASS;
-    if (s.State != TFtpSessionState::WaitPassword) {
+void TFtpServer::CommandPASS(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::PASS;
+    if (s.State != FtpSessionState::WaitPassword) {
         answer = QStringLiteral("503 Login with USER first.");
         return;
     }
     s.PassWord = QString::fromUtf8(params).trimmed();
-    s.State = TFtpSessionState::Ready;
+    s.State = FtpSessionState::Ready;
     answer = QStringLiteral("230 User %1 logged in.").arg(s.UserName);
 }
 
-void TFtpServer::CommandQUIT(TFtpCtrlSession& s, const QByteArray&, QString& answer) {
-    s.CmdType = TFtpCmdType::QUIT;
+void TFtpServer::CommandQUIT(FtpCtrlSession& s, const QByteArray&, QString& answer) {
+    s.CmdType = FtpCmdType::QUIT;
     s.m_quit = true;
     answer = QStringLiteral("221 Goodbye.");
 }
 
-void TFtpServer::CommandABOR(TFtpCtrlSession& s, const QByteArray&, QString& answer) {
-    s.CmdType = TFtpCmdType::ABOR;
+void TFtpServer::CommandABOR(FtpCtrlSession& s, const QByteArray&, QString& answer) {
+    s.CmdType = FtpCmdType::ABOR;
     abortData(s, QStringLiteral("ABORT requested by client"));
     answer = QStringLiteral("225 ABOR command successful.");
 }
 
-void TFtpServer::CommandNOOP(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::NOOP;
+void TFtpServer::CommandNOOP(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::NOOP;
     answer = QStringLiteral("200 Ok. Parameter was '%1'.").arg(QString::fromUtf8(params));
 }
 
-void TFtpServer::CommandTYPE(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::TYPE;
+void TFtpServer::CommandTYPE(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::TYPE;
     const QString type = QString::fromUtf8(params).trimmed();
     const QString upper = type.toUpper();
     if (upper == QLatin1String("A") || upper == QLatin1String("I") ||
@@ -279,8 +279,8 @@ void TFtpServer::CommandTYPE(TFtpCtrlSession& s, const QByteArray& params, QStri
     }
 }
 
-void TFtpServer::CommandPASV(TFtpCtrlSession& s, const QByteArray&, QString& answer) {
-    s.CmdType = TFtpCmdType::None;
+void TFtpServer::CommandPASV(FtpCtrlSession& s, const QByteArray&, QString& answer) {
+    s.CmdType = FtpCmdType::None;
     if (s.m_passive) {
         s.m_passive->close();
         s.m_passive->deleteLater();
@@ -293,13 +293,13 @@ void TFtpServer::CommandPASV(TFtpCtrlSession& s, const QByteArray&, QString& ans
         return;
     }
     s.m_passive = listener;
-    TFtpCtrlSession* sp = &s;
+    FtpCtrlSession* sp = &s;
     connect(listener, &QTcpServer::newConnection, this, [this, sp, listener] {
         if (sp->m_passive != listener || sp->m_closing) {
             return;
         }
         // Only the peer of the control connection may connect; a waiting command takes it now.
-        if (sp->m_dataMode != TFtpDataMode::None && !sp->m_data) {
+        if (sp->m_dataMode != FtpDataMode::None && !sp->m_data) {
             QTcpSocket* socket = listener->nextPendingConnection();
             if (socket && ipv4Of(socket->peerAddress()) == ipv4Of(sp->m_control->peerAddress())) {
                 attachData(*sp, socket);
@@ -311,15 +311,15 @@ void TFtpServer::CommandPASV(TFtpCtrlSession& s, const QByteArray&, QString& ans
         }
     });
     s.Passive = true;
-    TFtpEndpoint endpoint;
+    FtpEndpoint endpoint;
     endpoint.port = listener->serverPort();
     const quint32 peer = ipv4Of(s.m_control->peerAddress());
     endpoint.ipv4 = peer == 0x7F000001 ? peer : ipv4Of(s.m_control->localAddress());
     answer = QString::fromLatin1(FormatPassiveReply(endpoint));
 }
 
-void TFtpServer::CommandPUTBR(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::PUTBR;
+void TFtpServer::CommandPUTBR(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::PUTBR;
     s.FileName = PathParameter(params);
     s.Aborting = false;
     s.TransferError = QStringLiteral("Transfer Ok");
@@ -329,19 +329,19 @@ void TFtpServer::CommandPUTBR(TFtpCtrlSession& s, const QByteArray& params, QStr
     }
     const QFileInfo target(s.FilePath);
     s.RestartPos = target.exists() ? target.size() : 0;
-    openDataConnection(s, TFtpDataMode::Receive);
+    openDataConnection(s, FtpDataMode::Receive);
     answer = QStringLiteral("150 APPE supported.  Ready to append file \"%1\" at offset %2.")
                  .arg(QString::fromUtf8(params))
                  .arg(s.RestartPos);
 }
 
-void TFtpServer::startSendStream(TFtpCtrlSession& s) {
+void TFtpServer::startSendStream(FtpCtrlSession& s) {
     s.Aborting = false;
     s.TransferError = QStringLiteral("Transfer Ok");
-    if (!openDataConnection(s, TFtpDataMode::Send)) {
+    if (!openDataConnection(s, FtpDataMode::Send)) {
         s.TransferError = QStringLiteral("Can't open data connection");
         // The 150 reply goes out first; the failure follows it.
-        QTimer::singleShot(0, this, [this, sp = QPointer<TFtpCtrlSession>(&s)] {
+        QTimer::singleShot(0, this, [this, sp = QPointer<FtpCtrlSession>(&s)] {
             if (sp && !sp->m_closing) {
                 writeLine(*sp, QStringLiteral("426 Connection closed; %1.").arg(sp->TransferError));
             }
@@ -349,7 +349,7 @@ void TFtpServer::startSendStream(TFtpCtrlSession& s) {
     }
 }
 
-bool TFtpServer::openDataConnection(TFtpCtrlSession& s, TFtpDataMode mode) {
+bool TFtpServer::openDataConnection(FtpCtrlSession& s, FtpDataMode mode) {
     s.m_dataMode = mode;
     s.m_dataConnected = false;
     if (s.Passive && s.m_passive) {
@@ -362,7 +362,7 @@ bool TFtpServer::openDataConnection(TFtpCtrlSession& s, TFtpDataMode mode) {
             }
             attachData(s, socket);
             // Report the connection after the command's reply has gone out.
-            QTimer::singleShot(0, this, [this, sp = QPointer<TFtpCtrlSession>(&s), socket] {
+            QTimer::singleShot(0, this, [this, sp = QPointer<FtpCtrlSession>(&s), socket] {
                 if (sp && sp->m_data == socket) {
                     onDataConnected(sp);
                 }
@@ -371,7 +371,7 @@ bool TFtpServer::openDataConnection(TFtpCtrlSession& s, TFtpDataMode mode) {
         return true;
     }
     if (s.DataPort == 0) {
-        s.m_dataMode = TFtpDataMode::None;
+        s.m_dataMode = FtpDataMode::None;
         return false;
     }
     auto* socket = new QTcpSocket(&s);
@@ -380,11 +380,11 @@ bool TFtpServer::openDataConnection(TFtpCtrlSession& s, TFtpDataMode mode) {
     return true;
 }
 
-void TFtpServer::attachData(TFtpCtrlSession& s, QTcpSocket* socket) {
+void TFtpServer::attachData(FtpCtrlSession& s, QTcpSocket* socket) {
     socket->setParent(&s);
     socket->setReadBufferSize(kDataReadBuffer);
     s.m_data = socket;
-    TFtpCtrlSession* sp = &s;
+    FtpCtrlSession* sp = &s;
     connect(socket, &QTcpSocket::connected, this, [this, sp] { onDataConnected(sp); });
     connect(socket, &QTcpSocket::readyRead, this, [this, sp] { onDataReadyRead(sp); });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, sp](qint64) { touch(*sp); });
@@ -394,40 +394,40 @@ void TFtpServer::attachData(TFtpCtrlSession& s, QTcpSocket* socket) {
             [this, sp] { onDataError(sp, QAbstractSocket::RemoteHostClosedError); });
 }
 
-void TFtpServer::onDataConnected(TFtpCtrlSession* s) {
+void TFtpServer::onDataConnected(FtpCtrlSession* s) {
     if (!s->m_data || s->m_dataConnected) {
         return;
     }
     s->m_dataConnected = true;
     touch(*s);
-    if (s->m_dataMode == TFtpDataMode::Receive) {
+    if (s->m_dataMode == FtpDataMode::Receive) {
         StorSessionConnected(*s, 0);
         if (s->m_data) {
             storeAvailable(*s);
         }
-    } else if (s->m_dataMode == TFtpDataMode::Send) {
+    } else if (s->m_dataMode == FtpDataMode::Send) {
         s->m_data->write(s->DataStream);
         s->m_data->disconnectFromHost();
     }
 }
 
-void TFtpServer::onDataReadyRead(TFtpCtrlSession* s) {
+void TFtpServer::onDataReadyRead(FtpCtrlSession* s) {
     if (!s->m_data) {
         return;
     }
     touch(*s);
-    if (s->m_dataMode == TFtpDataMode::Receive) {
+    if (s->m_dataMode == FtpDataMode::Receive) {
         storeAvailable(*s);
     } else {
         s->m_data->readAll();
     }
 }
 
-void TFtpServer::onDataBytesWritten(TFtpCtrlSession* s) {
+void TFtpServer::onDataBytesWritten(FtpCtrlSession* s) {
     touch(*s);
 }
 
-void TFtpServer::storeAvailable(TFtpCtrlSession& s) {
+void TFtpServer::storeAvailable(FtpCtrlSession& s) {
     if (!s.m_data || !s.m_dataConnected || s.Aborting) {
         return;
     }
@@ -453,12 +453,12 @@ void TFtpServer::storeAvailable(TFtpCtrlSession& s) {
     StoredData(s, bytes.size());
 }
 
-void TFtpServer::onDataError(TFtpCtrlSession* s, int error) {
+void TFtpServer::onDataError(FtpCtrlSession* s, int error) {
     if (!s->m_data) {
         return;
     }
     if (error == QAbstractSocket::RemoteHostClosedError) {
-        if (s->m_dataMode == TFtpDataMode::Receive) {
+        if (s->m_dataMode == FtpDataMode::Receive) {
             storeAvailable(*s);
             if (!s->m_data) {
                 return;
@@ -473,7 +473,7 @@ void TFtpServer::onDataError(TFtpCtrlSession* s, int error) {
         }
         return;
     }
-    if (s->m_dataMode == TFtpDataMode::Receive && !s->m_dataConnected) {
+    if (s->m_dataMode == FtpDataMode::Receive && !s->m_dataConnected) {
         StorSessionConnected(*s, SocketErrorNumber(error));
     }
     if (s->m_data) {
@@ -482,7 +482,7 @@ void TFtpServer::onDataError(TFtpCtrlSession* s, int error) {
     }
 }
 
-void TFtpServer::abortData(TFtpCtrlSession& s, const QString& reason) {
+void TFtpServer::abortData(FtpCtrlSession& s, const QString& reason) {
     if (!hasData(s)) {
         return;
     }
@@ -491,12 +491,12 @@ void TFtpServer::abortData(TFtpCtrlSession& s, const QString& reason) {
     finishData(s, 0, true);
 }
 
-void TFtpServer::finishData(TFtpCtrlSession& s, int error, bool sendReply) {
-    const TFtpDataMode mode = s.m_dataMode;
-    if (mode == TFtpDataMode::None) {
+void TFtpServer::finishData(FtpCtrlSession& s, int error, bool sendReply) {
+    const FtpDataMode mode = s.m_dataMode;
+    if (mode == FtpDataMode::None) {
         return;
     }
-    s.m_dataMode = TFtpDataMode::None;
+    s.m_dataMode = FtpDataMode::None;
     s.m_dataConnected = false;
     if (QTcpSocket* socket = s.m_data) {
         s.m_data = nullptr;
@@ -520,33 +520,33 @@ void TFtpServer::finishData(TFtpCtrlSession& s, int error, bool sendReply) {
         if (s.Aborting) {
             writeLine(s, QStringLiteral("426 Connection closed; %1.").arg(s.TransferError));
         } else if (error != 0) {
-            writeLine(s, mode == TFtpDataMode::Receive
+            writeLine(s, mode == FtpDataMode::Receive
                              ? QStringLiteral("426 Connection closed; transfer aborted. Error #%1")
                                    .arg(error)
                              : QStringLiteral("426 Connection closed; %1.").arg(s.TransferError));
         } else {
-            writeLine(s, mode == TFtpDataMode::Receive ? QStringLiteral("226 File received ok")
-                                                       : QStringLiteral("226 File sent ok"));
+            writeLine(s, mode == FtpDataMode::Receive ? QStringLiteral("226 File received ok")
+                                                      : QStringLiteral("226 File sent ok"));
         }
         if (!s.m_closing) {
             s.m_control->flush();
         }
     }
-    if (mode == TFtpDataMode::Receive) {
+    if (mode == FtpDataMode::Receive) {
         StorSessionClosed(s, s.Aborting ? 0 : error);
     }
 }
 
-void TFtpServer::TriggerAnswerSent(TFtpCtrlSession&, const QString&) {}
+void TFtpServer::TriggerAnswerSent(FtpCtrlSession&, const QString&) {}
 
-bool TFtpServer::TriggerValidatePut(TFtpCtrlSession&) {
+bool TFtpServer::TriggerValidatePut(FtpCtrlSession&) {
     return false;
 }
 
-void TFtpServer::StorSessionConnected(TFtpCtrlSession&, int) {}
+void TFtpServer::StorSessionConnected(FtpCtrlSession&, int) {}
 
-void TFtpServer::StorSessionClosed(TFtpCtrlSession&, int) {}
+void TFtpServer::StorSessionClosed(FtpCtrlSession&, int) {}
 
-void TFtpServer::StoredData(TFtpCtrlSession&, qint64) {}
+void TFtpServer::StoredData(FtpCtrlSession&, qint64) {}
 
 }  // namespace mr

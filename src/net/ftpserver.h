@@ -21,16 +21,16 @@ class QTimer;
 namespace mr {
 
 // A command handler's failure; the session answers "501 " and the message.
-class TFtpCommandError : public std::runtime_error {
+class FtpCommandError : public std::runtime_error {
 public:
-    explicit TFtpCommandError(const QString& message);
+    explicit FtpCommandError(const QString& message);
     QString message() const;
 };
 
-enum class TFtpSessionState { Invalid, WaitUser, WaitPassword, Ready, WaitAnswer };
+enum class FtpSessionState { Invalid, WaitUser, WaitPassword, Ready, WaitAnswer };
 
 // Command types, numbered from 0 in this order.
-enum class TFtpCmdType {
+enum class FtpCmdType {
     PORT,
     STOR,
     RETR,
@@ -64,23 +64,23 @@ enum class TFtpCmdType {
 };
 
 // What the data connection of a session is doing.
-enum class TFtpDataMode { None, Send, Receive };
+enum class FtpDataMode { None, Send, Receive };
 
 // One accepted control connection and what the dialect keeps about it.
-class TFtpCtrlSession : public QObject {
+class FtpCtrlSession : public QObject {
     Q_OBJECT
 public:
-    explicit TFtpCtrlSession(QTcpSocket* control, QObject* parent = nullptr);
-    ~TFtpCtrlSession() override;
+    explicit FtpCtrlSession(QTcpSocket* control, QObject* parent = nullptr);
+    ~FtpCtrlSession() override;
 
     QTcpSocket* control() const { return m_control; }
     // The peer's address as text, IPv4 without the mapped prefix.
     QString peerAddress() const;
 
-    TFtpSessionState State = TFtpSessionState::WaitUser;
+    FtpSessionState State = FtpSessionState::WaitUser;
     QString UserName;
     QString PassWord;
-    TFtpCmdType CmdType = TFtpCmdType::None;
+    FtpCmdType CmdType = FtpCmdType::None;
     quint32 DataAddress = 0;
     quint16 DataPort = 0;
     bool Passive = false;
@@ -102,11 +102,11 @@ public:
 private:
     friend class TFtpServer;
     QTcpSocket* m_control;
-    TLineFramer m_framer;
+    LineFramer m_framer;
     QTimer* m_idle = nullptr;
     QTcpServer* m_passive = nullptr;
     QPointer<QTcpSocket> m_data;
-    TFtpDataMode m_dataMode = TFtpDataMode::None;
+    FtpDataMode m_dataMode = FtpDataMode::None;
     bool m_dataConnected = false;
     std::unique_ptr<QFile> m_file;
     bool m_closing = false;
@@ -118,9 +118,8 @@ private:
 class TFtpServer : public QObject {
     Q_OBJECT
 public:
-    // Fills answer; throws TFtpCommandError for a "501" answer.
-    using THandler =
-        std::function<void(TFtpCtrlSession&, const QByteArray& params, QString& answer)>;
+    // Fills answer; throws FtpCommandError for a "501" answer.
+    using Handler = std::function<void(FtpCtrlSession&, const QByteArray& params, QString& answer)>;
     static constexpr int kMaxCommands = 32;
 
     explicit TFtpServer(QObject* parent = nullptr);
@@ -132,76 +131,76 @@ public:
     quint16 port() const;
 
     void clearCommands();
-    // Throws TFtpCommandError("Too many command") when the table is full. Commands that need a
+    // Throws FtpCommandError("Too many command") when the table is full. Commands that need a
     // login answer "530 ..." before their handler runs.
-    void addCommand(const QByteArray& keyword, THandler handler, bool loginRequired);
+    void addCommand(const QByteArray& keyword, Handler handler, bool loginRequired);
     int commandCount() const { return static_cast<int>(m_commands.size()); }
 
     // Standard handlers, for registration by a derived server.
-    void CommandPORT(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandUSER(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandPASS(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandQUIT(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandABOR(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandNOOP(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandTYPE(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandPASV(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandPORT(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandUSER(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandPASS(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandQUIT(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandABOR(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandNOOP(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandTYPE(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandPASV(FtpCtrlSession& s, const QByteArray& params, QString& answer);
     // Push into a file chosen by TriggerValidatePut, appending from its current size.
-    void CommandPUTBR(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandPUTBR(FtpCtrlSession& s, const QByteArray& params, QString& answer);
 
     // Control sessions silent for this long (control and data) are closed.
     void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
     // 0: no limit; above it a client gets "421 Too many users connected.".
     void setMaxClients(int count) { m_maxClients = count; }
     int sessionCount() const { return static_cast<int>(m_sessions.size()); }
-    const std::vector<TFtpCtrlSession*>& sessions() const { return m_sessions; }
+    const std::vector<FtpCtrlSession*>& sessions() const { return m_sessions; }
 
 signals:
-    void sessionClosed(mr::TFtpCtrlSession* session);
+    void sessionClosed(mr::FtpCtrlSession* session);
 
 protected:
     // Runs after each reply line has been written.
-    virtual void TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer);
+    virtual void TriggerAnswerSent(FtpCtrlSession& s, const QString& answer);
     // Decides whether a push may be stored and sets s.FilePath; false refuses it.
-    virtual bool TriggerValidatePut(TFtpCtrlSession& s);
+    virtual bool TriggerValidatePut(FtpCtrlSession& s);
     // The data connection of a push opened (error 0) or failed.
-    virtual void StorSessionConnected(TFtpCtrlSession& s, int error);
+    virtual void StorSessionConnected(FtpCtrlSession& s, int error);
     // A push's data connection ended; error 0 for an orderly close.
-    virtual void StorSessionClosed(TFtpCtrlSession& s, int error);
+    virtual void StorSessionClosed(FtpCtrlSession& s, int error);
     // Bytes of a push written to its file.
-    virtual void StoredData(TFtpCtrlSession& s, qint64 bytes);
+    virtual void StoredData(FtpCtrlSession& s, qint64 bytes);
 
     // Sends s.DataStream on the data connection, then "226 File sent ok" or "426 ...".
-    void startSendStream(TFtpCtrlSession& s);
+    void startSendStream(FtpCtrlSession& s);
     // Ends the data connection at once; a push is reported as aborted.
-    void abortData(TFtpCtrlSession& s, const QString& reason);
-    bool hasData(const TFtpCtrlSession& s) const;
+    void abortData(FtpCtrlSession& s, const QString& reason);
+    bool hasData(const FtpCtrlSession& s) const;
 
 private:
-    struct TCommand {
+    struct Command {
         QByteArray keyword;
-        THandler handler;
+        Handler handler;
         bool loginRequired;
     };
 
     void onNewConnection();
-    void onControlReadyRead(TFtpCtrlSession* s);
-    void handleLine(TFtpCtrlSession& s, const QByteArray& line);
-    void closeSession(TFtpCtrlSession* s);
-    void touch(TFtpCtrlSession& s);
-    bool openDataConnection(TFtpCtrlSession& s, TFtpDataMode mode);
-    void attachData(TFtpCtrlSession& s, QTcpSocket* socket);
-    void onDataConnected(TFtpCtrlSession* s);
-    void onDataReadyRead(TFtpCtrlSession* s);
-    void onDataBytesWritten(TFtpCtrlSession* s);
-    void onDataError(TFtpCtrlSession* s, int error);
-    void storeAvailable(TFtpCtrlSession& s);
-    void finishData(TFtpCtrlSession& s, int error, bool sendReply);
-    void writeLine(TFtpCtrlSession& s, const QString& answer);
+    void onControlReadyRead(FtpCtrlSession* s);
+    void handleLine(FtpCtrlSession& s, const QByteArray& line);
+    void closeSession(FtpCtrlSession* s);
+    void touch(FtpCtrlSession& s);
+    bool openDataConnection(FtpCtrlSession& s, FtpDataMode mode);
+    void attachData(FtpCtrlSession& s, QTcpSocket* socket);
+    void onDataConnected(FtpCtrlSession* s);
+    void onDataReadyRead(FtpCtrlSession* s);
+    void onDataBytesWritten(FtpCtrlSession* s);
+    void onDataError(FtpCtrlSession* s, int error);
+    void storeAvailable(FtpCtrlSession& s);
+    void finishData(FtpCtrlSession& s, int error, bool sendReply);
+    void writeLine(FtpCtrlSession& s, const QString& answer);
 
     QTcpServer* m_listener;
-    std::vector<TCommand> m_commands;
-    std::vector<TFtpCtrlSession*> m_sessions;
+    std::vector<Command> m_commands;
+    std::vector<FtpCtrlSession*> m_sessions;
     int m_idleTimeoutMs = 120000;
     int m_maxClients = 0;
 };

@@ -5,9 +5,9 @@
 
 namespace mr {
 
-TLineFramer::TLineFramer(int maxLength) : m_maxLength(maxLength) {}
+LineFramer::LineFramer(int maxLength) : m_maxLength(maxLength) {}
 
-bool TLineFramer::feed(const QByteArray& bytes) {
+bool LineFramer::feed(const QByteArray& bytes) {
     if (m_overflow) {
         return false;
     }
@@ -23,7 +23,7 @@ bool TLineFramer::feed(const QByteArray& bytes) {
     return true;
 }
 
-std::optional<QByteArray> TLineFramer::next() {
+std::optional<QByteArray> LineFramer::next() {
     const qsizetype lf = m_buffer.indexOf('\n');
     if (lf < 0) {
         return std::nullopt;
@@ -41,12 +41,12 @@ std::optional<QByteArray> TLineFramer::next() {
     return line;
 }
 
-TFtpCommandLine SplitCommandLine(const QByteArray& line) {
+FtpCommandLine SplitCommandLine(const QByteArray& line) {
     qsizetype start = 0;
     while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) {
         ++start;
     }
-    TFtpCommandLine result;
+    FtpCommandLine result;
     const qsizetype blank = line.indexOf(' ', start);
     if (blank < 0) {
         result.keyword = line.mid(start).toUpper();
@@ -65,7 +65,7 @@ QString PathParameter(const QByteArray& params) {
     return QString::fromUtf8(params.mid(start));
 }
 
-std::optional<TFtpEndpoint> ParsePortArgument(const QByteArray& argument) {
+std::optional<FtpEndpoint> ParsePortArgument(const QByteArray& argument) {
     const QList<QByteArray> parts = argument.trimmed().split(',');
     if (parts.size() != 6) {
         return std::nullopt;
@@ -86,20 +86,20 @@ std::optional<TFtpEndpoint> ParsePortArgument(const QByteArray& argument) {
             return std::nullopt;
         }
     }
-    TFtpEndpoint endpoint;
+    FtpEndpoint endpoint;
     endpoint.ipv4 = (values[0] << 24) | (values[1] << 16) | (values[2] << 8) | values[3];
     endpoint.port = static_cast<quint16>(values[4] * 256 + values[5]);
     return endpoint;
 }
 
-QByteArray FormatPortArgument(const TFtpEndpoint& endpoint) {
+QByteArray FormatPortArgument(const FtpEndpoint& endpoint) {
     const quint32 a = endpoint.ipv4;
     return QByteArray::number(a >> 24) + ',' + QByteArray::number((a >> 16) & 0xFF) + ',' +
            QByteArray::number((a >> 8) & 0xFF) + ',' + QByteArray::number(a & 0xFF) + ',' +
            QByteArray::number(endpoint.port >> 8) + ',' + QByteArray::number(endpoint.port & 0xFF);
 }
 
-QByteArray FormatPassiveReply(const TFtpEndpoint& endpoint) {
+QByteArray FormatPassiveReply(const FtpEndpoint& endpoint) {
     return "227 Entering Passive Mode (" + FormatPortArgument(endpoint) + ").";
 }
 

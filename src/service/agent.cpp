@@ -47,12 +47,12 @@ QByteArray TMRAgentHttp::shareLoginRecord(const TUserInfo& info) {
 
 void TMRAgentHttp::ServiceLogin(std::uint16_t infoPort, std::uint16_t fileServerPort) {
     m_connecting = true;
-    THostInfo& hosts = HostInfo();
+    HostStore& hosts = HostInfo();
     // An index past the end (the list may have shrunk) starts again at the first host.
-    if (m_hostIndex >= hosts.count(THostInfo::Moonrake) || m_hostIndex < 0) {
+    if (m_hostIndex >= hosts.count(HostStore::Moonrake) || m_hostIndex < 0) {
         m_hostIndex = 0;
     }
-    if (const auto entry = hosts.get(THostInfo::Moonrake, m_hostIndex)) {
+    if (const auto entry = hosts.get(HostStore::Moonrake, m_hostIndex)) {
         m_connection.setService(entry->host, static_cast<std::uint16_t>(entry->port));
     }
     m_infoPort = infoPort;
@@ -64,7 +64,7 @@ void TMRAgentHttp::ServiceLogin(std::uint16_t infoPort, std::uint16_t fileServer
 
 bool TMRAgentHttp::AdvanceHost() {
     ++m_hostIndex;
-    return m_hostIndex < HostInfo().count(THostInfo::Moonrake);
+    return m_hostIndex < HostInfo().count(HostStore::Moonrake);
 }
 
 void TMRAgentHttp::onConnected(bool success) {
@@ -103,7 +103,7 @@ void TMRAgentHttp::ServiceLogout() {
 }
 
 bool TMRAgentHttp::Send(char code, const QString& path, const QByteArray& payload, bool multiRecord,
-                        TChannel channel, QObject* owner, TRequestHandler handler,
+                        TChannel channel, QObject* owner, RequestHandler handler,
                         std::uint32_t tag) {
     auto request = std::make_shared<TRequest>(code, payload, path, multiRecord,
                                               owner ? owner : this, std::move(handler), tag);
@@ -114,73 +114,73 @@ bool TMRAgentHttp::Send(char code, const QString& path, const QByteArray& payloa
     return false;
 }
 
-bool TMRAgentHttp::SendProfile(QObject* owner, TRequestHandler handler, std::uint32_t tag) {
+bool TMRAgentHttp::SendProfile(QObject* owner, RequestHandler handler, std::uint32_t tag) {
     return Send('?', kPing, profilePayload(UserInfo()), false, TChannel::KeepAlive, owner,
                 std::move(handler), tag);
 }
 
-bool TMRAgentHttp::PollContacts(QObject* owner, TRequestHandler handler, std::uint32_t tag) {
+bool TMRAgentHttp::PollContacts(QObject* owner, RequestHandler handler, std::uint32_t tag) {
     return Send('C', kPing, {}, true, TChannel::KeepAlive, owner, std::move(handler), tag);
 }
 
-bool TMRAgentHttp::AddContact(QObject* owner, TRequestHandler handler, const QString& nickname,
+bool TMRAgentHttp::AddContact(QObject* owner, RequestHandler handler, const QString& nickname,
                               std::uint32_t tag) {
     return Send('A', kPing, pack("A", {nickname}), false, TChannel::KeepAlive, owner,
                 std::move(handler), tag);
 }
 
-bool TMRAgentHttp::RemoveContact(QObject* owner, TRequestHandler handler, qint32 userId,
+bool TMRAgentHttp::RemoveContact(QObject* owner, RequestHandler handler, qint32 userId,
                                  std::uint32_t tag) {
     return Send('D', kPing, pack("I", {userId}), true, TChannel::KeepAlive, owner,
                 std::move(handler), tag);
 }
 
-bool TMRAgentHttp::LocateUser(QObject* owner, TRequestHandler handler, qint32 userId,
+bool TMRAgentHttp::LocateUser(QObject* owner, RequestHandler handler, qint32 userId,
                               std::uint32_t tag) {
     return Send('H', kPing, pack("I", {userId}), false, TChannel::OneShot, owner,
                 std::move(handler), tag);
 }
 
-TLocateUser TMRAgentHttp::locator() {
+UserLocator TMRAgentHttp::locator() {
     return [this](QObject* owner, qint32 userId,
-                  std::function<void(std::optional<TUserLocation>)> done) {
+                  std::function<void(std::optional<UserLocation>)> done) {
         return LocateUser(
             owner,
             [done = std::move(done)](TRequest& request) {
-                done(request.failed() ? std::nullopt : TUserLocation::parse(request.replyData()));
+                done(request.failed() ? std::nullopt : UserLocation::parse(request.replyData()));
             },
             userId);
     };
 }
 
-bool TMRAgentHttp::ListFolder(QObject* owner, TRequestHandler handler, qint32 userId,
+bool TMRAgentHttp::ListFolder(QObject* owner, RequestHandler handler, qint32 userId,
                               const QString& folder, std::uint32_t tag) {
     return Send('F', kPing, pack("IA", {userId, folder}), true, TChannel::OneShot, owner,
                 std::move(handler), tag);
 }
 
-bool TMRAgentHttp::SearchFiles(QObject* owner, TRequestHandler handler,
-                               const TFileSearchCriteria& c, std::uint32_t tag) {
+bool TMRAgentHttp::SearchFiles(QObject* owner, RequestHandler handler, const FileSearchCriteria& c,
+                               std::uint32_t tag) {
     const QByteArray payload = pack(
         "AAIIABBB", {c.namePattern, c.descriptionPattern, c.minSize, c.maxSize, c.extensions,
                      unsigned{c.onlineOnly}, unsigned{c.maxResults}, unsigned{c.minLineSpeed}});
     return Send('S', kPing, payload, true, TChannel::OneShot, owner, std::move(handler), tag);
 }
 
-bool TMRAgentHttp::SearchUsers(QObject* owner, TRequestHandler handler, const QString& a,
+bool TMRAgentHttp::SearchUsers(QObject* owner, RequestHandler handler, const QString& a,
                                const QString& b, const QString& c, const QString& d,
                                std::uint32_t tag) {
     return Send('V', kPing, pack("AAAA", {a, b, c, d}), true, TChannel::OneShot, owner,
                 std::move(handler), tag);
 }
 
-bool TMRAgentHttp::RequestUserInfo(QObject* owner, TRequestHandler handler, qint32 userId,
+bool TMRAgentHttp::RequestUserInfo(QObject* owner, RequestHandler handler, qint32 userId,
                                    std::uint32_t tag) {
     return Send('I', kPing, pack("I", {userId}), false, TChannel::OneShot, owner,
                 std::move(handler), tag);
 }
 
-bool TMRAgentHttp::UpdateShareList(QObject* owner, TRequestHandler handler,
+bool TMRAgentHttp::UpdateShareList(QObject* owner, RequestHandler handler,
                                    const QByteArray& records, std::uint32_t tag) {
     return Send('T', kShare, shareLoginRecord(UserInfo()) + records, false, TChannel::OneShot,
                 owner, std::move(handler), tag);

@@ -17,7 +17,7 @@ class TIdleQueue;
 class TUserInfo;
 
 // The criteria of a file search ("S"), in the order they are packed.
-struct TFileSearchCriteria {
+struct FileSearchCriteria {
     QString namePattern;
     QString descriptionPattern;
     qint32 minSize = -2;
@@ -55,36 +55,36 @@ public:
 
     // Queues any request; the typed operations below are built on it.
     bool Send(char code, const QString& path, const QByteArray& payload, bool multiRecord,
-              TChannel channel, QObject* owner, TRequestHandler handler, std::uint32_t tag = 0);
+              TChannel channel, QObject* owner, RequestHandler handler, std::uint32_t tag = 0);
 
     // "?": the profile from the settings, on the keep-alive channel.
-    bool SendProfile(QObject* owner, TRequestHandler handler, std::uint32_t tag = 0);
+    bool SendProfile(QObject* owner, RequestHandler handler, std::uint32_t tag = 0);
     // "C": the contacts poll.
-    bool PollContacts(QObject* owner, TRequestHandler handler, std::uint32_t tag = 0);
+    bool PollContacts(QObject* owner, RequestHandler handler, std::uint32_t tag = 0);
     // "A": adds a contact by nickname.
-    bool AddContact(QObject* owner, TRequestHandler handler, const QString& nickname,
+    bool AddContact(QObject* owner, RequestHandler handler, const QString& nickname,
                     std::uint32_t tag = 0);
     // "D": removes a contact by user id.
-    bool RemoveContact(QObject* owner, TRequestHandler handler, qint32 userId,
+    bool RemoveContact(QObject* owner, RequestHandler handler, qint32 userId,
                        std::uint32_t tag = 0);
     // "H": a user's address, info port and peer-server port (reply "AWW").
-    bool LocateUser(QObject* owner, TRequestHandler handler, qint32 userId, std::uint32_t tag = 0);
+    bool LocateUser(QObject* owner, RequestHandler handler, qint32 userId, std::uint32_t tag = 0);
     // The same look-up as a function the peer code can hold without knowing the agent.
-    TLocateUser locator();
+    UserLocator locator();
     // "F": one folder of a user's published catalog.
-    bool ListFolder(QObject* owner, TRequestHandler handler, qint32 userId, const QString& folder,
+    bool ListFolder(QObject* owner, RequestHandler handler, qint32 userId, const QString& folder,
                     std::uint32_t tag = 0);
     // "S": file search.
-    bool SearchFiles(QObject* owner, TRequestHandler handler, const TFileSearchCriteria& criteria,
+    bool SearchFiles(QObject* owner, RequestHandler handler, const FileSearchCriteria& criteria,
                      std::uint32_t tag = 0);
     // "V": user search by four texts.
-    bool SearchUsers(QObject* owner, TRequestHandler handler, const QString& a, const QString& b,
+    bool SearchUsers(QObject* owner, RequestHandler handler, const QString& a, const QString& b,
                      const QString& c, const QString& d, std::uint32_t tag = 0);
     // "I": a user's public profile.
-    bool RequestUserInfo(QObject* owner, TRequestHandler handler, qint32 userId,
+    bool RequestUserInfo(QObject* owner, RequestHandler handler, qint32 userId,
                          std::uint32_t tag = 0);
     // "T": share-list changes; the login record is put in front of the given records.
-    bool UpdateShareList(QObject* owner, TRequestHandler handler, const QByteArray& records,
+    bool UpdateShareList(QObject* owner, RequestHandler handler, const QByteArray& records,
                          std::uint32_t tag = 0);
 
     // Layout "IAWW": user id, password, info port, file-server port.

@@ -14,20 +14,20 @@
 
 namespace mr {
 
-TBlockingSocket::TBlockingSocket(int stopFd) : m_stopFd(stopFd) {}
+BlockingSocket::BlockingSocket(int stopFd) : m_stopFd(stopFd) {}
 
-TBlockingSocket::~TBlockingSocket() {
+BlockingSocket::~BlockingSocket() {
     close();
 }
 
-void TBlockingSocket::close() {
+void BlockingSocket::close() {
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
     }
 }
 
-TBlockingSocket::Result TBlockingSocket::waitFor(short events, int timeoutMs) {
+BlockingSocket::Result BlockingSocket::waitFor(short events, int timeoutMs) {
     pollfd fds[2] = {{m_fd, events, 0}, {m_stopFd, POLLIN, 0}};
     for (;;) {
         const int n = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
@@ -50,8 +50,8 @@ TBlockingSocket::Result TBlockingSocket::waitFor(short events, int timeoutMs) {
     }
 }
 
-TBlockingSocket::Result TBlockingSocket::connectTo(const QString& host, std::uint16_t port,
-                                                   int timeoutMs) {
+BlockingSocket::Result BlockingSocket::connectTo(const QString& host, std::uint16_t port,
+                                                 int timeoutMs) {
     close();
     // A numeric address, the usual case, needs no resolver round.
     sockaddr_in numeric{};
@@ -82,7 +82,7 @@ TBlockingSocket::Result TBlockingSocket::connectTo(const QString& host, std::uin
     return result;
 }
 
-TBlockingSocket::Result TBlockingSocket::connectToAny(const addrinfo* list, int timeoutMs) {
+BlockingSocket::Result BlockingSocket::connectToAny(const addrinfo* list, int timeoutMs) {
     Result result = Result::Error;
     for (const addrinfo* a = list; a; a = a->ai_next) {
         m_fd =
@@ -121,7 +121,7 @@ TBlockingSocket::Result TBlockingSocket::connectToAny(const addrinfo* list, int 
     return result;
 }
 
-TBlockingSocket::Result TBlockingSocket::writeAll(QByteArrayView data, int timeoutMs) {
+BlockingSocket::Result BlockingSocket::writeAll(QByteArrayView data, int timeoutMs) {
     qsizetype sent = 0;
     while (sent < data.size()) {
         const ssize_t n =
@@ -146,12 +146,12 @@ TBlockingSocket::Result TBlockingSocket::writeAll(QByteArrayView data, int timeo
     return Result::Ok;
 }
 
-TBlockingSocket::Result TBlockingSocket::waitReadable(int timeoutMs) {
+BlockingSocket::Result BlockingSocket::waitReadable(int timeoutMs) {
     return waitFor(POLLIN, timeoutMs);
 }
 
-TBlockingSocket::Result TBlockingSocket::readSome(char* buffer, qsizetype max, qsizetype& got,
-                                                  int timeoutMs) {
+BlockingSocket::Result BlockingSocket::readSome(char* buffer, qsizetype max, qsizetype& got,
+                                                int timeoutMs) {
     got = 0;
     for (;;) {
         const ssize_t n = ::recv(m_fd, buffer, static_cast<size_t>(max), 0);
@@ -177,7 +177,7 @@ TBlockingSocket::Result TBlockingSocket::readSome(char* buffer, qsizetype max, q
     }
 }
 
-TBlockingSocket::Wake TBlockingSocket::waitIdle(int otherFd) {
+BlockingSocket::Wake BlockingSocket::waitIdle(int otherFd) {
     pollfd fds[3] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}, {otherFd, POLLIN, 0}};
     for (;;) {
         const int n = ::poll(fds, 3, -1);

@@ -14,17 +14,17 @@ namespace mr {
 // rather than QTcpSocket, because a worker blocked in a read for minutes must wake the moment
 // the channel is stopped or the program exits, and poll() on a second descriptor gives that
 // without an event loop in each worker.
-class TBlockingSocket {
+class BlockingSocket {
 public:
     enum class Result { Ok, Timeout, Closed, Stopped, Error };
     // What woke an idle wait.
     enum class Wake { Readable, Other, Stopped, Error };
 
     // stopFd: a descriptor that becomes readable when every wait must end at once.
-    explicit TBlockingSocket(int stopFd);
-    ~TBlockingSocket();
-    TBlockingSocket(const TBlockingSocket&) = delete;
-    TBlockingSocket& operator=(const TBlockingSocket&) = delete;
+    explicit BlockingSocket(int stopFd);
+    ~BlockingSocket();
+    BlockingSocket(const BlockingSocket&) = delete;
+    BlockingSocket& operator=(const BlockingSocket&) = delete;
 
     // A negative time-out waits without limit.
     Result connectTo(const QString& host, std::uint16_t port, int timeoutMs);

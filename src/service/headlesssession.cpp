@@ -7,19 +7,19 @@
 
 namespace mr {
 
-THeadlessSession::THeadlessSession(QObject* parent)
+HeadlessSession::HeadlessSession(QObject* parent)
     : QObject(parent),
       m_idle(std::make_unique<TIdleQueue>()),
       m_agent(std::make_unique<TMRAgentHttp>(m_idle.get())),
       m_processing(std::make_unique<TProcessingThread>(m_agent->connection())) {}
 
-THeadlessSession::~THeadlessSession() {
+HeadlessSession::~HeadlessSession() {
     m_processing.reset();
     m_agent.reset();
     m_idle.reset();
 }
 
-bool THeadlessSession::signOn(std::uint16_t infoPort, std::uint16_t fileServerPort) {
+bool HeadlessSession::signOn(std::uint16_t infoPort, std::uint16_t fileServerPort) {
     for (;;) {
         std::optional<bool> outcome;
         QEventLoop loop;
@@ -45,8 +45,7 @@ bool THeadlessSession::signOn(std::uint16_t infoPort, std::uint16_t fileServerPo
     }
 }
 
-std::optional<QByteArray> THeadlessSession::await(
-    const std::function<bool(TRequestHandler)>& send) {
+std::optional<QByteArray> HeadlessSession::await(const std::function<bool(RequestHandler)>& send) {
     std::optional<QByteArray> reply;
     bool completed = false;
     QEventLoop loop;
@@ -67,15 +66,15 @@ std::optional<QByteArray> THeadlessSession::await(
     return reply;
 }
 
-std::optional<TUserLocation> THeadlessSession::locate(qint32 userId) {
+std::optional<UserLocation> HeadlessSession::locate(qint32 userId) {
     QObject owner;
-    const auto reply = await([&](TRequestHandler handler) {
+    const auto reply = await([&](RequestHandler handler) {
         return m_agent->LocateUser(&owner, std::move(handler), userId);
     });
-    return reply ? TUserLocation::parse(*reply) : std::nullopt;
+    return reply ? UserLocation::parse(*reply) : std::nullopt;
 }
 
-void THeadlessSession::signOff() {
+void HeadlessSession::signOff() {
     m_agent->ServiceLogout();
 }
 

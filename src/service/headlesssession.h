@@ -17,13 +17,13 @@ namespace mr {
 
 // The agent with its idle queue and completion thread, driven step by step for programs
 // without windows: each step runs a local event loop until its answer arrives.
-class THeadlessSession : public QObject {
+class HeadlessSession : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultStepTimeoutMs = 60000;
 
-    explicit THeadlessSession(QObject* parent = nullptr);
-    ~THeadlessSession() override;
+    explicit HeadlessSession(QObject* parent = nullptr);
+    ~HeadlessSession() override;
 
     TMRAgentHttp& agent() { return *m_agent; }
     // The longest wait for one reply.
@@ -33,13 +33,13 @@ public:
     // one accepts; true when online.
     bool signOn(std::uint16_t infoPort, std::uint16_t fileServerPort);
     // "H"; nothing when the request failed or its reply does not read.
-    std::optional<TUserLocation> locate(qint32 userId);
+    std::optional<UserLocation> locate(qint32 userId);
     void signOff();
 
 private:
     // Runs a request operation and waits for its completion; nothing when it was not queued,
     // failed or timed out.
-    std::optional<QByteArray> await(const std::function<bool(TRequestHandler)>& send);
+    std::optional<QByteArray> await(const std::function<bool(RequestHandler)>& send);
 
     std::unique_ptr<TIdleQueue> m_idle;
     std::unique_ptr<TMRAgentHttp> m_agent;

@@ -16,9 +16,9 @@ namespace mr {
 
 namespace {
 
-using Result = TBlockingSocket::Result;
+using Result = BlockingSocket::Result;
 
-QString describe(Result r, const TBlockingSocket& socket) {
+QString describe(Result r, const BlockingSocket& socket) {
     switch (r) {
         case Result::Timeout:
             return QStringLiteral("timed out");
@@ -39,7 +39,7 @@ THttpCompSync::THttpCompSync(TIdleQueue* idle, QObject* parent)
     : QObject(parent),
       m_idle(idle),
       m_maxReplyBytes(wire::kMaxReplyBytes),
-      m_completions(std::make_shared<TRequestQueue>()) {}
+      m_completions(std::make_shared<RequestQueue>()) {}
 
 THttpCompSync::~THttpCompSync() {
     std::thread keepAlive;
@@ -58,8 +58,8 @@ THttpCompSync::~THttpCompSync() {
     for (auto& t : oneShots) {
         t.join();
     }
-    for (TRequestQueue* queue : {&m_keepAliveQueue, &m_oneShotQueue}) {
-        for (const TRequestPtr& request : queue->takeAll()) {
+    for (RequestQueue* queue : {&m_keepAliveQueue, &m_oneShotQueue}) {
+        for (const RequestPtr& request : queue->takeAll()) {
             request->discard();
         }
     }
@@ -151,9 +151,9 @@ bool THttpCompSync::Connect() {
     return up;
 }
 
-bool THttpCompSync::Enqueue(const TRequestPtr& request, TChannel channel) {
+bool THttpCompSync::Enqueue(const RequestPtr& request, TChannel channel) {
     std::lock_guard lock(m_mutex);
-    TRequestQueue& queue = channel == TChannel::KeepAlive ? m_keepAliveQueue : m_oneShotQueue;
+    RequestQueue& queue = channel == TChannel::KeepAlive ? m_keepAliveQueue : m_oneShotQueue;
     if (!m_connected || queue.size() >= kQueueCapacity) {
         return false;
     }
@@ -178,11 +178,11 @@ bool THttpCompSync::waitForKeepAliveWorker(int timeoutMs) {
                               [this] { return m_keepAliveThreadsAlive == 0; });
 }
 
-void THttpCompSync::finish(const TRequestPtr& request) {
+void THttpCompSync::finish(const RequestPtr& request) {
     m_completions->push(request);
 }
 
-bool THttpCompSync::readReply(TBlockingSocket& socket, TRequest& request, bool keepAlive,
+bool THttpCompSync::readReply(BlockingSocket& socket, TRequest& request, bool keepAlive,
                               bool* trailingBytes) {
     wire::ReplyReader reader(request.multiRecord(), keepAlive, m_maxReplyBytes);
     const int timeout = m_timeoutMs;
@@ -220,7 +220,7 @@ bool THttpCompSync::readReply(TBlockingSocket& socket, TRequest& request, bool k
 void THttpCompSync::keepAliveWorker() {
     const QString host = this->host();
     const std::uint16_t port = this->port();
-    TBlockingSocket socket(m_stop.fd());
+    BlockingSocket socket(m_stop.fd());
     bool failed = true;
     bool wasConnected = false;
     if (socket.connectTo(host, port, m_timeoutMs) == Result::Ok) {
@@ -234,17 +234,17 @@ void THttpCompSync::keepAliveWorker() {
         bool serving = true;
         while (serving) {
             switch (socket.waitIdle(m_keepAliveQueue.fd())) {
-                case TBlockingSocket::Wake::Stopped:
+                case BlockingSocket::Wake::Stopped:
                     serving = false;
                     break;
-                case TBlockingSocket::Wake::Readable:
-                case TBlockingSocket::Wake::Error:
+                case BlockingSocket::Wake::Readable:
+                case BlockingSocket::Wake::Error:
                     // The service closed the channel, or sent bytes nobody asked for.
                     failed = true;
                     serving = false;
                     break;
-                case TBlockingSocket::Wake::Other: {
-                    const TRequestPtr request = m_keepAliveQueue.tryTake();
+                case BlockingSocket::Wake::Other: {
+                    const RequestPtr request = m_keepAliveQueue.tryTake();
                     if (!request) {
                         break;
                     }
@@ -296,7 +296,7 @@ void THttpCompSync::keepAliveWorker() {
 
 void THttpCompSync::oneShotWorker() {
     while (m_connected) {
-        TRequestPtr request;
+        RequestPtr request;
         bool stopped = false;
         {
             // Idle workers take turns at the queue: one waits on it while the others wait for
@@ -318,7 +318,7 @@ void THttpCompSync::oneShotWorker() {
         if (!request) {
             continue;
         }
-        TBlockingSocket socket(m_stop.fd());
+        BlockingSocket socket(m_stop.fd());
         const Result c = socket.connectTo(host(), port(), m_timeoutMs);
         if (c != Result::Ok) {
             request->fail(QStringLiteral("Bad: ") + describe(c, socket));
@@ -346,8 +346,8 @@ void THttpCompSync::channelEnd(bool lost) {
     for (auto& t : workers) {
         t.join();
     }
-    for (TRequestQueue* queue : {&m_keepAliveQueue, &m_oneShotQueue}) {
-        for (const TRequestPtr& request : queue->takeAll()) {
+    for (RequestQueue* queue : {&m_keepAliveQueue, &m_oneShotQueue}) {
+        for (const RequestPtr& request : queue->takeAll()) {
             request->fail(QStringLiteral("the keep-alive channel ended"));
             finish(request);
         }
@@ -370,7 +370,7 @@ void THttpCompSync::channelEnd(bool lost) {
     // The notice travels behind the failed requests on the completion list, so the main thread
     // hears of the lost channel only after their handlers have run.
     auto notice =
-        std::make_shared<TRequest>(0, QByteArray(), QString(), false, nullptr, TRequestHandler());
+        std::make_shared<TRequest>(0, QByteArray(), QString(), false, nullptr, RequestHandler());
     notice->fail(QStringLiteral("the keep-alive channel was lost"));
     QPointer<THttpCompSync> self(this);
     notice->setNotice([self] {

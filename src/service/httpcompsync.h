@@ -17,7 +17,7 @@
 
 namespace mr {
 
-class TBlockingSocket;
+class BlockingSocket;
 class TIdleQueue;
 
 // The agent's connection manager: the keep-alive channel with its one worker, up to five
@@ -50,7 +50,7 @@ public:
     bool Connect();
     // False when the channel is not up or the queue is full; the request is then not queued
     // and its handler is never called.
-    bool Enqueue(const TRequestPtr& request, TChannel channel);
+    bool Enqueue(const RequestPtr& request, TChannel channel);
     // From now on Connect returns false at once; a waiting Connect returns within a slice.
     void Cancel();
     bool cancelled() const { return m_cancel.load(); }
@@ -64,7 +64,7 @@ public:
     int oneShotWorkerCount() const;
 
     // Finished requests, in completion order; TProcessingThread hands them to the main thread.
-    std::shared_ptr<TRequestQueue> completions() const { return m_completions; }
+    std::shared_ptr<RequestQueue> completions() const { return m_completions; }
 
 signals:
     void Connected(bool success);
@@ -80,9 +80,9 @@ private:
     void oneShotWorker();
     void channelEnd(bool failed);
     // Reads one reply into the request; false on a transport failure.
-    bool readReply(TBlockingSocket& socket, TRequest& request, bool keepAlive,
+    bool readReply(BlockingSocket& socket, TRequest& request, bool keepAlive,
                    bool* trailingBytes = nullptr);
-    void finish(const TRequestPtr& request);
+    void finish(const RequestPtr& request);
     void notifyStateChanged();
 
     TIdleQueue* m_idle;
@@ -95,10 +95,10 @@ private:
     std::atomic<int> m_timeoutMs{kDefaultTimeoutMs};
     std::atomic<qsizetype> m_maxReplyBytes;
 
-    TPollableEvent m_stop;
-    TRequestQueue m_keepAliveQueue{kQueueCapacity};
-    TRequestQueue m_oneShotQueue{kQueueCapacity};
-    std::shared_ptr<TRequestQueue> m_completions;
+    PollableEvent m_stop;
+    RequestQueue m_keepAliveQueue{kQueueCapacity};
+    RequestQueue m_oneShotQueue{kQueueCapacity};
+    std::shared_ptr<RequestQueue> m_completions;
 
     std::thread m_keepAliveThread;
     int m_keepAliveThreadsAlive = 0;  // keep-alive threads that have not returned yet

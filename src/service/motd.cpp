@@ -29,19 +29,19 @@ bool startDetached(const QString& program) {
 
 }  // namespace
 
-TMessageOfTheDay::TMessageOfTheDay(QObject* parent)
+MessageOfTheDay::MessageOfTheDay(QObject* parent)
     : QObject(parent), m_manager(new QNetworkAccessManager(this)), m_launcher(startDetached) {
     // The service's web server is reached directly; the client has no proxy support.
     m_manager->setProxy(QNetworkProxy::NoProxy);
 }
 
-TMessageOfTheDay::~TMessageOfTheDay() {
+MessageOfTheDay::~MessageOfTheDay() {
     abort();
 }
 
-void TMessageOfTheDay::fetchAndApply(THostInfo& hosts) {
+void MessageOfTheDay::fetchAndApply(HostStore& hosts) {
     m_lines.clear();
-    const auto web = hosts.get(THostInfo::Http, 0);
+    const auto web = hosts.get(HostStore::Http, 0);
     if (!web || web->host.trimmed().isEmpty()) {
         return;
     }
@@ -64,7 +64,7 @@ void TMessageOfTheDay::fetchAndApply(THostInfo& hosts) {
     }
 }
 
-std::optional<QByteArray> TMessageOfTheDay::fetch(const QString& host, std::uint16_t port) {
+std::optional<QByteArray> MessageOfTheDay::fetch(const QString& host, std::uint16_t port) {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
     url.setHost(host);
@@ -107,17 +107,17 @@ std::optional<QByteArray> TMessageOfTheDay::fetch(const QString& host, std::uint
     return ok ? std::optional<QByteArray>(body) : std::nullopt;
 }
 
-void TMessageOfTheDay::abort() {
+void MessageOfTheDay::abort() {
     if (m_reply) {
         m_reply->abort();
     }
 }
 
-QString TMessageOfTheDay::message() const {
+QString MessageOfTheDay::message() const {
     return m_lines.mid(4).join(QLatin1Char('\n'));
 }
 
-QStringList TMessageOfTheDay::splitLines(const QByteArray& body) {
+QStringList MessageOfTheDay::splitLines(const QByteArray& body) {
     QString text = QString::fromUtf8(body);
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -129,14 +129,14 @@ QStringList TMessageOfTheDay::splitLines(const QByteArray& body) {
     return lines;
 }
 
-void TMessageOfTheDay::applyHostLines(const QStringList& lines, THostInfo& hosts) {
-    const THostInfo::List order[] = {THostInfo::Chat, THostInfo::Moonrake, THostInfo::Http};
+void MessageOfTheDay::applyHostLines(const QStringList& lines, HostStore& hosts) {
+    const HostStore::List order[] = {HostStore::Chat, HostStore::Moonrake, HostStore::Http};
     for (int i = 0; i < 3 && i < lines.size(); ++i) {
         hosts.set(order[i], lines.at(i).trimmed());
     }
 }
 
-std::optional<qint64> TMessageOfTheDay::fixedPoint4(const QString& input) {
+std::optional<qint64> MessageOfTheDay::fixedPoint4(const QString& input) {
     const QString text = input.trimmed();
     qsizetype i = 0;
     bool negative = false;
@@ -176,13 +176,13 @@ std::optional<qint64> TMessageOfTheDay::fixedPoint4(const QString& input) {
     return negative ? -value : value;
 }
 
-bool TMessageOfTheDay::isNewer(const QString& offered, const QString& installed) {
+bool MessageOfTheDay::isNewer(const QString& offered, const QString& installed) {
     const auto a = fixedPoint4(offered);
     const auto b = fixedPoint4(installed);
     return a && b && *a > *b;
 }
 
-std::optional<QString> TMessageOfTheDay::installedVersion() {
+std::optional<QString> MessageOfTheDay::installedVersion() {
     const QString path = qEnvironmentVariableIsSet("MOONRAKE_UPDATE_INI")
                              ? qEnvironmentVariable("MOONRAKE_UPDATE_INI")
                              : QString::fromLatin1(kDefaultUpdateIni);
@@ -200,7 +200,7 @@ std::optional<QString> TMessageOfTheDay::installedVersion() {
                                                     : value.toString();
 }
 
-QString TMessageOfTheDay::updateProgramPath() {
+QString MessageOfTheDay::updateProgramPath() {
 #ifdef Q_OS_WIN
     const QString name = QStringLiteral("wiseupdt.exe");
 #else

@@ -15,11 +15,11 @@ class QNetworkReply;
 
 namespace mr {
 
-class THostInfo;
+class HostStore;
 
 // The message of the day: fetched from the first web host at every connect, it refreshes the
 // host lists, announces the newest program version and carries a message for the user.
-class TMessageOfTheDay : public QObject {
+class MessageOfTheDay : public QObject {
     Q_OBJECT
 public:
     static constexpr char kPath[] = "/motd/motd.txt";
@@ -37,8 +37,8 @@ public:
     // Starts the update program without waiting for it; false when it could not be started.
     using Launcher = std::function<bool(const QString& program)>;
 
-    explicit TMessageOfTheDay(QObject* parent = nullptr);
-    ~TMessageOfTheDay() override;
+    explicit MessageOfTheDay(QObject* parent = nullptr);
+    ~MessageOfTheDay() override;
 
     void setTimeout(int ms) { m_timeoutMs = ms; }
     // Replaces the detached process start, for programs that must not start anything.
@@ -47,7 +47,7 @@ public:
     // The whole stage: fetch, refresh the host lists, compare the versions and start the
     // update program when a newer one is announced. Runs a local event loop while it fetches;
     // every failure ends the stage silently.
-    void fetchAndApply(THostInfo& hosts);
+    void fetchAndApply(HostStore& hosts);
     // Ends a running fetch at once; it then counts as failed.
     void abort();
     bool fetching() const { return !m_reply.isNull(); }
@@ -59,7 +59,7 @@ public:
 
     static QStringList splitLines(const QByteArray& body);
     // Lines 1 to 3 replace the chat, service and web host lists; an empty line changes nothing.
-    static void applyHostLines(const QStringList& lines, THostInfo& hosts);
+    static void applyHostLines(const QStringList& lines, HostStore& hosts);
     // A decimal number with "." as separator, as a fixed-point value with four decimal places
     // (1.05 -> 10500); nothing when the text is not such a number.
     static std::optional<qint64> fixedPoint4(const QString& text);

@@ -26,40 +26,40 @@ void addToCounter(int fd, std::uint64_t n) {
 
 }  // namespace
 
-TPollableEvent::TPollableEvent() : m_fd(makeEventFd(0)) {}
+PollableEvent::PollableEvent() : m_fd(makeEventFd(0)) {}
 
-TPollableEvent::~TPollableEvent() {
+PollableEvent::~PollableEvent() {
     ::close(m_fd);
 }
 
-void TPollableEvent::set() {
+void PollableEvent::set() {
     addToCounter(m_fd, 1);
 }
 
-void TPollableEvent::reset() {
+void PollableEvent::reset() {
     std::uint64_t value = 0;
     while (::read(m_fd, &value, sizeof value) < 0 && errno == EINTR) {
     }
 }
 
-bool TPollableEvent::isSet() const {
+bool PollableEvent::isSet() const {
     pollfd p{m_fd, POLLIN, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
-TPollableSemaphore::TPollableSemaphore() : m_fd(makeEventFd(EFD_SEMAPHORE)) {}
+PollableSemaphore::PollableSemaphore() : m_fd(makeEventFd(EFD_SEMAPHORE)) {}
 
-TPollableSemaphore::~TPollableSemaphore() {
+PollableSemaphore::~PollableSemaphore() {
     ::close(m_fd);
 }
 
-void TPollableSemaphore::release(std::uint64_t n) {
+void PollableSemaphore::release(std::uint64_t n) {
     if (n > 0) {
         addToCounter(m_fd, n);
     }
 }
 
-bool TPollableSemaphore::tryAcquire() {
+bool PollableSemaphore::tryAcquire() {
     std::uint64_t value = 0;
     for (;;) {
         if (::read(m_fd, &value, sizeof value) == sizeof value) {

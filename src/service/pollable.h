@@ -5,12 +5,12 @@
 namespace mr {
 
 // A manual-reset event whose state a worker can wait for in the same poll() as its socket.
-class TPollableEvent {
+class PollableEvent {
 public:
-    TPollableEvent();
-    ~TPollableEvent();
-    TPollableEvent(const TPollableEvent&) = delete;
-    TPollableEvent& operator=(const TPollableEvent&) = delete;
+    PollableEvent();
+    ~PollableEvent();
+    PollableEvent(const PollableEvent&) = delete;
+    PollableEvent& operator=(const PollableEvent&) = delete;
 
     void set();
     void reset();
@@ -23,12 +23,12 @@ private:
 };
 
 // A counting semaphore that poll() can wait for: readable while its count is above zero.
-class TPollableSemaphore {
+class PollableSemaphore {
 public:
-    TPollableSemaphore();
-    ~TPollableSemaphore();
-    TPollableSemaphore(const TPollableSemaphore&) = delete;
-    TPollableSemaphore& operator=(const TPollableSemaphore&) = delete;
+    PollableSemaphore();
+    ~PollableSemaphore();
+    PollableSemaphore(const PollableSemaphore&) = delete;
+    PollableSemaphore& operator=(const PollableSemaphore&) = delete;
 
     void release(std::uint64_t n = 1);
     // Takes one unit when one is there; never blocks.

@@ -11,7 +11,7 @@ namespace mr {
 TProcessingThread::TProcessingThread(const THttpCompSync& manager)
     : TProcessingThread(manager.completions()) {}
 
-TProcessingThread::TProcessingThread(std::shared_ptr<TRequestQueue> completions)
+TProcessingThread::TProcessingThread(std::shared_ptr<RequestQueue> completions)
     : m_completions(std::move(completions)), m_thread([this] { run(); }) {}
 
 TProcessingThread::~TProcessingThread() {
@@ -23,7 +23,7 @@ TProcessingThread::~TProcessingThread() {
     m_handedOver.notify_all();
     m_thread.join();
     // What was never handed over completes without a handler.
-    for (const TRequestPtr& request : m_completions->takeAll()) {
+    for (const RequestPtr& request : m_completions->takeAll()) {
         request->discard();
     }
 }
@@ -38,7 +38,7 @@ void TProcessingThread::run() {
         if (n < 0 || (fds[1].revents & POLLIN)) {
             return;
         }
-        TRequestPtr request = m_completions->tryTake();
+        RequestPtr request = m_completions->tryTake();
         if (!request) {
             continue;
         }

@@ -20,7 +20,7 @@ class THttpCompSync;
 class TProcessingThread {
 public:
     explicit TProcessingThread(const THttpCompSync& manager);
-    explicit TProcessingThread(std::shared_ptr<TRequestQueue> completions);
+    explicit TProcessingThread(std::shared_ptr<RequestQueue> completions);
     ~TProcessingThread();
     TProcessingThread(const TProcessingThread&) = delete;
     TProcessingThread& operator=(const TProcessingThread&) = delete;
@@ -28,9 +28,9 @@ public:
 private:
     void run();
 
-    std::shared_ptr<TRequestQueue> m_completions;
+    std::shared_ptr<RequestQueue> m_completions;
     QObject m_mainThread;  // receives the hand-overs
-    TPollableEvent m_stop;
+    PollableEvent m_stop;
     std::mutex m_mutex;
     std::condition_variable m_handedOver;
     bool m_done = false;

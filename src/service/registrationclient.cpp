@@ -29,8 +29,8 @@ void appendField(QByteArray& out, const char* name, const QString& value) {
 
 }  // namespace
 
-TRegistrationProfile TRegistrationProfile::fromSettings(const TUserInfo& info) {
-    TRegistrationProfile p;
+RegistrationProfile RegistrationProfile::fromSettings(const TUserInfo& info) {
+    RegistrationProfile p;
     p.showInfo = info.showInfo() != 0;
     p.firstName = info.firstName();
     p.lastName = info.lastName();
@@ -48,26 +48,26 @@ TRegistrationProfile TRegistrationProfile::fromSettings(const TUserInfo& info) {
     return p;
 }
 
-TRegistrationClient::TRegistrationClient(QObject* parent)
+RegistrationClient::RegistrationClient(QObject* parent)
     : QObject(parent), m_manager(new QNetworkAccessManager(this)) {
     // The service is reached directly; the client has no proxy support.
     m_manager->setProxy(QNetworkProxy::NoProxy);
-    if (const auto entry = HostInfo().get(THostInfo::Http, 0); entry && !entry->host.isEmpty()) {
+    if (const auto entry = HostInfo().get(HostStore::Http, 0); entry && !entry->host.isEmpty()) {
         setEndpoint(entry->host,
                     entry->port > 0 ? static_cast<std::uint16_t>(entry->port) : kDefaultPort);
     }
 }
 
-TRegistrationClient::~TRegistrationClient() {
+RegistrationClient::~RegistrationClient() {
     abort();
 }
 
-void TRegistrationClient::setEndpoint(const QString& host, std::uint16_t port) {
+void RegistrationClient::setEndpoint(const QString& host, std::uint16_t port) {
     m_host = host;
     m_port = port;
 }
 
-QByteArray TRegistrationClient::registerPath(const QString& name, const QString& password) {
+QByteArray RegistrationClient::registerPath(const QString& name, const QString& password) {
     QByteArray out(kSearchProgram);
     out.append("Register?username=");
     out.append(QUrl::toPercentEncoding(name));
@@ -75,8 +75,8 @@ QByteArray TRegistrationClient::registerPath(const QString& name, const QString&
     return out;
 }
 
-QByteArray TRegistrationClient::setUserInfoPath(qint32 userId, const QString& password,
-                                                const TRegistrationProfile& p) {
+QByteArray RegistrationClient::setUserInfoPath(qint32 userId, const QString& password,
+                                               const RegistrationProfile& p) {
     QByteArray out(kSearchProgram);
     out.append("SetUserInfo?UserID=");
     out.append(QByteArray::number(userId));
@@ -102,7 +102,7 @@ QByteArray TRegistrationClient::setUserInfoPath(qint32 userId, const QString& pa
     return out;
 }
 
-qint32 TRegistrationClient::parseRegisterReply(const QByteArray& body) {
+qint32 RegistrationClient::parseRegisterReply(const QByteArray& body) {
     const QByteArray text = body.trimmed();
     if (text.isEmpty() || text.size() > 10 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
@@ -113,7 +113,7 @@ qint32 TRegistrationClient::parseRegisterReply(const QByteArray& body) {
     return ok && id > 0 && id <= INT32_MAX ? static_cast<qint32>(id) : 0;
 }
 
-void TRegistrationClient::get(const QByteArray& pathAndQuery) {
+void RegistrationClient::get(const QByteArray& pathAndQuery) {
     abort();
     m_error.clear();
     QByteArray address("http://");
@@ -135,16 +135,16 @@ void TRegistrationClient::get(const QByteArray& pathAndQuery) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     m_reply = m_manager->get(request);
-    connect(m_reply, &QNetworkReply::finished, this, &TRegistrationClient::replyFinished);
+    connect(m_reply, &QNetworkReply::finished, this, &RegistrationClient::replyFinished);
 }
 
-void TRegistrationClient::abort() {
+void RegistrationClient::abort() {
     if (m_reply) {
         m_reply->abort();
     }
 }
 
-void TRegistrationClient::replyFinished() {
+void RegistrationClient::replyFinished() {
     QNetworkReply* reply = qobject_cast<QNetworkReply*>(sender());
     if (!reply) {
         return;
@@ -162,35 +162,34 @@ void TRegistrationClient::replyFinished() {
     emit finished(true, reply->readAll());
 }
 
-TRegistrationOutcome TRegistrationClient::registerAndWait(const QString& name,
-                                                          const QString& password,
-                                                          TUserInfo& info) {
-    TRegistrationOutcome outcome;
+RegistrationOutcome RegistrationClient::registerAndWait(const QString& name,
+                                                        const QString& password, TUserInfo& info) {
+    RegistrationOutcome outcome;
     const auto reply = getAndWait(registerPath(name, password));
     if (!reply) {
         return outcome;
     }
     outcome.id = parseRegisterReply(*reply);
     if (outcome.id == 0) {
-        outcome.kind = TRegistrationOutcome::Kind::NameTaken;
+        outcome.kind = RegistrationOutcome::Kind::NameTaken;
         return outcome;
     }
-    outcome.kind = TRegistrationOutcome::Kind::Registered;
+    outcome.kind = RegistrationOutcome::Kind::Registered;
     info.setId(outcome.id);
     info.setNickname(name);
     info.setPassword(password);
     info.file().sync();
     outcome.profileSent =
-        getAndWait(setUserInfoPath(outcome.id, password, TRegistrationProfile::fromSettings(info)))
+        getAndWait(setUserInfoPath(outcome.id, password, RegistrationProfile::fromSettings(info)))
             .has_value();
     return outcome;
 }
 
-std::optional<QByteArray> TRegistrationClient::getAndWait(const QByteArray& pathAndQuery) {
+std::optional<QByteArray> RegistrationClient::getAndWait(const QByteArray& pathAndQuery) {
     QEventLoop loop;
     std::optional<QByteArray> result;
     const auto connection =
-        connect(this, &TRegistrationClient::finished, &loop, [&](bool ok, const QByteArray& body) {
+        connect(this, &RegistrationClient::finished, &loop, [&](bool ok, const QByteArray& body) {
             if (ok) {
                 result = body;
             }

@@ -16,7 +16,7 @@ namespace mr {
 class TUserInfo;
 
 // The profile fields sent with "SetUserInfo?"; an empty text is left out of the query.
-struct TRegistrationProfile {
+struct RegistrationProfile {
     bool showInfo = true;
     QString firstName;
     QString lastName;
@@ -30,11 +30,11 @@ struct TRegistrationProfile {
     int connection = 0;
 
     // The stored settings; a birth date counts only when one is stored and it is not 0.
-    static TRegistrationProfile fromSettings(const TUserInfo& info);
+    static RegistrationProfile fromSettings(const TUserInfo& info);
 };
 
-// What TRegistrationClient::registerAndWait() did.
-struct TRegistrationOutcome {
+// What RegistrationClient::registerAndWait() did.
+struct RegistrationOutcome {
     enum class Kind { Registered, NameTaken, Failed };
     Kind kind = Kind::Failed;
     qint32 id = 0;             // the new user's, once registered
@@ -44,7 +44,7 @@ struct TRegistrationOutcome {
 // Account registration on the service's web server: plain GETs of "/Search/mrSearch.dll?"
 // requests against the first web host. Query values are percent-encoded (UTF-8), so "&", "="
 // and blanks in a name or password reach the service as typed.
-class TRegistrationClient : public QObject {
+class RegistrationClient : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultTimeoutMs = 30000;
@@ -53,8 +53,8 @@ public:
     static constexpr char kBuiltInHost[] = "localhost";
 
     // The endpoint is the first entry of the "Http" host list, else the built-in host.
-    explicit TRegistrationClient(QObject* parent = nullptr);
-    ~TRegistrationClient() override;
+    explicit RegistrationClient(QObject* parent = nullptr);
+    ~RegistrationClient() override;
 
     void setEndpoint(const QString& host, std::uint16_t port);
     QString host() const { return m_host; }
@@ -66,7 +66,7 @@ public:
     // "/Search/mrSearch.dll?SetUserInfo?UserID=N&pass=PASS" then ShowInfo, Firstname,
     // Lastname, Email, DateOfBirth, Sex, Country, Homepage, Languages, Info, Connection.
     static QByteArray setUserInfoPath(qint32 userId, const QString& password,
-                                      const TRegistrationProfile& profile);
+                                      const RegistrationProfile& profile);
     // The new user's id from a "Register?" reply; 0 (name taken) unless the body is a positive
     // decimal number.
     static qint32 parseRegisterReply(const QByteArray& body);
@@ -82,8 +82,8 @@ public:
     // Registers the name, stores the new ID, Nickname and Password in the settings and sends
     // the profile they hold, each request waiting for its reply; lastError() says why the last
     // one failed.
-    TRegistrationOutcome registerAndWait(const QString& name, const QString& password,
-                                         TUserInfo& info);
+    RegistrationOutcome registerAndWait(const QString& name, const QString& password,
+                                        TUserInfo& info);
 
 signals:
     void finished(bool ok, const QByteArray& body);

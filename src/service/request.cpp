@@ -9,7 +9,7 @@
 
 namespace mr {
 
-TCallback::TCallback(QObject* owner, TRequestHandler handler)
+TCallback::TCallback(QObject* owner, RequestHandler handler)
     : QObject(owner), m_handler(std::move(handler)) {}
 
 void TCallback::call(TRequest& request) {
@@ -19,7 +19,7 @@ void TCallback::call(TRequest& request) {
 }
 
 TRequest::TRequest(char code, const QByteArray& payload, const QString& path, bool multiRecord,
-                   QObject* owner, TRequestHandler handler, std::uint32_t tag)
+                   QObject* owner, RequestHandler handler, std::uint32_t tag)
     : m_code(code),
       m_body(wire::requestBody(code, 0, payload)),
       m_path(path),

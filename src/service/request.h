@@ -13,7 +13,7 @@ namespace mr {
 
 class TRequest;
 // A completion handler; it runs on the main thread.
-using TRequestHandler = std::function<void(TRequest&)>;
+using RequestHandler = std::function<void(TRequest&)>;
 
 // The two kinds of connection a request can travel on.
 enum class TChannel { KeepAlive, OneShot };
@@ -24,12 +24,12 @@ enum class TChannel { KeepAlive, OneShot };
 class TCallback : public QObject {
     Q_OBJECT
 public:
-    TCallback(QObject* owner, TRequestHandler handler);
+    TCallback(QObject* owner, RequestHandler handler);
 
     void call(TRequest& request);
 
 private:
-    TRequestHandler m_handler;
+    RequestHandler m_handler;
 };
 
 // One operation sent to the service: its request code, body, path and reply.
@@ -37,7 +37,7 @@ class TRequest {
 public:
     // owner: the object whose destruction detaches the handler; the handler may be empty.
     TRequest(char code, const QByteArray& payload, const QString& path, bool multiRecord,
-             QObject* owner, TRequestHandler handler, std::uint32_t tag = 0);
+             QObject* owner, RequestHandler handler, std::uint32_t tag = 0);
     TRequest(const TRequest&) = delete;
     TRequest& operator=(const TRequest&) = delete;
 
@@ -84,6 +84,6 @@ private:
     std::function<void()> m_notice;
 };
 
-using TRequestPtr = std::shared_ptr<TRequest>;
+using RequestPtr = std::shared_ptr<TRequest>;
 
 }  // namespace mr

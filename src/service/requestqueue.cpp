@@ -2,9 +2,9 @@
 
 namespace mr {
 
-TRequestQueue::TRequestQueue(qsizetype capacity) : m_capacity(capacity) {}
+RequestQueue::RequestQueue(qsizetype capacity) : m_capacity(capacity) {}
 
-bool TRequestQueue::push(TRequestPtr request) {
+bool RequestQueue::push(RequestPtr request) {
     {
         std::lock_guard lock(m_mutex);
         if (m_capacity > 0 && static_cast<qsizetype>(m_items.size()) >= m_capacity) {
@@ -16,7 +16,7 @@ bool TRequestQueue::push(TRequestPtr request) {
     return true;
 }
 
-TRequestPtr TRequestQueue::tryTake() {
+RequestPtr RequestQueue::tryTake() {
     if (!m_semaphore.tryAcquire()) {
         return nullptr;
     }
@@ -24,20 +24,20 @@ TRequestPtr TRequestQueue::tryTake() {
     if (m_items.empty()) {
         return nullptr;
     }
-    TRequestPtr request = std::move(m_items.front());
+    RequestPtr request = std::move(m_items.front());
     m_items.pop_front();
     return request;
 }
 
-std::vector<TRequestPtr> TRequestQueue::takeAll() {
-    std::vector<TRequestPtr> all;
-    while (TRequestPtr request = tryTake()) {
+std::vector<RequestPtr> RequestQueue::takeAll() {
+    std::vector<RequestPtr> all;
+    while (RequestPtr request = tryTake()) {
         all.push_back(std::move(request));
     }
     return all;
 }
 
-qsizetype TRequestQueue::size() const {
+qsizetype RequestQueue::size() const {
     std::lock_guard lock(m_mutex);
     return static_cast<qsizetype>(m_items.size());
 }

@@ -11,16 +11,16 @@ namespace mr {
 
 // A thread-safe list of requests counted by a semaphore that poll() can wait for. The lock
 // is held only while one item is added or taken.
-class TRequestQueue {
+class RequestQueue {
 public:
     // capacity 0: no limit.
-    explicit TRequestQueue(qsizetype capacity = 0);
+    explicit RequestQueue(qsizetype capacity = 0);
 
     // False when the queue is full.
-    bool push(TRequestPtr request);
+    bool push(RequestPtr request);
     // The first request, when one is counted; never blocks.
-    TRequestPtr tryTake();
-    std::vector<TRequestPtr> takeAll();
+    RequestPtr tryTake();
+    std::vector<RequestPtr> takeAll();
     qsizetype size() const;
     // Readable while a request is counted.
     int fd() const { return m_semaphore.fd(); }
@@ -28,8 +28,8 @@ public:
 private:
     const qsizetype m_capacity;
     mutable std::mutex m_mutex;
-    std::deque<TRequestPtr> m_items;
-    TPollableSemaphore m_semaphore;
+    std::deque<RequestPtr> m_items;
+    PollableSemaphore m_semaphore;
 };
 
 }  // namespace mr

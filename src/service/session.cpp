@@ -8,24 +8,24 @@
 
 namespace mr {
 
-TOnlineSession::TOnlineSession(TMRAgentHttp& agent, TIdleQueue& idle, QObject* parent)
+OnlineSession::OnlineSession(TMRAgentHttp& agent, TIdleQueue& idle, QObject* parent)
     : QObject(parent), m_agent(agent), m_idle(idle), m_reconnect(&m_ownTimer) {
     m_ownTimer.setInterval(kReconnectIntervalMs);
     // The timer runs the Connect command exactly as the user would.
-    connect(&m_ownTimer, &QTimer::timeout, this, [this] { Connect(TConnectOrigin::Command); });
-    connect(&m_agent, &TMRAgentHttp::OnLogin, this, &TOnlineSession::onLogin);
-    connect(&m_agent, &TMRAgentHttp::OnDisconnect, this, &TOnlineSession::onDisconnect);
-    connect(&m_motd, &TMessageOfTheDay::updateAvailable, this, &TOnlineSession::updateAvailable);
+    connect(&m_ownTimer, &QTimer::timeout, this, [this] { Connect(ConnectOrigin::Command); });
+    connect(&m_agent, &TMRAgentHttp::OnLogin, this, &OnlineSession::onLogin);
+    connect(&m_agent, &TMRAgentHttp::OnDisconnect, this, &OnlineSession::onDisconnect);
+    connect(&m_motd, &MessageOfTheDay::updateAvailable, this, &OnlineSession::updateAvailable);
 }
 
-TOnlineSession::~TOnlineSession() = default;
+OnlineSession::~OnlineSession() = default;
 
-void TOnlineSession::setPorts(std::uint16_t infoPort, std::uint16_t fileServerPort) {
+void OnlineSession::setPorts(std::uint16_t infoPort, std::uint16_t fileServerPort) {
     m_infoPort = infoPort;
     m_fileServerPort = fileServerPort;
 }
 
-void TOnlineSession::setReconnectTimer(QTimer* timer) {
+void OnlineSession::setReconnectTimer(QTimer* timer) {
     const bool running = reconnectTimer().isActive();
     reconnectTimer().stop();
     m_reconnect = timer ? timer : &m_ownTimer;
@@ -34,23 +34,23 @@ void TOnlineSession::setReconnectTimer(QTimer* timer) {
     }
 }
 
-QTimer& TOnlineSession::reconnectTimer() {
+QTimer& OnlineSession::reconnectTimer() {
     return m_reconnect ? *m_reconnect : m_ownTimer;
 }
 
-quintptr TOnlineSession::statusKey() const {
+quintptr OnlineSession::statusKey() const {
     return reinterpret_cast<quintptr>(&m_agent);
 }
 
-bool TOnlineSession::connecting() const {
+bool OnlineSession::connecting() const {
     return m_inRoutine || m_agent.connecting();
 }
 
-bool TOnlineSession::online() const {
+bool OnlineSession::online() const {
     return m_agent.online();
 }
 
-void TOnlineSession::Connect(TConnectOrigin origin) {
+void OnlineSession::Connect(ConnectOrigin origin) {
     m_closing = false;
     // Online or half-way there: a second keep-alive channel must never be opened.
     if (!connecting() && !online()) {
@@ -64,12 +64,12 @@ void TOnlineSession::Connect(TConnectOrigin origin) {
         m_agent.ServiceLogin(m_infoPort, m_fileServerPort);
         m_inRoutine = false;
     }
-    if (origin == TConnectOrigin::Command) {
+    if (origin == ConnectOrigin::Command) {
         emit connectEnabledChanged(false);
     }
 }
 
-void TOnlineSession::onLogin(bool success) {
+void OnlineSession::onLogin(bool success) {
     if (success) {
         reconnectTimer().stop();
         emit SetTaskText(statusKey(), QString::fromLatin1(kConnectedText));
@@ -102,7 +102,7 @@ void TOnlineSession::onLogin(bool success) {
     emit connectFinished(false);
 }
 
-void TOnlineSession::onDisconnect() {
+void OnlineSession::onDisconnect() {
     emit onlineIndicatorChanged(false);
     emit ShowStatus(QString::fromLatin1(kDisconnectedText), statusKey());
     emit EndTask(statusKey(), false);
@@ -111,19 +111,19 @@ void TOnlineSession::onDisconnect() {
     startReconnectTimer();
 }
 
-void TOnlineSession::setOnline(bool online) {
+void OnlineSession::setOnline(bool online) {
     emit onlineIndicatorChanged(online);
     emit connectEnabledChanged(!online);
 }
 
-void TOnlineSession::startReconnectTimer() {
+void OnlineSession::startReconnectTimer() {
     if (!m_closing) {
         reconnectTimer().start();
     }
 }
 
-bool TOnlineSession::SendProfile(QObject* owner, const std::function<void(bool)>& handler,
-                                 const std::optional<QString>& knownPassword) {
+bool OnlineSession::SendProfile(QObject* owner, const std::function<void(bool)>& handler,
+                                const std::optional<QString>& knownPassword) {
     const QString sent = UserInfo().password();
     // The session owns the request, so the settings follow the reply even when the window
     // that asked has gone.
@@ -152,7 +152,7 @@ bool TOnlineSession::SendProfile(QObject* owner, const std::function<void(bool)>
     return queued;
 }
 
-void TOnlineSession::SignOff() {
+void OnlineSession::SignOff() {
     m_closing = true;
     reconnectTimer().stop();
     m_agent.connection().Cancel();

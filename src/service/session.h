@@ -19,13 +19,13 @@ class TRequest;
 
 // Who runs the connect routine: the start-up call leaves the Connect command as the outcome
 // set it; the command and the reconnect timer disable it once the routine returns.
-enum class TConnectOrigin { StartUp, Command };
+enum class ConnectOrigin { StartUp, Command };
 
 // The online session: the connect routine with the message of the day, host rotation, the
 // reconnect timer, what a sign-on, a refused one and a lost connection change, and the
 // sign-off at exit. Everything the user sees goes out through signals, so the desktop frame
 // and the console program drive the same logic. Lives on the main thread.
-class TOnlineSession : public QObject {
+class OnlineSession : public QObject {
     Q_OBJECT
 public:
     static constexpr int kReconnectIntervalMs = 60000;
@@ -36,11 +36,11 @@ public:
 
     // idle: where the share-list synchronisation is deferred to after a sign-on; both must
     // outlive the session.
-    TOnlineSession(TMRAgentHttp& agent, TIdleQueue& idle, QObject* parent = nullptr);
-    ~TOnlineSession() override;
+    OnlineSession(TMRAgentHttp& agent, TIdleQueue& idle, QObject* parent = nullptr);
+    ~OnlineSession() override;
 
     TMRAgentHttp& agent() const { return m_agent; }
-    TMessageOfTheDay& motd() { return m_motd; }
+    MessageOfTheDay& motd() { return m_motd; }
 
     // The info socket's and the peer file server's listening ports, announced at sign-on.
     void setPorts(std::uint16_t infoPort, std::uint16_t fileServerPort);
@@ -61,7 +61,7 @@ public:
 
 public slots:
     // The connect routine; returns at once while a sign-on is under way or already online.
-    void Connect(mr::TConnectOrigin origin = mr::TConnectOrigin::Command);
+    void Connect(mr::ConnectOrigin origin = mr::ConnectOrigin::Command);
     // At a real exit: stops a running connect or fetch, sends "Q" and waits at most 2000 ms.
     void SignOff();
     // Sends the profile now; false when it could not be queued (offline), in which case
@@ -106,7 +106,7 @@ private:
 
     TMRAgentHttp& m_agent;
     TIdleQueue& m_idle;
-    TMessageOfTheDay m_motd;
+    MessageOfTheDay m_motd;
     QTimer m_ownTimer;
     QPointer<QTimer> m_reconnect;
     std::uint16_t m_infoPort = 0;

@@ -4,8 +4,8 @@
 
 namespace mr {
 
-std::optional<TUserLocation> TUserLocation::parse(const QByteArray& reply) {
-    TUserLocation location;
+std::optional<UserLocation> UserLocation::parse(const QByteArray& reply) {
+    UserLocation location;
     QByteArray address;
     const UnpackResult r =
         UnpackRecord(reply, "AWW", {&address, &location.infoPort, &location.fileServerPort});

@@ -67,14 +67,14 @@ void TMRDataModule::openPeers() {
     m_wanted = std::make_unique<TMRWantedList>(UserInfo().maxDownloads());
     // Peers are served from socket events: an engine error (a damaged or busy table) answers
     // as for an unknown file instead of leaving the event handler.
-    TPeerCatalog catalog;
+    PeerCatalog catalog;
     catalog.check = [](const QString& user, const QString& path, const QString& address,
                        const QString& password) {
         try {
             return FileRequestCheck(user, path, address, password);
         } catch (const std::exception& e) {
             qWarning("file request check of %s failed: %s", qPrintable(path), e.what());
-            TRequestVerdict notFound;
+            RequestVerdict notFound;
             notFound.Code = 5;
             return notFound;
         }
@@ -97,11 +97,11 @@ void TMRDataModule::openPeers() {
         }
     };
     m_fileServer = std::make_unique<TMRFtpServer>(
-        *m_wanted, std::move(catalog), TPeerSettings::fromProfile(), UserInfo().maxUploads());
+        *m_wanted, std::move(catalog), PeerSettings::fromProfile(), UserInfo().maxUploads());
     m_fileServer->start();
 }
 
-void TMRDataModule::setLocator(TLocateUser locate) {
+void TMRDataModule::setLocator(UserLocator locate) {
     if (!m_wanted || !m_fileServer) {
         return;
     }
@@ -109,8 +109,8 @@ void TMRDataModule::setLocator(TLocateUser locate) {
     if (!locate) {
         return;
     }
-    m_downloads = std::make_unique<TMRDownloads>(*m_wanted, *m_fileServer, std::move(locate),
-                                                 TPeerSettings::fromProfile());
+    m_downloads = std::make_unique<DownloadStarter>(*m_wanted, *m_fileServer, std::move(locate),
+                                                    PeerSettings::fromProfile());
 }
 
 quint16 TMRDataModule::infoPort() const {

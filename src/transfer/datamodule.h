@@ -13,7 +13,7 @@ namespace mr {
 inline constexpr const char* kDataFilesMissingText = "Data files are missing! Please re-install";
 
 class InfoSocket;
-class TMRDownloads;
+class DownloadStarter;
 class TMRFtpServer;
 class TMRWantedList;
 
@@ -36,7 +36,7 @@ public:
 
     // Downloads start once the service can be asked where their owners are; an empty
     // look-up (the service's session is ending) stops starting them.
-    void setLocator(TLocateUser locate);
+    void setLocator(UserLocator locate);
 
     // Null until create() has opened them.
     InfoSocket* infoSocket() const { return m_infoSocket.get(); }
@@ -67,7 +67,7 @@ private:
     std::unique_ptr<InfoSocket> m_infoSocket;
     std::unique_ptr<TMRWantedList> m_wanted;
     std::unique_ptr<TMRFtpServer> m_fileServer;
-    std::unique_ptr<TMRDownloads> m_downloads;
+    std::unique_ptr<DownloadStarter> m_downloads;
 };
 
 }  // namespace mr

@@ -4,8 +4,8 @@
 
 namespace mr {
 
-TMRDownloads::TMRDownloads(TMRWantedList& wanted, TMRFtpServer& server, TLocateUser locate,
-                           TPeerSettings settings, QObject* parent)
+DownloadStarter::DownloadStarter(TMRWantedList& wanted, TMRFtpServer& server, UserLocator locate,
+                                 PeerSettings settings, QObject* parent)
     : QObject(parent),
       m_wanted(wanted),
       m_server(server),
@@ -14,11 +14,11 @@ TMRDownloads::TMRDownloads(TMRWantedList& wanted, TMRFtpServer& server, TLocateU
     m_wanted.setNotify([this](TMRQueItem& item) { startItem(item); });
 }
 
-TMRDownloads::~TMRDownloads() {
+DownloadStarter::~DownloadStarter() {
     m_wanted.setNotify({});
 }
 
-void TMRDownloads::startItem(TMRQueItem& item) {
+void DownloadStarter::startItem(TMRQueItem& item) {
     const qint32 id = item.Id;
     m_wanted.SetStatus(id, TTransferStatus::Negotiating);
     if (m_settings.storeDownloadPath) {

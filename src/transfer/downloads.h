@@ -10,20 +10,20 @@ namespace mr {
 
 // Starts downloads: the wanted list's notify handler. Each item goes to Negotiating at once (so
 // a second queue check never starts it twice), then a TMRReqConnection asks its owner for it.
-class TMRDownloads : public QObject {
+class DownloadStarter : public QObject {
     Q_OBJECT
 public:
-    TMRDownloads(TMRWantedList& wanted, TMRFtpServer& server, TLocateUser locate,
-                 TPeerSettings settings, QObject* parent = nullptr);
-    ~TMRDownloads() override;
+    DownloadStarter(TMRWantedList& wanted, TMRFtpServer& server, UserLocator locate,
+                    PeerSettings settings, QObject* parent = nullptr);
+    ~DownloadStarter() override;
 
 private:
     void startItem(TMRQueItem& item);
 
     TMRWantedList& m_wanted;
     TMRFtpServer& m_server;
-    TLocateUser m_locate;
-    TPeerSettings m_settings;
+    UserLocator m_locate;
+    PeerSettings m_settings;
     int m_timeoutMs = 0;
 };
 

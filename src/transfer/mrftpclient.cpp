@@ -23,7 +23,7 @@ bool TMRFtpClient::RequestFileAsync(quint16 callbackPort, qint32 requesterId,
         return false;
     }
     RestartOffset = resumeOffset();
-    TReqfParams p;
+    ReqfParams p;
     p.path = JoinSharePath(HostDirName, HostFileName);
     p.resumeOffset = RestartOffset;
     p.callbackPort = callbackPort;

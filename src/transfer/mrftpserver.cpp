@@ -26,8 +26,8 @@ constexpr int kAbortGraceMs = 10000;
 
 }  // namespace
 
-TPeerSettings TPeerSettings::fromProfile() {
-    TPeerSettings s;
+PeerSettings PeerSettings::fromProfile() {
+    PeerSettings s;
     s.nickname = [] { return UserInfo().nickname(); };
     s.userId = [] { return static_cast<qint32>(UserInfo().id()); };
     s.downloadPath = [] { return UserInfo().effectiveDownloadPath(); };
@@ -39,7 +39,7 @@ TPeerSettings TPeerSettings::fromProfile() {
     return s;
 }
 
-TMRFtpServer::TMRFtpServer(TMRWantedList& wanted, TPeerCatalog catalog, TPeerSettings settings,
+TMRFtpServer::TMRFtpServer(TMRWantedList& wanted, PeerCatalog catalog, PeerSettings settings,
                            int maxUploads, QObject* parent)
     : TFtpServer(parent),
       m_wanted(wanted),
@@ -47,12 +47,12 @@ TMRFtpServer::TMRFtpServer(TMRWantedList& wanted, TPeerCatalog catalog, TPeerSet
       m_settings(std::move(settings)),
       m_waiting(maxUploads, this) {
     using namespace std::placeholders;
-    auto bind = [this](void (TMRFtpServer::*handler)(TFtpCtrlSession&, const QByteArray&,
-                                                     QString&)) -> THandler {
+    auto bind = [this](void (TMRFtpServer::*handler)(FtpCtrlSession&, const QByteArray&,
+                                                     QString&)) -> Handler {
         return std::bind(handler, this, _1, _2, _3);
     };
-    auto bindBase = [this](void (TFtpServer::*handler)(TFtpCtrlSession&, const QByteArray&,
-                                                       QString&)) -> THandler {
+    auto bindBase = [this](void (TFtpServer::*handler)(FtpCtrlSession&, const QByteArray&,
+                                                       QString&)) -> Handler {
         return std::bind(handler, static_cast<TFtpServer*>(this), _1, _2, _3);
     };
     clearCommands();
@@ -73,7 +73,7 @@ TMRFtpServer::TMRFtpServer(TMRWantedList& wanted, TPeerCatalog catalog, TPeerSet
 
 TMRFtpServer::~TMRFtpServer() {
     // The clients report into the waiting list, which goes first.
-    for (TUploadClient& u : m_uploadClients) {
+    for (UploadClient& u : m_uploadClients) {
         if (u.client) {
             u.client->disconnect(this);
             delete u.client;
@@ -86,30 +86,30 @@ bool TMRFtpServer::start(const QHostAddress& address) {
     return TFtpServer::start(address, 0);
 }
 
-TRequestVerdict TMRFtpServer::check(TFtpCtrlSession& s, const QString& path) const {
+RequestVerdict TMRFtpServer::check(FtpCtrlSession& s, const QString& path) const {
     if (!m_catalog.check) {
-        TRequestVerdict none;
+        RequestVerdict none;
         none.Code = 5;
         return none;
     }
     return m_catalog.check(s.UserName, path, s.peerAddress(), s.PassWord);
 }
 
-void TMRFtpServer::CommandREQF(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::None;
+void TMRFtpServer::CommandREQF(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::None;
     const QString nickname = m_settings.nickname ? m_settings.nickname() : QString();
-    const TReqfParse parsed = ParseReqfParameter(params, nickname);
+    const ReqfParse parsed = ParseReqfParameter(params, nickname);
     if (!parsed.params) {
-        throw TFtpCommandError(parsed.error);
+        throw FtpCommandError(parsed.error);
     }
-    const TReqfParams& p = *parsed.params;
+    const ReqfParams& p = *parsed.params;
     s.ReqPath = p.path;
     s.ReqResumeOffset = p.resumeOffset;
     s.ReqCallbackPort = p.callbackPort;
     s.ReqRequesterId = p.requesterId;
     s.ReqRequesterName = p.requesterName;
-    const TRequestVerdict verdict = check(s, p.path);
-    s.CmdType = TFtpCmdType::REQF;
+    const RequestVerdict verdict = check(s, p.path);
+    s.CmdType = FtpCmdType::REQF;
     if (verdict.Code == 0) {
         s.Directory = verdict.LocalPath;
         s.FileName = p.path;
@@ -117,14 +117,14 @@ void TMRFtpServer::CommandREQF(TFtpCtrlSession& s, const QByteArray& params, QSt
     answer = QString::fromLatin1(FormatVerdict(verdict));
 }
 
-void TMRFtpServer::CommandCHKP(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    const TRequestVerdict verdict = check(s, PathParameter(params));
-    s.CmdType = TFtpCmdType::CHKP;
+void TMRFtpServer::CommandCHKP(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    const RequestVerdict verdict = check(s, PathParameter(params));
+    s.CmdType = FtpCmdType::CHKP;
     answer = QString::fromLatin1(FormatVerdict(verdict));
 }
 
-void TMRFtpServer::CommandREQD(TFtpCtrlSession& s, const QByteArray& params, QString& answer) {
-    s.CmdType = TFtpCmdType::REQD;
+void TMRFtpServer::CommandREQD(FtpCtrlSession& s, const QByteArray& params, QString& answer) {
+    s.CmdType = FtpCmdType::REQD;
     s.DataStream.clear();
     s.FilePath.clear();
     const QString path = PathParameter(params);
@@ -139,10 +139,10 @@ void TMRFtpServer::CommandREQD(TFtpCtrlSession& s, const QByteArray& params, QSt
     startSendStream(s);
 }
 
-void TMRFtpServer::TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer) {
-    const TFtpCmdType type = s.CmdType;
-    s.CmdType = TFtpCmdType::None;
-    if (type == TFtpCmdType::REQF) {
+void TMRFtpServer::TriggerAnswerSent(FtpCtrlSession& s, const QString& answer) {
+    const FtpCmdType type = s.CmdType;
+    s.CmdType = FtpCmdType::None;
+    if (type == FtpCmdType::REQF) {
         if (VerdictCode(answer.toLatin1()) != 0) {
             return;
         }
@@ -161,21 +161,21 @@ void TMRFtpServer::TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer) 
         const qint64 size = local.isFile() ? local.size() : 0;
         m_waiting.Add(s.UserName, s.ReqRequesterId, s.ReqRequesterName, s.ReqResumeOffset, size,
                       s.ReqPath, s.peerAddress(), s.ReqCallbackPort);
-    } else if (type == TFtpCmdType::ABOR) {
+    } else if (type == FtpCmdType::ABOR) {
         if (TMRQueItem* item = transferringItem(s)) {
             m_wanted.SetStatus(item->Id, TTransferStatus::Error, TTransferError::Aborted);
         }
     }
 }
 
-bool TMRFtpServer::TriggerValidatePut(TFtpCtrlSession& s) {
+bool TMRFtpServer::TriggerValidatePut(FtpCtrlSession& s) {
     const qint32 id =
         m_wanted.FindByStatus(s.UserName, s.FileName, TTransferStatus::RemotelyQueued);
     if (id < 0) {
         return false;
     }
     // One push per item: a second session for the same item waits its turn.
-    for (const TFtpCtrlSession* other : sessions()) {
+    for (const FtpCtrlSession* other : sessions()) {
         if (other != &s && other->DownloadItemId == id && hasData(*other)) {
             return false;
         }
@@ -187,7 +187,7 @@ bool TMRFtpServer::TriggerValidatePut(TFtpCtrlSession& s) {
     const QFileInfo info(target);
     const bool refused =
         target.isEmpty() || (info.exists() ? info.size() : 0) != item.ResumeOffset ||
-        std::any_of(sessions().begin(), sessions().end(), [&](const TFtpCtrlSession* other) {
+        std::any_of(sessions().begin(), sessions().end(), [&](const FtpCtrlSession* other) {
             return other != &s && hasData(*other) && other->FilePath == target;
         });
     if (refused) {
@@ -219,7 +219,7 @@ QString TMRFtpServer::pushTarget(const TMRQueItem& item) const {
     return target;
 }
 
-void TMRFtpServer::StorSessionConnected(TFtpCtrlSession& s, int error) {
+void TMRFtpServer::StorSessionConnected(FtpCtrlSession& s, int error) {
     const TMRQueItem* item = m_wanted.find(s.DownloadItemId);
     if (!item || item->Status != TTransferStatus::RemotelyQueued) {
         return;
@@ -233,12 +233,12 @@ void TMRFtpServer::StorSessionConnected(TFtpCtrlSession& s, int error) {
         item->Id, s.RestartPos == 0 ? TTransferStatus::Transfering : TTransferStatus::Resuming);
 }
 
-TMRQueItem* TMRFtpServer::transferringItem(const TFtpCtrlSession& s) const {
+TMRQueItem* TMRFtpServer::transferringItem(const FtpCtrlSession& s) const {
     TMRQueItem* item = s.DownloadItemId >= 0 ? m_wanted.find(s.DownloadItemId) : nullptr;
     return item && isTransferring(item->Status) ? item : nullptr;
 }
 
-void TMRFtpServer::StoredData(TFtpCtrlSession& s, qint64 bytes) {
+void TMRFtpServer::StoredData(FtpCtrlSession& s, qint64 bytes) {
     TMRQueItem* item = transferringItem(s);
     if (!item) {
         // The item ended meanwhile (aborted, cleared): nothing more is written for it.
@@ -248,7 +248,7 @@ void TMRFtpServer::StoredData(TFtpCtrlSession& s, qint64 bytes) {
     m_wanted.SetTransferred(item->Transferred + bytes, item->Id);
 }
 
-void TMRFtpServer::StorSessionClosed(TFtpCtrlSession& s, int error) {
+void TMRFtpServer::StorSessionClosed(FtpCtrlSession& s, int error) {
     TMRQueItem* item = transferringItem(s);
     if (!item) {
         return;
@@ -267,7 +267,7 @@ void TMRFtpServer::StorSessionClosed(TFtpCtrlSession& s, int error) {
 }
 
 void TMRFtpServer::AbortTransfer(qint32 downloadItemId) {
-    for (TFtpCtrlSession* s : sessions()) {
+    for (FtpCtrlSession* s : sessions()) {
         if (s->DownloadItemId == downloadItemId && hasData(*s)) {
             abortData(*s, QStringLiteral("transfer aborted"));
             return;
@@ -304,7 +304,7 @@ void TMRFtpServer::QueNotify(TMRQueItem& entry) {
     m_waiting.SetSize(id, entry.Size);
     m_waiting.SetTransferred(entry.ResumeOffset, id);
     connect(client, &TFtpClient::requestDone, this,
-            [this, client](TFtpRequest r, int e) { ClientRequestDone(client, r, e); });
+            [this, client](FtpRequest r, int e) { ClientRequestDone(client, r, e); });
     connect(client, &TFtpClient::progress, this,
             [this, client](qint64 count) { ClientProgress(client, count); });
     connect(client, &TFtpClient::sessionClosed, this,
@@ -313,7 +313,7 @@ void TMRFtpServer::QueNotify(TMRQueItem& entry) {
 }
 
 qint32 TMRFtpServer::entryOf(const TMRFtpClient* client) const {
-    for (const TUploadClient& u : m_uploadClients) {
+    for (const UploadClient& u : m_uploadClients) {
         if (u.client == client) {
             return u.entryId;
         }
@@ -321,12 +321,12 @@ qint32 TMRFtpServer::entryOf(const TMRFtpClient* client) const {
     return -1;
 }
 
-void TMRFtpServer::ClientRequestDone(TMRFtpClient* client, TFtpRequest request, int error) {
+void TMRFtpServer::ClientRequestDone(TMRFtpClient* client, FtpRequest request, int error) {
     const qint32 id = entryOf(client);
     if (id < 0) {
         return;
     }
-    if (request == TFtpRequest::Open) {
+    if (request == FtpRequest::Open) {
         if (error != 0 || !client->UploadMode) {
             m_waiting.SetStatus(id, TTransferStatus::Error, TTransferError::UserOffline);
             releaseClient(client);
@@ -339,7 +339,7 @@ void TMRFtpServer::ClientRequestDone(TMRFtpClient* client, TFtpRequest request, 
         m_waiting.SetStatus(id, client->RestartOffset > 0 ? TTransferStatus::Resuming
                                                           : TTransferStatus::Transfering);
         client->PutByRequestAsync();
-    } else if (request == TFtpRequest::PutByRequest) {
+    } else if (request == FtpRequest::PutByRequest) {
         if (error == 0) {
             if (m_waiting.StatusOf(id) != static_cast<int>(TTransferStatus::Error)) {
                 m_waiting.SetStatus(id, TTransferStatus::Completed);
@@ -372,15 +372,14 @@ void TMRFtpServer::ClientSessionClosed(TMRFtpClient* client, int error) {
 }
 
 void TMRFtpServer::releaseClient(TMRFtpClient* client) {
-    m_uploadClients.erase(std::remove_if(m_uploadClients.begin(), m_uploadClients.end(),
-                                         [client](const TUploadClient& u) {
-                                             return u.client == client || !u.client;
-                                         }),
-                          m_uploadClients.end());
+    m_uploadClients.erase(
+        std::remove_if(m_uploadClients.begin(), m_uploadClients.end(),
+                       [client](const UploadClient& u) { return u.client == client || !u.client; }),
+        m_uploadClients.end());
     // Say goodbye when the connection still stands; the client goes once that is done.
     connect(client, &TFtpClient::sessionClosed, client, &QObject::deleteLater);
-    connect(client, &TFtpClient::requestDone, client, [client](TFtpRequest r, int) {
-        if (r == TFtpRequest::Quit) {
+    connect(client, &TFtpClient::requestDone, client, [client](FtpRequest r, int) {
+        if (r == FtpRequest::Quit) {
             client->deleteLater();
         }
     });

@@ -17,10 +17,10 @@ namespace mr {
 class TMRFtpClient;
 
 // What the peer server needs from the local catalog.
-struct TPeerCatalog {
+struct PeerCatalog {
     // The file request check: the verdict for (requester, share path, peer address, password).
-    std::function<TRequestVerdict(const QString& userName, const QString& path,
-                                  const QString& peerAddress, const QString& password)>
+    std::function<RequestVerdict(const QString& userName, const QString& path,
+                                 const QString& peerAddress, const QString& password)>
         check;
     // The owner's local file for a share path; empty when unknown.
     std::function<QString(const QString& sharePath)> localPath;
@@ -30,7 +30,7 @@ struct TPeerCatalog {
 };
 
 // The local user's values, read when they are needed.
-struct TPeerSettings {
+struct PeerSettings {
     std::function<QString()> nickname;
     std::function<qint32()> userId;
     // The folder downloads go to; created when the first push arrives.
@@ -38,7 +38,7 @@ struct TPeerSettings {
     // Writes that folder into the settings when none is set, so the user finds it there.
     std::function<void()> storeDownloadPath;
     // Nickname, ID and the effective download folder of the active profile's settings.
-    static TPeerSettings fromProfile();
+    static PeerSettings fromProfile();
 };
 
 // The one peer file server of a running client: answers file requests and permission checks,
@@ -47,15 +47,15 @@ struct TPeerSettings {
 class TMRFtpServer : public TFtpServer {
     Q_OBJECT
 public:
-    TMRFtpServer(TMRWantedList& wanted, TPeerCatalog catalog, TPeerSettings settings,
-                 int maxUploads, QObject* parent = nullptr);
+    TMRFtpServer(TMRWantedList& wanted, PeerCatalog catalog, PeerSettings settings, int maxUploads,
+                 QObject* parent = nullptr);
     ~TMRFtpServer() override;
 
     // Listens on a system-chosen port.
     bool start(const QHostAddress& address = QHostAddress::Any);
     TMRWaitingList& waitingList() { return m_waiting; }
     TMRWantedList& wantedList() { return m_wanted; }
-    const TPeerSettings& settings() const { return m_settings; }
+    const PeerSettings& settings() const { return m_settings; }
 
     // Owner side: sends the raw abort bytes to the client pushing that entry and drops it.
     void AbortClientTransfer(qint32 entryId);
@@ -66,39 +66,39 @@ public:
     int uploadClientCount() const { return static_cast<int>(m_uploadClients.size()); }
 
 protected:
-    void TriggerAnswerSent(TFtpCtrlSession& s, const QString& answer) override;
-    bool TriggerValidatePut(TFtpCtrlSession& s) override;
-    void StorSessionConnected(TFtpCtrlSession& s, int error) override;
-    void StorSessionClosed(TFtpCtrlSession& s, int error) override;
-    void StoredData(TFtpCtrlSession& s, qint64 bytes) override;
+    void TriggerAnswerSent(FtpCtrlSession& s, const QString& answer) override;
+    bool TriggerValidatePut(FtpCtrlSession& s) override;
+    void StorSessionConnected(FtpCtrlSession& s, int error) override;
+    void StorSessionClosed(FtpCtrlSession& s, int error) override;
+    void StoredData(FtpCtrlSession& s, qint64 bytes) override;
 
 private:
-    struct TUploadClient {
+    struct UploadClient {
         QPointer<TMRFtpClient> client;
         qint32 entryId;
     };
 
-    void CommandREQF(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandREQD(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    void CommandCHKP(TFtpCtrlSession& s, const QByteArray& params, QString& answer);
-    TRequestVerdict check(TFtpCtrlSession& s, const QString& path) const;
+    void CommandREQF(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandREQD(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    void CommandCHKP(FtpCtrlSession& s, const QByteArray& params, QString& answer);
+    RequestVerdict check(FtpCtrlSession& s, const QString& path) const;
     // Where a push for that download item is written; empty when it cannot be written safely.
     QString pushTarget(const TMRQueItem& item) const;
 
     void QueNotify(TMRQueItem& entry);
-    void ClientRequestDone(TMRFtpClient* client, TFtpRequest request, int error);
+    void ClientRequestDone(TMRFtpClient* client, FtpRequest request, int error);
     void ClientProgress(TMRFtpClient* client, qint64 count);
     void ClientSessionClosed(TMRFtpClient* client, int error);
     void releaseClient(TMRFtpClient* client);
     qint32 entryOf(const TMRFtpClient* client) const;
     // The download item linked to a push session while it is transferring, else nullptr.
-    TMRQueItem* transferringItem(const TFtpCtrlSession& s) const;
+    TMRQueItem* transferringItem(const FtpCtrlSession& s) const;
 
     TMRWantedList& m_wanted;
-    TPeerCatalog m_catalog;
-    TPeerSettings m_settings;
+    PeerCatalog m_catalog;
+    PeerSettings m_settings;
     TMRWaitingList m_waiting;
-    std::vector<TUploadClient> m_uploadClients;
+    std::vector<UploadClient> m_uploadClients;
     int m_clientTimeoutMs = 60000;
 };
 

@@ -20,14 +20,14 @@ const char* EPasswordAbort::what() const noexcept {
     return "Authorization User Abort";
 }
 
-TPasswordPrompt::~TPasswordPrompt() = default;
+PasswordPrompt::~PasswordPrompt() = default;
 
-void TPasswordCache::setPrompt(TPasswordPrompt* prompt) {
+void TPasswordCache::setPrompt(PasswordPrompt* prompt) {
     QMutexLocker lock(&m_mutex);
     m_prompt = prompt;
 }
 
-TPasswordPrompt* TPasswordCache::prompt() const {
+PasswordPrompt* TPasswordCache::prompt() const {
     QMutexLocker lock(&m_mutex);
     return m_prompt;
 }
@@ -39,7 +39,7 @@ QString TPasswordCache::GetPassword(qint32 ownerId, const QString& path, const Q
             return *password;
     }
     // The lock is not held while the user types.
-    TPasswordPrompt* asker = prompt();
+    PasswordPrompt* asker = prompt();
     std::optional<QString> answer;
     if (asker)
         answer = asker->ask(ownerId, ownerNick, fileName, path);

@@ -24,9 +24,9 @@ public:
 
 // Asks the user for the password of a protected file; the desktop shows a dialog that checks
 // the password with the owner before it closes.
-class TPasswordPrompt {
+class PasswordPrompt {
 public:
-    virtual ~TPasswordPrompt();
+    virtual ~PasswordPrompt();
     // The accepted password, or nothing when the user gave up.
     virtual std::optional<QString> ask(qint32 ownerId, const QString& ownerNick,
                                        const QString& fileName, const QString& path) = 0;
@@ -36,8 +36,8 @@ public:
 class TPasswordCache {
 public:
     // The prompt is not owned; null means nobody can be asked.
-    void setPrompt(TPasswordPrompt* prompt);
-    TPasswordPrompt* prompt() const;
+    void setPrompt(PasswordPrompt* prompt);
+    PasswordPrompt* prompt() const;
 
     // A cached password of the owner for a path inside path, unless force; otherwise asks the
     // prompt and remembers the answer. Throws EPasswordAbort when the prompt is abandoned.
@@ -54,7 +54,7 @@ private:
 
     mutable QMutex m_mutex;
     QList<TPasswordItem> m_items;
-    TPasswordPrompt* m_prompt = nullptr;
+    PasswordPrompt* m_prompt = nullptr;
 };
 
 // The one cache of the running program.

@@ -50,7 +50,7 @@ qint32 truncatedCredit(double value) {
 
 // The rules for a requester without a credits row.
 quint8 verdictWithoutAccount(quint8 ratioStyle, quint8 download, const QString& filePassword,
-                             const QString& loginPassword, TRequestVerdict& verdict) {
+                             const QString& loginPassword, RequestVerdict& verdict) {
     if (ratioStyle > 1) {
         verdict.RatioStyle = ratioStyle;
         verdict.Credit = 0;
@@ -69,7 +69,7 @@ quint8 verdictWithoutAccount(quint8 ratioStyle, quint8 download, const QString& 
 
 // The rules for a requester with a credits row.
 quint8 verdictWithAccount(const db::Cursor& account, const db::Cursor& file, quint8 ratioStyle,
-                          quint8 download, TRequestVerdict& verdict) {
+                          quint8 download, RequestVerdict& verdict) {
     const qint64 status = account.asInteger(u"Status");
     if ((status & 2) == status)
         return kBanned;
@@ -101,10 +101,10 @@ quint8 verdictWithAccount(const db::Cursor& account, const db::Cursor& file, qui
 
 }  // namespace
 
-TRequestVerdict FileRequestCheck(const QString& userName, const QString& requestedPath,
-                                 const QString& peerAddress, const QString& password) {
+RequestVerdict FileRequestCheck(const QString& userName, const QString& requestedPath,
+                                const QString& peerAddress, const QString& password) {
     Q_UNUSED(peerAddress);
-    TRequestVerdict verdict;
+    RequestVerdict verdict;
     verdict.Code = kNotFound;
     const int id = TMRTree::idOf(nullptr, QString(), requestedPath);
     if (id < 0)

@@ -17,8 +17,8 @@ inline constexpr int kUserStatusBanned = 2;
 // The owner's decision on a file request or permission check from userName, who logged in with
 // password, for the share path requestedPath of the local catalog. peerAddress is not used.
 // Reads the running profile's files and credits tables.
-TRequestVerdict FileRequestCheck(const QString& userName, const QString& requestedPath,
-                                 const QString& peerAddress, const QString& password);
+RequestVerdict FileRequestCheck(const QString& userName, const QString& requestedPath,
+                                const QString& peerAddress, const QString& password);
 
 // Writes Status of userName's credits row, appending the row when the user has none.
 void SetUserStatus(const QString& userName, int status);

@@ -19,7 +19,7 @@ QString notInteger(const QByteArray& text) {
 
 }  // namespace
 
-QByteArray BuildReqfParameter(const TReqfParams& p) {
+QByteArray BuildReqfParameter(const ReqfParams& p) {
     QByteArray out = p.path.toUtf8();
     out += '*' + QByteArray::number(p.resumeOffset) + '*' + QByteArray::number(p.callbackPort) +
            '*' + QByteArray::number(p.requesterId);
@@ -28,8 +28,8 @@ QByteArray BuildReqfParameter(const TReqfParams& p) {
     return out;
 }
 
-TReqfParse ParseReqfParameter(const QByteArray& parameter, const QString& ownerNickname) {
-    TReqfParse result;
+ReqfParse ParseReqfParameter(const QByteArray& parameter, const QString& ownerNickname) {
+    ReqfParse result;
     const QByteArray text = parameter.trimmed();
     qsizetype stars[4] = {-1, -1, -1, -1};
     qsizetype from = 0;
@@ -45,7 +45,7 @@ TReqfParse ParseReqfParameter(const QByteArray& parameter, const QString& ownerN
         result.error = QStringLiteral("Missing fields in file request");
         return result;
     }
-    TReqfParams p;
+    ReqfParams p;
     p.path = QString::fromUtf8(text.left(stars[0]));
     const QByteArray offset = text.mid(stars[0] + 1, stars[1] - stars[0] - 1);
     const QByteArray port = text.mid(stars[1] + 1, stars[2] - stars[1] - 1);
@@ -89,7 +89,7 @@ TReqfParse ParseReqfParameter(const QByteArray& parameter, const QString& ownerN
     return result;
 }
 
-QByteArray FormatVerdict(const TRequestVerdict& v) {
+QByteArray FormatVerdict(const RequestVerdict& v) {
     return QByteArray::number(v.Code) + ' ' + QByteArray::number(v.RatioStyle) + ' ' +
            QByteArray::number(v.Credit) + ' ' + QByteArray::number(v.Reserved) + ' ' +
            QByteArray::number(v.Size);

@@ -17,7 +17,7 @@ inline constexpr char kNoFilePassword[] = "qlmtvokrenbhxa";
 inline constexpr char kPushPassword[] = "Pargo";
 
 // The fields of a file request.
-struct TReqfParams {
+struct ReqfParams {
     QString path;  // the share path on the owner's side
     qint64 resumeOffset = 0;
     quint16 callbackPort = 0;
@@ -26,18 +26,18 @@ struct TReqfParams {
 };
 
 // "path*offset*port*id" NUL "*name*".
-QByteArray BuildReqfParameter(const TReqfParams& params);
+QByteArray BuildReqfParameter(const ReqfParams& params);
 
 // Reads a REQF parameter; a missing fifth field becomes ownerNickname. Returns the error text for
 // the "501" answer when fields 2 to 4 are missing, not decimal or out of range.
-struct TReqfParse {
-    std::optional<TReqfParams> params;
+struct ReqfParse {
+    std::optional<ReqfParams> params;
     QString error;
 };
-TReqfParse ParseReqfParameter(const QByteArray& parameter, const QString& ownerNickname);
+ReqfParse ParseReqfParameter(const QByteArray& parameter, const QString& ownerNickname);
 
 // "Code RatioStyle Credit Reserved Size".
-QByteArray FormatVerdict(const TRequestVerdict& verdict);
+QByteArray FormatVerdict(const RequestVerdict& verdict);
 // The verdict code of a reply: the text before its first blank as a number, or nothing.
 std::optional<int> VerdictCode(const QByteArray& line);
 // The total size a reply announces: the text after its first four blank-separated tokens,

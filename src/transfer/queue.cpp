@@ -21,7 +21,7 @@ TMRQue::TMRQue(int limit, QObject* parent) : QObject(parent), m_limit(limit) {}
 
 TMRQue::~TMRQue() = default;
 
-void TMRQue::setNotify(TNotify handler) {
+void TMRQue::setNotify(Notify handler) {
     m_notify = std::move(handler);
     check();
 }

@@ -37,14 +37,14 @@ struct TMRQueItem {
 class TMRQue : public QObject {
     Q_OBJECT
 public:
-    using TNotify = std::function<void(TMRQueItem&)>;
+    using Notify = std::function<void(TMRQueItem&)>;
     static constexpr int kNoSuchItem = 255;
 
     explicit TMRQue(int limit, QObject* parent = nullptr);
     ~TMRQue() override;
 
     // Start this item. The handler is expected to move it out of Local Queue at once.
-    void setNotify(TNotify handler);
+    void setNotify(Notify handler);
 
     int count() const { return static_cast<int>(m_items.size()); }
     TMRQueItem* at(int position) const;
@@ -100,7 +100,7 @@ private:
     static bool isActive(TTransferStatus status);
 
     std::vector<std::unique_ptr<TMRQueItem>> m_items;
-    TNotify m_notify;
+    Notify m_notify;
     int m_limit;
     int m_active = 0;
     qint32 m_nextId = 0;

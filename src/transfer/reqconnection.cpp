@@ -13,7 +13,7 @@ constexpr int kDefaultTimeoutMs = 90000;
 }
 
 TMRReqConnection::TMRReqConnection(TMRWantedList& wanted, qint32 itemId, quint16 callbackPort,
-                                   TLocateUser locate, TPeerSettings settings, QObject* parent)
+                                   UserLocator locate, PeerSettings settings, QObject* parent)
     : QObject(parent),
       m_wanted(&wanted),
       m_itemId(itemId),
@@ -31,7 +31,7 @@ TMRReqConnection::TMRReqConnection(TMRWantedList& wanted, qint32 itemId, quint16
 }
 
 TMRReqConnection::TMRReqConnection(qint32 ownerId, const QString& path, const QString& password,
-                                   TLocateUser locate, TPeerSettings settings, QObject* parent)
+                                   UserLocator locate, PeerSettings settings, QObject* parent)
     : QObject(parent),
       m_ownerId(ownerId),
       m_path(path),
@@ -44,8 +44,8 @@ TMRReqConnection::TMRReqConnection(qint32 ownerId, const QString& path, const QS
 TMRReqConnection::~TMRReqConnection() = default;
 
 TMRReqConnection* TMRReqConnection::checkPassword(qint32 ownerId, const QString& path,
-                                                  const QString& password, TLocateUser locate,
-                                                  TPeerSettings settings, QObject* parent) {
+                                                  const QString& password, UserLocator locate,
+                                                  PeerSettings settings, QObject* parent) {
     auto* c = new TMRReqConnection(ownerId, path, password, std::move(locate), std::move(settings),
                                    parent);
     c->start();
@@ -85,15 +85,14 @@ void TMRReqConnection::locate() {
         return;
     }
     const bool placed =
-        m_locate && m_locate(this, m_ownerId, [this](std::optional<TUserLocation> location) {
-            onLocated(location);
-        });
+        m_locate && m_locate(this, m_ownerId,
+                             [this](std::optional<UserLocation> location) { onLocated(location); });
     if (!placed) {
         unreachable();
     }
 }
 
-void TMRReqConnection::onLocated(const std::optional<TUserLocation>& location) {
+void TMRReqConnection::onLocated(const std::optional<UserLocation>& location) {
     if (m_done || m_client) {
         return;
     }
@@ -115,7 +114,7 @@ void TMRReqConnection::onLocated(const std::optional<TUserLocation>& location) {
     m_client->Port = QString::number(location->fileServerPort);
     m_client->ItemId = m_itemId;
     connect(m_client, &TFtpClient::requestDone, this,
-            [this](TFtpRequest r, int e) { onRequestDone(static_cast<int>(r), e); });
+            [this](FtpRequest r, int e) { onRequestDone(static_cast<int>(r), e); });
     connect(m_client, &TFtpClient::response, this, &TMRReqConnection::onResponse);
     connect(m_client, &TFtpClient::sessionClosed, this, [this](int) {
         if (!m_fileRequestPending) {
@@ -128,8 +127,8 @@ void TMRReqConnection::onLocated(const std::optional<TUserLocation>& location) {
 
 void TMRReqConnection::onRequestDone(int request, int error) {
     m_timer->start();
-    switch (static_cast<TFtpRequest>(request)) {
-        case TFtpRequest::Open: {
+    switch (static_cast<FtpRequest>(request)) {
+        case FtpRequest::Open: {
             if (error != 0) {
                 unreachable();
                 return;
@@ -158,7 +157,7 @@ void TMRReqConnection::onRequestDone(int request, int error) {
             m_fileRequestPending = true;
             break;
         }
-        case TFtpRequest::Custom: {
+        case FtpRequest::Custom: {
             m_fileRequestPending = false;
             const std::optional<int> code =
                 error == 0 ? VerdictCode(m_client->lastResponse()) : std::nullopt;
@@ -174,7 +173,7 @@ void TMRReqConnection::onRequestDone(int request, int error) {
             quit();
             break;
         }
-        case TFtpRequest::Quit:
+        case FtpRequest::Quit:
             done();
             break;
         default:

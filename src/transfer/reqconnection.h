@@ -20,14 +20,14 @@ class TMRFtpClient;
 class TMRReqConnection : public QObject {
     Q_OBJECT
 public:
-    TMRReqConnection(TMRWantedList& wanted, qint32 itemId, quint16 callbackPort, TLocateUser locate,
-                     TPeerSettings settings, QObject* parent = nullptr);
+    TMRReqConnection(TMRWantedList& wanted, qint32 itemId, quint16 callbackPort, UserLocator locate,
+                     PeerSettings settings, QObject* parent = nullptr);
     ~TMRReqConnection() override;
 
     // A password check: serves no queue item and changes no queue item. Already started.
     static TMRReqConnection* checkPassword(qint32 ownerId, const QString& path,
-                                           const QString& password, TLocateUser locate,
-                                           TPeerSettings settings, QObject* parent);
+                                           const QString& password, UserLocator locate,
+                                           PeerSettings settings, QObject* parent);
 
     // Begins on the next turn of the event loop.
     void start();
@@ -42,10 +42,10 @@ signals:
 
 private:
     TMRReqConnection(qint32 ownerId, const QString& path, const QString& password,
-                     TLocateUser locate, TPeerSettings settings, QObject* parent);
+                     UserLocator locate, PeerSettings settings, QObject* parent);
 
     void locate();
-    void onLocated(const std::optional<TUserLocation>& location);
+    void onLocated(const std::optional<UserLocation>& location);
     void onRequestDone(int request, int error);
     void onResponse(const QByteArray& line);
     void unreachable();
@@ -63,8 +63,8 @@ private:
     QString m_requesterName;
     bool m_checkOnly = false;
     quint16 m_callbackPort = 0;
-    TLocateUser m_locate;
-    TPeerSettings m_settings;
+    UserLocator m_locate;
+    PeerSettings m_settings;
     TMRFtpClient* m_client = nullptr;
     QTimer* m_timer;
     bool m_fileRequestPending = false;

@@ -36,7 +36,7 @@ QString statusText(TTransferStatus status, TTransferError error = TTransferError
 QString errorText(TTransferError error);
 
 // An owner's answer to a file request or a permission check.
-struct TRequestVerdict {
+struct RequestVerdict {
     quint8 Code = 0;        // 0 accepted ... 6 wrong password
     qint32 RatioStyle = 0;  // with code 3: the file's credit style
     qint32 Credit = 0;      // with code 3: the requester's credit

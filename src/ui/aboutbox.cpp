@@ -12,7 +12,7 @@
 
 namespace mr {
 
-TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Moonrake"));
 
@@ -71,8 +71,8 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     setMinimumWidth(360);
 }
 
-QUrl TfrmAbout::homePage() {
-    const std::optional<TMRHostPort> web = HostInfo().get(THostInfo::Http, 0);
+QUrl AboutBox::homePage() {
+    const std::optional<TMRHostPort> web = HostInfo().get(HostStore::Http, 0);
     if (!web || web->host.isEmpty()) {
         return {};
     }

@@ -111,11 +111,11 @@ void TdlgAskPassword::setBusy(bool busy) {
     m_btnValidate->setEnabled(!busy);
 }
 
-TDialogPasswordPrompt::TDialogPasswordPrompt(Check check, QWidget* parent)
+DialogPasswordPrompt::DialogPasswordPrompt(Check check, QWidget* parent)
     : m_check(std::move(check)), m_parent(parent) {}
 
-std::optional<QString> TDialogPasswordPrompt::ask(qint32 ownerId, const QString& ownerNick,
-                                                  const QString& fileName, const QString& path) {
+std::optional<QString> DialogPasswordPrompt::ask(qint32 ownerId, const QString& ownerNick,
+                                                 const QString& fileName, const QString& path) {
     Check check = m_check;
     TdlgAskPassword dialog(
         ownerNick, fileName,

@@ -58,13 +58,13 @@ private:
 };
 
 // Asks through a modal TdlgAskPassword; check binds the dialog to the owner and path.
-class TDialogPasswordPrompt : public TPasswordPrompt {
+class DialogPasswordPrompt : public PasswordPrompt {
 public:
     using Check = std::function<void(qint32 ownerId, const QString& path, const QString& password,
                                      TdlgAskPassword::VerdictHandler onVerdict,
                                      TdlgAskPassword::ErrorHandler onError)>;
 
-    explicit TDialogPasswordPrompt(Check check, QWidget* parent = nullptr);
+    explicit DialogPasswordPrompt(Check check, QWidget* parent = nullptr);
 
     std::optional<QString> ask(qint32 ownerId, const QString& ownerNick, const QString& fileName,
                                const QString& path) override;

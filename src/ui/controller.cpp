@@ -54,16 +54,16 @@ TServer& Server() {
     return *g_server;
 }
 
-void TServer::ShowStatus(const QString& text, TTaskKey key) {
+void TServer::ShowStatus(const QString& text, TaskKey key) {
     m_main.statusBox()->addTask(text, key);
 }
 
-void TServer::SetTaskText(TTaskKey key, const QString& text) {
+void TServer::SetTaskText(TaskKey key, const QString& text) {
     ShowStatusBox(true);
     m_main.statusBox()->setTaskText(key, text);
 }
 
-void TServer::EndTask(TTaskKey key, bool success) {
+void TServer::EndTask(TaskKey key, bool success) {
     ShowStatusBox(true);
     m_main.statusBox()->endTask(key, success);
 }
@@ -101,7 +101,7 @@ void TServer::TileVertically() {
 
 void TServer::ShowAbout() {
     if (!m_about) {
-        m_about = new TfrmAbout(&m_main);
+        m_about = new AboutBox(&m_main);
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         m_about->setModal(true);
     }
@@ -116,16 +116,16 @@ void TServer::CloseProgram() {
 
 void TServer::Connect() {
     if (m_session)
-        m_session->Connect(TConnectOrigin::Command);
+        m_session->Connect(ConnectOrigin::Command);
 }
 
 void TServer::DeferredStartup() {
     if (m_session)
-        m_session->Connect(TConnectOrigin::StartUp);
+        m_session->Connect(ConnectOrigin::StartUp);
     ShowTransfers();
 }
 
-void TServer::setOnlineSession(TOnlineSession* session) {
+void TServer::setOnlineSession(OnlineSession* session) {
     m_session = session;
     // The program starts offline, with the session's commands live.
     const TdmCommands& c = m_main.commands();
@@ -135,7 +135,7 @@ void TServer::setOnlineSession(TOnlineSession* session) {
     }
 }
 
-TOnlineSession* TServer::onlineSession() const {
+OnlineSession* TServer::onlineSession() const {
     return m_session;
 }
 
@@ -208,7 +208,7 @@ Tfrm_transfer* TServer::ShowTransfers() {
         showChildWindow(qobject_cast<QMdiSubWindow*>(m_transfers->parentWidget()));
         return m_transfers;
     }
-    TTransferActions actions;
+    TransferActions actions;
     TMRFtpServer* fileServer = m_fileServer;
     actions.abortDownload = [fileServer](qint32 id) { fileServer->AbortTransfer(id); };
     actions.abortUpload = [fileServer](qint32 id) { fileServer->AbortClientTransfer(id); };

@@ -13,7 +13,7 @@ class QMdiSubWindow;
 
 namespace mr {
 
-class TfrmAbout;
+class AboutBox;
 class TfrmActualExplorer;
 class TfrmBannedUsers;
 class TfrmExplorer;
@@ -24,7 +24,7 @@ class TfrmRemoteExplorer;
 class Tfrm_transfer;
 class TMRFtpServer;
 class TMRWantedList;
-class TOnlineSession;
+class OnlineSession;
 
 // The application controller: every command of the frame lands here, and here every child
 // window is created, or shown again when it is one of the single windows. Other parts report
@@ -38,8 +38,8 @@ public:
     TfrmMain& mainWindow() const { return m_main; }
 
     // The session the windows reach the service through; its commands come alive with it.
-    void setOnlineSession(TOnlineSession* session);
-    TOnlineSession* onlineSession() const;
+    void setOnlineSession(OnlineSession* session);
+    OnlineSession* onlineSession() const;
     // The download queue and the file server of the running profile; the transfer and
     // banned-users windows come alive with them.
     void setPeers(TMRWantedList* wanted, TMRFtpServer* fileServer);
@@ -69,9 +69,9 @@ public:
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.
-    void ShowStatus(const QString& text, mr::TTaskKey key);
-    void SetTaskText(mr::TTaskKey key, const QString& text);
-    void EndTask(mr::TTaskKey key, bool success);
+    void ShowStatus(const QString& text, mr::TaskKey key);
+    void SetTaskText(mr::TaskKey key, const QString& text);
+    void EndTask(mr::TaskKey key, bool success);
 
     void ShowStatusBox(bool show);
 
@@ -100,8 +100,8 @@ private:
     void addExplorer(TfrmExplorer* form);
 
     TfrmMain& m_main;
-    QPointer<TfrmAbout> m_about;
-    QPointer<TOnlineSession> m_session;
+    QPointer<AboutBox> m_about;
+    QPointer<OnlineSession> m_session;
     QPointer<TMRWantedList> m_wanted;
     QPointer<TMRFtpServer> m_fileServer;
     QPointer<Tfrm_transfer> m_transfers;

@@ -27,7 +27,7 @@ constexpr int kSyncRetryMs = 1000;
 
 }  // namespace
 
-void TDesktopSession::syncShareList() {
+void DesktopSession::syncShareList() {
     if (!m_agent->online())
         return;
     TLocalMRTree catalog(nullptr, m_agent.get());
@@ -36,29 +36,28 @@ void TDesktopSession::syncShareList() {
         m_syncRetry.start();
 }
 
-TDesktopSession::TDesktopSession(TfrmMain& frame, TMRDataModule* data)
+DesktopSession::DesktopSession(TfrmMain& frame, TMRDataModule* data)
     : QObject(&frame),
       m_frame(frame),
       m_idle(std::make_unique<TIdleQueue>()),
       m_agent(std::make_unique<TMRAgentHttp>(m_idle.get())),
       m_processing(std::make_unique<TProcessingThread>(m_agent->connection())),
-      m_session(std::make_unique<TOnlineSession>(*m_agent, *m_idle)) {
+      m_session(std::make_unique<OnlineSession>(*m_agent, *m_idle)) {
     TServer& server = frame.server();
     TdmCommands& commands = frame.commands();
-    TOnlineSession* session = m_session.get();
+    OnlineSession* session = m_session.get();
 
     // Without a data module (tests of the frame alone) nothing listens and nothing is announced.
     session->setPorts(data ? data->infoPort() : 0, data ? data->fileServerPort() : 0);
     session->setReconnectTimer(commands.tmrReconnect);
 
-    connect(session, &TOnlineSession::ShowStatus, &server, &TServer::ShowStatus);
-    connect(session, &TOnlineSession::SetTaskText, &server, &TServer::SetTaskText);
-    connect(session, &TOnlineSession::EndTask, &server, &TServer::EndTask);
-    connect(session, &TOnlineSession::onlineIndicatorChanged, &frame,
-            &TfrmMain::setOnlineIndicator);
-    connect(session, &TOnlineSession::connectEnabledChanged, &frame, &TfrmMain::setConnectEnabled);
-    connect(session, &TOnlineSession::onlineStatusCleared, frame.lblOnlineStatus(), &QLabel::clear);
-    connect(session, &TOnlineSession::signedOn, &frame, [&frame] {
+    connect(session, &OnlineSession::ShowStatus, &server, &TServer::ShowStatus);
+    connect(session, &OnlineSession::SetTaskText, &server, &TServer::SetTaskText);
+    connect(session, &OnlineSession::EndTask, &server, &TServer::EndTask);
+    connect(session, &OnlineSession::onlineIndicatorChanged, &frame, &TfrmMain::setOnlineIndicator);
+    connect(session, &OnlineSession::connectEnabledChanged, &frame, &TfrmMain::setConnectEnabled);
+    connect(session, &OnlineSession::onlineStatusCleared, frame.lblOnlineStatus(), &QLabel::clear);
+    connect(session, &OnlineSession::signedOn, &frame, [&frame] {
         if (!frame.firstRun())
             return;
         frame.setFirstRun(false);
@@ -67,21 +66,21 @@ TDesktopSession::TDesktopSession(TfrmMain& frame, TMRDataModule* data)
     });
     // Queued, so that the run with its progress loop starts from an ordinary event rather
     // than from inside the idle handler.
-    connect(session, &TOnlineSession::shareListSyncRequested, this, &TDesktopSession::syncShareList,
+    connect(session, &OnlineSession::shareListSyncRequested, this, &DesktopSession::syncShareList,
             Qt::QueuedConnection);
     m_syncRetry.setSingleShot(true);
     m_syncRetry.setInterval(kSyncRetryMs);
-    connect(&m_syncRetry, &QTimer::timeout, this, &TDesktopSession::syncShareList);
-    connect(session, &TOnlineSession::messageOfTheDayReady, &server, &TServer::ShowMessageOfTheDay);
+    connect(&m_syncRetry, &QTimer::timeout, this, &DesktopSession::syncShareList);
+    connect(session, &OnlineSession::messageOfTheDayReady, &server, &TServer::ShowMessageOfTheDay);
     // Direct, so that the notice is read before the update program starts.
     connect(
-        session, &TOnlineSession::updateAvailable, &frame,
+        session, &OnlineSession::updateAvailable, &frame,
         [&frame](const QString& text, const QString& title) {
             QMessageBox::information(&frame, title, text);
         },
         Qt::DirectConnection);
 
-    connect(&frame, &TfrmMain::signingOff, session, &TOnlineSession::SignOff, Qt::DirectConnection);
+    connect(&frame, &TfrmMain::signingOff, session, &OnlineSession::SignOff, Qt::DirectConnection);
     server.setOnlineSession(session);
 
     if (data && data->wantedList() && data->fileServer()) {
@@ -89,20 +88,20 @@ TDesktopSession::TDesktopSession(TfrmMain& frame, TMRDataModule* data)
     }
 }
 
-void TDesktopSession::wirePeers(TMRDataModule& data) {
+void DesktopSession::wirePeers(TMRDataModule& data) {
     m_data = &data;
     data.setLocator(m_agent->locator());
     m_frame.server().setPeers(data.wantedList(), data.fileServer());
 
     // Protected files ask for their password once per owner and folder; the dialog checks it
     // with the owner before it closes.
-    TLocateUser locate = m_agent->locator();
-    m_passwordPrompt = std::make_unique<TDialogPasswordPrompt>(
+    UserLocator locate = m_agent->locator();
+    m_passwordPrompt = std::make_unique<DialogPasswordPrompt>(
         [this, locate](qint32 ownerId, const QString& path, const QString& password,
                        TdlgAskPassword::VerdictHandler onVerdict,
                        TdlgAskPassword::ErrorHandler onError) {
             auto* check = TMRReqConnection::checkPassword(ownerId, path, password, locate,
-                                                          TPeerSettings::fromProfile(), this);
+                                                          PeerSettings::fromProfile(), this);
             connect(check, &TMRReqConnection::passwordChecked, check,
                     [onVerdict](int verdict) { onVerdict(verdict); });
             connect(check, &TMRReqConnection::checkFailed, check,
@@ -112,7 +111,7 @@ void TDesktopSession::wirePeers(TMRDataModule& data) {
     PasswordCache().setPrompt(m_passwordPrompt.get());
 }
 
-TDesktopSession::~TDesktopSession() {
+DesktopSession::~DesktopSession() {
     if (m_data) {
         // Nothing may ask the agent for an owner's address once it is gone.
         m_data->setLocator({});

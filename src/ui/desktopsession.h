@@ -10,24 +10,24 @@ namespace mr {
 class TfrmMain;
 class TIdleQueue;
 class TMRAgentHttp;
-class TOnlineSession;
+class OnlineSession;
 class TMRDataModule;
-class TPasswordPrompt;
+class PasswordPrompt;
 class TProcessingThread;
 
 // Joins the online session and the data module to the frame: owns the agent with its idle
 // queue and completion thread and the session, shows what the session changes on the frame
 // (status tasks, the online indicator, the Connect command, the update notice), and hands the
 // controller the session and the peers its windows work with.
-class TDesktopSession : public QObject {
+class DesktopSession : public QObject {
     Q_OBJECT
 public:
     // data: the running profile's data module, whose peer sockets the session announces and
     // whose queues the transfer windows show; null runs without peers.
-    explicit TDesktopSession(TfrmMain& frame, TMRDataModule* data = nullptr);
-    ~TDesktopSession() override;
+    explicit DesktopSession(TfrmMain& frame, TMRDataModule* data = nullptr);
+    ~DesktopSession() override;
 
-    TOnlineSession& session() const { return *m_session; }
+    OnlineSession& session() const { return *m_session; }
 
 private:
     void wirePeers(TMRDataModule& data);
@@ -38,9 +38,9 @@ private:
     std::unique_ptr<TIdleQueue> m_idle;
     std::unique_ptr<TMRAgentHttp> m_agent;
     std::unique_ptr<TProcessingThread> m_processing;
-    std::unique_ptr<TOnlineSession> m_session;
+    std::unique_ptr<OnlineSession> m_session;
     TMRDataModule* m_data = nullptr;
-    std::unique_ptr<TPasswordPrompt> m_passwordPrompt;
+    std::unique_ptr<PasswordPrompt> m_passwordPrompt;
     QTimer m_syncRetry;
 };
 

@@ -41,7 +41,7 @@ QAction* styleAction(QObject* parent, QActionGroup* group, const QString& text, 
 }  // namespace
 
 // The folder tree; a drag out of it carries what the window's drag source makes of the nodes.
-class TFolderTree : public QTreeWidget {
+class FolderTree : public QTreeWidget {
 public:
     using QTreeWidget::QTreeWidget;
 
@@ -65,11 +65,11 @@ TfrmExplorer::TfrmExplorer(QWidget* parent)
       m_toolBar(new QToolBar(this)),
       m_path(new QLineEdit(this)),
       m_splitter(new QSplitter(Qt::Horizontal, this)),
-      m_tree(new TFolderTree(m_splitter)),
+      m_tree(new FolderTree(m_splitter)),
       m_stack(new QStackedWidget(m_splitter)),
       m_listView(new QListView(m_stack)),
       m_details(new QTreeView(m_stack)),
-      m_model(new TFileListModel(this)),
+      m_model(new FileListModel(this)),
       m_statusBar(new QStatusBar(this)),
       m_listMenu(new QMenu(this)) {
     installFileIcons();

@@ -21,9 +21,9 @@ class QTreeWidgetItem;
 
 namespace mr {
 
-class TFileListModel;
+class FileListModel;
 class TFileNode;
-class TFolderTree;
+class FolderTree;
 
 // An explorer window: a folder tree on the left, a virtual file list on the right, a path box
 // above and a status bar with three panels below. The list shows one model through a list
@@ -39,7 +39,7 @@ public:
     ~TfrmExplorer() override;
 
     QTreeWidget* folderTree() const;
-    TFileListModel* fileList() const { return m_model; }
+    FileListModel* fileList() const { return m_model; }
     // The view showing the list in the current style.
     QAbstractItemView* listView() const;
     // The nodes of the rows selected in the view on show, top to bottom. The icon and list
@@ -101,11 +101,11 @@ private:
     QToolBar* m_toolBar;
     QLineEdit* m_path;
     QSplitter* m_splitter;
-    TFolderTree* m_tree;
+    FolderTree* m_tree;
     QStackedWidget* m_stack;
     QListView* m_listView;
     QTreeView* m_details;
-    TFileListModel* m_model;
+    FileListModel* m_model;
     QStatusBar* m_statusBar;
     QLabel* m_panels[3];
     QMenu* m_listMenu;

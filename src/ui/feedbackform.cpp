@@ -22,7 +22,7 @@ TfrmFeedBack::TfrmFeedBack(QWidget* parent)
       m_btnSend(new QPushButton(QStringLiteral("Send Feedback"), this)),
       m_status(new QStatusBar(this)),
       m_statusText(new QLabel(this)),
-      m_feedBack(new TFeedbackMail(this)) {
+      m_feedBack(new FeedbackMail(this)) {
     setObjectName(QStringLiteral("frmFeedBack"));
     setWindowTitle(QStringLiteral("FeedBack"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -54,11 +54,11 @@ TfrmFeedBack::TfrmFeedBack(QWidget* parent)
     layout->addWidget(m_status);
 
     connect(m_btnSend, &QPushButton::clicked, this, &TfrmFeedBack::btnSendClick);
-    connect(m_feedBack, &TFeedbackMail::connected, this,
+    connect(m_feedBack, &FeedbackMail::connected, this,
             [this] { m_statusText->setText(QString::fromLatin1(kFeedbackConnectedText)); });
-    connect(m_feedBack, &TFeedbackMail::sendingStarted, this,
+    connect(m_feedBack, &FeedbackMail::sendingStarted, this,
             [this] { m_statusText->setText(QString::fromLatin1(kFeedbackSendingText)); });
-    connect(m_feedBack, &TFeedbackMail::finished, this, &TfrmFeedBack::mailFinished);
+    connect(m_feedBack, &FeedbackMail::finished, this, &TfrmFeedBack::mailFinished);
     resize(420, 360);
 }
 
@@ -75,22 +75,22 @@ void TfrmFeedBack::btnSendClick() {
     }
     m_btnSend->setEnabled(false);
     m_statusText->clear();
-    m_feedBack->send(TFeedbackTarget::fromSettings(UserInfo().file()), UserInfo().nickname(), text);
+    m_feedBack->send(FeedbackTarget::fromSettings(UserInfo().file()), UserInfo().nickname(), text);
 }
 
-void TfrmFeedBack::mailFinished(TFeedbackMail::Result result, const QString&) {
-    if (result == TFeedbackMail::Result::Sent) {
+void TfrmFeedBack::mailFinished(FeedbackMail::Result result, const QString&) {
+    if (result == FeedbackMail::Result::Sent) {
         // Send stays off: a second mail started now would die with the closing window.
-        m_statusText->setText(TFeedbackMail::resultText(result));
+        m_statusText->setText(FeedbackMail::resultText(result));
         QTimer::singleShot(m_closeDelayMs, this, &TfrmFeedBack::closeWindow);
         return;
     }
     m_btnSend->setEnabled(true);
     m_statusText->clear();
     if (m_messageSink) {
-        m_messageSink(TFeedbackMail::resultText(result));
+        m_messageSink(FeedbackMail::resultText(result));
     } else {
-        QMessageBox::warning(this, windowTitle(), TFeedbackMail::resultText(result));
+        QMessageBox::warning(this, windowTitle(), FeedbackMail::resultText(result));
     }
     closeWindow();
 }

@@ -36,11 +36,11 @@ public:
     QPlainTextEdit* txtMsg() const { return m_txtMsg; }
     QPushButton* btnSend() const { return m_btnSend; }
     QLabel* statusText() const { return m_statusText; }
-    TFeedbackMail* mail() const { return m_feedBack; }
+    FeedbackMail* mail() const { return m_feedBack; }
 
 private:
     void btnSendClick();
-    void mailFinished(TFeedbackMail::Result result, const QString& detail);
+    void mailFinished(FeedbackMail::Result result, const QString& detail);
     void closeWindow();
 
     QTextBrowser* m_txtNote;
@@ -48,7 +48,7 @@ private:
     QPushButton* m_btnSend;
     QStatusBar* m_status;
     QLabel* m_statusText;
-    TFeedbackMail* m_feedBack;
+    FeedbackMail* m_feedBack;
     MessageSink m_messageSink;
     int m_closeDelayMs = 1500;
 };

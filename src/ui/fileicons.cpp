@@ -10,17 +10,17 @@ namespace mr {
 
 namespace {
 
-TFileIcons* g_icons = nullptr;
+FileIcons* g_icons = nullptr;
 
 }  // namespace
 
-TFileIcons::TFileIcons() = default;
+FileIcons::FileIcons() = default;
 
-bool TFileIcons::onGuiThread() {
+bool FileIcons::onGuiThread() {
     return qApp && QThread::currentThread() == qApp->thread();
 }
 
-int TFileIcons::indexOf(const QString& key, const QIcon& icon) {
+int FileIcons::indexOf(const QString& key, const QIcon& icon) {
     if (const auto it = m_byKey.constFind(key); it != m_byKey.constEnd())
         return it.value();
     m_icons.append(icon);
@@ -29,7 +29,7 @@ int TFileIcons::indexOf(const QString& key, const QIcon& icon) {
     return index;
 }
 
-int TFileIcons::iconIndexForName(const QString& name, bool selected) {
+int FileIcons::iconIndexForName(const QString& name, bool selected) {
     if (!onGuiThread())
         return -1;
     if (name == u".") {
@@ -50,7 +50,7 @@ int TFileIcons::iconIndexForName(const QString& name, bool selected) {
     return indexOf(QStringLiteral("ext:") + suffix, icon);
 }
 
-int TFileIcons::iconIndexForPath(const QString& path, bool selected) {
+int FileIcons::iconIndexForPath(const QString& path, bool selected) {
     if (!onGuiThread() || path.isEmpty())
         return -1;
     const QFileInfo info(path);
@@ -71,15 +71,15 @@ int TFileIcons::iconIndexForPath(const QString& path, bool selected) {
     return indexOf(key, icon);
 }
 
-QIcon TFileIcons::icon(int index) const {
+QIcon FileIcons::icon(int index) const {
     return index >= 0 && index < m_icons.size() ? m_icons.at(index) : QIcon();
 }
 
-TFileIconSource& installFileIcons() {
+FileIconSource& installFileIcons() {
     if (!fileIconSource()) {
         // Lives for the run: nodes keep the indexes it handed out.
         if (!g_icons)
-            g_icons = new TFileIcons;
+            g_icons = new FileIcons;
         setFileIconSource(g_icons);
     }
     return *fileIconSource();

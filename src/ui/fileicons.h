@@ -11,9 +11,9 @@ namespace mr {
 
 // The icons of the explorers' nodes: the desktop's icon for each file type and the folder,
 // drive and home icons, kept in one list so a node's cached index stays valid for the run.
-class TFileIcons : public TFileIconSource {
+class FileIcons : public FileIconSource {
 public:
-    TFileIcons();
+    FileIcons();
 
     int iconIndexForName(const QString& name, bool selected) override;
     int iconIndexForPath(const QString& path, bool selected) override;
@@ -33,7 +33,7 @@ private:
 
 // Installs the program's icon source as the catalog's icon hook unless one is installed
 // already, and returns the one in use.
-TFileIconSource& installFileIcons();
+FileIconSource& installFileIcons();
 
 // The icon of a node through the installed source; empty when the source has none for it.
 QIcon nodeIcon(TFileNode* node, bool selected = false);

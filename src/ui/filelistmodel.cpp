@@ -12,7 +12,7 @@
 
 namespace mr {
 
-TFileListModel::TFileListModel(QObject* parent)
+FileListModel::FileListModel(QObject* parent)
     : QAbstractTableModel(parent),
       m_headers{QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Modified"),
                 QStringLiteral("Type")} {
@@ -21,14 +21,14 @@ TFileListModel::TFileListModel(QObject* parent)
     m_fileIcon = icons.icon(QAbstractFileIconProvider::File);
 }
 
-void TFileListModel::setColumns(const QStringList& headers, ExtraText extra) {
+void FileListModel::setColumns(const QStringList& headers, ExtraText extra) {
     beginResetModel();
     m_headers = headers;
     m_extra = std::move(extra);
     endResetModel();
 }
 
-void TFileListModel::setFolder(TFileNode* folder, int rowCount) {
+void FileListModel::setFolder(TFileNode* folder, int rowCount) {
     beginResetModel();
     m_folder = folder;
     m_rows = folder ? std::max(0, rowCount) : 0;
@@ -36,7 +36,7 @@ void TFileListModel::setFolder(TFileNode* folder, int rowCount) {
     emit rowCountChanged(m_rows);
 }
 
-void TFileListModel::setRowCount(int rowCount) {
+void FileListModel::setRowCount(int rowCount) {
     if (!m_folder || rowCount < 0 || rowCount == m_rows)
         return;
     if (rowCount > m_rows) {
@@ -51,13 +51,13 @@ void TFileListModel::setRowCount(int rowCount) {
     emit rowCountChanged(m_rows);
 }
 
-TFileNode* TFileListModel::nodeAt(const QModelIndex& index) const {
+TFileNode* FileListModel::nodeAt(const QModelIndex& index) const {
     if (!m_folder || !index.isValid() || index.row() >= m_rows || !m_folder->childrenLoaded())
         return nullptr;
     return m_folder->Children().get(index.row());
 }
 
-QString TFileListModel::sizeText(qint64 size) {
+QString FileListModel::sizeText(qint64 size) {
     if (size < 0)
         return {};
     if (size < 1024)
@@ -69,22 +69,22 @@ QString TFileListModel::sizeText(qint64 size) {
     return QString::number(size / 1073741824) + u'G';
 }
 
-int TFileListModel::rowCount(const QModelIndex& parent) const {
+int FileListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_rows;
 }
 
-int TFileListModel::columnCount(const QModelIndex& parent) const {
+int FileListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
 }
 
-QIcon TFileListModel::iconFor(TFileNode* node) const {
+QIcon FileListModel::iconFor(TFileNode* node) const {
     const QIcon icon = nodeIcon(node);
     if (!icon.isNull())
         return icon;
     return node->isFolder() ? m_folderIcon : m_fileIcon;
 }
 
-QVariant TFileListModel::data(const QModelIndex& index, int role) const {
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
     TFileNode* node = nodeAt(index);
     if (!node || !node->item())
         return {};
@@ -108,25 +108,25 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < m_headers.size())
         return m_headers.at(section);
     return {};
 }
 
-Qt::ItemFlags TFileListModel::flags(const QModelIndex& index) const {
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags flags = QAbstractTableModel::flags(index);
     if (m_dragData && nodeAt(index))
         flags |= Qt::ItemIsDragEnabled;
     return flags;
 }
 
-QStringList TFileListModel::mimeTypes() const {
+QStringList FileListModel::mimeTypes() const {
     return {QStringLiteral("text/uri-list")};
 }
 
-QMimeData* TFileListModel::mimeData(const QModelIndexList& indexes) const {
+QMimeData* FileListModel::mimeData(const QModelIndexList& indexes) const {
     if (!m_dragData)
         return nullptr;
     // The views hand in one index per column of each row.

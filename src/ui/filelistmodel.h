@@ -14,7 +14,7 @@ class TFileNode;
 
 // The file list of an explorer: the rows are the children of one folder node, produced only
 // when the view asks for them, so a folder of thousands of entries costs no items.
-class TFileListModel : public QAbstractTableModel {
+class FileListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     // Text of a column after "Name", "Size" and "Modified" for a node.
@@ -22,7 +22,7 @@ public:
     // The data of a drag of these nodes; null refuses the drag.
     using DragData = std::function<QMimeData*(const QList<TFileNode*>& nodes)>;
 
-    explicit TFileListModel(QObject* parent = nullptr);
+    explicit FileListModel(QObject* parent = nullptr);
 
     // "Name", "Size", "Modified", "Type" unless replaced.
     void setColumns(const QStringList& headers, ExtraText extra);

@@ -44,7 +44,7 @@ QStringList localFolders(const QList<QUrl>& urls) {
 
 }  // namespace
 
-TfrmLocalExplorer::TfrmLocalExplorer(TOnlineSession* session, QWidget* parent)
+TfrmLocalExplorer::TfrmLocalExplorer(OnlineSession* session, QWidget* parent)
     : TfrmVirtualExplorer(session, parent),
       m_prompt([](QWidget* owner) {
           return QInputDialog::getText(owner, QStringLiteral("New Folder"),
@@ -185,7 +185,7 @@ bool TfrmLocalExplorer::ShareDiskFolder(const QString& fsPath, const QString& ca
     return !loading() && ShareFromDisk(this, session(), fsPath, catalogFolder);
 }
 
-bool TfrmLocalExplorer::ShareFromDisk(QWidget* parent, TOnlineSession* session,
+bool TfrmLocalExplorer::ShareFromDisk(QWidget* parent, OnlineSession* session,
                                       const QString& fsPath, const QString& catalogFolder) {
     const std::unique_ptr<TActualFileNode> node = TActualFileNode::fromPath(fsPath);
     // The whole file system is never shared.
@@ -195,24 +195,24 @@ bool TfrmLocalExplorer::ShareFromDisk(QWidget* parent, TOnlineSession* session,
         return false;
     TLocalMRTree catalog(nullptr, session ? &session->agent() : nullptr);
     catalog.setProgressView(&desktopProgressView());
-    const TShareOutcome outcome = catalog.ShareFolder(
+    const ShareOutcome outcome = catalog.ShareFolder(
         node.get(), withTrailingSlash(catalogFolder) + node->item()->Name, true, {});
     switch (outcome.kind) {
-        case TShareOutcome::Kind::AlreadyShared:
+        case ShareOutcome::Kind::AlreadyShared:
             return false;
-        case TShareOutcome::Kind::NoSuchFolder:
-        case TShareOutcome::Kind::Failed:
+        case ShareOutcome::Kind::NoSuchFolder:
+        case ShareOutcome::Kind::Failed:
             catalogPrompts().warning(parent,
                                      tr("Could not share the folder %1").arg(node->fsPath()));
             return false;
-        case TShareOutcome::Kind::Shared:
-        case TShareOutcome::Kind::Cancelled:
+        case ShareOutcome::Kind::Shared:
+        case ShareOutcome::Kind::Cancelled:
             break;
     }
     reloadAll();
     if (session && session->online())
         catalog.UpdateServer();
-    return outcome.kind == TShareOutcome::Kind::Shared;
+    return outcome.kind == ShareOutcome::Kind::Shared;
 }
 
 TLocalMRTree* TfrmLocalExplorer::localTree() const {

@@ -26,7 +26,7 @@ public:
         "This tool is used to show all of the user's shared files on their local computer as "
         "well as stop the sharing of files on their local computer";
 
-    explicit TfrmLocalExplorer(TOnlineSession* session, QWidget* parent = nullptr);
+    explicit TfrmLocalExplorer(OnlineSession* session, QWidget* parent = nullptr);
     ~TfrmLocalExplorer() override;
 
     TLocalMRTree* localTree() const;
@@ -52,7 +52,7 @@ public slots:
     bool ShareDiskFolder(const QString& fsPath, const QString& catalogFolder);
     // The same from any window (a disk explorer of its own): every open catalog window then
     // shows the share, and the service learns of it when the session is online.
-    static bool ShareFromDisk(QWidget* parent, TOnlineSession* session, const QString& fsPath,
+    static bool ShareFromDisk(QWidget* parent, OnlineSession* session, const QString& fsPath,
                               const QString& catalogFolder);
     // Shares the local folders among the URLs into the folder on show; files are ignored.
     // True when any of them was a folder.

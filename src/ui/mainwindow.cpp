@@ -36,7 +36,7 @@ constexpr int kOnlineImageOffset = 4;
 TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent),
       m_mdiArea(new QMdiArea(this)),
-      m_sideBar(new TSideBar(this)),
+      m_sideBar(new SideBar(this)),
       m_statusBox(new TfrmStatusBox(m_sideBar)),
       m_server(nullptr),
       m_commands(nullptr),
@@ -60,7 +60,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     m_sideBar->dockBottom(m_statusBox);
     connect(m_statusBox, &TfrmStatusBox::closeRequested, m_server,
             [this] { m_server->ShowStatusBox(false); });
-    auto* splitter = new TSideBarSplitter(m_sideBar, this);
+    auto* splitter = new SideBarSplitter(m_sideBar, this);
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
@@ -231,7 +231,7 @@ QWidget* TfrmMain::createBottomPanel() {
     panel->setObjectName(QStringLiteral("pnlBottom"));
     panel->setFrameShape(QFrame::NoFrame);
 
-    m_mdiBar = new TMDIBar(m_mdiArea, panel);
+    m_mdiBar = new MdiBar(m_mdiArea, panel);
 
     m_pnlOnline = new QLabel(panel);
     m_pnlOnline->setObjectName(QStringLiteral("pnlOnline"));

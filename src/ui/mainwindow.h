@@ -14,9 +14,9 @@ namespace mr {
 
 class TdmCommands;
 class TfrmStatusBox;
-class TMDIBar;
+class MdiBar;
 class TServer;
-class TSideBar;
+class SideBar;
 
 // The multiple-document frame every other window opens in, with its tool bars, caption bar,
 // side bar, window tabs, online indicator and tray icon. Closing it from the title bar only
@@ -33,8 +33,8 @@ public:
     TdmCommands& commands() const { return *m_commands; }
 
     QMdiArea* mdiArea() const { return m_mdiArea; }
-    TMDIBar* mdiBar() const { return m_mdiBar; }
-    TSideBar* sideBar() const { return m_sideBar; }
+    MdiBar* mdiBar() const { return m_mdiBar; }
+    SideBar* sideBar() const { return m_sideBar; }
     TfrmStatusBox* statusBox() const { return m_statusBox; }
     QLabel* lblCaptionBar() const { return m_lblCaptionBar; }
     QLabel* lblMain() const { return m_lblMain; }
@@ -93,9 +93,9 @@ private:
     void fillWindowMenu();
 
     QMdiArea* m_mdiArea;
-    TSideBar* m_sideBar;
+    SideBar* m_sideBar;
     TfrmStatusBox* m_statusBox;
-    TMDIBar* m_mdiBar = nullptr;
+    MdiBar* m_mdiBar = nullptr;
     QLabel* m_lblCaptionBar = nullptr;
     QLabel* m_lblMain = nullptr;
     QLabel* m_lblOnlineStatus = nullptr;

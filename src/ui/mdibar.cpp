@@ -7,7 +7,7 @@
 
 namespace mr {
 
-TMDIBar::TMDIBar(QMdiArea* area, QWidget* parent) : QTabBar(parent), m_area(area) {
+MdiBar::MdiBar(QMdiArea* area, QWidget* parent) : QTabBar(parent), m_area(area) {
     setObjectName(QStringLiteral("MDIBar1"));
     setDocumentMode(true);
     setDrawBase(false);
@@ -38,11 +38,11 @@ TMDIBar::TMDIBar(QMdiArea* area, QWidget* parent) : QTabBar(parent), m_area(area
     });
 }
 
-QMdiSubWindow* TMDIBar::windowAt(int index) const {
+QMdiSubWindow* MdiBar::windowAt(int index) const {
     return qobject_cast<QMdiSubWindow*>(tabData(index).value<QObject*>());
 }
 
-bool TMDIBar::eventFilter(QObject* watched, QEvent* event) {
+bool MdiBar::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::WindowTitleChange:
         case QEvent::WindowIconChange:
@@ -56,16 +56,16 @@ bool TMDIBar::eventFilter(QObject* watched, QEvent* event) {
     return QTabBar::eventFilter(watched, event);
 }
 
-void TMDIBar::watch(QMdiSubWindow* window) {
+void MdiBar::watch(QMdiSubWindow* window) {
     if (window->property("mr_mdibar_watched").toBool()) {
         return;
     }
     window->setProperty("mr_mdibar_watched", true);
     window->installEventFilter(this);
-    connect(window, &QObject::destroyed, this, &TMDIBar::scheduleSync);
+    connect(window, &QObject::destroyed, this, &MdiBar::scheduleSync);
 }
 
-void TMDIBar::scheduleSync() {
+void MdiBar::scheduleSync() {
     // A window being destroyed is still listed by the area; look again once it is gone.
     if (m_syncPending) {
         return;
@@ -77,7 +77,7 @@ void TMDIBar::scheduleSync() {
     });
 }
 
-void TMDIBar::sync() {
+void MdiBar::sync() {
     if (m_syncing) {
         return;
     }

@@ -10,10 +10,10 @@ namespace mr {
 
 // One tab per open child window, in the order they were opened; the active window's tab is
 // current, a click activates a window and a tab's close button closes it.
-class TMDIBar : public QTabBar {
+class MdiBar : public QTabBar {
     Q_OBJECT
 public:
-    explicit TMDIBar(QMdiArea* area, QWidget* parent = nullptr);
+    explicit MdiBar(QMdiArea* area, QWidget* parent = nullptr);
 
     QMdiSubWindow* windowAt(int index) const;
 

@@ -13,7 +13,7 @@
 
 namespace mr {
 
-TProgressForm::TProgressForm(TProgress& progress, const QString& caption, const QString& text,
+TProgressForm::TProgressForm(Progress& progress, const QString& caption, const QString& text,
                              QWidget* parent)
     : QDialog(parent),
       m_progress(progress),
@@ -44,32 +44,32 @@ TProgressForm::TProgressForm(TProgress& progress, const QString& caption, const 
 
     connect(m_btnCancel, &QPushButton::clicked, this, [this] { m_progress.cancel(); });
     // The worker posts from its own thread: these arrive as queued calls.
-    connect(&progress, &TProgress::progressChanged, this, &TProgressForm::setProgress);
-    connect(&progress, &TProgress::textChanged, m_lblText, &QLabel::setText);
+    connect(&progress, &Progress::progressChanged, this, &TProgressForm::setProgress);
+    connect(&progress, &Progress::textChanged, m_lblText, &QLabel::setText);
     // Always queued, so that a close posted before the modal loop runs still ends it.
     connect(
-        &progress, &TProgress::closeRequested, this, [this] { done(QDialog::Accepted); },
+        &progress, &Progress::closeRequested, this, [this] { done(QDialog::Accepted); },
         Qt::QueuedConnection);
 }
 
 void TProgressForm::setProgress(int percent) {
-    m_gauge->setValue(percent == TProgress::kFull ? m_gauge->maximum()
-                                                  : qBound(0, percent, m_gauge->maximum()));
+    m_gauge->setValue(percent == Progress::kFull ? m_gauge->maximum()
+                                                 : qBound(0, percent, m_gauge->maximum()));
 }
 
 void TProgressForm::reject() {
     m_progress.cancel();
 }
 
-TProgressFormView::TProgressFormView(QWidget* parent) : m_parent(parent) {}
+ProgressFormView::ProgressFormView(QWidget* parent) : m_parent(parent) {}
 
-TProgressFormView::~TProgressFormView() {
+ProgressFormView::~ProgressFormView() {
     while (m_busy > 0)
         setBusy(false);
 }
 
-void TProgressFormView::exec(TProgress& progress, const QString& caption, const QString& text,
-                             const std::function<void()>& start) {
+void ProgressFormView::exec(Progress& progress, const QString& caption, const QString& text,
+                            const std::function<void()>& start) {
     QWidget* parent = m_parent ? m_parent.data() : QApplication::activeWindow();
     TProgressForm form(progress, caption, text, parent);
     // The worker starts once the window is up, from inside its modal loop.
@@ -81,7 +81,7 @@ void TProgressFormView::exec(TProgress& progress, const QString& caption, const 
     form.exec();
 }
 
-void TProgressFormView::setBusy(bool busy) {
+void ProgressFormView::setBusy(bool busy) {
     if (busy) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         ++m_busy;
@@ -91,13 +91,13 @@ void TProgressFormView::setBusy(bool busy) {
     }
 }
 
-TProgressFormView& desktopProgressView() {
-    static TProgressFormView view;
+ProgressFormView& desktopProgressView() {
+    static ProgressFormView view;
     return view;
 }
 
-TCatalogPrompts& catalogPrompts() {
-    static TCatalogPrompts prompts{
+CatalogPrompts& catalogPrompts() {
+    static CatalogPrompts prompts{
         [](QWidget* parent, const QString& text) {
             return QMessageBox::question(parent, QObject::tr("Confirm"), text,
                                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;

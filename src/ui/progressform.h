@@ -15,11 +15,11 @@ class QPushButton;
 namespace mr {
 
 // The modal window of a running catalog operation: a caption, one text line, a gauge and
-// "Cancel". The worker drives it through its TProgress; only the worker's close ends it.
+// "Cancel". The worker drives it through its Progress; only the worker's close ends it.
 class TProgressForm : public QDialog {
     Q_OBJECT
 public:
-    TProgressForm(TProgress& progress, const QString& caption, const QString& text,
+    TProgressForm(Progress& progress, const QString& caption, const QString& text,
                   QWidget* parent = nullptr);
 
     QLabel* lblText() const { return m_lblText; }
@@ -27,7 +27,7 @@ public:
     QPushButton* btnCancel() const { return m_btnCancel; }
 
 public slots:
-    // A percentage, or TProgress::kFull to fill the gauge.
+    // A percentage, or Progress::kFull to fill the gauge.
     void setProgress(int percent);
 
 protected:
@@ -36,20 +36,20 @@ protected:
     void reject() override;
 
 private:
-    TProgress& m_progress;
+    Progress& m_progress;
     QLabel* m_lblText;
     QProgressBar* m_gauge;
     QPushButton* m_btnCancel;
 };
 
 // The desktop's progress view: a TProgressForm for each operation and the busy cursor.
-class TProgressFormView : public TProgressView {
+class ProgressFormView : public ProgressView {
 public:
     // parent: the window the forms are centred on; null: the active window.
-    explicit TProgressFormView(QWidget* parent = nullptr);
-    ~TProgressFormView() override;
+    explicit ProgressFormView(QWidget* parent = nullptr);
+    ~ProgressFormView() override;
 
-    void exec(TProgress& progress, const QString& caption, const QString& text,
+    void exec(Progress& progress, const QString& caption, const QString& text,
               const std::function<void()>& start) override;
     void setBusy(bool busy) override;
 
@@ -63,17 +63,17 @@ private:
 };
 
 // The view every catalog tree of the desktop uses.
-TProgressFormView& desktopProgressView();
+ProgressFormView& desktopProgressView();
 
 // The message boxes of the catalog windows. Tests replace them so that no real box blocks.
-struct TCatalogPrompts {
+struct CatalogPrompts {
     // A Yes/No question; true for Yes.
     std::function<bool(QWidget* parent, const QString& text)> yesNo;
     // An error or a refusal, acknowledged with OK.
     std::function<void(QWidget* parent, const QString& text)> warning;
 };
 // Starts with real message boxes.
-TCatalogPrompts& catalogPrompts();
+CatalogPrompts& catalogPrompts();
 
 // True when a share of count items may go ahead: small ones need no question.
 bool confirmShare(QWidget* parent, int count);

@@ -73,7 +73,7 @@ TfrmRegistration::TfrmRegistration(QWidget* parent)
       m_btnCancel(new QPushButton(QStringLiteral("&Cancel"), this)),
       m_btnFinish(new QPushButton(QStringLiteral("&Finish"), this)),
       m_aniSearching(new QProgressBar(this)),
-      m_client(new TRegistrationClient(this)) {
+      m_client(new RegistrationClient(this)) {
     setObjectName(QStringLiteral("frmRegistration"));
     setWindowTitle(QStringLiteral("Moonrake -- User registration form"));
     setModal(true);
@@ -115,7 +115,7 @@ TfrmRegistration::TfrmRegistration(QWidget* parent)
     layout->addWidget(m_pages, 1);
     layout->addLayout(buttons);
 
-    connect(m_client, &TRegistrationClient::finished, this, [this](bool ok, const QByteArray& b) {
+    connect(m_client, &RegistrationClient::finished, this, [this](bool ok, const QByteArray& b) {
         if (m_step == Step::Register) {
             registerReplied(ok, b);
         } else if (m_step == Step::Profile) {
@@ -435,7 +435,7 @@ void TfrmRegistration::btnFinishClick() {
     }
     setBusy(true);
     m_step = Step::Register;
-    m_client->get(TRegistrationClient::registerPath(m_txtUsername->text(), m_txtPassword->text()));
+    m_client->get(RegistrationClient::registerPath(m_txtUsername->text(), m_txtPassword->text()));
 }
 
 void TfrmRegistration::registerReplied(bool ok, const QByteArray& body) {
@@ -446,7 +446,7 @@ void TfrmRegistration::registerReplied(bool ok, const QByteArray& body) {
         emit finishingEnded(false);
         return;
     }
-    const qint32 id = TRegistrationClient::parseRegisterReply(body);
+    const qint32 id = RegistrationClient::parseRegisterReply(body);
     if (id == 0) {
         m_lblHeading->setText(
             QStringLiteral("This username allready exists!\nPlease select "
@@ -459,11 +459,11 @@ void TfrmRegistration::registerReplied(bool ok, const QByteArray& body) {
         emit finishingEnded(false);
         return;
     }
-    const TRegistrationProfile profile = profileFromForm();
+    const RegistrationProfile profile = profileFromForm();
     storeSettings(id, profile);
     m_registered = true;
     m_step = Step::Profile;
-    m_client->get(TRegistrationClient::setUserInfoPath(id, m_txtPassword->text(), profile));
+    m_client->get(RegistrationClient::setUserInfoPath(id, m_txtPassword->text(), profile));
 }
 
 void TfrmRegistration::profileReplied(bool delivered) {
@@ -479,8 +479,8 @@ void TfrmRegistration::profileReplied(bool delivered) {
     accept();
 }
 
-TRegistrationProfile TfrmRegistration::profileFromForm() const {
-    TRegistrationProfile p;
+RegistrationProfile TfrmRegistration::profileFromForm() const {
+    RegistrationProfile p;
     p.showInfo = m_chkShowInfo->isChecked();
     p.firstName = m_txtFirstName->text();
     p.lastName = m_txtLastName->text();
@@ -502,7 +502,7 @@ TRegistrationProfile TfrmRegistration::profileFromForm() const {
     return p;
 }
 
-void TfrmRegistration::storeSettings(qint32 id, const TRegistrationProfile& p) {
+void TfrmRegistration::storeSettings(qint32 id, const RegistrationProfile& p) {
     TUserInfo& info = UserInfo();
     info.setId(id);
     info.setNickname(m_txtUsername->text());

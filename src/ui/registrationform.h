@@ -19,8 +19,8 @@ class QTextBrowser;
 
 namespace mr {
 
-class TRegistrationClient;
-struct TRegistrationProfile;
+class RegistrationClient;
+struct RegistrationProfile;
 
 // The first-start wizard: user name and password, profile, connection type; it creates the
 // account on the web host, stores it in the profile's settings and sends the profile.
@@ -95,8 +95,8 @@ private:
     void registerReplied(bool ok, const QByteArray& body);
     void profileReplied(bool delivered);
     void setBusy(bool busy);
-    TRegistrationProfile profileFromForm() const;
-    void storeSettings(qint32 id, const TRegistrationProfile& profile);
+    RegistrationProfile profileFromForm() const;
+    void storeSettings(qint32 id, const RegistrationProfile& profile);
 
     QStackedWidget* m_pages;
     QTextBrowser* m_txtWelcome = nullptr;
@@ -121,7 +121,7 @@ private:
     QPushButton* m_btnCancel;
     QPushButton* m_btnFinish;
     QProgressBar* m_aniSearching;
-    TRegistrationClient* m_client;
+    RegistrationClient* m_client;
     MessageSink m_messageSink;
     QLocale m_locale;
     QString m_headingText;

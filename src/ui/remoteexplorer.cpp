@@ -14,7 +14,7 @@
 
 namespace mr {
 
-TfrmRemoteExplorer::TfrmRemoteExplorer(TOnlineSession* session, const QString& userName,
+TfrmRemoteExplorer::TfrmRemoteExplorer(OnlineSession* session, const QString& userName,
                                        qint32 userId, QWidget* parent)
     : TfrmVirtualExplorer(session, parent), m_userName(userName), m_userId(userId) {
     setWindowTitle(userName);

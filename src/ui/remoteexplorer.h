@@ -11,7 +11,7 @@ namespace mr {
 class TfrmRemoteExplorer : public TfrmVirtualExplorer {
     Q_OBJECT
 public:
-    TfrmRemoteExplorer(TOnlineSession* session, const QString& userName, qint32 userId,
+    TfrmRemoteExplorer(OnlineSession* session, const QString& userName, qint32 userId,
                        QWidget* parent = nullptr);
 
     const QString& userName() const { return m_userName; }

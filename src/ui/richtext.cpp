@@ -40,7 +40,7 @@ bool isSpace(QChar c) {
 }
 
 // White space at the two ends of the document is not part of the message.
-void trimRuns(QList<TRichRun>& runs) {
+void trimRuns(QList<RichRun>& runs) {
     while (!runs.isEmpty()) {
         QString& text = runs.first().text;
         const auto first = std::find_if_not(text.cbegin(), text.cend(), isSpace);
@@ -63,7 +63,7 @@ void trimRuns(QList<TRichRun>& runs) {
 
 }  // namespace
 
-bool TRichRun::sameFormat(const TRichRun& other) const {
+bool RichRun::sameFormat(const RichRun& other) const {
     return bold == other.bold && italic == other.italic && underline == other.underline &&
            halfPoints == other.halfPoints && color == other.color;
 }
@@ -72,12 +72,12 @@ bool isRtf(QStringView text) {
     return text.trimmed().startsWith(u"{\\rtf");
 }
 
-QList<TRichRun> parseRtf(QStringView rtf) {
+QList<RichRun> parseRtf(QStringView rtf) {
     struct Group {
         bool hidden = false;
         bool colorTable = false;
         int unicodeSkip = 1;
-        TRichRun format;
+        RichRun format;
     };
     std::vector<Group> stack{Group{}};
     // Groups opened past the depth limit; their closing braces are not ours to pop.
@@ -90,7 +90,7 @@ QList<TRichRun> parseRtf(QStringView rtf) {
         const QString s = cp1252.isValid() ? cp1252.decode(QByteArray(1, byte)) : QString();
         return s.isEmpty() ? QString(QChar::fromLatin1(byte)) : s;
     };
-    QList<TRichRun> runs;
+    QList<RichRun> runs;
     int pendingSkip = 0;
     const auto emitText = [&](const QString& text) {
         if (pendingSkip > 0) {
@@ -155,7 +155,7 @@ QList<TRichRun> parseRtf(QStringView rtf) {
                 const int param = rtf.mid(end, digits - end).left(8).toInt();
                 i = digits < n && rtf.at(digits) == u' ' ? digits : digits - 1;
                 Group& group = stack.back();
-                TRichRun& format = group.format;
+                RichRun& format = group.format;
                 if (word == u"par" || word == u"line") {
                     emitText(QStringLiteral("\n"));
                 } else if (word == u"tab") {
@@ -180,7 +180,7 @@ QList<TRichRun> parseRtf(QStringView rtf) {
                     format.color =
                         param >= 0 && param < colors.size() ? colors.at(param) : QColor();
                 } else if (word == u"plain") {
-                    format = TRichRun{};
+                    format = RichRun{};
                 } else if (word == u"colortbl") {
                     group.hidden = true;
                     group.colorTable = true;
@@ -211,13 +211,13 @@ QList<TRichRun> parseRtf(QStringView rtf) {
 
 QString rtfToPlainText(QStringView rtf) {
     QString text;
-    for (const TRichRun& run : parseRtf(rtf))
+    for (const RichRun& run : parseRtf(rtf))
         text += run.text;
     return text;
 }
 
-void insertRichRuns(QTextCursor& cursor, const QList<TRichRun>& runs) {
-    for (const TRichRun& run : runs) {
+void insertRichRuns(QTextCursor& cursor, const QList<RichRun>& runs) {
+    for (const RichRun& run : runs) {
         QTextCharFormat format;
         format.setFontWeight(run.bold ? QFont::Bold : QFont::Normal);
         format.setFontItalic(run.italic);

@@ -284,9 +284,9 @@ void TfrmShareWizard::finish() {
         // The file system's root has no name to share it under.
         if (name.isEmpty())
             continue;
-        const TShareOutcome outcome =
+        const ShareOutcome outcome =
             catalog.ShareFolder(node.get(), u'/' + name, false, m_extensions);
-        if (outcome.kind == TShareOutcome::Kind::Failed) {
+        if (outcome.kind == ShareOutcome::Kind::Failed) {
             catalogPrompts().warning(this, tr("Could not share the folder %1").arg(folder));
             break;
         }

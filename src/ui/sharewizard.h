@@ -17,7 +17,7 @@ class QStackedWidget;
 
 namespace mr {
 
-class TProgressView;
+class ProgressView;
 
 // The sharing wizard: scans a folder tree for media files and shares each folder that holds
 // some as a top-level share of its matching files only.
@@ -63,7 +63,7 @@ public:
         m_chooser = std::move(chooser);
     }
     // The progress window of the shares made by Finish; default: the desktop's.
-    void setProgressView(TProgressView* view) { m_view = view; }
+    void setProgressView(ProgressView* view) { m_view = view; }
 
 public slots:
     void scan();
@@ -100,7 +100,7 @@ private:
     // Each scan takes the next number; a running scan stops when it is no longer current.
     int m_scanGeneration = 0;
     std::function<QString(QWidget*)> m_chooser;
-    TProgressView* m_view = nullptr;
+    ProgressView* m_view = nullptr;
 };
 
 }  // namespace mr

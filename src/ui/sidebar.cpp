@@ -4,36 +4,36 @@
 
 namespace mr {
 
-TSideBar::TSideBar(QWidget* parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
+SideBar::SideBar(QWidget* parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
     setObjectName(QStringLiteral("pnlSideBar"));
     setFixedWidth(kDefaultWidth);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(4);
 }
 
-void TSideBar::dockBottom(QWidget* window) {
+void SideBar::dockBottom(QWidget* window) {
     m_bottom = window;
     m_layout->addWidget(window);
     showDocked(window, true);
 }
 
-void TSideBar::dockClient(QWidget* window) {
+void SideBar::dockClient(QWidget* window) {
     m_client = window;
     m_layout->insertWidget(0, window);
     showDocked(window, true);
 }
 
-void TSideBar::showDocked(QWidget* window, bool show) {
+void SideBar::showDocked(QWidget* window, bool show) {
     window->setVisible(show);
     updateStretch();
     setVisible(anyDockedVisible());
 }
 
-bool TSideBar::anyDockedVisible() const {
+bool SideBar::anyDockedVisible() const {
     return (m_bottom && !m_bottom->isHidden()) || (m_client && !m_client->isHidden());
 }
 
-void TSideBar::updateStretch() {
+void SideBar::updateStretch() {
     // The bottom window keeps its own height under the filling one, and takes the whole
     // height while it is alone.
     const bool clientShown = m_client && !m_client->isHidden();

@@ -8,12 +8,12 @@ namespace mr {
 
 // The left-hand panel: the contacts window fills it and the status box sits at its bottom.
 // It is shown while either of them is.
-class TSideBar : public QWidget {
+class SideBar : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kDefaultWidth = 185;
 
-    explicit TSideBar(QWidget* parent = nullptr);
+    explicit SideBar(QWidget* parent = nullptr);
 
     // Docks a window at the bottom (the status box) or as the filling one (contacts) and
     // shows it there. The side bar takes ownership.

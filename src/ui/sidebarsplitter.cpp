@@ -10,7 +10,7 @@
 
 namespace mr {
 
-TSideBarSplitter::TSideBarSplitter(QWidget* sideBar, QWidget* parent)
+SideBarSplitter::SideBarSplitter(QWidget* sideBar, QWidget* parent)
     : QWidget(parent), m_sideBar(sideBar) {
     setObjectName(QStringLiteral("splSideBar"));
     setFixedWidth(kWidth);
@@ -20,11 +20,11 @@ TSideBarSplitter::TSideBarSplitter(QWidget* sideBar, QWidget* parent)
     m_sideBar->installEventFilter(this);
 }
 
-bool TSideBarSplitter::inToggleZone(int y, int height) {
+bool SideBarSplitter::inToggleZone(int y, int height) {
     return std::abs(y - height / 2) < kToggleHalfHeight;
 }
 
-void TSideBarSplitter::paintEvent(QPaintEvent*) {
+void SideBarSplitter::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QPalette& pal = palette();
     const QRect r = rect();
@@ -62,7 +62,7 @@ void TSideBarSplitter::paintEvent(QPaintEvent*) {
     p.drawPolygon(arrow);
 }
 
-void TSideBarSplitter::mousePressEvent(QMouseEvent* event) {
+void SideBarSplitter::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         return;
     }
@@ -76,7 +76,7 @@ void TSideBarSplitter::mousePressEvent(QMouseEvent* event) {
     }
 }
 
-void TSideBarSplitter::mouseMoveEvent(QMouseEvent* event) {
+void SideBarSplitter::mouseMoveEvent(QMouseEvent* event) {
     updateCursor(static_cast<int>(event->position().y()));
     if (!m_dragging) {
         return;
@@ -87,7 +87,7 @@ void TSideBarSplitter::mouseMoveEvent(QMouseEvent* event) {
     m_sideBar->setFixedWidth(std::clamp(m_dragStartWidth + dx, kMinSideBarWidth, maxWidth));
 }
 
-void TSideBarSplitter::mouseReleaseEvent(QMouseEvent* event) {
+void SideBarSplitter::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         return;
     }
@@ -100,7 +100,7 @@ void TSideBarSplitter::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
-bool TSideBarSplitter::eventFilter(QObject* watched, QEvent* event) {
+bool SideBarSplitter::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_sideBar &&
         (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent)) {
         update();
@@ -108,7 +108,7 @@ bool TSideBarSplitter::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TSideBarSplitter::updateCursor(int y) {
+void SideBarSplitter::updateCursor(int y) {
     setCursor(inToggleZone(y, height()) ? Qt::PointingHandCursor : Qt::SplitHCursor);
 }
 

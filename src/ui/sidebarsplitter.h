@@ -6,14 +6,14 @@ namespace mr {
 
 // The bar between the side bar and the child windows. Near its middle it is a button with a
 // hand cursor that hides or shows the side bar; elsewhere dragging it resizes the side bar.
-class TSideBarSplitter : public QWidget {
+class SideBarSplitter : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kWidth = 8;
     static constexpr int kToggleHalfHeight = 16;
     static constexpr int kMinSideBarWidth = 120;
 
-    explicit TSideBarSplitter(QWidget* sideBar, QWidget* parent = nullptr);
+    explicit SideBarSplitter(QWidget* sideBar, QWidget* parent = nullptr);
 
     // True where a click toggles instead of resizing.
     static bool inToggleZone(int y, int height);

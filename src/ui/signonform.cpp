@@ -72,7 +72,7 @@ const QStringList& TfrmSignon::defaultFilters() {
     return filters;
 }
 
-TfrmSignon::TfrmSignon(TOnlineSession* session, QWidget* parent)
+TfrmSignon::TfrmSignon(OnlineSession* session, QWidget* parent)
     : QDialog(parent), m_session(session) {
     setObjectName(QStringLiteral("frmSignon"));
     setWindowTitle(QStringLiteral("Sign on form"));

@@ -19,7 +19,7 @@ class QTabWidget;
 
 namespace mr {
 
-class TOnlineSession;
+class OnlineSession;
 class TUserInfo;
 
 // The preferences dialog: the settings the service knows about, the transfer folders and
@@ -40,7 +40,7 @@ public:
 
     // session: where the profile goes; without one "Update" only stores and marks the profile
     // for the next sign-on.
-    explicit TfrmSignon(TOnlineSession* session, QWidget* parent = nullptr);
+    explicit TfrmSignon(OnlineSession* session, QWidget* parent = nullptr);
 
     void loadSettings(const TUserInfo& info);
     void storeSettings(TUserInfo& info) const;
@@ -117,7 +117,7 @@ private:
     // Puts the password the service knows back in the field and says why.
     void keepPassword(const QString& known, const char* why);
 
-    TOnlineSession* m_session;
+    OnlineSession* m_session;
     std::function<QString()> m_askPassword;
     std::function<std::optional<QString>()> m_askFilter;
     std::function<void(const QString&)> m_messageSink;

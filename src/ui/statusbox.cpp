@@ -74,7 +74,7 @@ TfrmStatusBox::TfrmStatusBox(QWidget* parent)
     connect(m_tmrTasks, &QTimer::timeout, this, &TfrmStatusBox::tick);
 }
 
-void TfrmStatusBox::addTask(const QString& text, TTaskKey key) {
+void TfrmStatusBox::addTask(const QString& text, TaskKey key) {
     auto* item = new QListWidgetItem(text, m_lvwTasks);
     item->setData(kKeyRole, QVariant::fromValue(key));
     item->setToolTip(text);
@@ -83,7 +83,7 @@ void TfrmStatusBox::addTask(const QString& text, TTaskKey key) {
     updateTimer();
 }
 
-bool TfrmStatusBox::setTaskText(TTaskKey key, const QString& text) {
+bool TfrmStatusBox::setTaskText(TaskKey key, const QString& text) {
     QListWidgetItem* item = findTask(key);
     if (!item) {
         return false;
@@ -93,7 +93,7 @@ bool TfrmStatusBox::setTaskText(TTaskKey key, const QString& text) {
     return true;
 }
 
-bool TfrmStatusBox::endTask(TTaskKey key, bool success) {
+bool TfrmStatusBox::endTask(TaskKey key, bool success) {
     QListWidgetItem* item = findTask(key);
     if (!item) {
         return false;
@@ -140,11 +140,11 @@ void TfrmStatusBox::setAutoTick(bool on) {
     updateTimer();
 }
 
-QListWidgetItem* TfrmStatusBox::findTask(TTaskKey key) const {
+QListWidgetItem* TfrmStatusBox::findTask(TaskKey key) const {
     QListWidgetItem* first = nullptr;
     for (int row = 0; row < m_lvwTasks->count(); ++row) {
         QListWidgetItem* item = m_lvwTasks->item(row);
-        if (item->data(kKeyRole).value<TTaskKey>() != key) {
+        if (item->data(kKeyRole).value<TaskKey>() != key) {
             continue;
         }
         // A task that is still fading out must not swallow the news meant for a newer one.

@@ -11,10 +11,10 @@ namespace mr {
 
 // What a status task is filed under: the address of the object it concerns, or any number the
 // caller keeps. Plain integers travel through queued signals.
-using TTaskKey = quintptr;
+using TaskKey = quintptr;
 
-inline TTaskKey taskKey(const void* object) {
-    return reinterpret_cast<TTaskKey>(object);
+inline TaskKey taskKey(const void* object) {
+    return reinterpret_cast<TaskKey>(object);
 }
 
 // "Tasks Status": the running and recently finished background tasks. A running task blinks;
@@ -29,11 +29,11 @@ public:
 
     explicit TfrmStatusBox(QWidget* parent = nullptr);
 
-    void addTask(const QString& text, TTaskKey key);
+    void addTask(const QString& text, TaskKey key);
     // Both act on the first running task with the key, or else the first task with it; false
     // when there is none.
-    bool setTaskText(TTaskKey key, const QString& text);
-    bool endTask(TTaskKey key, bool success);
+    bool setTaskText(TaskKey key, const QString& text);
+    bool endTask(TaskKey key, bool success);
 
     int taskCount() const;
     QString taskText(int row) const;
@@ -49,7 +49,7 @@ signals:
     void closeRequested();
 
 private:
-    QListWidgetItem* findTask(TTaskKey key) const;
+    QListWidgetItem* findTask(TaskKey key) const;
     void setImage(QListWidgetItem* item, int image);
     void updateTimer();
 

@@ -62,7 +62,7 @@ QString fileNamePart(const QString& path) {
 }
 
 // Paints "Percentage" as a bar of done / size with the percentage on it, once both are known.
-class TPercentageDelegate : public QStyledItemDelegate {
+class PercentageDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -101,7 +101,7 @@ public:
 
 }  // namespace
 
-TRateText rateTexts(qint64 done, qint64 size, qint64 elapsedMs) {
+RateText rateTexts(qint64 done, qint64 size, qint64 elapsedMs) {
     // Bytes per millisecond, single precision as the column always showed it.
     const float rate =
         elapsedMs > 0 && done > 0 ? static_cast<float>(done) / static_cast<float>(elapsedMs) : 0.0F;
@@ -115,7 +115,7 @@ TRateText rateTexts(qint64 done, qint64 size, qint64 elapsedMs) {
     const qint64 hours = seconds / 3600;
     const qint64 minutes = (seconds - hours * 3600) / 60;
     const qint64 secs = seconds % 60;
-    TRateText texts;
+    RateText texts;
     texts.cps = QString::asprintf("%.2f", static_cast<double>(rate));
     texts.estimated =
         QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(hours),
@@ -133,7 +133,7 @@ QString percentageText(qint64 done, qint64 size) {
 }
 
 Tfrm_transfer::Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads,
-                             TTransferActions actions, QWidget* parent)
+                             TransferActions actions, QWidget* parent)
     : QWidget(parent),
       m_downloads(&downloads),
       m_uploads(&uploads),
@@ -267,7 +267,7 @@ QString Tfrm_transfer::description() {
         "The transfer window shows your latest downloads along with files downloaded from you");
 }
 
-void Tfrm_transfer::setClock(TClock clock) {
+void Tfrm_transfer::setClock(Clock clock) {
     m_clock = std::move(clock);
 }
 
@@ -309,7 +309,7 @@ QTableWidget* Tfrm_transfer::createList(const char* name) {
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setIconSize(QSize(16, 16));
-    list->setItemDelegateForColumn(ColPercentage, new TPercentageDelegate(list));
+    list->setItemDelegateForColumn(ColPercentage, new PercentageDelegate(list));
     const int widths[ColumnCount] = {200, 100, 70, 80, 80, 110, 90, 70, 70};
     for (int column = 0; column < ColumnCount; ++column) {
         list->setColumnWidth(column, widths[column]);
@@ -430,7 +430,7 @@ void Tfrm_transfer::updateRates(QTableWidget* list) {
             continue;
         }
         const qint64 start = list->item(row, ColFilename)->data(kStartRole).toLongLong();
-        const TRateText texts = rateTexts(done, size, now - start);
+        const RateText texts = rateTexts(done, size, now - start);
         setCell(list, row, ColCps, texts.cps);
         setCell(list, row, ColEstimated, texts.estimated);
     }

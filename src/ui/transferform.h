@@ -20,7 +20,7 @@ class QToolBar;
 namespace mr {
 
 // What the transfer window asks of the peer file server and the credits table.
-struct TTransferActions {
+struct TransferActions {
     // Abort an incoming push for this download.
     std::function<void(qint32 downloadId)> abortDownload;
     // Abort the outgoing push of this upload.
@@ -30,14 +30,14 @@ struct TTransferActions {
 };
 
 // The "CPS" and "Estimated" texts of a running transfer.
-struct TRateText {
+struct RateText {
     QString cps;
     QString estimated;
 };
 
 // Rate in bytes per millisecond since the row appeared ("%.2f") and the time left at that rate
 // ("%02d:%02d:%02d"; zero when nothing has moved yet).
-TRateText rateTexts(qint64 done, qint64 size, qint64 elapsedMs);
+RateText rateTexts(qint64 done, qint64 size, qint64 elapsedMs);
 
 // The text on the percentage bar ("42%"); empty while the size is unknown.
 QString percentageText(qint64 done, qint64 size);
@@ -61,9 +61,9 @@ public:
     };
 
     // Milliseconds of a steady clock; the rates are measured against it.
-    using TClock = std::function<qint64()>;
+    using Clock = std::function<qint64()>;
 
-    Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads, TTransferActions actions,
+    Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads, TransferActions actions,
                   QWidget* parent = nullptr);
     ~Tfrm_transfer() override;
 
@@ -86,7 +86,7 @@ public:
     QAction* actUpload() const { return m_actUpload; }
 
     // Replaces the clock rows are timed with; rows already shown keep their start reading.
-    void setClock(TClock clock);
+    void setClock(Clock clock);
 
     // One tick of the rate timer: new "CPS" and "Estimated" texts for running transfers.
     void CpsTimerTimer();
@@ -133,7 +133,7 @@ private:
 
     QPointer<TMRWantedList> m_downloads;
     QPointer<TMRWaitingList> m_uploads;
-    TTransferActions m_actions;
+    TransferActions m_actions;
 
     QToolBar* m_toolBar;
     QTableWidget* m_lvwManual;
@@ -155,7 +155,7 @@ private:
     QAction* m_actUpload;
 
     QElapsedTimer m_processClock;
-    TClock m_clock;
+    Clock m_clock;
     QHash<QString, QIcon> m_icons;
 };
 

@@ -29,7 +29,7 @@ bool isBelow(const TFileNode* node, const TFileNode* ancestor) {
 
 }  // namespace
 
-TfrmVirtualExplorer::TfrmVirtualExplorer(TOnlineSession* session, QWidget* parent)
+TfrmVirtualExplorer::TfrmVirtualExplorer(OnlineSession* session, QWidget* parent)
     : TfrmExplorer(parent), m_session(session) {
     connect(folderTree(), &QTreeWidget::itemExpanded, this, &TfrmVirtualExplorer::itemExpanded);
     connect(folderTree(), &QTreeWidget::currentItemChanged, this,

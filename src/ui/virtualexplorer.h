@@ -21,7 +21,7 @@ class TfrmVirtualExplorer : public TfrmExplorer {
     Q_OBJECT
 public:
     // session: where the service is reached; null works offline.
-    explicit TfrmVirtualExplorer(TOnlineSession* session, QWidget* parent = nullptr);
+    explicit TfrmVirtualExplorer(OnlineSession* session, QWidget* parent = nullptr);
     ~TfrmVirtualExplorer() override;
 
     TMRTree* catalogTree() const { return m_catalog.get(); }
@@ -46,7 +46,7 @@ protected:
     void refreshList() override;
     void refresh() override;
 
-    TOnlineSession* session() const { return m_session; }
+    OnlineSession* session() const { return m_session; }
     TMRAgentHttp* agent() const;
     bool online() const;
     // The folder's sub-folders in the tree and, when it is the selected one, its rows in the
@@ -68,7 +68,7 @@ private:
     // Goes on towards the folder a rebuild is to come back to, now that this one is listed.
     void resumeReturn(TFileNode* folder);
 
-    QPointer<TOnlineSession> m_session;
+    QPointer<OnlineSession> m_session;
     std::unique_ptr<TLogicalTree> m_logical;
     std::unique_ptr<TMRTree> m_catalog;
     QSet<TFileNode*> m_pending;

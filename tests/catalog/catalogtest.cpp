@@ -101,19 +101,19 @@ QString CatalogTest::makeDir(const QString& relative) const {
     return path;
 }
 
-void RecordingView::exec(TProgress& progress, const QString& caption, const QString& text,
+void RecordingView::exec(Progress& progress, const QString& caption, const QString& text,
                          const std::function<void()>& start) {
     captions << caption + ": " + text;
-    QObject::connect(&progress, &TProgress::textChanged, [this](const QString& t) { texts << t; });
-    QObject::connect(&progress, &TProgress::progressChanged, [this](int p) { percents << p; });
-    TProgressView::exec(progress, caption, text, start);
+    QObject::connect(&progress, &Progress::textChanged, [this](const QString& t) { texts << t; });
+    QObject::connect(&progress, &Progress::progressChanged, [this](int p) { percents << p; });
+    ProgressView::exec(progress, caption, text, start);
 }
 
-void CancellingView::exec(TProgress& progress, const QString& caption, const QString& text,
+void CancellingView::exec(Progress& progress, const QString& caption, const QString& text,
                           const std::function<void()>& start) {
     if (!m_when)
         progress.cancel();
-    TProgressView::exec(progress, caption, text, [&] {
+    ProgressView::exec(progress, caption, text, [&] {
         start();
         if (m_when) {
             EXPECT_TRUE(waitUntil(m_when));

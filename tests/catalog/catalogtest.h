@@ -59,9 +59,9 @@ protected:
 };
 
 // Records what the progress window was asked to show.
-class RecordingView : public TProgressView {
+class RecordingView : public ProgressView {
 public:
-    void exec(TProgress& progress, const QString& caption, const QString& text,
+    void exec(Progress& progress, const QString& caption, const QString& text,
               const std::function<void()>& start) override;
 
     QStringList captions;
@@ -70,10 +70,10 @@ public:
 };
 
 // Cancels the run once `when` holds after the worker has started; without it, before.
-class CancellingView : public TProgressView {
+class CancellingView : public ProgressView {
 public:
     explicit CancellingView(std::function<bool()> when = {}) : m_when(std::move(when)) {}
-    void exec(TProgress& progress, const QString& caption, const QString& text,
+    void exec(Progress& progress, const QString& caption, const QString& text,
               const std::function<void()>& start) override;
 
 private:

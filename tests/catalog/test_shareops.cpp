@@ -13,8 +13,8 @@ namespace {
 
 class ShareOps : public mr::test::CatalogTest {
 protected:
-    TShareOutcome share(const QString& relative, bool subfolders = true,
-                        const QStringList& extensions = {}, const QString& name = {}) {
+    ShareOutcome share(const QString& relative, bool subfolders = true,
+                       const QStringList& extensions = {}, const QString& name = {}) {
         auto node = TActualFileNode::fromPath(scratch(relative));
         EXPECT_TRUE(node);
         return m_tree.ShareFolder(node.get(), name.isEmpty() ? "/" + node->item()->Name : name,
@@ -55,7 +55,7 @@ TEST_F(ShareOps, SharesATreeWithUniqueTopLevelNames) {
     test::RecordingView view;
     m_tree.setProgressView(&view);
     auto outcome = share("Music");
-    EXPECT_EQ(outcome.kind, TShareOutcome::Kind::Shared);
+    EXPECT_EQ(outcome.kind, ShareOutcome::Kind::Shared);
     EXPECT_EQ(outcome.name, "/Music");
     EXPECT_EQ(outcome.rows, 6);
     EXPECT_EQ(view.captions, QStringList{"Please Wait: Reading Data"});
@@ -73,7 +73,7 @@ TEST_F(ShareOps, SharesATreeWithUniqueTopLevelNames) {
     EXPECT_TRUE(isForest());
 
     // The same folder again: nothing new.
-    EXPECT_EQ(share("Music").kind, TShareOutcome::Kind::AlreadyShared);
+    EXPECT_EQ(share("Music").kind, ShareOutcome::Kind::AlreadyShared);
     EXPECT_EQ(catalog().size(), 6u);
 
     // Another folder of the same name goes under Music1, then Music2.
@@ -100,11 +100,11 @@ TEST_F(ShareOps, SkipsSubfoldersThatAreAlreadyShared) {
     makeFile("Music/a");
     makeFile("music/b");
     makeFile("top/Sub/c");
-    EXPECT_EQ(share("Music").kind, TShareOutcome::Kind::Shared);
+    EXPECT_EQ(share("Music").kind, ShareOutcome::Kind::Shared);
     const auto lower = share("music");
-    EXPECT_EQ(lower.kind, TShareOutcome::Kind::Shared);
+    EXPECT_EQ(lower.kind, ShareOutcome::Kind::Shared);
     EXPECT_EQ(lower.name, "/music1");
-    EXPECT_EQ(share("music").kind, TShareOutcome::Kind::AlreadyShared);
+    EXPECT_EQ(share("music").kind, ShareOutcome::Kind::AlreadyShared);
     EXPECT_EQ(share("top/Sub").rows, 2);
 }
 
@@ -122,7 +122,7 @@ TEST_F(ShareOps, ExtensionFilterWithAndWithoutSubfolders) {
     EXPECT_EQ(m_tree.IdOf("/f/in"), -999);
 
     // With subfolders the matching files below land directly under the shared folder's row.
-    ASSERT_EQ(m_tree.RemoveShare(*m_tree.ItemAt("/f")), TRemoveOutcome::Removed);
+    ASSERT_EQ(m_tree.RemoveShare(*m_tree.ItemAt("/f")), RemoveOutcome::Removed);
     outcome = share("f", true, {"mp3", "ogg"}, "/Tunes");
     EXPECT_EQ(outcome.rows, 4);
     const int tunes = m_tree.IdOf("/Tunes");
@@ -158,7 +158,7 @@ TEST_F(ShareOps, RemovalDeletesTheSubtreeAndMarksTheEntry) {
     TFileNode* s = logical.FindNode(logical.root(), "/m/s");
     ASSERT_TRUE(s);
 
-    EXPECT_EQ(m_tree.RemoveShare(*s->item()), TRemoveOutcome::Removed);
+    EXPECT_EQ(m_tree.RemoveShare(*s->item()), RemoveOutcome::Removed);
     EXPECT_EQ(view.texts, QStringList{"Removing Share"});
     EXPECT_EQ(logical.FindNode(logical.root(), "/m/s"), nullptr);
     const auto rows = catalog();
@@ -174,11 +174,11 @@ TEST_F(ShareOps, RemovalDeletesTheSubtreeAndMarksTheEntry) {
     TFileNode* m = logical.FindNode(logical.root(), "/m");
     ASSERT_TRUE(m);
     EXPECT_EQ(m->Children().count(), 1);
-    EXPECT_EQ(m_tree.RemoveShare(TFileItem("gone", "/m/")), TRemoveOutcome::NotFound);
+    EXPECT_EQ(m_tree.RemoveShare(TFileItem("gone", "/m/")), RemoveOutcome::NotFound);
 
     // The root: only the files directly in it are marked.
     const int loose = addRow("loose.txt", -1, false, {.action = ""});
-    EXPECT_EQ(m_tree.RemoveShare(*m_tree.ItemAt("/")), TRemoveOutcome::Removed);
+    EXPECT_EQ(m_tree.RemoveShare(*m_tree.ItemAt("/")), RemoveOutcome::Removed);
     EXPECT_EQ(countAction("D"), 2);
     EXPECT_EQ(find("loose.txt")->action, "D");
     EXPECT_EQ(find("m")->action, "A");
@@ -191,7 +191,7 @@ TEST_F(ShareOps, CancelKeepsAConsistentPrefix) {
     test::CancellingView view;
     m_tree.setProgressView(&view);
     const auto outcome = share("c");
-    EXPECT_EQ(outcome.kind, TShareOutcome::Kind::Cancelled);
+    EXPECT_EQ(outcome.kind, ShareOutcome::Kind::Cancelled);
     EXPECT_EQ(static_cast<int>(catalog().size()), outcome.rows);
     EXPECT_TRUE(isForest());
 }

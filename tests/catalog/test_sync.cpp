@@ -80,7 +80,7 @@ protected:
             c.peerClosed();
             ++m_answered;
         });
-        HostInfo().set(THostInfo::Moonrake, QStringLiteral("127.0.0.1:%1").arg(m_fake->port()));
+        HostInfo().set(HostStore::Moonrake, QStringLiteral("127.0.0.1:%1").arg(m_fake->port()));
         m_idle = std::make_unique<TIdleQueue>();
         m_agent = std::make_unique<TMRAgentHttp>(m_idle.get());
         m_agent->connection().setTimeout(5000);
@@ -137,7 +137,7 @@ protected:
 };
 
 // A run's counts: removals sent/accepted, additions sent/accepted/failed.
-std::string counts(const TSyncResult& r) {
+std::string counts(const SyncResult& r) {
     return QStringLiteral("R %1/%2 A %3/%4/%5")
         .arg(r.removalsSent)
         .arg(r.removalsAccepted)
@@ -176,7 +176,7 @@ TEST_F(SyncTest, AdditionsGoOutInBatchesOfAHundred) {
     addFiles(248, music, 1);
     test::RecordingView view;
     m_tree->setProgressView(&view);
-    const TSyncResult r = m_tree->UpdateServer();
+    const SyncResult r = m_tree->UpdateServer();
     EXPECT_EQ(view.captions, QStringList{"Please Wait: Updating Server"});
     EXPECT_TRUE(r.complete());
     EXPECT_EQ(counts(r), "R 0/0 A 250/250/0");
@@ -216,7 +216,7 @@ TEST_F(SyncTest, RemovalsFirstAndAFailedRemovalIsSentAgain) {
     addRow("Song", music, false, {.action = "D"});
     addRow("Old", -1, true, {.action = "D"});  // added and removed before it was ever sent
     addRow("New", -1, false);
-    const TSyncResult r = m_tree->UpdateServer();
+    const SyncResult r = m_tree->UpdateServer();
     EXPECT_TRUE(r.complete());
     EXPECT_EQ(counts(r), "R 2/2 A 1/1/0");
     const auto seen = payloads();
@@ -235,7 +235,7 @@ TEST_F(SyncTest, AFailedBatchKeepsItsRowsPending) {
         return !payload.contains(addition(0, "", "f0"));
     });
     addFiles(150, -1);
-    const TSyncResult r = m_tree->UpdateServer();
+    const SyncResult r = m_tree->UpdateServer();
     EXPECT_FALSE(r.complete());
     EXPECT_EQ(counts(r), "R 0/0 A 150/50/100");
     for (const auto& row : catalog()) {
@@ -260,7 +260,7 @@ TEST_F(SyncTest, GoingOfflineStopsTheRunWithEveryFlagKept) {
     });
     addRow("Gone", -1, false, {.action = "D"});
     addFiles(5, -1);
-    const TSyncResult r = m_tree->UpdateServer();
+    const SyncResult r = m_tree->UpdateServer();
     EXPECT_TRUE(r.wentOffline);
     EXPECT_EQ(counts(r), "R 1/0 A 0/0/0");
     EXPECT_EQ(payloads().size(), 1u);
@@ -275,7 +275,7 @@ TEST_F(SyncTest, ACompletionMeetingADatabaseErrorStillCountsTheReply) {
         return true;
     });
     addFiles(50, -1);
-    const TSyncResult r = m_tree->UpdateServer();
+    const SyncResult r = m_tree->UpdateServer();
     db::Database::connect(QString::fromLatin1(db::kDatabaseName), dataDir);
     EXPECT_EQ(counts(r), "R 0/0 A 50/0/50");
     EXPECT_EQ(countAction("A"), 50);
@@ -313,7 +313,7 @@ TEST_F(SyncTest, LateRepliesTouchOnlyTheRowsTheyCarriedWhileStillPending) {
     TFileItem folder("Music", "/");
     folder.size = -1;
     m_tree->setProgressView(nullptr);
-    ASSERT_EQ(m_tree->RemoveShare(folder), TRemoveOutcome::Removed);
+    ASSERT_EQ(m_tree->RemoveShare(folder), RemoveOutcome::Removed);
     releaseAdditions.open();
     ASSERT_TRUE(mr::test::waitUntil([&] { return m_answered == 4; }));
     drainCompletions();

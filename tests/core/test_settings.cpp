@@ -66,32 +66,32 @@ TEST(UserInfo, HandWrittenFilesAreReadWithoutRegardToCase) {
     EXPECT_FALSE(text.contains("Firstname"));
     EXPECT_EQ(mr::TUserInfo(path).firstName(), "Eve");
 
-    mr::THostInfo hosts(path);
-    ASSERT_EQ(hosts.count(mr::THostInfo::Moonrake), 2);
-    EXPECT_EQ(hosts.get(mr::THostInfo::Moonrake, 1)->host, "b");
+    mr::HostStore hosts(path);
+    ASSERT_EQ(hosts.count(mr::HostStore::Moonrake), 2);
+    EXPECT_EQ(hosts.get(mr::HostStore::Moonrake, 1)->host, "b");
 }
 
 TEST(HostInfo, EntriesParseAndEmptyTextChangesNothing) {
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
-    mr::THostInfo hosts(path);
-    hosts.set(mr::THostInfo::Moonrake, " alpha:8080 , beta : 7000,gamma");
-    ASSERT_EQ(hosts.count(mr::THostInfo::Moonrake), 3);
-    auto a = hosts.get(mr::THostInfo::Moonrake, 0);
+    mr::HostStore hosts(path);
+    hosts.set(mr::HostStore::Moonrake, " alpha:8080 , beta : 7000,gamma");
+    ASSERT_EQ(hosts.count(mr::HostStore::Moonrake), 3);
+    auto a = hosts.get(mr::HostStore::Moonrake, 0);
     EXPECT_EQ(a->host, "alpha");
     EXPECT_EQ(a->port, 8080);
-    EXPECT_EQ(hosts.get(mr::THostInfo::Moonrake, 1)->port, 7000);
-    EXPECT_EQ(hosts.get(mr::THostInfo::Moonrake, 2)->port, 0);
-    EXPECT_FALSE(hosts.get(mr::THostInfo::Moonrake, 3));
-    EXPECT_FALSE(hosts.get(mr::THostInfo::Moonrake, -1));
+    EXPECT_EQ(hosts.get(mr::HostStore::Moonrake, 1)->port, 7000);
+    EXPECT_EQ(hosts.get(mr::HostStore::Moonrake, 2)->port, 0);
+    EXPECT_FALSE(hosts.get(mr::HostStore::Moonrake, 3));
+    EXPECT_FALSE(hosts.get(mr::HostStore::Moonrake, -1));
 
-    hosts.set(mr::THostInfo::Moonrake, "   ");
-    EXPECT_EQ(hosts.count(mr::THostInfo::Moonrake), 3);
+    hosts.set(mr::HostStore::Moonrake, "   ");
+    EXPECT_EQ(hosts.count(mr::HostStore::Moonrake), 3);
 
     // A fresh store reads what the last one wrote, under [Host] "Moonrake".
-    mr::THostInfo fresh(path);
-    EXPECT_EQ(fresh.count(mr::THostInfo::Moonrake), 3);
-    EXPECT_EQ(mr::THostInfo::parseEntry("h:99999").port, 0);
+    mr::HostStore fresh(path);
+    EXPECT_EQ(fresh.count(mr::HostStore::Moonrake), 3);
+    EXPECT_EQ(mr::HostStore::parseEntry("h:99999").port, 0);
     EXPECT_TRUE(readFile(path).contains("[Host]"));
 }
 

@@ -74,7 +74,7 @@ DataSink::DataSink() {
 }
 
 QByteArray DataSink::portArgument() const {
-    TFtpEndpoint endpoint;
+    FtpEndpoint endpoint;
     endpoint.ipv4 = QHostAddress(QHostAddress::LocalHost).toIPv4Address();
     endpoint.port = m_server.serverPort();
     return FormatPortArgument(endpoint);

@@ -29,7 +29,7 @@ public:
 
 private:
     QTcpSocket* m_socket;
-    TLineFramer m_framer{1 << 20};
+    LineFramer m_framer{1 << 20};
 };
 
 // A listening data socket for PORT, collecting what one connection sends.

@@ -14,8 +14,8 @@ class PlainServer : public TFtpServer {
 public:
     PlainServer() {
         using namespace std::placeholders;
-        auto b = [this](void (TFtpServer::*h)(TFtpCtrlSession&, const QByteArray&, QString&)) {
-            return THandler(std::bind(h, static_cast<TFtpServer*>(this), _1, _2, _3));
+        auto b = [this](void (TFtpServer::*h)(FtpCtrlSession&, const QByteArray&, QString&)) {
+            return Handler(std::bind(h, static_cast<TFtpServer*>(this), _1, _2, _3));
         };
         clearCommands();
         addCommand("PORT", b(&TFtpServer::CommandPORT), true);
@@ -29,8 +29,8 @@ public:
         addCommand("PUTBR", b(&TFtpServer::CommandPUTBR), true);
         addCommand(
             "FAIL",
-            [](TFtpCtrlSession&, const QByteArray&, QString&) {
-                throw TFtpCommandError(QStringLiteral("it broke"));
+            [](FtpCtrlSession&, const QByteArray&, QString&) {
+                throw FtpCommandError(QStringLiteral("it broke"));
             },
             false);
         start(QHostAddress::LocalHost);
@@ -47,7 +47,7 @@ TEST(FtpServer, TheCommandTableHoldsThirtyTwoEntries) {
     try {
         server.addCommand("LAST", {}, false);
         FAIL() << "a 33rd command was accepted";
-    } catch (const TFtpCommandError& e) {
+    } catch (const FtpCommandError& e) {
         EXPECT_EQ(e.message(), QStringLiteral("Too many command"));
     }
     server.clearCommands();

@@ -5,7 +5,7 @@
 using namespace mr;
 
 TEST(LineFramer, EndsLinesAtLfDroppingOnlyACrRightBeforeIt) {
-    TLineFramer f(16);
+    LineFramer f(16);
     ASSERT_TRUE(f.feed("NOOP a\r\nUSER b\nX\rY\r"));
     EXPECT_EQ(f.next(), QByteArray("NOOP a"));
     EXPECT_EQ(f.next(), QByteArray("USER b"));
@@ -20,20 +20,20 @@ TEST(LineFramer, EndsLinesAtLfDroppingOnlyACrRightBeforeIt) {
 }
 
 TEST(LineFramer, APartialLineOverTheCapIsAFramingError) {
-    TLineFramer f(8);
+    LineFramer f(8);
     EXPECT_TRUE(f.feed("12345678"));
     EXPECT_FALSE(f.feed("9"));
     EXPECT_TRUE(f.overflowed());
     EXPECT_FALSE(f.feed("\n"));
     EXPECT_EQ(f.next(), std::nullopt);
     // Complete short lines in one big read are fine.
-    TLineFramer g(4);
+    LineFramer g(4);
     EXPECT_TRUE(g.feed("abc\nabcd\nab"));
     EXPECT_EQ(g.next(), QByteArray("abc"));
 }
 
 TEST(CommandLine, SkipsLeadingBlanksUpperCasesTheKeywordAndCapsParameters) {
-    const TFtpCommandLine c = SplitCommandLine(" \t noop  two words");
+    const FtpCommandLine c = SplitCommandLine(" \t noop  two words");
     EXPECT_EQ(c.keyword, QByteArray("NOOP"));
     EXPECT_EQ(c.params, QByteArray(" two words"));
     EXPECT_EQ(SplitCommandLine("QUIT").params, QByteArray());

@@ -40,17 +40,17 @@ QByteArray bodyOf(const QByteArray& mail) {
 
 struct Outcome {
     QStringList events;
-    std::optional<TFeedbackMail::Result> result;
+    std::optional<FeedbackMail::Result> result;
 };
 
-Outcome sendAndWait(const TFeedbackTarget& target, const QString& text) {
+Outcome sendAndWait(const FeedbackTarget& target, const QString& text) {
     Outcome outcome;
-    TFeedbackMail mail;
+    FeedbackMail mail;
     mail.setTimeouts(5000, 10000);
-    QObject::connect(&mail, &TFeedbackMail::connected, [&] { outcome.events << "connected"; });
-    QObject::connect(&mail, &TFeedbackMail::sendingStarted, [&] { outcome.events << "sending"; });
-    QObject::connect(&mail, &TFeedbackMail::finished,
-                     [&](TFeedbackMail::Result r, const QString&) { outcome.result = r; });
+    QObject::connect(&mail, &FeedbackMail::connected, [&] { outcome.events << "connected"; });
+    QObject::connect(&mail, &FeedbackMail::sendingStarted, [&] { outcome.events << "sending"; });
+    QObject::connect(&mail, &FeedbackMail::finished,
+                     [&](FeedbackMail::Result r, const QString&) { outcome.result = r; });
     EXPECT_TRUE(mail.send(target, "tester", text));
     EXPECT_FALSE(mail.send(target, "tester", text));
     EXPECT_TRUE(waitUntil([&] { return outcome.result.has_value(); }));
@@ -86,21 +86,21 @@ TEST(FeedbackMail, ComposesAPlainTextMailThatSurvivesTheWire) {
 TEST(FeedbackMail, TargetComesFromTheHostSettings) {
     QTemporaryDir dir;
     SettingsFile file(dir.filePath("settings.ini"));
-    EXPECT_TRUE(TFeedbackTarget::fromSettings(file).host.isEmpty());
+    EXPECT_TRUE(FeedbackTarget::fromSettings(file).host.isEmpty());
 
     file.setText("Host", "Http", "web.test:8080,other.test:80");
-    auto target = TFeedbackTarget::fromSettings(file);
+    auto target = FeedbackTarget::fromSettings(file);
     EXPECT_EQ(target.host, "web.test");
     EXPECT_EQ(target.port, 25);
     EXPECT_EQ(target.address, "feedback@web.test");
 
     file.setText("Host", "Mail", "127.0.0.1:2525");
-    target = TFeedbackTarget::fromSettings(file);
+    target = FeedbackTarget::fromSettings(file);
     EXPECT_EQ(target.port, 2525);
     EXPECT_EQ(target.address, "feedback@[127.0.0.1]");
 
     file.setText("Host", "FeedbackAddress", "ops@moonrake.test");
-    EXPECT_EQ(TFeedbackTarget::fromSettings(file).address, "ops@moonrake.test");
+    EXPECT_EQ(FeedbackTarget::fromSettings(file).address, "ops@moonrake.test");
 }
 
 // The sink receives over SMTP exactly the text the client sent, dot lines included.
@@ -111,10 +111,10 @@ TEST(FeedbackMail, ReachesTheSinkOverSmtp) {
     server::SmtpSink sink(drop);
     ASSERT_TRUE(sink.listen(QHostAddress::LocalHost, 0));
 
-    const TFeedbackTarget target{"127.0.0.1", sink.port(), "feedback@[127.0.0.1]"};
+    const FeedbackTarget target{"127.0.0.1", sink.port(), "feedback@[127.0.0.1]"};
     const QString text = QStringLiteral("first line\n.\n..two dots\n") + QString(2000, u'x');
     const Outcome sent = sendAndWait(target, text);
-    EXPECT_EQ(sent.result, TFeedbackMail::Result::Sent);
+    EXPECT_EQ(sent.result, FeedbackMail::Result::Sent);
     EXPECT_EQ(sent.events, (QStringList{"connected", "sending"}));
 
     QFile stored(dir.filePath("mail/0001.eml"));
@@ -129,15 +129,15 @@ TEST(FeedbackMail, ReachesTheSinkOverSmtp) {
 // A connection that fails and a mail the host refuses are told apart.
 TEST(FeedbackMail, FailuresAreToldApart) {
     auto outcome = sendAndWait({"no host/here", 25, "f@h.test"}, "hello");
-    EXPECT_EQ(outcome.result, TFeedbackMail::Result::ConnectFailed);
+    EXPECT_EQ(outcome.result, FeedbackMail::Result::ConnectFailed);
     EXPECT_TRUE(outcome.events.isEmpty());
-    EXPECT_EQ(TFeedbackMail::resultText(*outcome.result), "Error while connecting to server!");
+    EXPECT_EQ(FeedbackMail::resultText(*outcome.result), "Error while connecting to server!");
 
     MailDrop unusable;
     server::SmtpSink sink(unusable);
     ASSERT_TRUE(sink.listen(QHostAddress::LocalHost, 0));
     outcome = sendAndWait({"127.0.0.1", sink.port(), "f@h.test"}, "hello");
-    EXPECT_EQ(outcome.result, TFeedbackMail::Result::SendFailed);
+    EXPECT_EQ(outcome.result, FeedbackMail::Result::SendFailed);
     EXPECT_TRUE(outcome.events.contains("connected"));
-    EXPECT_EQ(TFeedbackMail::resultText(*outcome.result), "Error sending feedback!");
+    EXPECT_EQ(FeedbackMail::resultText(*outcome.result), "Error sending feedback!");
 }

@@ -87,7 +87,7 @@ protected:
 
     void start(std::uint16_t port) {
         stop();
-        HostInfo().set(THostInfo::Moonrake, QStringLiteral("127.0.0.1:%1").arg(port));
+        HostInfo().set(HostStore::Moonrake, QStringLiteral("127.0.0.1:%1").arg(port));
         m_idle = std::make_unique<TIdleQueue>();
         m_agent = std::make_unique<TMRAgentHttp>(m_idle.get());
         m_agent->connection().setTimeout(5000);
@@ -106,7 +106,7 @@ protected:
         return waitUntil([&] { return m_logins.size() > before; }) && m_logins.back();
     }
 
-    TRequestHandler into(Outcome& o) {
+    RequestHandler into(Outcome& o) {
         return [&o](TRequest& r) {
             o.called = true;
             o.failed = r.failed();

@@ -14,7 +14,7 @@ using mr::test::FakeWebServer;
 
 namespace {
 
-using Motd = TMessageOfTheDay;
+using Motd = MessageOfTheDay;
 
 class MotdTest : public ::testing::Test {
 protected:
@@ -41,7 +41,7 @@ protected:
         f.write(iniText);
     }
     void pointAt(const FakeWebServer& web) {
-        HostInfo().set(THostInfo::Http, QStringLiteral("127.0.0.1:%1").arg(web.port()));
+        HostInfo().set(HostStore::Http, QStringLiteral("127.0.0.1:%1").arg(web.port()));
     }
 
     QTemporaryDir m_dir;
@@ -79,13 +79,13 @@ TEST(MotdParsing, VersionsCompareAsFourDecimalFixedPoint) {
 }
 
 TEST_F(MotdTest, HostListsAreReplacedExceptByAnEmptyLine) {
-    HostInfo().set(THostInfo::Chat, QStringLiteral("chat.old:6667"));
-    HostInfo().set(THostInfo::Moonrake, QStringLiteral("svc.old:7000"));
+    HostInfo().set(HostStore::Chat, QStringLiteral("chat.old:6667"));
+    HostInfo().set(HostStore::Moonrake, QStringLiteral("svc.old:7000"));
     Motd::applyHostLines({"", "a:1,b:2", "  ", "1.06"}, HostInfo());
-    EXPECT_EQ(HostInfo().get(THostInfo::Chat, 0)->host, "chat.old");
-    EXPECT_EQ(HostInfo().count(THostInfo::Moonrake), 2);
-    EXPECT_EQ(HostInfo().get(THostInfo::Moonrake, 1)->port, 2);
-    EXPECT_EQ(HostInfo().count(THostInfo::Http), 0);
+    EXPECT_EQ(HostInfo().get(HostStore::Chat, 0)->host, "chat.old");
+    EXPECT_EQ(HostInfo().count(HostStore::Moonrake), 2);
+    EXPECT_EQ(HostInfo().get(HostStore::Moonrake, 1)->port, 2);
+    EXPECT_EQ(HostInfo().count(HostStore::Http), 0);
 }
 
 TEST_F(MotdTest, NewerVersionAnnouncesAndStartsTheUpdateProgram) {
@@ -94,14 +94,14 @@ TEST_F(MotdTest, NewerVersionAnnouncesAndStartsTheUpdateProgram) {
     pointAt(web);
     const QString self = QStringLiteral("127.0.0.1:%1").arg(web.port());
     web.setBody(("\nsvc.new:7000\n" + self + "\n1.06\n<b>Hello</b>\r\nsecond line\n").toUtf8());
-    HostInfo().set(THostInfo::Chat, QStringLiteral("chat.old:6667"));
+    HostInfo().set(HostStore::Chat, QStringLiteral("chat.old:6667"));
 
     m_motd.fetchAndApply(HostInfo());
     EXPECT_EQ(web.lastRequestLine(), "GET /motd/motd.txt HTTP/1.1");
     EXPECT_EQ(m_motd.lines().size(), 6);
     EXPECT_EQ(m_motd.message(), "<b>Hello</b>\nsecond line");
-    EXPECT_EQ(HostInfo().get(THostInfo::Chat, 0)->host, "chat.old");
-    EXPECT_EQ(HostInfo().get(THostInfo::Moonrake, 0)->host, "svc.new");
+    EXPECT_EQ(HostInfo().get(HostStore::Chat, 0)->host, "chat.old");
+    EXPECT_EQ(HostInfo().get(HostStore::Moonrake, 0)->host, "svc.new");
     ASSERT_EQ(m_announced.size(), 1);
     EXPECT_EQ(m_announced.first(),
               "Moonrake update|A new version of Moonrake is available! The update wizard will "
@@ -135,7 +135,7 @@ TEST_F(MotdTest, NothingIsAnnouncedWithoutAnInstalledVersion) {
 
 TEST_F(MotdTest, FailedFetchesLeaveHostsAloneAndKeepNoMessage) {
     install("[Apps/Moonrake]\nVersion=1.00\n");
-    HostInfo().set(THostInfo::Moonrake, QStringLiteral("svc.old:7000"));
+    HostInfo().set(HostStore::Moonrake, QStringLiteral("svc.old:7000"));
 
     // No web host at all: nothing is fetched.
     m_motd.fetchAndApply(HostInfo());
@@ -153,7 +153,7 @@ TEST_F(MotdTest, FailedFetchesLeaveHostsAloneAndKeepNoMessage) {
     m_motd.fetchAndApply(HostInfo());
     EXPECT_TRUE(m_motd.lines().isEmpty());
 
-    EXPECT_EQ(HostInfo().get(THostInfo::Moonrake, 0)->host, "svc.old");
+    EXPECT_EQ(HostInfo().get(HostStore::Moonrake, 0)->host, "svc.old");
     EXPECT_TRUE(m_started.isEmpty());
 }
 

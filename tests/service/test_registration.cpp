@@ -26,8 +26,8 @@ protected:
     // Runs one GET against the fake server named in the profile's web host list.
     std::optional<QByteArray> fetch(FakeWebServer& web, const QByteArray& path,
                                     int timeoutMs = 5000) {
-        HostInfo().set(THostInfo::Http, QStringLiteral("127.0.0.1:%1,10.9.9.9:1").arg(web.port()));
-        TRegistrationClient client;
+        HostInfo().set(HostStore::Http, QStringLiteral("127.0.0.1:%1,10.9.9.9:1").arg(web.port()));
+        RegistrationClient client;
         client.setTimeout(timeoutMs);
         EXPECT_EQ(client.host(), "127.0.0.1");
         return client.getAndWait(path);
@@ -38,15 +38,15 @@ protected:
 
 TEST_F(RegistrationTest, QueriesCarryTheFieldsInOrderPercentEncoded) {
     EXPECT_EQ(
-        TRegistrationClient::registerPath(QStringLiteral("a&b c"), QStringLiteral("p=q\u00e9")),
+        RegistrationClient::registerPath(QStringLiteral("a&b c"), QStringLiteral("p=q\u00e9")),
         "/Search/mrSearch.dll?Register?username=a%26b%20c&password=p%3Dq%C3%A9");
 
-    TRegistrationProfile minimal;
+    RegistrationProfile minimal;
     minimal.showInfo = false;
-    EXPECT_EQ(TRegistrationClient::setUserInfoPath(12, QStringLiteral("pw"), minimal),
+    EXPECT_EQ(RegistrationClient::setUserInfoPath(12, QStringLiteral("pw"), minimal),
               "/Search/mrSearch.dll?SetUserInfo?UserID=12&pass=pw&ShowInfo=0&Connection=0");
 
-    TRegistrationProfile full;
+    RegistrationProfile full;
     full.firstName = QStringLiteral("Ann");
     full.lastName = QStringLiteral("Lee");
     full.email = QStringLiteral("a@b.c");
@@ -57,7 +57,7 @@ TEST_F(RegistrationTest, QueriesCarryTheFieldsInOrderPercentEncoded) {
     full.languages = QStringLiteral("en");
     full.info = QStringLiteral("hi\nthere");
     full.connection = 8;
-    EXPECT_EQ(TRegistrationClient::setUserInfoPath(3, QStringLiteral("p"), full),
+    EXPECT_EQ(RegistrationClient::setUserInfoPath(3, QStringLiteral("p"), full),
               "/Search/mrSearch.dll?SetUserInfo?UserID=3&pass=p&ShowInfo=1&Firstname=Ann"
               "&Lastname=Lee&Email=a%40b.c&DateOfBirth=36526&Sex=F&Country=SN"
               "&Homepage=http%3A%2F%2Fx%2F%3Fa%3D1&Languages=en&Info=hi%0Athere&Connection=8");
@@ -66,22 +66,22 @@ TEST_F(RegistrationTest, QueriesCarryTheFieldsInOrderPercentEncoded) {
 TEST_F(RegistrationTest, ProfileFromSettingsLeavesUnsetFieldsOut) {
     UserInfo().setSex(QStringLiteral("U"));
     UserInfo().setConnection(3);
-    TRegistrationProfile p = TRegistrationProfile::fromSettings(UserInfo());
+    RegistrationProfile p = RegistrationProfile::fromSettings(UserInfo());
     EXPECT_FALSE(p.dateOfBirth);  // no date stored: none sent
     EXPECT_TRUE(p.sex.isEmpty());
     EXPECT_EQ(p.connection, 3);
     UserInfo().setBDate(36526);
     UserInfo().setSex(QStringLiteral("M"));
-    p = TRegistrationProfile::fromSettings(UserInfo());
+    p = RegistrationProfile::fromSettings(UserInfo());
     EXPECT_EQ(p.dateOfBirth, 36526.0);
     EXPECT_EQ(p.sex, "M");
 }
 
 TEST_F(RegistrationTest, ReplyBodyGivesTheNewIdOrZero) {
-    EXPECT_EQ(TRegistrationClient::parseRegisterReply("42"), 42);
-    EXPECT_EQ(TRegistrationClient::parseRegisterReply("17\r\n"), 17);
+    EXPECT_EQ(RegistrationClient::parseRegisterReply("42"), 42);
+    EXPECT_EQ(RegistrationClient::parseRegisterReply("17\r\n"), 17);
     for (const char* refused : {"0", "taken", "-5", "99999999999", ""}) {
-        EXPECT_EQ(TRegistrationClient::parseRegisterReply(refused), 0) << refused;
+        EXPECT_EQ(RegistrationClient::parseRegisterReply(refused), 0) << refused;
     }
 }
 
@@ -89,7 +89,7 @@ TEST_F(RegistrationTest, ReplyBodyGivesTheNewIdOrZero) {
 TEST_F(RegistrationTest, RequestLineReachesTheServerAsBuilt) {
     FakeWebServer web("42");
     const QByteArray path =
-        TRegistrationClient::registerPath(QStringLiteral("a&b c"), QStringLiteral("p=q\u00e9%20"));
+        RegistrationClient::registerPath(QStringLiteral("a&b c"), QStringLiteral("p=q\u00e9%20"));
     EXPECT_EQ(fetch(web, path), QByteArray("42"));
     EXPECT_EQ(web.lastRequestLine(),
               "GET /Search/mrSearch.dll?Register?username=a%26b%20c&password=p%3Dq%C3%A9%2520"

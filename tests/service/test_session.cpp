@@ -73,7 +73,7 @@ protected:
         m_agent = std::make_unique<TMRAgentHttp>(m_idle.get());
         m_agent->connection().setTimeout(5000);
         m_processing = std::make_unique<TProcessingThread>(m_agent->connection());
-        m_session = std::make_unique<TOnlineSession>(*m_agent, *m_idle);
+        m_session = std::make_unique<OnlineSession>(*m_agent, *m_idle);
         m_session->setPorts(kInfoPort, kFileServerPort);
         m_session->motd().setLauncher([](const QString&) { return false; });
         record();
@@ -89,33 +89,33 @@ protected:
 
     // The status task's steps, and the other visible effects, as short texts.
     void record() {
-        TOnlineSession* s = m_session.get();
+        OnlineSession* s = m_session.get();
         const auto key = s->statusKey();
         auto task = [this, key](quintptr k, const QString& e) {
             EXPECT_EQ(k, key);
             m_tasks << e;
         };
         auto add = [this](const QString& e) { m_events << e; };
-        QObject::connect(s, &TOnlineSession::ShowStatus,
+        QObject::connect(s, &OnlineSession::ShowStatus,
                          [=](const QString& t, quintptr k) { task(k, "show:" + t); });
-        QObject::connect(s, &TOnlineSession::SetTaskText,
+        QObject::connect(s, &OnlineSession::SetTaskText,
                          [=](quintptr k, const QString& t) { task(k, "text:" + t); });
-        QObject::connect(s, &TOnlineSession::EndTask,
+        QObject::connect(s, &OnlineSession::EndTask,
                          [=](quintptr k, bool ok) { task(k, ok ? "end:ok" : "end:failed"); });
-        QObject::connect(s, &TOnlineSession::onlineIndicatorChanged,
+        QObject::connect(s, &OnlineSession::onlineIndicatorChanged,
                          [this](bool on) { m_indicator = on; });
-        QObject::connect(s, &TOnlineSession::connectEnabledChanged,
+        QObject::connect(s, &OnlineSession::connectEnabledChanged,
                          [this](bool on) { m_connectEnabled = on; });
-        QObject::connect(s, &TOnlineSession::onlineStatusCleared, [=] { add("cleared"); });
-        QObject::connect(s, &TOnlineSession::signedOn, [=] { add("signedOn"); });
-        QObject::connect(s, &TOnlineSession::messageOfTheDayReady, [=] { add("motd"); });
-        QObject::connect(s, &TOnlineSession::shareListSyncRequested, [this] { ++m_syncs; });
-        QObject::connect(s, &TOnlineSession::connectFinished,
+        QObject::connect(s, &OnlineSession::onlineStatusCleared, [=] { add("cleared"); });
+        QObject::connect(s, &OnlineSession::signedOn, [=] { add("signedOn"); });
+        QObject::connect(s, &OnlineSession::messageOfTheDayReady, [=] { add("motd"); });
+        QObject::connect(s, &OnlineSession::shareListSyncRequested, [this] { ++m_syncs; });
+        QObject::connect(s, &OnlineSession::connectFinished,
                          [this](bool ok) { m_finished.push_back(ok); });
     }
 
     void setServiceHosts(const QStringList& hosts) {
-        HostInfo().set(THostInfo::Moonrake, hosts.join(QLatin1Char(',')));
+        HostInfo().set(HostStore::Moonrake, hosts.join(QLatin1Char(',')));
     }
 
     bool waitFinished(size_t count = 1) {
@@ -126,7 +126,7 @@ protected:
     std::unique_ptr<TIdleQueue> m_idle;
     std::unique_ptr<TMRAgentHttp> m_agent;
     std::unique_ptr<TProcessingThread> m_processing;
-    std::unique_ptr<TOnlineSession> m_session;
+    std::unique_ptr<OnlineSession> m_session;
     QStringList m_events;
     QStringList m_tasks;
     std::optional<bool> m_indicator;
@@ -141,7 +141,7 @@ TEST_F(SessionTest, NoHostAnswersAndTheTimerStartsOverAtTheFirstHost) {
     const QString refused = host(mr::test::refusedPort());
     setServiceHosts({refused, refused, refused});
 
-    m_session->Connect(TConnectOrigin::StartUp);
+    m_session->Connect(ConnectOrigin::StartUp);
     ASSERT_TRUE(waitFinished());
     EXPECT_FALSE(m_finished.back());
     EXPECT_EQ(m_tasks, (QStringList{"show:Connecting to Moonrake Network", "text:Unable to connect",
@@ -153,7 +153,7 @@ TEST_F(SessionTest, NoHostAnswersAndTheTimerStartsOverAtTheFirstHost) {
     EXPECT_EQ(m_agent->hostIndex(), 3);
 
     // A command attempt that fails leaves the command disabled; only the timer retries.
-    m_session->Connect(TConnectOrigin::Command);
+    m_session->Connect(ConnectOrigin::Command);
     ASSERT_TRUE(waitFinished(2));
     EXPECT_FALSE(m_finished.back());
     EXPECT_EQ(m_connectEnabled, false);
@@ -202,7 +202,7 @@ TEST_F(SessionTest, ConnectPressedTwiceSignsOnOnce) {
     ASSERT_TRUE(m_finished.back());
     // Online, Connect again must not open another channel or send another "L".
     m_session->Connect();
-    m_session->Connect(TConnectOrigin::StartUp);
+    m_session->Connect(ConnectOrigin::StartUp);
     QCoreApplication::processEvents();
     EXPECT_EQ(fake.accepted(), 1);
     EXPECT_EQ(countCode(fake, 'L'), 1);
@@ -231,7 +231,7 @@ TEST_F(SessionTest, ProfileChangedOfflineIsSentAtTheNextSignOn) {
     EXPECT_EQ(UserInfo().refresh(), 1);
     EXPECT_EQ(UserInfo().password(), "pw");
 
-    m_session->Connect(TConnectOrigin::StartUp);
+    m_session->Connect(ConnectOrigin::StartUp);
     ASSERT_TRUE(waitFinished());
     ASSERT_TRUE(m_finished.back());
     ASSERT_TRUE(waitUntil([] { return UserInfo().refresh() == 0; }));
@@ -262,7 +262,7 @@ TEST_F(SessionTest, LostConnectionRetriesUntilSignOff) {
         }
     });
     setServiceHosts({host(fake.port())});
-    m_session->Connect(TConnectOrigin::StartUp);
+    m_session->Connect(ConnectOrigin::StartUp);
     ASSERT_TRUE(waitFinished());
     ASSERT_EQ(m_indicator, true);
     m_tasks.clear();
@@ -291,12 +291,12 @@ TEST_F(SessionTest, ClosingDuringTheMessageFetchSkipsTheSignOn) {
     setServiceHosts({host(fake.port())});
     FakeWebServer silent;
     silent.setSilent(true);
-    HostInfo().set(THostInfo::Http, host(silent.port()));
+    HostInfo().set(HostStore::Http, host(silent.port()));
     QTimer::singleShot(100, m_session.get(), [this] { m_session->SignOff(); });
 
     QElapsedTimer clock;
     clock.start();
-    m_session->Connect(TConnectOrigin::StartUp);
+    m_session->Connect(ConnectOrigin::StartUp);
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(silent.requests(), 1);
     EXPECT_FALSE(m_session->connecting());
@@ -308,10 +308,10 @@ TEST_F(SessionTest, ClosingDuringTheMessageFetchSkipsTheSignOn) {
 TEST_F(SessionTest, MessageOfTheDayRefreshesHostsBeforeTheSignOn) {
     FakeService fake(acceptAll);
     FakeWebServer web(("\n" + host(fake.port()) + "\n\n1.06\nHello <i>there</i>\n").toUtf8());
-    HostInfo().set(THostInfo::Http, host(web.port()));
+    HostInfo().set(HostStore::Http, host(web.port()));
     setServiceHosts({host(mr::test::refusedPort())});
 
-    m_session->Connect(TConnectOrigin::StartUp);
+    m_session->Connect(ConnectOrigin::StartUp);
     ASSERT_TRUE(waitFinished());
     EXPECT_TRUE(m_finished.back());
     EXPECT_EQ(m_agent->hostIndex(), 0);

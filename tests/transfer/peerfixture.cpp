@@ -12,10 +12,10 @@ PeerSide::PeerSide(const QString& nick, qint32 userId, int slotCount)
       id(userId),
       wanted(slotCount) {
     QDir().mkpath(sharedDir);
-    TPeerCatalog catalog;
+    PeerCatalog catalog;
     catalog.check = [this](const QString&, const QString& path, const QString&,
                            const QString& password) {
-        TRequestVerdict v;
+        RequestVerdict v;
         if (!files.contains(path)) {
             v.Code = 5;
             return v;
@@ -73,8 +73,8 @@ bool PeerSide::writeDownload(const QString& name, const QByteArray& content) con
     return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
-TPeerSettings PeerSide::settings() const {
-    TPeerSettings s;
+PeerSettings PeerSide::settings() const {
+    PeerSettings s;
     s.nickname = [this] { return nickname; };
     s.userId = [this] { return id; };
     s.downloadPath = [this] { return downloadDir; };

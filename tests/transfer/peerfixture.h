@@ -23,7 +23,7 @@ struct PeerSide {
     QByteArray downloaded(const QString& name) const;
     // Puts a file with that content into the download folder, as a partial copy would stand.
     bool writeDownload(const QString& name, const QByteArray& content) const;
-    TPeerSettings settings() const;
+    PeerSettings settings() const;
 
     QTemporaryDir root;
     QString sharedDir;

@@ -56,14 +56,14 @@ namespace {
 
 // Holds the share worker at its first progress post, inside its transaction, while the main
 // thread runs `meanwhile` in the progress window's loop.
-class HoldingView : public mr::TProgressView {
+class HoldingView : public mr::ProgressView {
 public:
     explicit HoldingView(std::function<void()> meanwhile) : m_meanwhile(std::move(meanwhile)) {}
 
-    void exec(mr::TProgress& progress, const QString& caption, const QString& text,
+    void exec(mr::Progress& progress, const QString& caption, const QString& text,
               const std::function<void()>& start) override {
         QObject::connect(
-            &progress, &mr::TProgress::progressChanged, &progress,
+            &progress, &mr::Progress::progressChanged, &progress,
             [this](int percent) {
                 if (percent < 0 || QThread::currentThread() == qApp->thread())
                     return;
@@ -73,7 +73,7 @@ public:
                 m_changed.wait(lock, [this] { return m_released; });
             },
             Qt::DirectConnection);
-        TProgressView::exec(progress, caption, text, [&] {
+        ProgressView::exec(progress, caption, text, [&] {
             start();
             {
                 std::unique_lock lock(m_mutex);
@@ -109,7 +109,7 @@ TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
 
     mr::TLocalMRTree tree(nullptr, nullptr);
     auto pub = mr::TActualFileNode::fromPath(disk.filePath("pub"));
-    ASSERT_EQ(tree.ShareFolder(pub.get(), "/pub", true, {}).kind, mr::TShareOutcome::Kind::Shared);
+    ASSERT_EQ(tree.ShareFolder(pub.get(), "/pub", true, {}).kind, mr::ShareOutcome::Kind::Shared);
     {
         mr::db::Cursor rows(QString::fromLatin1(mr::db::kDatabaseName), "files");
         for (; !rows.eof(); rows.next()) {
@@ -140,7 +140,7 @@ TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
     EXPECT_EQ(replies, (QList<QByteArray>{"0 0 0 0 5", "0 0 0 0 5", "200 Port command successful.",
                                           "150 Opening data connection for directory list."}));
     EXPECT_TRUE(deferred);
-    EXPECT_EQ(outcome.kind, mr::TShareOutcome::Kind::Shared);
+    EXPECT_EQ(outcome.kind, mr::ShareOutcome::Kind::Shared);
     EXPECT_EQ(outcome.rows, 51);
     tree.setProgressView(nullptr);
     EXPECT_FALSE(tree.UpdateServer().deferred);

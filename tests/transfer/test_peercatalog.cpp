@@ -25,7 +25,7 @@ struct Account {
     qint64 bytesDown = 0;
 };
 
-class PeerCatalog : public test::CatalogTest {
+class PeerCatalogTest : public test::CatalogTest {
 protected:
     void SetUp() override {
         CatalogTest::SetUp();
@@ -50,15 +50,15 @@ protected:
         credits.post();
     }
 
-    TRequestVerdict check(const QString& path, const QString& user = QStringLiteral("bob"),
-                          const QString& password = {}) {
+    RequestVerdict check(const QString& path, const QString& user = QStringLiteral("bob"),
+                         const QString& password = {}) {
         return FileRequestCheck(user, path, QStringLiteral("10.0.0.9"), password);
     }
 
     int m_music = 0;
 };
 
-TEST_F(PeerCatalog, RequestsAreJudgedByTheEntryAndTheRequestersAccount) {
+TEST_F(PeerCatalogTest, RequestsAreJudgedByTheEntryAndTheRequestersAccount) {
     share("open.mp3", {.action = ""});
     share("open1.mp3", {.action = "", .ratioStyle = 1});
     share("restricted.mp3", {.action = "", .download = 2});
@@ -113,16 +113,16 @@ TEST_F(PeerCatalog, RequestsAreJudgedByTheEntryAndTheRequestersAccount) {
             << c.user << " " << c.name;
     }
 
-    const TRequestVerdict open = check("/music/OPEN.mp3");
+    const RequestVerdict open = check("/music/OPEN.mp3");
     EXPECT_EQ(open.LocalPath, scratch("open.mp3"));
     EXPECT_EQ(open.Size, 10);
     for (const char* user : {"bob", "short"}) {
-        const TRequestVerdict ratio = check("/Music/ratio.mp3", user);
+        const RequestVerdict ratio = check("/Music/ratio.mp3", user);
         EXPECT_EQ(ratio.RatioStyle, 2) << user;
         EXPECT_EQ(ratio.Credit, 0) << user;
     }
     // A byte ratio charges the catalog's size, while the size sent is the file's.
-    const TRequestVerdict big = check("/Music/big.iso", "carol");
+    const RequestVerdict big = check("/Music/big.iso", "carol");
     EXPECT_EQ(big.Code, 3);
     EXPECT_EQ(big.Credit, 900);
     EXPECT_EQ(big.Size, 3);
@@ -141,7 +141,7 @@ TEST_F(PeerCatalog, RequestsAreJudgedByTheEntryAndTheRequestersAccount) {
     EXPECT_EQ(check("/Music/secret.mp3", "bob", "wrong").Code, 0);
 }
 
-TEST_F(PeerCatalog, SetUserStatusAppendsOnceThenEdits) {
+TEST_F(PeerCatalogTest, SetUserStatusAppendsOnceThenEdits) {
     for (const char* name : {"Bob", "carol", "o'brien"})
         SetUserStatus(name, kUserStatusBanned);
     SetUserStatus("BOB", kUserStatusNormal);
@@ -150,7 +150,7 @@ TEST_F(PeerCatalog, SetUserStatusAppendsOnceThenEdits) {
     EXPECT_EQ(rawQuery("credits.dat", "select Status from credits where Username = 'Bob'"), "1");
 }
 
-TEST_F(PeerCatalog, ListingEncodesEveryFieldOfEveryChild) {
+TEST_F(PeerCatalogTest, ListingEncodesEveryFieldOfEveryChild) {
     const int folder = addRow("Docs", -1, true, {.action = ""});
     addRow("my notes.txt", folder, false,
            {.action = "", .description = "a*b", .fileSize = 12, .fileDate = 45000.25});
@@ -172,7 +172,7 @@ TEST_F(PeerCatalog, ListingEncodesEveryFieldOfEveryChild) {
     EXPECT_TRUE(none.isEmpty());
 }
 
-TEST_F(PeerCatalog, FolderListingNeedsAPublishedFolderAndItsPassword) {
+TEST_F(PeerCatalogTest, FolderListingNeedsAPublishedFolderAndItsPassword) {
     const int locked = addRow("Locked", -1, true, {.action = "", .password = "Key"});
     addRow("a", locked, false, {.action = "", .fileSize = 1, .fileDate = 0});
     addRow("Pending", -1, true);
@@ -195,7 +195,7 @@ TEST_F(PeerCatalog, FolderListingNeedsAPublishedFolderAndItsPassword) {
 }
 
 // Answers with a fixed password, or gives up; records every question.
-class ScriptedPrompt : public TPasswordPrompt {
+class ScriptedPrompt : public PasswordPrompt {
 public:
     std::optional<QString> ask(qint32 ownerId, const QString& ownerNick, const QString& fileName,
                                const QString& path) override {

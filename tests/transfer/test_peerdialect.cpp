@@ -5,7 +5,7 @@
 using namespace mr;
 
 TEST(PeerDialect, TheFileRequestParameterRoundTripsByteForByte) {
-    TReqfParams p;
+    ReqfParams p;
     p.path = QStringLiteral("/Music/a b.mp3");
     p.resumeOffset = 5'000'000'000;  // beyond 32 bits
     p.callbackPort = 4321;
@@ -13,14 +13,14 @@ TEST(PeerDialect, TheFileRequestParameterRoundTripsByteForByte) {
     p.requesterName = QStringLiteral("Bob");
     const QByteArray wire = BuildReqfParameter(p);
     EXPECT_EQ(wire, QByteArray("/Music/a b.mp3*5000000000*4321*77\0*Bob*", 39));
-    const TReqfParse back = ParseReqfParameter(wire, QStringLiteral("owner"));
+    const ReqfParse back = ParseReqfParameter(wire, QStringLiteral("owner"));
     ASSERT_TRUE(back.params) << back.error.toStdString();
     EXPECT_EQ(std::tie(back.params->path, back.params->resumeOffset, back.params->callbackPort,
                        back.params->requesterId, back.params->requesterName),
               std::tie(p.path, p.resumeOffset, p.callbackPort, p.requesterId, p.requesterName));
 
     // Without the NUL, and with blanks around the whole parameter.
-    const TReqfParse s = ParseReqfParameter("  /f.txt*0*2000*5*Ann*  ", "Owner");
+    const ReqfParse s = ParseReqfParameter("  /f.txt*0*2000*5*Ann*  ", "Owner");
     ASSERT_TRUE(s.params);
     EXPECT_EQ(s.params->path, QStringLiteral("/f.txt"));
     EXPECT_EQ(s.params->requesterName, QStringLiteral("Ann"));
@@ -45,14 +45,14 @@ TEST(PeerDialect, MalformedFileRequestsAreRefusedWithAMessage) {
         {"*0*2000*5*x*", "Missing path in file request"},
     };
     for (const Case& c : cases) {
-        const TReqfParse r = ParseReqfParameter(c.param, "o");
+        const ReqfParse r = ParseReqfParameter(c.param, "o");
         EXPECT_FALSE(r.params) << c.param.constData();
         EXPECT_EQ(r.error, QString::fromLatin1(c.error)) << c.param.constData();
     }
 }
 
 TEST(PeerDialect, VerdictLinesAndTheirReadings) {
-    TRequestVerdict v;
+    RequestVerdict v;
     v.Code = 3;
     v.RatioStyle = 2;
     v.Credit = -40;

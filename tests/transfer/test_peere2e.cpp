@@ -13,11 +13,11 @@ using namespace mr::test;
 namespace {
 
 // A user look-up that finds each owner at its peer server, or reports what it is told to.
-TLocateUser locateAt(std::vector<const PeerSide*> owners,
-                     std::optional<TUserLocation> fixed = std::nullopt) {
+UserLocator locateAt(std::vector<const PeerSide*> owners,
+                     std::optional<UserLocation> fixed = std::nullopt) {
     return [owners, fixed](QObject*, qint32 id,
-                           std::function<void(std::optional<TUserLocation>)> done) {
-        TUserLocation at;
+                           std::function<void(std::optional<UserLocation>)> done) {
+        UserLocation at;
         at.address = QStringLiteral("127.0.0.1");
         at.infoPort = 1;
         for (const PeerSide* owner : owners) {
@@ -25,7 +25,7 @@ TLocateUser locateAt(std::vector<const PeerSide*> owners,
                 at.fileServerPort = owner->server->port();
             }
         }
-        done(fixed ? fixed : std::optional<TUserLocation>(at));
+        done(fixed ? fixed : std::optional<UserLocation>(at));
         return true;
     };
 }
@@ -38,15 +38,15 @@ bool ended(const TMRQueItem& item) {
 
 TEST(PeerEndToEnd, AnOwnerWhoseFileServerCannotBeReachedIsOffline) {
     PeerSide down(QStringLiteral("Dora"), 2);
-    TUserLocation noServer;
+    UserLocation noServer;
     noServer.address = QStringLiteral("127.0.0.1");
-    TUserLocation closed = noServer;
+    UserLocation closed = noServer;
     closed.fileServerPort = 1;  // nobody listens there
-    const TLocateUser locators[] = {locateAt({}, noServer), locateAt({}, closed),
+    const UserLocator locators[] = {locateAt({}, noServer), locateAt({}, closed),
                                     [](QObject*, qint32, auto) { return false; }};
-    for (const TLocateUser& locate : locators) {
+    for (const UserLocator& locate : locators) {
         TMRWantedList wanted(1);
-        TMRDownloads downloads(wanted, *down.server, locate, down.settings());
+        DownloadStarter downloads(wanted, *down.server, locate, down.settings());
         const TMRQueItem& item =
             wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/a.txt"), {});
         ASSERT_TRUE(waitUntil([&] { return item.Status == TTransferStatus::Error; }));
@@ -71,7 +71,7 @@ TEST(PeerEndToEnd, APasswordCheckReportsTheVerdictAndChangesNoItem) {
     QString failure;
     auto* check =
         TMRReqConnection::checkPassword(1, QStringLiteral("/d/locked.txt"), {},
-                                        locateAt({}, TUserLocation{}), down.settings(), nullptr);
+                                        locateAt({}, UserLocation{}), down.settings(), nullptr);
     QObject::connect(check, &TMRReqConnection::checkFailed, [&](const QString& t) { failure = t; });
     ASSERT_TRUE(waitUntil([&] { return !failure.isEmpty(); }));
     EXPECT_EQ(failure, QStringLiteral("User is offline"));
@@ -84,7 +84,7 @@ TEST(PeerEndToEnd, AKickedUploadEndsTheDownloadAbortedEveryTime) {
     PeerSide down(QStringLiteral("Dora"), 2);
     const QByteArray content = pattern(32 * 1024 * 1024, 3);
     owner.share(QStringLiteral("/big.bin"), content);
-    TMRDownloads downloads(down.wanted, *down.server, locateAt({&owner}), down.settings());
+    DownloadStarter downloads(down.wanted, *down.server, locateAt({&owner}), down.settings());
     // The end of the data must never overtake the abort: that would read as a broken push.
     for (int round = 0; round < 3; ++round) {
         QFile::remove(down.downloadFile(QStringLiteral("big.bin")));
@@ -111,7 +111,7 @@ TEST(PeerEndToEnd, ARefusedPushEndsItsDownloadAndTheNextOneStarts) {
     const QByteArray notes = pattern(100000, 4);
     owner.share(QStringLiteral("/in/a\\b.txt"), "x");  // no such name in a download folder
     owner.share(QStringLiteral("/in/12:30 notes.txt"), notes);
-    TMRDownloads downloads(down.wanted, *down.server, locateAt({&owner}), down.settings());
+    DownloadStarter downloads(down.wanted, *down.server, locateAt({&owner}), down.settings());
     const TMRQueItem& refused =
         down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/in/a\\b.txt"), {});
     const TMRQueItem& next =
@@ -131,7 +131,7 @@ TEST(PeerEndToEnd, SameNamedFilesOfTwoOwnersArriveSideBySide) {
     const QByteArray fromBert = pattern(2 * 1024 * 1024, 7);
     olga.share(QStringLiteral("/a.bin"), fromOlga);
     bert.share(QStringLiteral("/music/a.bin"), fromBert);
-    TMRDownloads downloads(down.wanted, *down.server, locateAt({&olga, &bert}), down.settings());
+    DownloadStarter downloads(down.wanted, *down.server, locateAt({&olga, &bert}), down.settings());
     const TMRQueItem& first =
         down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/a.bin"), {});
     const TMRQueItem& second =

@@ -20,7 +20,7 @@ const QByteArray kReqf = "REQF ";
 
 QByteArray reqf(const QString& path, quint16 port, const QString& name = QStringLiteral("Bobby"),
                 qint64 offset = 0) {
-    TReqfParams p;
+    ReqfParams p;
     p.path = path;
     p.resumeOffset = offset;
     p.callbackPort = port;
@@ -45,8 +45,8 @@ struct PushData {
 
 // Plays the requester's server when the owner connects back: checks the dialect's login as
 // user, takes the PORT and returns its endpoint once the PUTBR for path has come.
-std::optional<TFtpEndpoint> answerPush(RawPeer& down, const QByteArray& user,
-                                       const QByteArray& path) {
+std::optional<FtpEndpoint> answerPush(RawPeer& down, const QByteArray& user,
+                                      const QByteArray& path) {
     down.send("220 ICS FTP Server ready.\r\n");
     EXPECT_EQ(down.line(), "USER " + user);
     down.send("331 Password required for " + user + ".\r\n");

@@ -55,7 +55,7 @@ protected:
     QStringList m_warnings;
 
 private:
-    TCatalogPrompts m_savedPrompts;
+    CatalogPrompts m_savedPrompts;
 };
 
 }  // namespace mr::test

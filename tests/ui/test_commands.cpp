@@ -51,10 +51,10 @@ TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
     for (QAction* a : live)
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 
-    TDesktopSession desktop(frame, &data);
+    DesktopSession desktop(frame, &data);
     for (QAction* a : live)
         EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
-    QSignalSpy connects(&desktop.session(), &TOnlineSession::connectFinished);
+    QSignalSpy connects(&desktop.session(), &OnlineSession::connectFinished);
     c.actConnect->trigger();
     ASSERT_TRUE(test::waitUntil([&] { return connects.count() == 1; }, 15000));
     // The reconnect timer retries even while the command has disabled itself.

@@ -107,9 +107,9 @@ TEST(AskPassword, LateAnswerAfterTheDialogIsGoneIsIgnored) {
 TEST(AskPassword, PromptReturnsTheAcceptedPasswordOrNothingOnAbort) {
     qint32 seenOwner = 0;
     QString seenPath;
-    TDialogPasswordPrompt prompt([&](qint32 ownerId, const QString& path, const QString& password,
-                                     TdlgAskPassword::VerdictHandler onVerdict,
-                                     TdlgAskPassword::ErrorHandler) {
+    DialogPasswordPrompt prompt([&](qint32 ownerId, const QString& path, const QString& password,
+                                    TdlgAskPassword::VerdictHandler onVerdict,
+                                    TdlgAskPassword::ErrorHandler) {
         seenOwner = ownerId;
         seenPath = path;
         onVerdict(password == "right" ? 0 : 6);

@@ -48,7 +48,7 @@ namespace {
 
 QStringList rowNames(const TfrmExplorer& form) {
     QStringList names;
-    const TFileListModel& model = *form.fileList();
+    const FileListModel& model = *form.fileList();
     for (int i = 0; i < model.rowCount(); ++i)
         names << model.index(i, 0).data().toString();
     names.sort();
@@ -56,7 +56,7 @@ QStringList rowNames(const TfrmExplorer& form) {
 }
 
 QModelIndex rowNamed(const TfrmExplorer& form, const QString& name, int column = 0) {
-    const TFileListModel& model = *form.fileList();
+    const FileListModel& model = *form.fileList();
     for (int i = 0; i < model.rowCount(); ++i) {
         if (model.index(i, 0).data().toString() == name)
             return model.index(i, column);
@@ -116,7 +116,7 @@ TEST(FileListModel, SizeTexts) {
         {-1, ""},           {0, "0 "},       {1023, "1023 "},       {1024, "1K"},
         {1048575, "1023K"}, {1048576, "1M"}, {1073741823, "1023M"}, {2147483647, "1G"}};
     for (const auto& [size, text] : cases)
-        EXPECT_EQ(TFileListModel::sizeText(size), text) << size;
+        EXPECT_EQ(FileListModel::sizeText(size), text) << size;
 }
 
 TEST_F(LocalExplorerTest, ShowsTheCatalogWithoutRemovedRows) {
@@ -270,7 +270,7 @@ TEST_F(LocalExplorerTest, GoToDownloadDirectoryAndTheFramesExplorerCommands) {
 
     // Each of the frame's explorer commands, and Feedback, opens a new window.
     TfrmMain frame;
-    TDesktopSession desktop(frame);
+    DesktopSession desktop(frame);
     frame.show();
     QApplication::setActiveWindow(&frame);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
@@ -345,7 +345,7 @@ std::unique_ptr<QMimeData> treeDrag(const TfrmExplorer& form) {
 
 // What a drag of the named list rows would carry; null when the list refuses it.
 std::unique_ptr<QMimeData> listDrag(const TfrmExplorer& form, const QStringList& names) {
-    const TFileListModel& model = *form.fileList();
+    const FileListModel& model = *form.fileList();
     QModelIndexList rows;
     for (const QString& name : names) {
         const QModelIndex index = rowNamed(form, name);
@@ -474,7 +474,7 @@ TEST_F(LocalExplorerTest, DiskExplorerDescribesItselfWhileItHasTheFocus) {
 TEST_F(LocalExplorerTest, NodesShowTheDesktopIconOfTheirType) {
     addRow("a.mp3", addRow("Music", -1, -1), 2048);
     TfrmLocalExplorer form(nullptr);
-    auto* icons = dynamic_cast<TFileIcons*>(fileIconSource());
+    auto* icons = dynamic_cast<FileIcons*>(fileIconSource());
     ASSERT_NE(icons, nullptr);
     const auto key = [&](int index) { return icons->icon(index).cacheKey(); };
     const int folder = icons->iconIndexForName(".", false);
@@ -520,7 +520,7 @@ TEST(RemoteExplorer, ShowsAListingAsItArrives) {
     QList<int> counts;
     QStringList progress;
     const QMetaObject::Connection watch =
-        QObject::connect(form.fileList(), &TFileListModel::rowCountChanged, &form, [&](int n) {
+        QObject::connect(form.fileList(), &FileListModel::rowCountChanged, &form, [&](int n) {
             counts << n;
             QMetaObject::invokeMethod(
                 &form, [&] { progress << form.statusText(2); }, Qt::QueuedConnection);

@@ -59,12 +59,12 @@ TEST_F(FeedBackWindow, SendsShowsProgressAndCloses) {
     EXPECT_FALSE(form->mail()->busy());
 
     QStringList shown;
-    QObject::connect(form->mail(), &TFeedbackMail::connected, form,
+    QObject::connect(form->mail(), &FeedbackMail::connected, form,
                      [&] { shown << form->statusText()->text(); });
-    QObject::connect(form->mail(), &TFeedbackMail::sendingStarted, form,
+    QObject::connect(form->mail(), &FeedbackMail::sendingStarted, form,
                      [&] { shown << form->statusText()->text(); });
     bool secondSend = false;
-    QObject::connect(form->mail(), &TFeedbackMail::finished, form, [&] {
+    QObject::connect(form->mail(), &FeedbackMail::finished, form, [&] {
         shown << form->statusText()->text();
         // A second mail while the window waits to close would be dropped with it.
         form->btnSend()->click();

@@ -53,16 +53,16 @@ TEST(MainWindow, CaptionsOnlineIndicatorAndCounts) {
 }
 
 TEST(MainWindow, SplitterTogglesTheSideBarNearItsMiddleOnly) {
-    EXPECT_TRUE(TSideBarSplitter::inToggleZone(85, 200));
-    EXPECT_TRUE(TSideBarSplitter::inToggleZone(115, 200));
-    EXPECT_FALSE(TSideBarSplitter::inToggleZone(84, 200));
-    EXPECT_FALSE(TSideBarSplitter::inToggleZone(116, 200));
+    EXPECT_TRUE(SideBarSplitter::inToggleZone(85, 200));
+    EXPECT_TRUE(SideBarSplitter::inToggleZone(115, 200));
+    EXPECT_FALSE(SideBarSplitter::inToggleZone(84, 200));
+    EXPECT_FALSE(SideBarSplitter::inToggleZone(116, 200));
 
     TfrmMain frame;
     frame.show();
-    auto* splitter = frame.findChild<TSideBarSplitter*>("splSideBar");
+    auto* splitter = frame.findChild<SideBarSplitter*>("splSideBar");
     ASSERT_NE(splitter, nullptr);
-    EXPECT_EQ(frame.sideBar()->width(), TSideBar::kDefaultWidth);
+    EXPECT_EQ(frame.sideBar()->width(), SideBar::kDefaultWidth);
     const QPoint center(splitter->width() / 2, splitter->height() / 2);
     const QPoint away = center + QPoint(0, 40);
 
@@ -77,7 +77,7 @@ TEST(MainWindow, SplitterTogglesTheSideBarNearItsMiddleOnly) {
     QTest::mousePress(splitter, Qt::LeftButton, {}, away);
     QTest::mouseMove(splitter, away + QPoint(40, 0));
     QTest::mouseRelease(splitter, Qt::LeftButton, {}, away + QPoint(40, 0));
-    EXPECT_EQ(frame.sideBar()->width(), TSideBar::kDefaultWidth + 40);
+    EXPECT_EQ(frame.sideBar()->width(), SideBar::kDefaultWidth + 40);
     EXPECT_FALSE(frame.sideBar()->isHidden());
 }
 
@@ -173,7 +173,7 @@ TEST(MainWindow, TabBarFollowsTheChildWindows) {
     frame.show();
     QMdiSubWindow* search = openChild(frame, "File Search");
     QMdiSubWindow* transfers = openChild(frame, "Transfers");
-    TMDIBar* bar = frame.mdiBar();
+    MdiBar* bar = frame.mdiBar();
     ASSERT_EQ(bar->count(), 2);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
     EXPECT_EQ(frame.mdiArea()->activeSubWindow(), search);

@@ -22,7 +22,7 @@ namespace mr {
 namespace {
 
 TEST(ProgressForm, FollowsTheWorkersPostsAndOnlyCancels) {
-    TProgress progress;
+    Progress progress;
     TProgressForm form(progress, "Please Wait", "Reading Data");
     EXPECT_EQ(form.windowTitle(), "Please Wait");
     EXPECT_EQ(form.lblText()->text(), "Reading Data");
@@ -32,12 +32,12 @@ TEST(ProgressForm, FollowsTheWorkersPostsAndOnlyCancels) {
     // Posts from another thread arrive through the event loop.
     std::thread worker([&] {
         progress.postText(QStringLiteral("Sharing Files"));
-        progress.postProgress(TProgress::percentage(50, 100));
+        progress.postProgress(Progress::percentage(50, 100));
     });
     worker.join();
     ASSERT_TRUE(test::waitUntil([&] { return form.gauge()->value() == 47; }));
     EXPECT_EQ(form.lblText()->text(), "Sharing Files");
-    progress.postProgress(TProgress::kFull);
+    progress.postProgress(Progress::kFull);
     EXPECT_EQ(form.gauge()->value(), form.gauge()->maximum());
 
     // Escape and Cancel set the flag; the window waits for the worker's close.
@@ -69,14 +69,14 @@ protected:
             .toInt();
     }
 
-    TShareOutcome shareMusic() {
+    ShareOutcome shareMusic() {
         auto node = TActualFileNode::fromPath(m_disk.filePath("Music"));
         EXPECT_TRUE(node);
         return m_tree.ShareFolder(node.get(), "/Music", true, {});
     }
 
     QTemporaryDir m_disk;
-    TProgressFormView m_view;
+    ProgressFormView m_view;
     TLocalMRTree m_tree{nullptr, nullptr};
 };
 
@@ -98,7 +98,7 @@ TEST_F(ProgressWindow, ShowsAShareToTheEndAndClosesItself) {
             finalGauge = form.gauge()->value();
         });
     });
-    EXPECT_EQ(shareMusic().kind, TShareOutcome::Kind::Shared);
+    EXPECT_EQ(shareMusic().kind, ShareOutcome::Kind::Shared);
     EXPECT_EQ(seen, QStringList({"Please Wait: Reading Data", "Sharing Files"}));
     EXPECT_EQ(finalGauge, 100);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -107,13 +107,13 @@ TEST_F(ProgressWindow, ShowsAShareToTheEndAndClosesItself) {
     seen.clear();
     auto item = m_tree.ItemAt("/Music");
     ASSERT_TRUE(item);
-    EXPECT_EQ(m_tree.RemoveShare(*item), TRemoveOutcome::Removed);
+    EXPECT_EQ(m_tree.RemoveShare(*item), RemoveOutcome::Removed);
     EXPECT_EQ(seen, QStringList({"Please Wait: Reading Data", "Removing Share"}));
 }
 
 TEST_F(ProgressWindow, CancelBeforeTheFirstItemWritesNothing) {
     m_view.setShownHook([](TProgressForm& form) { form.btnCancel()->click(); });
-    EXPECT_EQ(shareMusic().kind, TShareOutcome::Kind::Cancelled);
+    EXPECT_EQ(shareMusic().kind, ShareOutcome::Kind::Cancelled);
     EXPECT_EQ(fileRows(), 0);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }

@@ -132,7 +132,7 @@ TEST_F(Registration, RegistersAgainstTheReferenceServiceAndRefusesATakenName) {
     QTemporaryDir data;
     test::Server server({"--data", data.path()});
     ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
-    HostInfo().set(THostInfo::Http, server.web().text());
+    HostInfo().set(HostStore::Http, server.web().text());
 
     auto first = wizard();
     fillLogin(*first, "alice", "p&ss word");
@@ -211,7 +211,7 @@ TEST_F(Registration, NoWebHostLeavesTheWizardOpenAndNothingStored) {
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
         deadPort = probe.serverPort();
     }
-    HostInfo().set(THostInfo::Http, "127.0.0.1:" + QString::number(deadPort));
+    HostInfo().set(HostStore::Http, "127.0.0.1:" + QString::number(deadPort));
     auto w = wizard();
     fillLogin(*w, "carol", "pw");
     ASSERT_TRUE(finish(*w));

@@ -80,7 +80,7 @@ TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
     TMRAgentHttp agent(&idle);
     agent.connection().setTimeout(test::kServerTimeoutMs);
     TProcessingThread processing(agent.connection());
-    TOnlineSession session(agent, idle);
+    OnlineSession session(agent, idle);
     std::optional<bool> login;
     QObject::connect(&agent, &TMRAgentHttp::OnLogin, [&](bool ok) { login = ok; });
     agent.ServiceLogin(1, 2);

@@ -160,7 +160,7 @@ TEST_F(ShareWizard, AFolderGoneBeforeFinishStopsTheLoopWithAMessage) {
 
 TEST(ShareWizardCommand, OpensFromTheCommandAndOnceAfterTheFirstSignOn) {
     TfrmMain frame;
-    TDesktopSession desktop(frame);
+    DesktopSession desktop(frame);
     QAction* command = frame.commands().actShareWizard;
     EXPECT_TRUE(command->isEnabled());
 

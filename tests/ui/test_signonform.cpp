@@ -190,7 +190,7 @@ TEST_F(SignonFormTest, PasswordChangesOnlineOnlyAndReachTheService) {
     TMRAgentHttp agent(&idle);
     agent.connection().setTimeout(test::kServerTimeoutMs);
     TProcessingThread processing(agent.connection());
-    TOnlineSession session(agent, idle);
+    OnlineSession session(agent, idle);
     session.motd().setLauncher([](const QString&) { return false; });
     QStringList shown;
     QStringList answers{"", "brand-new"};
@@ -209,11 +209,11 @@ TEST_F(SignonFormTest, PasswordChangesOnlineOnlyAndReachTheService) {
     }
 
     QStringList taskTexts;
-    QObject::connect(&session, &TOnlineSession::SetTaskText,
+    QObject::connect(&session, &OnlineSession::SetTaskText,
                      [&](quintptr, const QString& text) { taskTexts << text; });
     std::optional<bool> online;
-    QObject::connect(&session, &TOnlineSession::connectFinished, [&](bool ok) { online = ok; });
-    session.Connect(TConnectOrigin::StartUp);
+    QObject::connect(&session, &OnlineSession::connectFinished, [&](bool ok) { online = ok; });
+    session.Connect(ConnectOrigin::StartUp);
     ASSERT_TRUE(test::waitUntil([&] { return online.has_value(); }, test::kServerTimeoutMs));
     ASSERT_TRUE(*online);
     EXPECT_EQ(taskTexts, QStringList{"Connected!"});

@@ -12,8 +12,8 @@
 namespace mr {
 namespace {
 
-constexpr TTaskKey kAgent = 1;
-constexpr TTaskKey kChat = 2;
+constexpr TaskKey kAgent = 1;
+constexpr TaskKey kChat = 2;
 
 // Ticks until the task list shrinks; the time that took in milliseconds, or -1 after a minute.
 int msUntilGone(TfrmStatusBox& box) {

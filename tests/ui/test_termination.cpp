@@ -14,9 +14,9 @@ namespace mr {
 namespace {
 
 TEST(TerminationSignals, SigtermAndSigintArriveInTheEventLoop) {
-    TTerminationSignals watcher;
+    TerminationSignals watcher;
     ASSERT_TRUE(watcher.installed());
-    QSignalSpy spy(&watcher, &TTerminationSignals::terminationRequested);
+    QSignalSpy spy(&watcher, &TerminationSignals::terminationRequested);
     ::raise(SIGTERM);
     ASSERT_TRUE(spy.wait(2000));
     EXPECT_EQ(spy.at(0).at(0).toInt(), SIGTERM);

@@ -53,7 +53,7 @@ void expectRowsFollow(const TMRQue& queue, const QTableWidget* list) {
 class TransferWindow : public ::testing::Test {
 protected:
     std::unique_ptr<Tfrm_transfer> open() {
-        TTransferActions actions;
+        TransferActions actions;
         actions.abortDownload = [this](qint32 id) { m_abortedDownloads << id; };
         actions.abortUpload = [this](qint32 id) { m_abortedUploads << id; };
         actions.setUserStatus = [this](const QString& name, int status) {
@@ -103,7 +103,7 @@ TEST(TransferRates, RateAndTimeLeftTexts) {
         {1, 1000000000000, 2592000000, "0.00", "99:59:59"},
     };
     for (const Case& c : cases) {
-        const TRateText text = rateTexts(c.done, c.size, c.ms);
+        const RateText text = rateTexts(c.done, c.size, c.ms);
         EXPECT_EQ(text.cps, c.cps) << c.done;
         EXPECT_EQ(text.estimated, c.estimated) << c.done;
     }
