@@ -1,4 +1,3 @@
-#include "core/profile.h"
 #include "core/userinfo.h"
 #include "smtpsink.h"
 #include "ui/feedbackform.h"
@@ -10,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -25,8 +23,6 @@ constexpr int kMailTimeoutMs = 15000;
 class FeedBackWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_profile.isValid());
-        setActiveProfile(m_profile.path());
         UserInfo().setNickname("tester");
         ASSERT_TRUE(m_drop.open(m_data.filePath("mail"), nullptr));
         ASSERT_TRUE(m_sink.listen(QHostAddress::LocalHost, 0));
@@ -41,7 +37,7 @@ protected:
         return form;
     }
 
-    QTemporaryDir m_profile;
+    test::ScopedProfile m_profile;
     QTemporaryDir m_data;
     server::MailDrop m_drop;
     server::SmtpSink m_sink{m_drop};
@@ -82,13 +78,7 @@ TEST_F(FeedBackWindow, SendsShowsProgressAndCloses) {
 }
 
 TEST_F(FeedBackWindow, AnUnreachableMailHostIsReportedAndTheWindowCloses) {
-    quint16 deadPort = 0;
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        deadPort = probe.serverPort();
-    }
-    UserInfo().file().setText("Host", "Mail", "127.0.0.1:" + QString::number(deadPort));
+    UserInfo().file().setText("Host", "Mail", "127.0.0.1:" + QString::number(test::deadPort()));
     QPointer<TfrmFeedBack> form = open();
     form->txtMsg()->setPlainText("hello");
     form->btnSend()->click();

@@ -1,5 +1,4 @@
 #include "core/datetime.h"
-#include "core/profile.h"
 #include "core/userinfo.h"
 #include "e2e/serverprocess.h"
 #include "store.h"
@@ -14,7 +13,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -28,11 +26,6 @@ const QLocale kUs(QLocale::English, QLocale::UnitedStates);
 // A fresh profile for each test; the wizard stores what it registers there.
 class Registration : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_profile.isValid());
-        setActiveProfile(m_profile.path());
-    }
-
     // A wizard whose messages are collected instead of shown in boxes.
     std::unique_ptr<TfrmRegistration> wizard() {
         auto w = std::make_unique<TfrmRegistration>();
@@ -58,7 +51,7 @@ protected:
         return test::waitUntil([&] { return !ended.isEmpty(); }, test::kServerTimeoutMs);
     }
 
-    QTemporaryDir m_profile;
+    test::ScopedProfile m_profile;
     QStringList m_messages;
 };
 
@@ -205,13 +198,7 @@ TEST_F(Registration, RegistersAgainstTheReferenceServiceAndRefusesATakenName) {
 }
 
 TEST_F(Registration, NoWebHostLeavesTheWizardOpenAndNothingStored) {
-    quint16 deadPort = 0;
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        deadPort = probe.serverPort();
-    }
-    HostInfo().set(HostStore::Http, "127.0.0.1:" + QString::number(deadPort));
+    HostInfo().set(HostStore::Http, "127.0.0.1:" + QString::number(test::deadPort()));
     auto w = wizard();
     fillLogin(*w, "carol", "pw");
     ASSERT_TRUE(finish(*w));

@@ -1,12 +1,36 @@
 #pragma once
 
+#include "core/profile.h"
 #include "testutil.h"
 
 #include <QString>
+#include <QTcpServer>
+#include <QTemporaryDir>
 
 namespace mr::test {
 
 // The nickname stored in the profile every window test runs on.
 inline const QString kNickname = QStringLiteral("tester");
+
+// Makes a profile folder, a fresh one unless given, the active profile while it lives.
+class ScopedProfile {
+public:
+    explicit ScopedProfile(const QString& dir = {}) : m_dir(dir.isEmpty() ? m_fresh.path() : dir) {
+        setActiveProfile(m_dir);
+    }
+    ~ScopedProfile() { setActiveProfile(m_saved); }
+    const QString& path() const { return m_dir; }
+
+private:
+    QString m_saved = activeProfile().directory();
+    QTemporaryDir m_fresh;
+    QString m_dir;
+};
+
+// A local port nobody listens on.
+inline quint16 deadPort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
 
 }  // namespace mr::test
