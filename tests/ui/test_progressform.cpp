@@ -24,9 +24,6 @@ namespace {
 TEST(ProgressForm, FollowsTheWorkersPostsAndOnlyCancels) {
     Progress progress;
     TProgressForm form(progress, "Please Wait", "Reading Data");
-    EXPECT_EQ(form.windowTitle(), "Please Wait");
-    EXPECT_EQ(form.lblText()->text(), "Reading Data");
-    EXPECT_EQ(form.btnCancel()->text(), "Cancel");
     form.show();
 
     // Posts from another thread arrive through the event loop.
@@ -64,11 +61,6 @@ protected:
         }
         m_tree.setProgressView(&m_view);
     }
-    int fileRows() const {
-        return rawQuery(QStringLiteral("files.dat"), QStringLiteral("select count(*) from files"))
-            .toInt();
-    }
-
     ShareOutcome shareMusic() {
         auto node = TActualFileNode::fromPath(m_disk.filePath("Music"));
         EXPECT_TRUE(node);
@@ -114,7 +106,7 @@ TEST_F(ProgressWindow, ShowsAShareToTheEndAndClosesItself) {
 TEST_F(ProgressWindow, CancelBeforeTheFirstItemWritesNothing) {
     m_view.setShownHook([](TProgressForm& form) { form.btnCancel()->click(); });
     EXPECT_EQ(shareMusic().kind, ShareOutcome::Kind::Cancelled);
-    EXPECT_EQ(fileRows(), 0);
+    EXPECT_EQ(rawQuery("files.dat", "select count(*) from files"), "0");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 

@@ -2,10 +2,8 @@
 #include "ui/transferform.h"
 #include "uitest.h"
 
-#include <QApplication>
 #include <QSignalSpy>
 #include <QTableWidget>
-#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -119,7 +117,6 @@ TEST_F(TransferWindow, RowsFollowQueueItems) {
     auto form = open();
     QTableWidget* manual = form->lvwManual();
     QTableWidget* automatic = form->lvwAutomatic();
-    EXPECT_EQ(form->windowTitle(), "Transfers");
 
     // Items already queued get rows that show where they stand.
     EXPECT_EQ(rowTexts(manual, 0), QStringList({"song.mp3", "alice", "Download", "---", "---",
@@ -302,25 +299,4 @@ TEST_F(TransferWindow, ActionsFollowTheSelectedRowsStatus) {
     EXPECT_EQ(cell(automatic, 0, Col::ColStatus), "Aborted");
     EXPECT_FALSE(form->actKick()->isEnabled());
     EXPECT_EQ(m_abortedDownloads.size(), 1);
-}
-
-TEST_F(TransferWindow, LeavingAListDisablesItsActions) {
-    auto form = open();
-    download("alice", "/q.bin", TTransferStatus::LocalQueue);
-    form->show();
-    QApplication::setActiveWindow(form.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-
-    form->lvwManual()->setFocus();
-    form->lvwManual()->selectRow(0);
-    ASSERT_TRUE(form->actAbort()->isEnabled());
-    form->lvwAutomatic()->setFocus();
-    ASSERT_TRUE(test::waitUntil([&] { return form->lvwAutomatic()->hasFocus(); }));
-    EXPECT_FALSE(form->actAbort()->isEnabled());
-    EXPECT_FALSE(form->actPMessage()->isEnabled());
-    // Coming back finds the row still selected.
-    form->lvwManual()->setFocus();
-    ASSERT_TRUE(test::waitUntil([&] { return form->lvwManual()->hasFocus(); }));
-    EXPECT_TRUE(form->actAbort()->isEnabled());
-    EXPECT_TRUE(form->actPMessage()->isEnabled());
 }
