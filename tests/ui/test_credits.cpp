@@ -6,7 +6,6 @@
 #include "ui/askpasswordform.h"
 #include "ui/bannedusersform.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -102,44 +101,6 @@ TEST(AskPassword, LateAnswerAfterTheDialogIsGoneIsIgnored) {
     check.error(QStringLiteral("late"));
     // Reaching here without touching the freed dialog is the point (AddressSanitizer watches).
     EXPECT_EQ(check.calls, 1);
-}
-
-TEST(AskPassword, PromptReturnsTheAcceptedPasswordOrNothingOnAbort) {
-    qint32 seenOwner = 0;
-    QString seenPath;
-    DialogPasswordPrompt prompt([&](qint32 ownerId, const QString& path, const QString& password,
-                                    TdlgAskPassword::VerdictHandler onVerdict,
-                                    TdlgAskPassword::ErrorHandler) {
-        seenOwner = ownerId;
-        seenPath = path;
-        onVerdict(password == "right" ? 0 : 6);
-    });
-
-    // Drives whichever password dialog is open once the modal loop runs.
-    auto drive = [](const QString& password, bool abort) {
-        QTimer::singleShot(0, [password, abort] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* dialog = qobject_cast<TdlgAskPassword*>(w);
-                if (!dialog || !dialog->isVisible())
-                    continue;
-                if (abort) {
-                    dialog->btnAbort()->click();
-                    return;
-                }
-                dialog->txtPassword()->setText(password);
-                dialog->btnValidate()->click();
-                dialog->closeTimer()->start(0);
-            }
-        });
-    };
-
-    drive(QStringLiteral("right"), false);
-    EXPECT_EQ(prompt.ask(7, "ann", "song.mp3", "/Music/song.mp3"), QString("right"));
-    EXPECT_EQ(seenOwner, 7);
-    EXPECT_EQ(seenPath, "/Music/song.mp3");
-
-    drive(QString(), true);
-    EXPECT_FALSE(prompt.ask(7, "ann", "song.mp3", "/Music/song.mp3").has_value());
 }
 
 class BannedUsers : public test::DbTest {};

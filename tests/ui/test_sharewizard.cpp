@@ -1,13 +1,9 @@
 #include "catalog/progress.h"
 #include "catalogfixture.h"
-#include "service/session.h"
-#include "ui/desktopsession.h"
-#include "ui/mainwindow.h"
 #include "ui/progressform.h"
 #include "ui/sharewizard.h"
 #include "uitest.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -17,7 +13,6 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -133,28 +128,6 @@ TEST_F(ShareWizard, AFolderGoneBeforeFinishStopsTheLoopWithAMessage) {
     ASSERT_EQ(m_warnings.size(), 1);
     EXPECT_TRUE(m_warnings[0].contains(".hidden"));
     EXPECT_TRUE(rows().isEmpty());
-}
-
-TEST(ShareWizardCommand, OpensOnceAfterTheFirstSignOn) {
-    TfrmMain frame;
-    DesktopSession desktop(frame);
-    int opened = 0;
-    QTimer poll;  // closes each wizard as soon as its modal loop runs
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* w = qobject_cast<TfrmShareWizard*>(QApplication::activeModalWidget())) {
-            ++opened;
-            w->reject();
-        }
-    });
-    poll.start(10);
-    frame.setFirstRun(true);
-    emit desktop.session().signedOn();
-    EXPECT_EQ(opened, 0);  // not inside the sign-on's own handling
-    EXPECT_FALSE(frame.firstRun());
-    EXPECT_TRUE(test::waitUntil([&] { return opened == 1; }));
-    emit desktop.session().signedOn();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(opened, 1);
 }
 
 }  // namespace

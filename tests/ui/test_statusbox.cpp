@@ -65,7 +65,8 @@ TEST_F(StatusBox, RunningTasksBlinkSuccessFadesInFourSecondsFailureInSevenAndAHa
     EXPECT_TRUE(test::waitUntil([&] { return automatic.taskCount() == 0; }));
 }
 
-TEST(StatusBoxInFrame, EndingATaskBringsTheHiddenBoxBack) {
+// The side bar shows while one of its docked windows does.
+TEST(StatusBoxInFrame, EndingATaskBringsTheHiddenBoxAndItsSideBarBack) {
     TfrmMain frame;
     frame.show();
     TServer& server = frame.server();
@@ -74,20 +75,28 @@ TEST(StatusBoxInFrame, EndingATaskBringsTheHiddenBoxBack) {
     server.ShowStatus("You must connect first", kAgent);
     frame.commands().actStatusBox->trigger();
     EXPECT_TRUE(frame.statusBox()->isHidden());
+    EXPECT_TRUE(frame.sideBar()->isHidden());
     EXPECT_FALSE(frame.commands().actStatusBox->isChecked());
 
     server.EndTask(kAgent, false);
     EXPECT_FALSE(frame.statusBox()->isHidden());
+    EXPECT_FALSE(frame.sideBar()->isHidden());
     EXPECT_TRUE(frame.commands().actStatusBox->isChecked());
 
     // The box's own close button hides it and clears the check mark.
+    auto* contacts = new QWidget;
+    frame.sideBar()->dockClient(contacts);
     auto* close = frame.statusBox()->findChild<QToolButton*>("btnStatusBoxClose");
     ASSERT_NE(close, nullptr);
     close->click();
     EXPECT_TRUE(frame.statusBox()->isHidden());
     EXPECT_FALSE(frame.commands().actStatusBox->isChecked());
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+    frame.sideBar()->showDocked(contacts, false);
+    EXPECT_TRUE(frame.sideBar()->isHidden());
     server.SetTaskText(kAgent, "Unable to connect");
     EXPECT_FALSE(frame.statusBox()->isHidden());
+    EXPECT_FALSE(frame.sideBar()->isHidden());
 }
 
 }  // namespace
