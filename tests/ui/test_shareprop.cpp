@@ -32,7 +32,6 @@ TEST_F(ShareProp, OpensWithTheItemsSettingsAndTypingTicksThePasswordBox) {
     item->friendsOnly = true;
     item->ratio = std::make_unique<TFileRatio>(3, 7, 'f');
     TdlgShareProp dialog(*item, &m_catalog);
-    EXPECT_EQ(dialog.windowTitle(), "Share Properties");
     EXPECT_EQ(dialog.edtVerify()->text(), "old");
     EXPECT_TRUE(dialog.chkPassword()->isChecked());
     EXPECT_TRUE(dialog.chkFriendsOnly()->isChecked());
