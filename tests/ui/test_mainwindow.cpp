@@ -1,10 +1,14 @@
+#include "service/session.h"
+#include "transfer/datamodule.h"
 #include "ui/commands.h"
 #include "ui/controller.h"
+#include "ui/desktopsession.h"
 #include "ui/mainwindow.h"
 #include "ui/mdibar.h"
 #include "ui/shellpolicy.h"
 #include "ui/sidebar.h"
-#include "ui/sidebarsplitter.h"
+#include "ui/statusbox.h"
+#include "ui/transferform.h"
 #include "uitest.h"
 
 #include <QAction>
@@ -15,6 +19,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -49,35 +54,11 @@ TEST(MainWindow, CaptionsOnlineIndicatorAndCounts) {
     EXPECT_EQ(frame.lblOnlineStatus()->text(), "Online Users: 12\nOnline Files: 3456");
 }
 
-TEST(MainWindow, SplitterTogglesTheSideBarNearItsMiddleOnly) {
-    EXPECT_TRUE(SideBarSplitter::inToggleZone(85, 200));
-    EXPECT_TRUE(SideBarSplitter::inToggleZone(115, 200));
-    EXPECT_FALSE(SideBarSplitter::inToggleZone(84, 200));
-    EXPECT_FALSE(SideBarSplitter::inToggleZone(116, 200));
-
-    TfrmMain frame;
-    frame.show();
-    auto* splitter = frame.findChild<SideBarSplitter*>("splSideBar");
-    ASSERT_NE(splitter, nullptr);
-    const QPoint center(splitter->width() / 2, splitter->height() / 2);
-    QTest::mouseClick(splitter, Qt::LeftButton, {}, center);
-    EXPECT_TRUE(frame.sideBar()->isHidden());
-    QTest::mouseClick(splitter, Qt::LeftButton, {}, center);
-    EXPECT_FALSE(frame.sideBar()->isHidden());
-
-    // Away from the middle a press drags the side bar wider instead.
-    const QPoint away = center + QPoint(0, 40);
-    QTest::mousePress(splitter, Qt::LeftButton, {}, away);
-    QTest::mouseMove(splitter, away + QPoint(40, 0));
-    QTest::mouseRelease(splitter, Qt::LeftButton, {}, away + QPoint(40, 0));
-    EXPECT_EQ(frame.sideBar()->width(), SideBar::kDefaultWidth + 40);
-    EXPECT_FALSE(frame.sideBar()->isHidden());
-}
-
 TEST(MainWindow, TitleBarCloseHidesOrMinimisesOnlyCloseEnds) {
     TfrmMain frame;
-    QSignalSpy signingOff(&frame, &TfrmMain::signingOff);
-    QSignalSpy closed(&frame, &TfrmMain::programClosed);
+    QStringList order;
+    QObject::connect(&frame, &TfrmMain::signingOff, [&] { order << "signingOff"; });
+    QObject::connect(&frame, &TfrmMain::programClosed, [&] { order << "programClosed"; });
 
     frame.setTrayAvailable(true);
     frame.show();
@@ -90,16 +71,12 @@ TEST(MainWindow, TitleBarCloseHidesOrMinimisesOnlyCloseEnds) {
     EXPECT_FALSE(frame.close());
     EXPECT_FALSE(frame.isHidden());
     EXPECT_TRUE(frame.isMinimized());
-    EXPECT_EQ(signingOff.count(), 0);
-    EXPECT_EQ(closed.count(), 0);
+    EXPECT_TRUE(order.isEmpty());
 
     frame.restoreFromTray();
     EXPECT_FALSE(frame.isMinimized());
 
     // Sign-off comes first, then the program may end.
-    QStringList order;
-    QObject::connect(&frame, &TfrmMain::signingOff, [&] { order << "signingOff"; });
-    QObject::connect(&frame, &TfrmMain::programClosed, [&] { order << "programClosed"; });
     frame.commands().actClose->trigger();
     EXPECT_EQ(order, QStringList({"signingOff", "programClosed"}));
     EXPECT_TRUE(frame.isHidden());
@@ -160,6 +137,129 @@ TEST(MainWindow, TabBarAndWindowMenuFollowTheChildWindows) {
     search->close();
     EXPECT_TRUE(test::waitUntil([&] { return bar->count() == 1; }));
     EXPECT_EQ(bar->windowAt(0), transfers);
+}
+
+TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
+    test::ScopedProfile profile;
+    TMRDataModule data(profile.path());
+    ASSERT_EQ(data.create(), TMRDataModule::StartResult::Started);
+    TfrmMain frame;
+    frame.show();
+    TdmCommands& c = frame.commands();
+    const QList<QAction*> live = {c.actConnect, c.actPreferences, c.actTransfers, c.actBannedUsers};
+    for (QAction* a : live)
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+
+    DesktopSession desktop(frame, &data);
+    for (QAction* a : live)
+        EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+    QSignalSpy connects(&desktop.session(), &OnlineSession::connectFinished);
+    c.actConnect->trigger();
+    ASSERT_TRUE(test::waitUntil([&] { return connects.count() == 1; }, 15000));
+    // The reconnect timer retries even while the command has disabled itself.
+    frame.setConnectEnabled(false);
+    EXPECT_EQ(c.tmrReconnect->interval(), 60000);
+    QMetaObject::invokeMethod(c.tmrReconnect, "timeout");
+    ASSERT_TRUE(test::waitUntil([&] { return connects.count() == 2; }, 15000));
+
+    // The single windows come once; the transfer window refuses to close.
+    for (QAction* a : {c.actTransfers, c.actBannedUsers, c.actTransfers, c.actBannedUsers})
+        a->trigger();
+    QList<QMdiSubWindow*> windows = frame.mdiArea()->subWindowList();
+    ASSERT_EQ(windows.size(), 2);
+    QMdiSubWindow* transfers =
+        qobject_cast<Tfrm_transfer*>(windows[0]->widget()) ? windows[0] : windows[1];
+    EXPECT_FALSE(transfers->close());
+    frame.mdiArea()->setActiveSubWindow(transfers);
+    EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - Transfers");
+    EXPECT_EQ(frame.lblMain()->text(), Tfrm_transfer::description());
+}
+
+constexpr TaskKey kAgent = 1;
+constexpr TaskKey kChat = 2;
+
+// Ticks until the task list shrinks; the time that took in milliseconds, or -1 after a minute.
+int msUntilGone(TfrmStatusBox& box) {
+    const int before = box.taskCount();
+    for (int ticks = 1; ticks <= 120; ++ticks) {
+        box.tick();
+        if (box.taskCount() < before)
+            return ticks * TfrmStatusBox::kTickMs;
+    }
+    return -1;
+}
+
+class StatusBox : public ::testing::Test {
+protected:
+    StatusBox() { box.setAutoTick(false); }
+    TfrmStatusBox box;
+};
+
+TEST_F(StatusBox, RunningTasksBlinkSuccessFadesInFourSecondsFailureInSevenAndAHalf) {
+    EXPECT_FALSE(box.setTaskText(kAgent, "nobody"));
+    box.addTask("Connecting to ChatServer", kChat);
+    box.addTask("Connecting to Moonrake Network", kAgent);
+    EXPECT_EQ(box.taskImage(0), 0);
+    box.tick();
+    EXPECT_EQ(box.taskImage(0), 1);
+    box.tick();
+    EXPECT_EQ(box.taskImage(0), 0);
+
+    // Ending one leaves the other blinking; the news of a key is for its running task.
+    ASSERT_TRUE(box.endTask(kAgent, true));
+    box.addTask("Disconnected from Moonrake!", kAgent);
+    EXPECT_TRUE(box.setTaskText(kAgent, "Unable to connect"));
+    ASSERT_TRUE(box.endTask(kAgent, false));
+    EXPECT_EQ(box.taskText(1), "Connecting to Moonrake Network");
+    EXPECT_EQ(box.taskImage(1), 2);
+    EXPECT_EQ(box.taskText(2), "Unable to connect");
+    EXPECT_EQ(box.taskImage(2), 10);
+    // Ended together: the success goes after four seconds, the failure three and a half later.
+    EXPECT_EQ(msUntilGone(box), 4000);
+    EXPECT_EQ(msUntilGone(box), 3500);
+    ASSERT_EQ(box.taskCount(), 1);
+    EXPECT_EQ(box.taskText(0), "Connecting to ChatServer");
+    EXPECT_LT(box.taskImage(0), TfrmStatusBox::kFirstSuccessImage);
+
+    // Left to its own clock, an ended task goes away.
+    TfrmStatusBox automatic;
+    automatic.addTask("Connecting", kAgent);
+    automatic.endTask(kAgent, true);
+    EXPECT_TRUE(test::waitUntil([&] { return automatic.taskCount() == 0; }));
+}
+
+// The side bar shows while one of its docked windows does.
+TEST(StatusBoxInFrame, EndingATaskBringsTheHiddenBoxAndItsSideBarBack) {
+    TfrmMain frame;
+    frame.show();
+    TServer& server = frame.server();
+    frame.statusBox()->setAutoTick(false);
+
+    server.ShowStatus("You must connect first", kAgent);
+    frame.commands().actStatusBox->trigger();
+    EXPECT_TRUE(frame.statusBox()->isHidden());
+    EXPECT_TRUE(frame.sideBar()->isHidden());
+    EXPECT_FALSE(frame.commands().actStatusBox->isChecked());
+
+    server.EndTask(kAgent, false);
+    EXPECT_FALSE(frame.statusBox()->isHidden());
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+    EXPECT_TRUE(frame.commands().actStatusBox->isChecked());
+
+    // The box's own close button hides it and clears the check mark.
+    auto* contacts = new QWidget;
+    frame.sideBar()->dockClient(contacts);
+    auto* close = frame.statusBox()->findChild<QToolButton*>("btnStatusBoxClose");
+    ASSERT_NE(close, nullptr);
+    close->click();
+    EXPECT_TRUE(frame.statusBox()->isHidden());
+    EXPECT_FALSE(frame.commands().actStatusBox->isChecked());
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+    frame.sideBar()->showDocked(contacts, false);
+    EXPECT_TRUE(frame.sideBar()->isHidden());
+    server.SetTaskText(kAgent, "Unable to connect");
+    EXPECT_FALSE(frame.statusBox()->isHidden());
+    EXPECT_FALSE(frame.sideBar()->isHidden());
 }
 
 }  // namespace
