@@ -63,44 +63,36 @@ TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
     ASSERT_TRUE(*login);
     ASSERT_TRUE(session.online());
 
-    {
-        TfrmRemoteExplorer form(&session, "alice", aliceId);
-        form.resize(700, 600);
-        form.show();
-        ASSERT_TRUE(listed(form, "0 File(s)"));
-        EXPECT_EQ(form.statusText(0), "1 Folder(s)");
-        EXPECT_EQ(form.folderTree()->currentItem()->text(0), "alice");
-        EXPECT_EQ(treeChildren(form), QStringList({"Music"}));
-        EXPECT_EQ(rowNames(form), QStringList({"Music"}));
-
-        ASSERT_TRUE(form.navigateTo("/Music"));
-        ASSERT_TRUE(listed(form, "1 File(s)"));
-        EXPECT_EQ(form.statusText(0), "2 Folder(s)");
-        EXPECT_EQ(form.pathBox()->text(), "/Music");
-        EXPECT_EQ(treeChildren(form), QStringList({"Empty", "Live"}));
-        EXPECT_EQ(rowNames(form), QStringList({"Empty", "Live", "a.mp3"}));
-        EXPECT_EQ(cell(form, "a.mp3", 1), "3 ");
-
-        // Refresh from the tree lists everything again and comes back to the same folder.
-        ASSERT_TRUE(form.navigateTo("/Music/Live"));
-        ASSERT_TRUE(listed(form, "1 File(s)"));
-        EXPECT_EQ(cell(form, "b.ogg", 1), "2K");
-        form.refreshView(true);
-        ASSERT_TRUE(test::waitUntil(
-            [&] { return !form.loading() && form.pathBox()->text() == "/Music/Live"; },
-            test::kServerTimeoutMs));
-        ASSERT_TRUE(listed(form, "1 File(s)"));
-        EXPECT_EQ(rowNames(form), QStringList({"b.ogg"}));
-    }
-
     // Online, the frame's Browse opens the window as a child of the main window.
     TfrmMain frame;
     frame.server().setOnlineSession(&session);
-    TfrmRemoteExplorer* browsed = frame.server().Browse("alice", aliceId);
-    ASSERT_NE(browsed, nullptr);
+    TfrmRemoteExplorer* form = frame.server().Browse("alice", aliceId);
+    ASSERT_NE(form, nullptr);
     EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
-    ASSERT_TRUE(listed(*browsed, "0 File(s)"));
-    EXPECT_EQ(treeChildren(*browsed), QStringList({"Music"}));
+    ASSERT_TRUE(listed(*form, "0 File(s)"));
+    EXPECT_EQ(form->statusText(0), "1 Folder(s)");
+    EXPECT_EQ(form->folderTree()->currentItem()->text(0), "alice");
+    EXPECT_EQ(treeChildren(*form), QStringList({"Music"}));
+    EXPECT_EQ(rowNames(*form), QStringList({"Music"}));
+
+    ASSERT_TRUE(form->navigateTo("/Music"));
+    ASSERT_TRUE(listed(*form, "1 File(s)"));
+    EXPECT_EQ(form->statusText(0), "2 Folder(s)");
+    EXPECT_EQ(form->pathBox()->text(), "/Music");
+    EXPECT_EQ(treeChildren(*form), QStringList({"Empty", "Live"}));
+    EXPECT_EQ(rowNames(*form), QStringList({"Empty", "Live", "a.mp3"}));
+    EXPECT_EQ(cell(*form, "a.mp3", 1), "3 ");
+
+    // Refresh from the tree lists everything again and comes back to the same folder.
+    ASSERT_TRUE(form->navigateTo("/Music/Live"));
+    ASSERT_TRUE(listed(*form, "1 File(s)"));
+    EXPECT_EQ(cell(*form, "b.ogg", 1), "2K");
+    form->refreshView(true);
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return !form->loading() && form->pathBox()->text() == "/Music/Live"; },
+        test::kServerTimeoutMs));
+    ASSERT_TRUE(listed(*form, "1 File(s)"));
+    EXPECT_EQ(rowNames(*form), QStringList({"b.ogg"}));
     frame.mdiArea()->closeAllSubWindows();
     ASSERT_TRUE(test::waitUntil([&] { return frame.mdiArea()->subWindowList().isEmpty(); }));
     session.SignOff();
