@@ -29,12 +29,10 @@ protected:
 TEST_F(ShareProp, OpensWithTheItemsSettingsAndTypingTicksThePasswordBox) {
     auto item = m_catalog.ItemAt("/music/song's.MP3");
     ASSERT_TRUE(item);
-    item->friendsOnly = true;
     item->ratio = std::make_unique<TFileRatio>(3, 7, 'f');
     TdlgShareProp dialog(*item, &m_catalog);
     EXPECT_EQ(dialog.edtVerify()->text(), "old");
     EXPECT_TRUE(dialog.chkPassword()->isChecked());
-    EXPECT_TRUE(dialog.chkFriendsOnly()->isChecked());
     EXPECT_EQ(dialog.spnDownload()->value(), 7);
     EXPECT_EQ(dialog.cmbStyle()->currentText(), "Bytes");
 
