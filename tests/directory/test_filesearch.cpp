@@ -13,23 +13,21 @@
 namespace mr {
 namespace {
 
-struct Body {
+// The body's fields on one line: name|description|min|max|extensions|online|count|min line.
+QString sent(const FileSearchForm& form) {
+    const FileSearchRequest request = BuildFileSearch(form);
     QString name, description, extensions;
     qint32 min = 0, max = 0;
-    quint8 online = 0, results = 0, minLine = 0;
-};
-
-Body sent(const FileSearchForm& form) {
-    const FileSearchRequest request = BuildFileSearch(form);
-    EXPECT_TRUE(request.criteria) << request.error.toStdString();
-    Body b;
-    if (request.criteria) {
-        EXPECT_TRUE(UnpackRecord(FileSearchBody(*request.criteria), "AAIIABBB",
-                                 {&b.name, &b.description, &b.min, &b.max, &b.extensions, &b.online,
-                                  &b.results, &b.minLine})
-                        .ok());
+    quint8 online = 0, count = 0, minLine = 0;
+    if (!request.criteria ||
+        !UnpackRecord(FileSearchBody(*request.criteria), "AAIIABBB",
+                      {&name, &description, &min, &max, &extensions, &online, &count, &minLine})
+             .ok()) {
+        return "no body: " + request.error;
     }
-    return b;
+    return QStringList({name, description, QString::number(min), QString::number(max), extensions,
+                        QString::number(online), QString::number(count), QString::number(minLine)})
+        .join('|');
 }
 
 TEST(FileSearchRequest, BodyIsBuiltFromTheControls) {
@@ -38,49 +36,29 @@ TEST(FileSearchRequest, BodyIsBuiltFromTheControls) {
               QByteArray("%%\0%%\0", 6) + test::hex("FEFFFFFF FEFFFFFF") + QByteArray("%\0", 2) +
                   test::hex("01 64 00"));
     form.name = "*";
-    EXPECT_EQ(sent(form).name, "%%%");
+    EXPECT_EQ(sent(form), "%%%|%%|-2|-2|%|1|100|0");
     form.name = "a*b";
-    EXPECT_EQ(sent(form).name, "%a%b%");
-
+    form.mediaType = 0;
     // The advanced panel's fields count only while it is checked.
     form.description = "x*y";
     form.minKb = "10";
     form.filter = "ogg";
     form.minLine = 3;
-    form.mediaType = 0;
-    Body b = sent(form);
-    EXPECT_EQ(b.description, "%%");
-    EXPECT_EQ(b.min, -2);
-    EXPECT_EQ(b.extensions, "mp3:mp2");
-    EXPECT_EQ(b.minLine, 0);
-
+    EXPECT_EQ(sent(form), "%a%b%|%%|-2|-2|mp3:mp2|1|100|0");
     form.advanced = true;
     form.showOffline = true;
-    b = sent(form);
-    EXPECT_EQ(b.description, "x%y%");
-    EXPECT_EQ(b.min, 10000);
-    EXPECT_EQ(b.max, 0);
-    EXPECT_EQ(b.extensions, "ogg");
-    EXPECT_EQ(b.online, 0);
-    EXPECT_EQ(b.results, 100);
-    EXPECT_EQ(b.minLine, 1);
-
+    EXPECT_EQ(sent(form), "%a%b%|x%y%|10000|0|ogg|0|100|1");
     form.maxKb = " 9999999";
     form.filter = "  ";
-    b = sent(form);
-    EXPECT_EQ(b.max, 2147483000);
-    EXPECT_EQ(b.extensions, "mp3:mp2");
+    EXPECT_EQ(sent(form), "%a%b%|x%y%|10000|2147483000|mp3:mp2|0|100|1");
     form.minKb = "";
     form.maxKb = "50";
-    b = sent(form);
-    EXPECT_EQ(b.min, -2);
-    EXPECT_EQ(b.max, -2);
+    EXPECT_EQ(sent(form), "%a%b%|x%y%|-2|-2|mp3:mp2|0|100|1");
 
     // A size that is not a number is refused before anything is sent.
     form.minKb = "1";
     form.maxKb = "5k";
-    EXPECT_FALSE(BuildFileSearch(form).criteria);
-    EXPECT_EQ(BuildFileSearch(form).error, "Max KB: '5k' is not a valid integer value");
+    EXPECT_EQ(sent(form), "no body: Max KB: '5k' is not a valid integer value");
 }
 
 QByteArray record(qint32 owner, qint32 size, const char* folder, const char* name, const char* nick,
@@ -98,17 +76,12 @@ TEST(FileSearchReply, RecordsAreReadUntilTheDataEndsOrACutRecord) {
         ParseFileSearchReply(two + record(9, 5, "x", "y", "cy", 1).chopped(1));
     ASSERT_EQ(results.size(), 2u);
     const TRemoteFileItem& a = results[0];
-    EXPECT_EQ(a.userId, 7);
-    EXPECT_EQ(a.userName, "ann");
-    EXPECT_EQ(a.size, 1234567);
-    EXPECT_EQ(a.date, 45000.5);
-    EXPECT_TRUE(a.passwordFlag);
-    EXPECT_EQ(ResultRemotePath(a), "Music/a.mp3");
-    EXPECT_EQ(a.description, "about it");
-    EXPECT_EQ(a.address, "10.0.0.7");
-    EXPECT_EQ(a.fileServerPort, 4001);
-    EXPECT_EQ(a.infoPort, 4002);
-    EXPECT_TRUE(a.online);
+    EXPECT_EQ(QStringList({QString::number(a.userId), a.userName, QString::number(a.size),
+                           QString::number(a.date), ResultRemotePath(a), a.description, a.address,
+                           QString::number(a.fileServerPort), QString::number(a.infoPort)}),
+              QStringList({"7", "ann", "1234567", "45000.5", "Music/a.mp3", "about it", "10.0.0.7",
+                           "4001", "4002"}));
+    EXPECT_TRUE(a.passwordFlag && a.online);
     EXPECT_EQ(ResultRemotePath(results[1]), "Docs");
     EXPECT_FALSE(results[1].online);
     // A text without its terminator ends the reading; so does a record of a few bytes.
