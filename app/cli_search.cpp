@@ -37,12 +37,14 @@ QString field(QString text) {
     return text;
 }
 
-// Runs the event loop until the signal comes, or a generous while has passed.
+// Runs the event loop until the signal comes, or for at most timeoutMs when that is given.
 template <typename Sender, typename Signal>
-void waitFor(Sender* sender, Signal signal) {
+void waitFor(Sender* sender, Signal signal, int timeoutMs = -1) {
     QEventLoop loop;
     QObject::connect(sender, signal, &loop, &QEventLoop::quit);
-    QTimer::singleShot(HeadlessSession::kDefaultStepTimeoutMs, &loop, &QEventLoop::quit);
+    if (timeoutMs >= 0) {
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    }
     loop.exec();
 }
 
@@ -70,8 +72,12 @@ int cmdSearch(const Context& c, const QStringList& args) {
         } else if (arg == u"--min-line") {
             form.minLine = entryIndex(MinLineNames(), args.at(++i));
             if (form.minLine < 0) {
-                return usageError(c, QStringLiteral("--min-line is one of ") +
-                                         MinLineNames().join(QStringLiteral(", ")).simplified());
+                QStringList names;
+                for (const QString& name : MinLineNames()) {
+                    names << name.trimmed();
+                }
+                return usageError(
+                    c, QStringLiteral("--min-line is one of ") + names.join(QStringLiteral(", ")));
             }
             form.advanced = true;
         } else if (takesValue) {
@@ -108,7 +114,7 @@ int cmdSearch(const Context& c, const QStringList& args) {
     SearchResults results;
     FileSearch search(results);
     if (search.start(&headless.agent(), *request.criteria) && search.searching()) {
-        waitFor(&search, &FileSearch::finished);
+        waitFor(&search, &FileSearch::finished, HeadlessSession::kDefaultStepTimeoutMs);
     }
     session.SignOff();
     if (search.searching()) {
@@ -117,6 +123,7 @@ int cmdSearch(const Context& c, const QStringList& args) {
     if (ping && !search.failed()) {
         PingSequence pings(results);
         pings.start();
+        // Every ping ends by its own time-out, so the sequence always finishes.
         if (pings.running()) {
             waitFor(&pings, &PingSequence::finished);
         }
