@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -147,6 +146,7 @@ void TfrmSearch::createControls() {
     m_onOff = checkBox("OnOff", QStringLiteral("Show &Offline"), false, this);
     m_pingCheck = checkBox("PingCheck", QStringLiteral("Ping Results"), true, this);
     m_advanced = checkBox("Advanced", QStringLiteral("Advanced"), false, this);
+    // A busy bar runs while a search is out.
     m_searchAnim = new QProgressBar(this);
     m_searchAnim->setObjectName(QStringLiteral("SearchAnim"));
     m_searchAnim->setRange(0, 0);
@@ -191,8 +191,7 @@ void TfrmSearch::createControls() {
     addField(QStringLiteral("Filter:"), m_filter, 1);
     m_advancedPanel->hide();
 
-    auto* list = new SearchList(this);
-    m_list = list;
+    m_list = new SearchList(this);
     m_list->setObjectName(QStringLiteral("List"));
     m_list->setModel(m_results);
     m_list->setRootIsDecorated(false);
@@ -371,8 +370,10 @@ void TfrmSearch::emitForSelectedOwner(void (TfrmSearch::*signal)(qint32, const Q
     if (row < 0) {
         return;
     }
-    const TRemoteFileItem& owner = m_results->result(row);
-    emit(this->*signal)(owner.userId, owner.userName);
+    // Copies: a receiver may change the list.
+    const qint32 userId = m_results->result(row).userId;
+    const QString nick = m_results->result(row).userName;
+    emit(this->*signal)(userId, nick);
 }
 
 }  // namespace mr
