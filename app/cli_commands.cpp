@@ -145,6 +145,12 @@ QString usage() {
         "                          \"Time Out\", \"Can't Connect\", \"Bad Answer!\"\n"
         "  ban NICK, unban NICK    stop or allow a user's transfers with this computer\n"
         "  banned                  the banned users, one a line\n"
+        "  search PATTERN [--type MP3|Pictures|Audio|Video|Apps|Archives|All] [--offline]\n"
+        "        [--desc TEXT] [--min KB] [--max KB] [--filter EXTS] [--min-line NAME] [--ping]\n"
+        "                          find published files (\"*\" is any text); one a line, by tabs:\n"
+        "                          owner ID, nickname, Online or Offline, size (Dir or N KB),\n"
+        "                          line, path, description (and the owner's ping); then the\n"
+        "                          count or \"No items were found\"\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -157,7 +163,8 @@ int run(const Context& c, const QStringList& args) {
     const QStringList rest = args.mid(1);
     try {
         // Accounts first: "get GROUP/NAME" reads a setting there, "get USERID VPATH" downloads.
-        for (const auto& area : {runAccountCommand, runCatalogCommand, runTransferCommand}) {
+        for (const auto& area :
+             {runAccountCommand, runCatalogCommand, runTransferCommand, runSearchCommand}) {
             if (const auto rc = area(c, command, rest)) {
                 return *rc;
             }

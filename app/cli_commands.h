@@ -71,13 +71,15 @@ struct Command {
 std::optional<int> runFrom(std::span<const Command> commands, const Context& c, const QString& name,
                            const QStringList& args);
 
-// The commands of one area (cli_account.cpp, cli_catalog.cpp, cli_transfers.cpp); nothing
-// when the command is not one of them.
+// The commands of one area (cli_account.cpp, cli_catalog.cpp, cli_transfers.cpp,
+// cli_search.cpp); nothing when the command is not one of them.
 std::optional<int> runAccountCommand(const Context& c, const QString& command,
                                      const QStringList& args);
 std::optional<int> runCatalogCommand(const Context& c, const QString& command,
                                      const QStringList& args);
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args);
+std::optional<int> runSearchCommand(const Context& c, const QString& command,
+                                    const QStringList& args);
 
 }  // namespace mr::cli

@@ -5,6 +5,7 @@
 #include "core/profile.h"
 #include "core/terminationsignals.h"
 #include "core/userinfo.h"
+#include "directory/filesearch.h"
 #include "directory/pinger.h"
 #include "messaging/infosocket.h"
 #include "service/headlesssession.h"
@@ -12,6 +13,7 @@
 #include "service/session.h"
 #include "transfer/datamodule.h"
 #include "transfer/mrftpserver.h"
+#include "transfer/passwordcache.h"
 #include "transfer/peercatalog.h"
 #include "transfer/queue.h"
 
@@ -67,6 +69,18 @@ private:
     HeadlessSession m_headless;
     TIdleQueue m_idle;
     OnlineSession m_session;
+};
+
+// The password of a protected file, given on the command line.
+class GivenPassword : public PasswordPrompt {
+public:
+    explicit GivenPassword(const QString& password) : m_password(password) {}
+    std::optional<QString> ask(qint32, const QString&, const QString&, const QString&) override {
+        return m_password;
+    }
+
+private:
+    QString m_password;
 };
 
 QString itemLine(const QString& direction, const TMRQueItem& item) {
@@ -158,13 +172,31 @@ int cmdGet(const Context& c, const QStringList& args) {
                      });
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &loop,
                      [&loop] { loop.exit(Failure); });
+    // Queued as a download from the search window is, refusals and password included.
+    const qsizetype cut = path.lastIndexOf(u'/');
     // Other users know the owner by nickname; here the id is all there is.
-    const TMRQueItem& item = peer.wanted().Add(userId, QString::number(userId), path, password);
-    if (item.Status == TTransferStatus::Completed) {
-        return Success;
+    TRemoteFileItem file(path.mid(cut + 1), path.left(cut), QString::number(userId));
+    file.userId = userId;
+    file.size = 0;
+    file.passwordFlag = !password.isEmpty();
+    GivenPassword given(password);
+    TPasswordCache passwords;
+    passwords.setPrompt(&given);
+    switch (DownloadSearchResult(file, peer.wanted(), UserInfo().id(), passwords)) {
+        case SearchDownload::Queued:
+            break;
+        case SearchDownload::OwnFile:
+            print(c.err, QStringLiteral("That file is your own"));
+            return Failure;
+        default:
+            return Failure;
     }
-    if (item.Status == TTransferStatus::Error) {
+    const TMRQueItem* item = peer.wanted().find(id);
+    if (!item || item->Status == TTransferStatus::Error) {
         return Failure;
+    }
+    if (item->Status == TTransferStatus::Completed) {
+        return Success;
     }
     return loop.exec();
 }

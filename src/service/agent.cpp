@@ -161,10 +161,8 @@ bool TMRAgentHttp::ListFolder(QObject* owner, RequestHandler handler, qint32 use
 
 bool TMRAgentHttp::SearchFiles(QObject* owner, RequestHandler handler, const FileSearchCriteria& c,
                                std::uint32_t tag) {
-    const QByteArray payload = pack(
-        "AAIIABBB", {c.namePattern, c.descriptionPattern, c.minSize, c.maxSize, c.extensions,
-                     unsigned{c.onlineOnly}, unsigned{c.maxResults}, unsigned{c.minLineSpeed}});
-    return Send('S', kPing, payload, true, TChannel::OneShot, owner, std::move(handler), tag);
+    return Send('S', kPing, FileSearchBody(c), true, TChannel::OneShot, owner, std::move(handler),
+                tag);
 }
 
 bool TMRAgentHttp::SearchUsers(QObject* owner, RequestHandler handler, const QString& a,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "directory/filesearch.h"
 #include "service/httpcompsync.h"
 #include "service/request.h"
 #include "service/userlocation.h"
@@ -15,18 +16,6 @@ namespace mr {
 
 class TIdleQueue;
 class TUserInfo;
-
-// The criteria of a file search ("S"), in the order they are packed.
-struct FileSearchCriteria {
-    QString namePattern;
-    QString descriptionPattern;
-    qint32 minSize = -2;
-    qint32 maxSize = -2;
-    QString extensions;
-    std::uint8_t onlineOnly = 0;
-    std::uint8_t maxResults = 100;
-    std::uint8_t minLineSpeed = 0;
-};
 
 // The client's single door to the service: every operation becomes a request on the
 // keep-alive channel or on a one-shot connection. Operations return whether the request was

@@ -14,6 +14,7 @@
 #include "ui/mditile.h"
 #include "ui/motdform.h"
 #include "ui/remoteexplorer.h"
+#include "ui/searchform.h"
 #include "ui/sharewizard.h"
 #include "ui/sidebar.h"
 #include "ui/signonform.h"
@@ -123,6 +124,7 @@ void TServer::DeferredStartup() {
     if (m_session)
         m_session->Connect(ConnectOrigin::StartUp);
     ShowTransfers();
+    ShowFileSearch();
 }
 
 void TServer::setOnlineSession(OnlineSession* session) {
@@ -133,6 +135,7 @@ void TServer::setOnlineSession(OnlineSession* session) {
                        c.actMoonrakeExplorer, c.actMyDownloads, c.actShareWizard}) {
         a->setEnabled(session != nullptr);
     }
+    c.actFileSearch->setEnabled(session != nullptr);
 }
 
 OnlineSession* TServer::onlineSession() const {
@@ -265,6 +268,18 @@ void TServer::ShowPreferences() {
 
 void TServer::RunShareWizard() {
     TfrmShareWizard::run(&m_main);
+}
+
+TfrmSearch* TServer::ShowFileSearch() {
+    if (!m_session)
+        return nullptr;
+    auto* form = new TfrmSearch(&m_session->agent());
+    form->setWantedList(m_wanted);
+    connect(form, &TfrmSearch::userTreeRequested, this,
+            [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
+    connect(form, &TfrmSearch::transfersRequested, this, &TServer::ShowTransfers);
+    addChild(form, &TfrmSearch::description, {})->showMaximized();
+    return form;
 }
 
 }  // namespace mr

@@ -21,6 +21,7 @@ class TfrmFeedBack;
 class TfrmLocalExplorer;
 class TfrmMain;
 class TfrmRemoteExplorer;
+class TfrmSearch;
 class Tfrm_transfer;
 class TMRFtpServer;
 class TMRWantedList;
@@ -66,6 +67,8 @@ public:
     void ShowPreferences();
     // The share wizard, modal.
     void RunShareWizard();
+    // "File Search": a new search window, maximized; null without a session.
+    TfrmSearch* ShowFileSearch();
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.

@@ -287,13 +287,14 @@ TEST_F(LocalExplorerTest, TheFramesExplorerCommandsOpenANewWindowEachTime) {
     }
     const QStringList once{"mr::TfrmLocalExplorer", "mr::TfrmActualExplorer", "at downloads",
                            "mr::TfrmFeedBack"};
-    EXPECT_EQ(opened, once + once);
+    // The start-up's own search window comes first.
+    EXPECT_EQ(opened, QStringList{"mr::TfrmSearch"} + once + once);
     // A "Share Files" window is the disk explorer on its own.
     frame.mdiArea()->activatePreviousSubWindow();
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - Share Files");
     EXPECT_EQ(frame.lblMain()->text(), QString::fromLatin1(TfrmActualExplorer::kDescription));
     // The catalog window's own disk explorer comes up in its lower pane once it has room.
-    auto* local = qobject_cast<TfrmLocalExplorer*>(frame.mdiArea()->subWindowList()[0]->widget());
+    auto* local = qobject_cast<TfrmLocalExplorer*>(frame.mdiArea()->subWindowList()[1]->widget());
     ASSERT_NE(local, nullptr);
     ASSERT_TRUE(test::waitUntil([&] { return local->findChild<TfrmActualExplorer*>(); }));
     EXPECT_TRUE(local->findChild<TfrmActualExplorer*>()->isVisible());
