@@ -5,6 +5,7 @@
 #include "ui/desktopsession.h"
 #include "ui/mainwindow.h"
 #include "ui/mdibar.h"
+#include "ui/searchform.h"
 #include "ui/shellpolicy.h"
 #include "ui/sidebar.h"
 #include "ui/statusbox.h"
@@ -22,6 +23,8 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace mr {
 namespace {
@@ -146,7 +149,8 @@ TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
     TfrmMain frame;
     frame.show();
     TdmCommands& c = frame.commands();
-    const QList<QAction*> live = {c.actConnect, c.actPreferences, c.actTransfers, c.actBannedUsers};
+    const QList<QAction*> live = {c.actConnect, c.actPreferences, c.actTransfers, c.actBannedUsers,
+                                  c.actFileSearch};
     for (QAction* a : live)
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 
@@ -162,13 +166,19 @@ TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
     QMetaObject::invokeMethod(c.tmrReconnect, "timeout");
     ASSERT_TRUE(test::waitUntil([&] { return connects.count() == 2; }, 15000));
 
-    // The single windows come once; the transfer window refuses to close.
+    // The single windows come once, beside the file search the start-up call opened; the
+    // transfer window refuses to close. Each search command opens another search, maximized.
     for (QAction* a : {c.actTransfers, c.actBannedUsers, c.actTransfers, c.actBannedUsers})
         a->trigger();
     QList<QMdiSubWindow*> windows = frame.mdiArea()->subWindowList();
-    ASSERT_EQ(windows.size(), 2);
-    QMdiSubWindow* transfers =
-        qobject_cast<Tfrm_transfer*>(windows[0]->widget()) ? windows[0] : windows[1];
+    ASSERT_EQ(windows.size(), 3);
+    c.actFileSearch->trigger();
+    ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 4);
+    EXPECT_TRUE(qobject_cast<TfrmSearch*>(frame.mdiArea()->activeSubWindow()->widget()));
+    EXPECT_TRUE(frame.mdiArea()->activeSubWindow()->isMaximized());
+    QMdiSubWindow* transfers = *std::find_if(windows.begin(), windows.end(), [](auto* w) {
+        return qobject_cast<Tfrm_transfer*>(w->widget()) != nullptr;
+    });
     EXPECT_FALSE(transfers->close());
     frame.mdiArea()->setActiveSubWindow(transfers);
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - Transfers");
