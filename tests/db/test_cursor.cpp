@@ -5,6 +5,7 @@
 #include "db/database.h"
 #include "db/dberror.h"
 #include "db/filters.h"
+#include "db/statement.h"
 #include "db/transaction.h"
 
 #include <QStringList>
@@ -13,10 +14,15 @@ using namespace mr::db;
 
 namespace {
 
+const QString kDb = QString::fromLatin1(kDatabaseName);
+
 class DbCursor : public mr::test::DbTest {
 protected:
-    static Cursor open(const QString& table = QStringLiteral("files")) {
-        return Cursor(QString::fromLatin1(kDatabaseName), table);
+    static Cursor open(const QString& table = "files") { return Cursor(kDb, table); }
+
+    // Every row of the files table as "id:Action".
+    QString actions() const {
+        return rawQuery("files.dat", "SELECT group_concat(id || ':' || Action, ' ') FROM files");
     }
 
     static QStringList names(Cursor& cursor) {
@@ -31,7 +37,6 @@ protected:
 
 TEST_F(DbCursor, AppendPostStandsOnTheNewRowWithItsId) {
     Cursor files = open();
-    EXPECT_TRUE(files.eof());
     files.append();
     files.setInteger("PARENTID", -1);  // field names in any letter case
     files.setString("Name", QStringLiteral("Music"));
@@ -82,20 +87,15 @@ TEST_F(DbCursor, FilterShowsOnlyMatchingRowsAndCountsThemLive) {
 
 TEST_F(DbCursor, ReadAheadWalksTheSameRowsAndRestartsCleanly) {
     const qint64 folder = addFile(QStringLiteral("folder"), -1);
-    QStringList expected;
     for (int i = 0; i < 7; ++i) {
         addFile(QStringLiteral("f%1").arg(i), folder);
-        expected << QStringLiteral("f%1").arg(i);
         addFile(QStringLiteral("gone%1").arg(i), folder, QStringLiteral("D"));
     }
     Cursor files = open();
     files.setFilter(pendingAdditions(), true);
     files.setReadAhead(3);
-    QStringList ids;
-    for (; !files.eof(); files.next())
-        ids << files.asString("id") + u':' + files.asString("Name");
-    EXPECT_EQ(ids.size(), 8);  // the folder and its seven files, across three reads ahead
-    EXPECT_TRUE(ids.last().endsWith(u":f6"));
+    // The folder and its seven files, across three reads ahead.
+    EXPECT_EQ(names(files), (QStringList{"folder", "f0", "f1", "f2", "f3", "f4", "f5", "f6"}));
     EXPECT_EQ(files.asString("Name"), QString());
 
     // first() drops what was read ahead; a row appended behind the reads is still reached.
@@ -129,7 +129,6 @@ TEST_F(DbCursor, CaseInsensitiveFiltersFoldUnicodeLetters) {
     Cursor files = open();
 
     files.setFilter(pathStep(QString(), -1, QStringLiteral("äPFEL")), true);
-    ASSERT_FALSE(files.eof());
     EXPECT_EQ(files.asInteger("id"), id);
     files.setFilter(pathStep(QString(), -1, QStringLiteral("äPFEL")), false);
     EXPECT_TRUE(files.eof());
@@ -160,10 +159,9 @@ TEST_F(DbCursor, MisuseIsRejectedAndEofReadsBlank) {
 }
 
 TEST_F(DbCursor, RowsWrittenByThePlainSqliteToolReadAsBlank) {
-    rawExec(QStringLiteral("files.dat"),
-            QStringLiteral(
-                "INSERT INTO files (Name) VALUES ('raw');"
-                "INSERT INTO files (Name, Username, RatioStyle) VALUES ('nulls', NULL, NULL)"));
+    rawExec("files.dat",
+            "INSERT INTO files (Name) VALUES ('raw');"
+            "INSERT INTO files (Name, Username, RatioStyle) VALUES ('nulls', NULL, NULL)");
     Cursor files = open();
     files.setFilter(QStringLiteral("Username = '' and RatioStyle = 0"));
     EXPECT_EQ(names(files), (QStringList{"raw", "nulls"}));
@@ -171,14 +169,12 @@ TEST_F(DbCursor, RowsWrittenByThePlainSqliteToolReadAsBlank) {
 }
 
 TEST_F(DbCursor, TablesAreNamedWithoutCaseAndWithoutDbSuffix) {
-    {
-        Cursor contacts = open(QStringLiteral("Contacts.db"));
-        contacts.append();
-        contacts.setString("UserName", QStringLiteral("ann"));
-        contacts.setInteger("userid", 17);
-        contacts.post();
-    }
-    Cursor contacts = open(QStringLiteral("contacts"));
+    Cursor written = open("Contacts.db");
+    written.append();
+    written.setString("UserName", QStringLiteral("ann"));
+    written.setInteger("userid", 17);
+    written.post();
+    Cursor contacts = open("contacts");
     contacts.setFilter(contactByName(QStringLiteral("ann")));
     EXPECT_EQ(contacts.asInteger("UserID"), 17);
     EXPECT_THROW(contacts.asInteger("id"), DbError);
@@ -199,11 +195,9 @@ TEST_F(DbCursor, IndexNamesAreCheckedAndTheEngineIndexStaysHidden) {
             << index[0].toStdString();
     }
     // The engine's own ParentId index exists; the file stays plain SQLite.
-    EXPECT_EQ(rawQuery(QStringLiteral("files.dat"),
-                       QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index'")),
+    EXPECT_EQ(rawQuery("files.dat", "SELECT count(*) FROM sqlite_master WHERE type = 'index'"),
               u"2");
-    EXPECT_EQ(rawQuery(QStringLiteral("files.dat"), QStringLiteral("PRAGMA integrity_check")),
-              u"ok");
+    EXPECT_EQ(rawQuery("files.dat", "PRAGMA integrity_check"), u"ok");
 }
 
 TEST_F(DbCursor, TransactionRollbackLeavesNoRows) {
@@ -234,7 +228,7 @@ TEST_F(DbCursor, TransactionRollbackLeavesNoRows) {
 }
 
 TEST_F(DbCursor, CursorsOfOneConnectionShareItsTransaction) {
-    Connection connection(QString::fromLatin1(kDatabaseName), QStringLiteral("files"));
+    Connection connection(kDb, QStringLiteral("files"));
     Transaction transaction(connection);
     Cursor writer(connection, QStringLiteral("files"), OpenMode::Exclusive);
     writer.append();
@@ -248,7 +242,69 @@ TEST_F(DbCursor, CursorsOfOneConnectionShareItsTransaction) {
         EXPECT_EQ(check.recordCount(), 1);
     }
     EXPECT_THROW(Cursor(connection, QStringLiteral("credits")), DbError);
+    // A statement of the same operation goes through the connection, past the exclusive open.
+    Statement publish(connection);
+    publish.setText(publishBatchStatement({int(writer.asInteger("id"))}));
+    EXPECT_EQ(publish.execute(), 1);
     transaction.commit();
     writer.close();
-    EXPECT_EQ(open().recordCount(), 1);
+    EXPECT_EQ(actions(), u"1:");
+}
+
+// The tables are plain SQLite files that other tools read by these exact names.
+TEST_F(DbCursor, TablesAndColumnsCarryTheirExactNames) {
+    const auto columns = [this](const QString& file, const QString& table) {
+        return rawQuery(file,
+                        "SELECT group_concat(name, ',') FROM pragma_table_info('" + table + "')");
+    };
+    EXPECT_EQ(columns("files.dat", "files"),
+              u"id,Username,ParentId,Name,FileName,Attributes,FileSize,FileDate,Media,Description,"
+              u"Password,IsPassword,Action,RatioStyle,Download,Size");
+    EXPECT_EQ(columns("credits.dat", "credits"),
+              u"Username,Status,FilesUploaded,FilesDownloaded,BytesUploaded,BytesDownloaded");
+    EXPECT_EQ(columns("contacts.dat", "Contacts"), u"Username,UserID");
+    EXPECT_TRUE(rawQuery("files.dat", "SELECT sql FROM sqlite_master WHERE name = 'files'")
+                    .contains(u"AUTOINCREMENT"));
+}
+
+TEST_F(DbCursor, APublishBatchClearsExactlyTheListedIds) {
+    QList<int> ids;
+    for (int i = 0; i < 5; ++i)
+        ids << int(addFile(QStringLiteral("f%1").arg(i), -1));
+    Statement statement{kDb};
+    statement.setText(publishBatchStatement({ids[1], ids[3], 999}));
+    EXPECT_EQ(statement.execute(), 2);
+    EXPECT_EQ(actions(), u"1:A 2: 3:A 4: 5:A");
+
+    // Keywords in other letter cases and line breaks between the pieces are the same statement.
+    statement.setText("UPDATE Files SET Action = 'D' WHERE ID IN\n(1, 5)");
+    EXPECT_EQ(statement.execute(), 2);
+    EXPECT_EQ(actions(), u"1:D 2: 3:A 4: 5:D");
+    // The guard changes only rows still holding its value, compared without regard to case.
+    statement.setText("update files set action = '' where id in (1,3,5) and Action = 'd'");
+    EXPECT_EQ(statement.execute(), 2);
+    EXPECT_EQ(actions(), u"1: 2: 3:A 4: 5:");
+}
+
+TEST_F(DbCursor, StatementsOfOtherShapesAreRejectedAndChangeNothing) {
+    addFile(QStringLiteral("f"), -1);
+    const char* const texts[] = {
+        "",
+        "delete from files",
+        "update files set action = '' where id in (1); drop table files",
+        "update files set action = '' where id in (1) or 1 = 1",
+        "update files set action = '' where id in ()",
+        "update files set action = '' where id in (1,)",
+        "update files set action = '' where id in (-1)",
+        "update files set ParentId = '' where id in (1)",
+        "update credits set Username = '' where id in (1)",
+        "update files set action = '' where id in (1",
+        "update files set action = '' where id in (1) and FileSize = '1'",
+    };
+    for (const char* text : texts) {
+        Statement statement{kDb};
+        statement.setText(QString::fromUtf8(text));
+        EXPECT_THROW(statement.execute(), DbError) << text;
+    }
+    EXPECT_EQ(actions(), u"1:A");
 }

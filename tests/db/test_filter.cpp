@@ -66,25 +66,22 @@ TEST(DbFilter, BuildersGiveTheExactTextsAndEachParses) {
               u"update files set action = '' where id in (1,2,3) and action = 'A'");
 }
 
+// Values become parameters; with case folding only text comparisons fold, both sides.
 TEST(DbFilter, CompilesToParameterisedSql) {
-    const Filter filter = Filter::parse(
-        QStringLiteral("PARENTID = -999 AnD (name = 'x''; drop' OR Action <> '')"), files());
+    const Filter filter =
+        Filter::parse("PARENTID = -999 AnD (name = 'x''; drop' OR Action <> '')", files());
     EXPECT_EQ(filter.sql(), u"\"ParentId\" = ? AND (\"Name\" = ? OR \"Action\" <> ?)");
     ASSERT_EQ(filter.values().size(), 3);
     EXPECT_EQ(filter.values()[0].integer, -999);
     EXPECT_EQ(filter.values()[1].text, u"x'; drop");
     EXPECT_EQ(filter.values()[2].kind, Value::Kind::Text);
     EXPECT_TRUE(filter.values()[2].text.isEmpty());
+    EXPECT_TRUE(Filter::parse("  ", files()).isEmpty());
 
-    EXPECT_TRUE(Filter::parse(QStringLiteral("  "), files()).isEmpty());
-}
-
-TEST(DbFilter, CaseInsensitiveFoldsTextComparisonsOnly) {
-    const Filter filter =
-        Filter::parse(QStringLiteral("Username = 'ÄBc' and ParentId = 3"), files(), true);
-    EXPECT_EQ(filter.sql(), u"mr_fold(\"Username\") = ? AND \"ParentId\" = ?");
-    EXPECT_EQ(filter.values()[0].text, u"äbc");
-    EXPECT_EQ(filter.values()[1].integer, 3);
+    const Filter folded = Filter::parse("Username = 'ÄBc' and ParentId = 3", files(), true);
+    EXPECT_EQ(folded.sql(), u"mr_fold(\"Username\") = ? AND \"ParentId\" = ?");
+    EXPECT_EQ(folded.values()[0].text, u"äbc");
+    EXPECT_EQ(folded.values()[1].integer, 3);
 }
 
 TEST(DbFilter, RejectsTextOutsideTheGrammarNamingTheColumn) {

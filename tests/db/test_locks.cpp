@@ -14,34 +14,34 @@ using namespace mr::db;
 
 namespace {
 
+const QString kDb = QString::fromLatin1(kDatabaseName);
+
 class DbLocks : public mr::test::DbTest {
 protected:
     // Tries to open the table in another thread; returns the error text, empty on success.
     static QString openInThread(const QString& table, OpenMode mode) {
-        return std::async(std::launch::async,
-                          [&] {
-                              try {
-                                  Cursor cursor(QString::fromLatin1(kDatabaseName), table, mode);
-                                  return QString();
-                              } catch (const DbError& error) {
-                                  return error.message();
-                              }
-                          })
-            .get();
+        auto attempt = [&]() -> QString {
+            try {
+                Cursor cursor(kDb, table, mode);
+            } catch (const DbError& error) {
+                return error.message();
+            }
+            return {};
+        };
+        return std::async(std::launch::async, attempt).get();
     }
 };
 
 }  // namespace
 
 TEST_F(DbLocks, ExclusiveCursorKeepsOtherThreadsOutUntilClosed) {
-    Cursor exclusive(QString::fromLatin1(kDatabaseName), QStringLiteral("files"),
-                     OpenMode::Exclusive);
+    Cursor exclusive(kDb, QStringLiteral("files"), OpenMode::Exclusive);
     EXPECT_EQ(openInThread(QStringLiteral("files"), OpenMode::Shared),
               u"Table files is open exclusively by another cursor");
     EXPECT_FALSE(openInThread(QStringLiteral("files"), OpenMode::Exclusive).isEmpty());
     // A cursor by name has its own connection: the same thread is kept out as well.
-    EXPECT_THROW(Cursor(QString::fromLatin1(kDatabaseName), QStringLiteral("files")), DbError);
-    Statement statement{QString::fromLatin1(kDatabaseName)};
+    EXPECT_THROW(Cursor(kDb, QStringLiteral("files")), DbError);
+    Statement statement{kDb};
     statement.setText(publishBatchStatement({1}));
     EXPECT_THROW(statement.execute(), DbError);
     // Other tables are not affected.
@@ -55,25 +55,22 @@ TEST_F(DbLocks, SharedCursorInAnotherThreadBlocksAnExclusiveOpen) {
     std::promise<void> opened;
     std::promise<void> release;
     std::thread holder([&] {
-        Cursor cursor(QString::fromLatin1(kDatabaseName), QStringLiteral("credits"));
+        Cursor cursor(kDb, QStringLiteral("credits"));
         opened.set_value();
         release.get_future().wait();
     });
     opened.get_future().wait();
-    EXPECT_THROW(
-        Cursor(QString::fromLatin1(kDatabaseName), QStringLiteral("credits"), OpenMode::Exclusive),
-        DbError);
-    EXPECT_NO_THROW(Cursor(QString::fromLatin1(kDatabaseName), QStringLiteral("credits")));
+    EXPECT_THROW(Cursor(kDb, QStringLiteral("credits"), OpenMode::Exclusive), DbError);
+    EXPECT_NO_THROW(Cursor(kDb, QStringLiteral("credits")));
     release.set_value();
     holder.join();
-    EXPECT_NO_THROW(
-        Cursor(QString::fromLatin1(kDatabaseName), QStringLiteral("credits"), OpenMode::Exclusive));
+    EXPECT_NO_THROW(Cursor(kDb, QStringLiteral("credits"), OpenMode::Exclusive));
 }
 
 TEST_F(DbLocks, ThreadsWriteTheSameTableAtOnce) {
     constexpr int kRows = 100;
     auto writer = [](const QString& user) {
-        Cursor credits(QString::fromLatin1(kDatabaseName), QStringLiteral("credits"));
+        Cursor credits(kDb, QStringLiteral("credits"));
         for (int i = 0; i < kRows; ++i) {
             // Half in one transaction, half row by row, so writers really interleave.
             std::optional<Transaction> transaction;
@@ -91,7 +88,7 @@ TEST_F(DbLocks, ThreadsWriteTheSameTableAtOnce) {
     std::thread b(writer, QStringLiteral("b"));
     a.join();
     b.join();
-    Cursor credits(QString::fromLatin1(kDatabaseName), QStringLiteral("credits"));
+    Cursor credits(kDb, QStringLiteral("credits"));
     credits.setFilter(creditAccount(QStringLiteral("A")), true);
     EXPECT_EQ(credits.recordCount(), kRows);
     credits.clearFilter();
@@ -99,14 +96,6 @@ TEST_F(DbLocks, ThreadsWriteTheSameTableAtOnce) {
 }
 
 TEST_F(DbLocks, ACursorStaysWithTheThreadThatOpenedIt) {
-    Cursor cursor(QString::fromLatin1(kDatabaseName), QStringLiteral("files"));
-    const bool refused = std::async(std::launch::async, [&] {
-                             try {
-                                 cursor.first();
-                             } catch (const DbError&) {
-                                 return true;
-                             }
-                             return false;
-                         }).get();
-    EXPECT_TRUE(refused);
+    Cursor cursor(kDb, "files");
+    std::async(std::launch::async, [&] { EXPECT_THROW(cursor.first(), DbError); }).get();
 }

@@ -35,29 +35,33 @@ protected:
         return out;
     }
 
-    // The names in a search reply, in order.
     QStringList searchNames(const QByteArray& payload) {
         const Reply r = ask('S', payload);
         EXPECT_EQ(r.kind, Kind::Multi);
         QStringList out;
-        for (QByteArrayView rest(r.payload); !rest.isEmpty();) {
-            std::int32_t i = 0;
-            double d = 0;
-            std::uint16_t w = 0;
-            std::uint8_t b = 0;
-            QByteArray skip;
-            QString name;
-            const auto u = UnpackRecord(
-                rest, "IITWBAAAAAWWBB",
-                {&i, &i, &d, &w, &b, &skip, &name, &skip, &skip, &skip, &w, &w, &b, &b});
-            if (!u.ok()) {
-                ADD_FAILURE() << "a broken search record";
-                break;
-            }
+        std::int32_t i = 0;
+        double d = 0;
+        std::uint16_t w = 0;
+        std::uint8_t b = 0;
+        QByteArray skip;
+        QString name;
+        QByteArrayView rest(r.payload);
+        UnpackResult u;
+        while (!rest.isEmpty() && (u = UnpackRecord(rest, "IITWBAAAAAWWBB",
+                                                    {&i, &i, &d, &w, &b, &skip, &name, &skip, &skip,
+                                                     &skip, &w, &w, &b, &b}))
+                                      .ok()) {
             out << name;
             rest = rest.sliced(u.consumed);
         }
+        EXPECT_TRUE(rest.isEmpty()) << "a broken search record";
         return out;
+    }
+
+    // A '?' payload: names, e-mail, country, password, connection, birth date, sex, message,
+    // languages, home page, shown.
+    static QByteArray profile(std::initializer_list<PackValue> fields) {
+        return pack("AAAAABDAAAAB", fields);
     }
 
     static QByteArray criteria(const QString& name, const QString& description = "%%",
@@ -67,45 +71,35 @@ protected:
     }
 };
 
-TEST_F(ServiceHandler, LoginMakesPresentUntilTheSessionEnds) {
-    const int alice = newAccount("alice", "secret");
-    server::Session s{1, "192.168.1.20", 0};
-    const Reply bad = call(s, 'L', pack("IAWW", {alice, "wrong", 4000, 4001}));
-    EXPECT_EQ(server::encodeReply(bad, true), hex("0300 45 0000 00"));
-    // Presence needs a connection that lasts.
-    EXPECT_EQ(call(s, 'L', pack("IAWW", {alice, "secret", 1, 2}), false).kind, Kind::Error);
-    EXPECT_EQ(ask('H', pack("I", {alice})).payload, hex("00 0000 0000"));
-
-    const Reply ok = call(s, 'L', pack("IAWW", {alice, "secret", 4000, 4001}));
-    EXPECT_EQ(server::encodeReply(ok, true), hex("0300 54 0000 00"));
-    EXPECT_EQ(server::encodeReply(ok, false), hex("0300 54 0000"));
-    EXPECT_EQ(server::encodeReply(ask('H', pack("I", {alice})), false),
-              hex("1400 52 0000") + QByteArray("192.168.1.20", 13) + hex("A00F A10F"));
-    server::endSession(m_presence, s);
-    EXPECT_EQ(ask('H', pack("I", {alice})).payload, hex("00 0000 0000"));
-}
-
+// A member is present from a keep-alive sign-on until its connection ends; the most recent
+// live sign-on is located, and when it ends his previous one is again.
 TEST_F(ServiceHandler, PresenceIsKeptPerConnection) {
-    const int bob = newAccount("bob");
+    const int bob = newAccount("bob", "secret");
     const int cy = newAccount("cy");
     auto where = [this](int user) { return ask('H', pack("I", {user})).payload; };
-    server::Session first = signOn(bob, "10.0.0.1", 10, 11);
+    server::Session first{1, "192.168.1.20", 0};
+    EXPECT_EQ(server::encodeReply(call(first, 'L', pack("IAWW", {bob, "wrong", 10, 11})), true),
+              hex("0300 45 0000 00"));
+    EXPECT_EQ(call(first, 'L', pack("IAWW", {bob, "secret", 10, 11}), false).kind, Kind::Error);
+    EXPECT_EQ(where(bob), hex("00 0000 0000"));
+    const Reply ok = call(first, 'L', pack("IAWW", {bob, "secret", 4000, 4001}));
+    EXPECT_EQ(server::encodeReply(ok, true), hex("0300 54 0000 00"));
+    EXPECT_EQ(server::encodeReply(ask('H', pack("I", {bob})), false),
+              hex("1400 52 0000") + QByteArray("192.168.1.20", 13) + hex("A00F A10F"));
+
     // A second sign-on, then its sign-off: the first connection is present again.
     server::Session second = signOn(bob, "10.0.0.2", 20, 21);
     EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.2", 20, 21}));
-    const Reply q = call(second, 'Q', {});
-    EXPECT_EQ(q.kind, Kind::None);
-    EXPECT_TRUE(q.closeAfter);
-    EXPECT_TRUE(server::encodeReply(q, true).isEmpty());
-    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.1", 10, 11}));
+    EXPECT_TRUE(server::encodeReply(call(second, 'Q', {}), true).isEmpty());  // no reply
+    EXPECT_EQ(where(bob), pack("AWW", {"192.168.1.20", 4000, 4001}));
     server::endSession(m_presence, second);
-    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.1", 10, 11}));
+    EXPECT_EQ(where(bob), pack("AWW", {"192.168.1.20", 4000, 4001}));
 
     // The older connection ending leaves the newer one; signing on again over a connection
     // replaces its own entry, and signing on as somebody else there ends the former member.
     server::Session third = signOn(bob, "10.0.0.3", 30, 31);
-    call(first, 'L', pack("IAWW", {bob, "pw", 12, 13}));
-    EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.1", 12, 13}));
+    call(first, 'L', pack("IAWW", {bob, "secret", 12, 13}));
+    EXPECT_EQ(where(bob), pack("AWW", {"192.168.1.20", 12, 13}));
     server::endSession(m_presence, first);
     EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.3", 30, 31}));
     call(third, 'L', pack("IAWW", {cy, "pw", 40, 41}));
@@ -133,11 +127,8 @@ TEST_F(ServiceHandler, MalformedRequestsGetAnError) {
     server::Session s = signOn(carol);
     server::ServiceRequest shortBody{wire::kPingPath, true, hex("48 01")};
     EXPECT_EQ(server::handleRequest(m_store, m_presence, s, shortBody).kind, Kind::Error);
-    for (char code : {'Z', 'h', '\0', 'E'}) {
-        EXPECT_EQ(call(s, code, {}).kind, Kind::Error) << code;
-    }
-    // Payloads too short for their layout, in every request that carries one.
-    for (char code : {'L', '?', 'H', 'F', 'S', 'V', 'I', 'A', 'D', 'T'}) {
+    // Unknown codes, and payloads too short for their layout in every request that carries one.
+    for (char code : {'Z', 'h', '\0', 'E', 'L', '?', 'H', 'F', 'S', 'V', 'I', 'A', 'D', 'T'}) {
         EXPECT_EQ(call(s, code, {}).kind, Kind::Error) << code;
         EXPECT_EQ(call(s, code, hex("01")).kind, Kind::Error) << code;
     }
@@ -219,7 +210,6 @@ TEST_F(ServiceHandler, FolderListingIsTaggedRecords) {
                        addition("Docs", "cv.txt", 9, "my cv")));
     const Reply root = ask('F', pack("IA", {fay, ""}));
     ASSERT_EQ(root.kind, Kind::Multi);
-    // Folders first: Docs, then z.mp3.
     EXPECT_EQ(root.payload, hex("46") + hex("01000000 FFFFFFFF 0000000000000000 0000 00 00") +
                                 "Docs" + hex("00 2000") + hex("46") +
                                 hex("01000000 05000000 000000000000F83F 0000 01 00") + "z.mp3" +
@@ -260,7 +250,7 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
     EXPECT_EQ(searchNames(criteria("%%", "%%", -2, 100)).size(), 6);
 
     // Online owners first; online-only leaves the others out; the cap holds.
-    server::Session h = signOn(hal, "10.1.1.1", 7000, 7001);
+    signOn(hal, "10.1.1.1", 7000, 7001);
     EXPECT_EQ(searchNames(criteria("%%", "%%", -2, -2, "%", 1)), (QStringList{"moonlight.mp3"}));
     const QStringList capped = searchNames(criteria("%%", "%%", -2, -2, "%", 0, 2));
     EXPECT_EQ(capped.size(), 2);
@@ -272,7 +262,6 @@ TEST_F(ServiceHandler, FileSearchMatchingRules) {
     EXPECT_EQ(ask('S', criteria("%blue moon%")).payload,
               pack("IIDWBAAAAAWWBB", {gil, 3000000, 0.0, 0, 0, "Songs", "Blue Moon.MP3", " ", "",
                                       "gil", 0, 0, 8, 0}));
-    server::endSession(m_presence, h);
 }
 
 TEST_F(ServiceHandler, StoreThreadsAnswerInTheOrderOfTheRequests) {
@@ -314,34 +303,37 @@ TEST_F(ServiceHandler, StoreThreadsAnswerInTheOrderOfTheRequests) {
     EXPECT_TRUE(m_presence.isPresent(ivy));
 }
 
-TEST_F(ServiceHandler, UserSearchAndInformation) {
-    const int ian = newAccount("Ian");
+// Only the signed-on member changes his profile, over his keep-alive connection; the user
+// search and the information request then show it, and a hidden profile keeps its fields.
+TEST_F(ServiceHandler, ProfilesAreChangedByTheirMemberAndShownByUserSearch) {
+    const int ian = newAccount("Ian", "old");
     const int jo = newAccount("jo");
-    server::ProfileUpdate full;
-    full.firstName = "Ian";
-    full.lastName = "Gray";
-    full.email = "ian@x.org";
-    full.country = "UK";
-    full.connection = 3;
-    full.birthDate = 26000.0;
-    full.sex = "M";
-    full.message = "hi";
-    full.languages = "en";
-    full.homepage = "http://ian";
-    m_store.updateProfile(ian, full);
-    server::ProfileUpdate hidden;
-    hidden.email = "jo@x.org";
-    hidden.showInfo = false;
-    m_store.updateProfile(jo, hidden);
+    server::Session s = signOn(ian);
+    const auto ians = [](const QString& first, const QString& password) {
+        return profile({first, "Gray", "ian@x.org", "UK", password, 3, 26000.0, "M", "hi", "en",
+                        "http://ian", 1});
+    };
+    EXPECT_EQ(call(s, '?', ians("Ian", "pw"), false).kind, Kind::Error);
+    server::Session stranger{99, "10.0.0.9", 0};
+    EXPECT_EQ(call(stranger, '?', ians("Ian", "pw")).kind, Kind::Error);
+    const Reply r = call(s, '?', ians("Ian", "pw"));
+    EXPECT_EQ(r.kind, Kind::Single);
+    EXPECT_EQ(r.payload, pack("I", {ian}));
+    EXPECT_EQ(m_store.account(ian)->password, "pw");
+    // An empty password keeps the current one; an over-long field is refused.
+    call(s, '?', ians("Ian", ""));
+    EXPECT_EQ(m_store.account(ian)->password, "pw");
+    EXPECT_EQ(call(s, '?', ians(QString(300, 'x'), "")).kind, Kind::Error);
+    server::endSession(m_presence, s);
     ask('T',
         share(ian, "pw", addition("", "a", 1) + addition("", "D", -1) + addition("D", "b", 2)));
-    server::Session s = signOn(jo);
+    s = signOn(jo);
+    call(s, '?', profile({"", "", "jo@x.org", "", "", 0, 0.0, "", "", "", "", 0}));
 
     const QByteArray ianRecord = pack("IAAAAB", {ian, "Ian", "Ian", "Gray", "ian@x.org", 0});
     EXPECT_EQ(ask('V', pack("AAAA", {"%", "%", "%", "%"})).payload,
               ianRecord + pack("IAAAAB", {jo, "jo", "", "", "", 1}));
     EXPECT_EQ(ask('V', pack("AAAA", {"IAN", "%", "%", "%"})).payload, ianRecord);
-    // A hidden profile is not searchable by its hidden fields.
     EXPECT_EQ(ask('V', pack("AAAA", {"%", "%", "%", "%@x.org"})).payload, ianRecord);
 
     EXPECT_EQ(ask('I', pack("I", {ian})).payload,
@@ -350,31 +342,6 @@ TEST_F(ServiceHandler, UserSearchAndInformation) {
     EXPECT_EQ(ask('I', pack("I", {jo})).payload,
               pack("AAAAABDBAAAI", {"", "", "jo", "", "", 0, 0.0, 0, "", "", "", 0}));
     EXPECT_EQ(ask('I', pack("I", {4242})).kind, Kind::Error);
-    server::endSession(m_presence, s);
-}
-
-TEST_F(ServiceHandler, ProfileUpdateActsForTheSignedOnMember) {
-    const int kim = newAccount("kim", "old");
-    server::Session s = signOn(kim);
-    const auto profile = [](const QString& first, const QString& password) {
-        return pack("AAAAABDAAAAB", {first, "Lee", "k@x", "US", password, 7, 1.0, "F", "hello",
-                                     "ko", "http://k", 1});
-    };
-    EXPECT_EQ(call(s, '?', profile("Kim", "new"), false).kind, Kind::Error);
-    server::Session stranger{99, "10.0.0.9", 0};
-    EXPECT_EQ(call(stranger, '?', profile("Kim", "new")).kind, Kind::Error);
-    const Reply r = call(s, '?', profile("Kim", "new"));
-    EXPECT_EQ(r.kind, Kind::Single);
-    EXPECT_EQ(r.payload, pack("I", {kim}));
-    const auto a = m_store.account(kim);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->password, "new");
-    EXPECT_EQ(a->lastName, "Lee");
-    EXPECT_EQ(a->connection, 7);
-    // An empty password in the profile keeps the current one; an over-long field is refused.
-    call(s, '?', profile("Kim", ""));
-    EXPECT_EQ(m_store.account(kim)->password, "new");
-    EXPECT_EQ(call(s, '?', profile(QString(300, 'x'), "")).kind, Kind::Error);
 }
 
 TEST_F(ServiceHandler, ContactsPollAddAndRemove) {
@@ -403,8 +370,6 @@ TEST_F(ServiceHandler, ContactsPollAddAndRemove) {
     EXPECT_EQ(call(s, 'D', pack("I", {max})).kind, Kind::Multi);
     EXPECT_EQ(m_store.contacts(lou), QList<int>{ned});
     EXPECT_EQ(call(s, 'C', {}, false).kind, Kind::Error);
-    server::endSession(m_presence, s);
-    server::endSession(m_presence, m);
 }
 
 }  // namespace

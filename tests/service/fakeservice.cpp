@@ -17,9 +17,7 @@ namespace {
 
 int listenOn(int backlog, std::uint16_t& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::listen(fd, backlog);
     socklen_t len = sizeof a;
@@ -43,17 +41,6 @@ int waitReadable(int fd, int stopFd, int timeoutMs) {
 
 }  // namespace
 
-void Gate::open() {
-    std::lock_guard lock(m_mutex);
-    m_open = true;
-    m_cv.notify_all();
-}
-
-bool Gate::wait(int timeoutMs) {
-    std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_open; });
-}
-
 std::optional<SeenRequest> FakeConnection::readRequest(int timeoutMs) {
     wire::RequestReader reader;
     SeenRequest seen;
@@ -63,7 +50,6 @@ std::optional<SeenRequest> FakeConnection::readRequest(int timeoutMs) {
             seen.raw.append(m_buffer.left(used));
             m_buffer.remove(0, used);
             if (reader.status() == wire::RequestReader::Status::Ready) {
-                seen.path = reader.path();
                 seen.keepAlive = reader.keepAlive();
                 seen.body = reader.body();
                 m_service.record(seen);
@@ -86,13 +72,11 @@ std::optional<SeenRequest> FakeConnection::readRequest(int timeoutMs) {
 }
 
 bool FakeConnection::send(const QByteArray& bytes) {
-    qsizetype sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(m_fd, bytes.constData() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    for (qsizetype sent = 0, n = 0; sent < bytes.size(); sent += n) {
+        n = ::send(m_fd, bytes.constData() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) {
             return false;
         }
-        sent += n;
     }
     return true;
 }
@@ -105,18 +89,28 @@ bool FakeConnection::peerClosed(int timeoutMs) {
     return ::recv(m_fd, &c, 1, 0) == 0;
 }
 
-FakeService::FakeService(Script script) : m_script(std::move(script)) {
-    m_listenFd = listenOn(16, m_port);
-    m_stopFd = ::eventfd(0, EFD_CLOEXEC);
-    m_acceptThread = std::thread([this] { acceptLoop(); });
-}
+FakeService::FakeService(Script script)
+    : m_script(std::move(script)),
+      m_listenFd(listenOn(16, m_port)),
+      m_stopFd(::eventfd(0, EFD_CLOEXEC)),
+      m_acceptThread([this] {
+          while (waitReadable(m_listenFd, m_stopFd, -1) == 1) {
+              const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+              if (fd < 0) {
+                  continue;
+              }
+              m_threads.emplace_back([this, fd, index = m_accepted++] {
+                  FakeConnection connection(*this, fd, m_stopFd);
+                  m_script(connection, index);
+                  ::close(fd);
+              });
+          }
+      }) {}
 
 FakeService::~FakeService() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto w = ::write(m_stopFd, &one, sizeof one);
-    if (m_acceptThread.joinable()) {
-        m_acceptThread.join();
-    }
+    m_acceptThread.join();
     for (auto& t : m_threads) {
         t.join();
     }
@@ -124,29 +118,17 @@ FakeService::~FakeService() {
     ::close(m_stopFd);
 }
 
-void FakeService::acceptLoop() {
-    while (waitReadable(m_listenFd, m_stopFd, -1) == 1) {
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
-        const int index = m_accepted++;
-        m_threads.emplace_back([this, fd, index] {
-            FakeConnection connection(*this, fd, m_stopFd);
-            m_script(connection, index);
-            ::close(fd);
-        });
-    }
-}
-
-void FakeService::record(const SeenRequest& r) {
-    std::lock_guard lock(m_mutex);
-    m_requests.push_back(r);
-}
-
 std::vector<SeenRequest> FakeService::requests() const {
     std::lock_guard lock(m_mutex);
     return m_requests;
+}
+
+int FakeService::count(char code) const {
+    int n = 0;
+    for (const SeenRequest& r : requests()) {
+        n += r.code() == code;
+    }
+    return n;
 }
 
 std::uint16_t refusedPort() {

@@ -18,22 +18,23 @@ namespace mr::test {
 // One request as the fake service received it.
 struct SeenRequest {
     QByteArray raw;  // every byte, head and body
-    QByteArray path;
     bool keepAlive = false;
     QByteArray body;
     char code() const { return body.isEmpty() ? 0 : body[0]; }
-    int sequence() const {
-        return body.size() < 3 ? -1
-                               : static_cast<unsigned char>(body[1]) |
-                                     (static_cast<unsigned char>(body[2]) << 8);
-    }
 };
 
 // A one-shot signal between threads, with a bounded wait.
 class Gate {
 public:
-    void open();
-    bool wait(int timeoutMs = 5000);
+    void open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+    bool wait(int timeoutMs = 5000) {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_open; });
+    }
 
 private:
     std::mutex m_mutex;
@@ -70,17 +71,20 @@ public:
     ~FakeService();
 
     std::uint16_t port() const { return m_port; }
+    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     int accepted() const { return m_accepted.load(); }
     std::vector<SeenRequest> requests() const;
-    void record(const SeenRequest& r);
+    int count(char code) const;
+    void record(const SeenRequest& r) {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(r);
+    }
 
 private:
-    void acceptLoop();
-
     Script m_script;
-    int m_listenFd = -1;
-    int m_stopFd = -1;
     std::uint16_t m_port = 0;
+    int m_listenFd;
+    int m_stopFd;
     std::atomic<int> m_accepted{0};
     mutable std::mutex m_mutex;
     std::vector<SeenRequest> m_requests;

@@ -1,4 +1,5 @@
 #include "fakeservice.h"
+#include "fakewebserver.h"
 
 #include "core/hostinfo.h"
 #include "core/profile.h"
@@ -7,6 +8,7 @@
 #include "service/agent.h"
 #include "service/idlequeue.h"
 #include "service/processingthread.h"
+#include "service/session.h"
 #include "service/wire.h"
 
 #include <QCoreApplication>
@@ -15,45 +17,31 @@
 #include <QThread>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 
 using namespace mr;
-using mr::test::FakeConnection;
-using mr::test::FakeService;
-using mr::test::Gate;
-using mr::test::SeenRequest;
-using mr::test::waitUntil;
+using namespace mr::test;
 
 namespace {
 
-const QByteArray kPing = "/mrPing/mrpingserver.dll";
-
-// Answers "L" with success, as every keep-alive script starts.
+// Accepts "L"; acceptAll answers every request with a success end.
 bool acceptLogin(FakeConnection& c) {
     const auto login = c.readRequest();
     return login && login->code() == 'L' && c.send(wire::endRecord('T', true));
 }
 
-// Answers each keep-alive request from a table of replies by request code.
-void answerByCode(FakeConnection& c, const std::map<char, QByteArray>& replies) {
-    if (!acceptLogin(c)) {
-        return;
+void acceptAll(FakeConnection& c, int) {
+    while (c.readRequest() && c.send(wire::endRecord('T', true))) {
     }
-    while (const auto r = c.readRequest()) {
-        const auto it = replies.find(r->code());
-        if (it == replies.end() || !c.send(it->second)) {
-            return;
-        }
+}
+
+void rejectLogin(FakeConnection& c, int) {
+    if (c.readRequest()) {
+        c.send(wire::endRecord('E', true));
     }
+    c.readRequest();
 }
 
 struct Outcome {
@@ -62,8 +50,19 @@ struct Outcome {
     char kind = 0;
     QByteArray data;
     bool onMainThread = false;
+    bool operator==(const Outcome&) const = default;
 };
 
+// The client's side: the idle queue, the agent with a 5 s time-out, and the thread that hands
+// replies to the main thread.
+struct AgentStack {
+    AgentStack() { agent.connection().setTimeout(5000); }
+    TIdleQueue idle;
+    TMRAgentHttp agent{&idle};
+    TProcessingThread processing{agent.connection()};
+};
+
+// A fresh profile of user 7 with the password "pw"; the stack once a test starts it.
 class AgentTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -75,52 +74,41 @@ protected:
         UserInfo().setSex(QStringLiteral("Female"));
     }
 
-    void TearDown() override { stop(); }
-
-    void stop() {
-        m_processing.reset();
-        m_agent.reset();
-        m_idle.reset();
-        m_logins.clear();
-        m_disconnects = 0;
+    static void setServiceHosts(const QStringList& hosts) {
+        HostInfo().set(HostStore::Moonrake, hosts.join(u','));
     }
 
-    void start(std::uint16_t port) {
-        stop();
-        HostInfo().set(HostStore::Moonrake, QStringLiteral("127.0.0.1:%1").arg(port));
-        m_idle = std::make_unique<TIdleQueue>();
-        m_agent = std::make_unique<TMRAgentHttp>(m_idle.get());
-        m_agent->connection().setTimeout(5000);
-        m_processing = std::make_unique<TProcessingThread>(m_agent->connection());
-        QObject::connect(m_agent.get(), &TMRAgentHttp::OnLogin,
-                         [this](bool ok) { m_logins.push_back(ok); });
-        QObject::connect(m_agent.get(), &TMRAgentHttp::OnDisconnect, [this] {
+    TMRAgentHttp& start(std::uint16_t port) {
+        m_stack.reset();
+        m_disconnects = 0;
+        setServiceHosts({QStringLiteral("127.0.0.1:%1").arg(port)});
+        m_stack = std::make_unique<AgentStack>();
+        QObject::connect(&m_stack->agent, &TMRAgentHttp::OnDisconnect, [this] {
             ++m_disconnects;
             m_disconnectOnMain = QThread::currentThread() == qApp->thread();
         });
+        return m_stack->agent;
     }
 
     bool signOn() {
-        const size_t before = m_logins.size();
-        m_agent->ServiceLogin(1111, 2222);
-        return waitUntil([&] { return m_logins.size() > before; }) && m_logins.back();
+        std::optional<bool> ok;
+        const auto c = QObject::connect(&m_stack->agent, &TMRAgentHttp::OnLogin,
+                                        [&ok](bool success) { ok = success; });
+        m_stack->agent.ServiceLogin(1111, 2222);
+        const bool answered = waitUntil([&] { return ok.has_value(); });
+        QObject::disconnect(c);
+        return answered && *ok;
     }
 
-    RequestHandler into(Outcome& o) {
+    static RequestHandler into(Outcome& o) {
         return [&o](TRequest& r) {
-            o.called = true;
-            o.failed = r.failed();
-            o.kind = r.replyKind();
-            o.data = r.replyData();
-            o.onMainThread = QThread::currentThread() == qApp->thread();
+            o = {true, r.failed(), r.replyKind(), r.replyData(),
+                 QThread::currentThread() == qApp->thread()};
         };
     }
 
     QTemporaryDir m_dir;
-    std::unique_ptr<TIdleQueue> m_idle;
-    std::unique_ptr<TMRAgentHttp> m_agent;
-    std::unique_ptr<TProcessingThread> m_processing;
-    std::vector<bool> m_logins;
+    std::unique_ptr<AgentStack> m_stack;
     int m_disconnects = 0;
     bool m_disconnectOnMain = false;
 };
@@ -128,92 +116,66 @@ protected:
 // One keep-alive conversation: framing, sequence numbers, replies put together from records,
 // a reply for a window that has gone, and a sign-off after which numbering starts again.
 TEST_F(AgentTest, KeepAliveChannelCarriesTheSignedOnRequests) {
-    FakeService fake([](FakeConnection& c, int) {
-        answerByCode(c, {
-                            {'?', wire::replyRecord('P', "ok")},
-                            // multi-record: 10 + 20 bytes, then the end
-                            {'C', wire::replyRecord('C', QByteArray(10, 'a')) +
-                                      wire::replyRecord('C', QByteArray(20, 'b')) +
-                                      wire::endRecord('T', true)},
-                            // single-record answered by an error end
-                            {'A', wire::endRecord('E', true)},
-                            {'D', wire::endRecord('T', true)},
-                        });
+    const std::map<char, QByteArray> replies{
+        {'?', wire::replyRecord('P', "ok")},
+        {'C', wire::replyRecord('C', QByteArray(10, 'a')) +
+                  wire::replyRecord('C', QByteArray(20, 'b')) + wire::endRecord('T', true)},
+        {'A', wire::endRecord('E', true)},  // single-record answered by an error end
+        {'D', wire::endRecord('T', true)}};
+    FakeService fake([&](FakeConnection& c, int) {
+        for (auto r = acceptLogin(c) ? c.readRequest() : std::nullopt;
+             r && replies.contains(r->code()) && c.send(replies.at(r->code()));
+             r = c.readRequest()) {
+        }
     });
-    start(fake.port());
+    TMRAgentHttp& agent = start(fake.port());
     ASSERT_TRUE(signOn());
-    EXPECT_TRUE(m_agent->online());
-    EXPECT_FALSE(m_agent->connecting());
 
     Outcome profile, error, multi;
-    auto* window = new QObject;
+    auto window = std::make_unique<QObject>();
     bool windowHandlerCalled = false;
-    ASSERT_TRUE(m_agent->SendProfile(nullptr, into(profile)));
-    ASSERT_TRUE(m_agent->AddContact(nullptr, into(error), QStringLiteral("bob")));
-    ASSERT_TRUE(m_agent->RemoveContact(
-        window, [&](TRequest&) { windowHandlerCalled = true; }, 5));
-    delete window;  // before its reply can be handled on this thread
-    ASSERT_TRUE(m_agent->PollContacts(nullptr, into(multi)));
+    ASSERT_TRUE(agent.SendProfile(nullptr, into(profile)));
+    ASSERT_TRUE(agent.AddContact(nullptr, into(error), QStringLiteral("bob")));
+    ASSERT_TRUE(agent.RemoveContact(
+        window.get(), [&](TRequest&) { windowHandlerCalled = true; }, 5));
+    window.reset();  // before its reply can be handled on this thread
+    ASSERT_TRUE(agent.PollContacts(nullptr, into(multi)));
     ASSERT_TRUE(waitUntil([&] { return multi.called; }));
-    EXPECT_FALSE(profile.failed);
-    EXPECT_EQ(profile.data, "ok");
-    EXPECT_TRUE(profile.onMainThread);
-    EXPECT_TRUE(error.failed);
-    EXPECT_EQ(error.kind, 'E');
-    EXPECT_TRUE(error.data.isEmpty());
+    EXPECT_EQ(profile, (Outcome{true, false, 'P', "ok", true}));
+    EXPECT_EQ(error, (Outcome{true, true, 'E', {}, true}));
     EXPECT_FALSE(windowHandlerCalled);
-    EXPECT_FALSE(multi.failed);  // an error end leaves the channel in step
-    EXPECT_EQ(multi.kind, 'T');
-    EXPECT_EQ(multi.data, QByteArray(10, 'a') + QByteArray(20, 'b'));
+    // An error end leaves the channel in step.
+    EXPECT_EQ(multi, (Outcome{true, false, 'T', QByteArray(10, 'a') + QByteArray(20, 'b'), true}));
 
-    m_agent->ServiceLogout();
-    EXPECT_FALSE(m_agent->online());
-    EXPECT_FALSE(m_agent->connection().connected());
+    agent.ServiceLogout();
+    EXPECT_FALSE(agent.connection().connected());
     ASSERT_TRUE(signOn());        // a new keep-alive channel numbers from 1 again
     EXPECT_EQ(m_disconnects, 0);  // a sign-off is no lost connection
 
     const auto seen = fake.requests();
     ASSERT_EQ(seen.size(), 7u);
+    const QByteArray head = "POST /mrPing/mrpingserver.dll\r\nConnection: Keep-Alive\r\n";
     const QByteArray login = PackRecord("IAWW", {7, "pw", 1111, 2222}).bytes;
-    EXPECT_EQ(seen[0].raw,
-              "POST /mrPing/mrpingserver.dll\r\nConnection: Keep-Alive\r\n"
-              "Content-Length: " +
-                  QByteArray::number(login.size() + 3) + "\r\n\r\nL\x01" + QByteArray(1, '\0') +
-                  login);
-    EXPECT_EQ(seen[1].sequence(), 2);
+    EXPECT_EQ(seen[0].raw, head + "Content-Length: " + QByteArray::number(login.size() + 3) +
+                               "\r\n\r\n" + hex("4C 0100") + login);
     // The profile from the settings; the sex goes as its first letter.
-    EXPECT_EQ(
-        seen[1].body.mid(3),
-        PackRecord("AAAAABDAAAAB", {"", "", "", "", "pw", 0, 36526.5, "F", "", "", "", 0}).bytes);
-    EXPECT_EQ(seen[2].body, QByteArray("A\x03\x00"
-                                       "bob\x00",
-                                       7));
-    EXPECT_EQ(seen[5].raw, QByteArray("POST /mrPing/mrpingserver.dll\r\nConnection: Keep-Alive\r\n"
-                                      "Content-Length: 3\r\n\r\nQ\x06\x00",
-                                      79));
-    EXPECT_EQ(seen[6].code(), 'L');
-    EXPECT_EQ(seen[6].sequence(), 1);
-
-    // A sex that is blank once trimmed goes as an empty text.
-    UserInfo().setSex(QStringLiteral("  "));
-    UserInfo().setShowInfo(1);
-    EXPECT_EQ(
-        TMRAgentHttp::profilePayload(UserInfo()),
-        PackRecord("AAAAABDAAAAB", {"", "", "", "", "pw", 0, 36526.5, "", "", "", "", 1}).bytes);
+    EXPECT_EQ(seen[1].body,
+              hex("3F 0200") +
+                  PackRecord("AAAAABDAAAAB", {"", "", "", "", "pw", 0, 36526.5, "F", "", "", "", 0})
+                      .bytes);
+    EXPECT_EQ(seen[2].body, hex("41 0300 626F6200"));
+    EXPECT_EQ(seen[5].raw, head + "Content-Length: 3\r\n\r\n" + hex("51 0600"));
+    EXPECT_TRUE(seen[6].body.startsWith(hex("4C 0100")));
 }
 
 // A record too short for its header, a reply beyond the cap and silence past the time-out
 // each end the channel: the request and the one queued behind it fail, and the loss is
 // reported on the main thread.
 TEST_F(AgentTest, AHostileOrSilentServiceEndsTheChannel) {
-    const QByteArray shortRecord(
-        "\x02\x00"
-        "C\x00\x00",
-        5);
     const QByteArray beyondCap = wire::replyRecord('C', QByteArray(60, 'a')) +
                                  wire::replyRecord('C', QByteArray(60, 'b')) +
                                  wire::endRecord('T', true);
-    for (const QByteArray& reply : {shortRecord, beyondCap, QByteArray()}) {
+    for (const QByteArray& reply : {hex("0200 43 0000"), beyondCap, QByteArray()}) {
         SCOPED_TRACE(reply.size());
         Gate bothQueued;
         FakeService fake([&](FakeConnection& c, int) {
@@ -222,22 +184,21 @@ TEST_F(AgentTest, AHostileOrSilentServiceEndsTheChannel) {
                 c.peerClosed();
             }
         });
-        start(fake.port());
-        m_agent->connection().setMaxReplyBytes(100);
+        TMRAgentHttp& agent = start(fake.port());
+        agent.connection().setMaxReplyBytes(100);
         ASSERT_TRUE(signOn());
-        m_agent->connection().setTimeout(300);
+        agent.connection().setTimeout(300);
         Outcome first, queued;
-        ASSERT_TRUE(m_agent->PollContacts(nullptr, into(first)));
-        ASSERT_TRUE(m_agent->SendProfile(nullptr, into(queued)));
+        ASSERT_TRUE(agent.PollContacts(nullptr, into(first)));
+        ASSERT_TRUE(agent.SendProfile(nullptr, into(queued)));
         bothQueued.open();
         ASSERT_TRUE(waitUntil([&] { return first.called && queued.called && m_disconnects == 1; }));
         EXPECT_TRUE(first.failed);
         EXPECT_LE(first.data.size(), 100);
         EXPECT_TRUE(queued.failed);
         EXPECT_TRUE(m_disconnectOnMain);
-        EXPECT_FALSE(m_agent->online());
-        Outcome late;
-        EXPECT_FALSE(m_agent->SendProfile(nullptr, into(late)));
+        EXPECT_FALSE(agent.online());
+        EXPECT_FALSE(agent.SendProfile(nullptr, into(queued)));
     }
 }
 
@@ -251,33 +212,29 @@ TEST_F(AgentTest, OneShotsRunOnFiveWorkersBesideASlowKeepAliveReply) {
     std::atomic<int> maxInFlight{0};
     FakeService fake([&](FakeConnection& c, int) {
         const auto first = c.readRequest();
-        if (!first) {
-            return;
-        }
-        if (first->keepAlive) {
+        if (first && first->keepAlive) {
             c.send(wire::endRecord('T', true));
             if (c.readRequest() && oneShotsDone.wait()) {
                 c.send(wire::replyRecord('P', "late"));
             }
             c.readRequest();
-            return;
-        }
-        const int now = ++inFlight;
-        for (int seen = maxInFlight; now > seen && !maxInFlight.compare_exchange_weak(seen, now);) {
-        }
-        release.wait();
-        --inFlight;
-        c.send(wire::replyRecord('H', PackRecord("AWW", {"", 0, 0}).bytes));
-        if (c.peerClosed()) {
-            ++closedByClient;
+        } else if (first) {
+            const int now = ++inFlight;
+            for (int was = maxInFlight;
+                 now > was && !maxInFlight.compare_exchange_weak(was, now);) {
+            }
+            release.wait();
+            --inFlight;
+            c.send(wire::replyRecord('H', PackRecord("AWW", {"", 0, 0}).bytes));
+            closedByClient += c.peerClosed();
         }
     });
-    start(fake.port());
+    TMRAgentHttp& agent = start(fake.port());
     ASSERT_TRUE(signOn());
     std::vector<char> order;
-    ASSERT_TRUE(m_agent->SendProfile(nullptr, [&](TRequest& r) { order.push_back(r.code()); }));
+    ASSERT_TRUE(agent.SendProfile(nullptr, [&](TRequest& r) { order.push_back(r.code()); }));
     for (int i = 0; i < 6; ++i) {
-        ASSERT_TRUE(m_agent->LocateUser(
+        ASSERT_TRUE(agent.LocateUser(
             nullptr,
             [&](TRequest& r) {
                 order.push_back(r.failed() ? '!' : r.code());
@@ -287,78 +244,212 @@ TEST_F(AgentTest, OneShotsRunOnFiveWorkersBesideASlowKeepAliveReply) {
             },
             i));
     }
-    const auto oneShots = [&] {
-        int n = 0;
-        for (const SeenRequest& r : fake.requests()) {
-            n += r.code() == 'H';
-        }
-        return n;
-    };
-    ASSERT_TRUE(waitUntil([&] { return oneShots() == 5; }));
-    EXPECT_EQ(m_agent->connection().oneShotWorkerCount(), 5);
+    ASSERT_TRUE(waitUntil([&] { return fake.count('H') == 5; }));
+    EXPECT_EQ(agent.connection().oneShotWorkerCount(), 5);
     release.open();
     ASSERT_TRUE(waitUntil([&] { return order.size() == 7; }));
     EXPECT_EQ(order, (std::vector<char>{'H', 'H', 'H', 'H', 'H', 'H', '?'}));
     EXPECT_EQ(maxInFlight, 5);
     EXPECT_TRUE(waitUntil([&] { return closedByClient == 6; }));
-    for (const SeenRequest& r : fake.requests()) {
-        if (r.code() == 'H') {
-            EXPECT_TRUE(r.raw.startsWith("POST " + kPing + "\r\nContent-Length: 7\r\n\r\nH"));
-        }
-    }
 }
 
-// A listener whose backlog is full, so a new connection attempt hangs.
-class StuckListener {
-public:
-    StuckListener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_fd, 0);
-        socklen_t len = sizeof a;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < 8 && !stuck; ++i) {
-            const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            m_clients.push_back(c);
-            ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            pollfd p{c, POLLOUT, 0};
-            stuck = ::poll(&p, 1, 200) == 0;
-        }
+// The online session over a started stack; the status task's steps and the other visible
+// effects are recorded as short texts.
+class SessionTest : public AgentTest {
+protected:
+    void SetUp() override {
+        AgentTest::SetUp();
+        m_stack = std::make_unique<AgentStack>();
+        m_session = std::make_unique<OnlineSession>(m_stack->agent, m_stack->idle);
+        OnlineSession* s = m_session.get();
+        s->setPorts(1111, 2222);
+        s->motd().setLauncher([](const QString&) { return false; });
+        auto task = [this, key = s->statusKey()](quintptr k, const QString& e) {
+            EXPECT_EQ(k, key);
+            m_tasks << e;
+        };
+        QObject::connect(s, &OnlineSession::ShowStatus,
+                         [=](const QString& t, quintptr k) { task(k, "show:" + t); });
+        QObject::connect(s, &OnlineSession::SetTaskText,
+                         [=](quintptr k, const QString& t) { task(k, "text:" + t); });
+        QObject::connect(s, &OnlineSession::EndTask,
+                         [=](quintptr k, bool ok) { task(k, ok ? "end:ok" : "end:failed"); });
+        QObject::connect(s, &OnlineSession::onlineIndicatorChanged,
+                         [this](bool on) { m_indicator = on; });
+        QObject::connect(s, &OnlineSession::connectEnabledChanged,
+                         [this](bool on) { m_connectEnabled = on; });
+        QObject::connect(s, &OnlineSession::onlineStatusCleared, [this] { m_events << "cleared"; });
+        QObject::connect(s, &OnlineSession::signedOn, [this] { m_events << "signedOn"; });
+        QObject::connect(s, &OnlineSession::messageOfTheDayReady, [this] { m_events << "motd"; });
+        QObject::connect(s, &OnlineSession::shareListSyncRequested, [this] { ++m_syncs; });
+        QObject::connect(s, &OnlineSession::connectFinished,
+                         [this](bool ok) { m_finished.push_back(ok); });
     }
-    ~StuckListener() {
-        for (const int c : m_clients) {
-            ::close(c);
-        }
-        ::close(m_fd);
-    }
-    std::uint16_t port = 0;
-    bool stuck = false;
 
-private:
-    int m_fd = -1;
-    std::vector<int> m_clients;
+    void TearDown() override { m_session->SignOff(); }
+
+    bool waitFinished(size_t count = 1) {
+        return waitUntil([&] { return m_finished.size() >= count; }, 10000);
+    }
+
+    std::unique_ptr<OnlineSession> m_session;
+    QStringList m_events;
+    QStringList m_tasks;
+    std::optional<bool> m_indicator;
+    std::optional<bool> m_connectEnabled;
+    std::vector<bool> m_finished;
+    int m_syncs = 0;
 };
 
-TEST_F(AgentTest, CancelEndsAWaitingConnect) {
-    StuckListener listener;
-    if (!listener.stuck) {
-        GTEST_SKIP() << "the loopback listener accepted every connection";
-    }
-    start(listener.port);
-    THttpCompSync& connection = m_agent->connection();
-    connection.setService(QStringLiteral("127.0.0.1"), listener.port);
-    QTimer::singleShot(100, [&] { connection.Cancel(); });
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_FALSE(connection.Connect());
-    EXPECT_LT(timer.elapsed(), 100 + 500);
-    timer.restart();
-    EXPECT_FALSE(connection.Connect());  // cancelled for the rest of the run
-    EXPECT_LT(timer.elapsed(), 50);
+// No host answers: the timer retries from the first host, and when only the last one then
+// accepts, one status task ends as "Connected!". A lost connection goes offline and arms the
+// timer again, whose retry signs on again; signing off then sends "Q" and stops the retries.
+TEST_F(SessionTest, TheTimerRetriesFromTheFirstHostUntilSignOff) {
+    const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
+    setServiceHosts({refused, refused, refused});
+
+    m_session->Connect(ConnectOrigin::StartUp);
+    ASSERT_TRUE(waitFinished());
+    EXPECT_FALSE(m_finished.back());
+    EXPECT_EQ(m_tasks, (QStringList{"show:Connecting to Moonrake Network", "text:Unable to connect",
+                                    "end:failed"}));
+    EXPECT_EQ(m_indicator, false);
+    EXPECT_EQ(m_connectEnabled, true);  // the start-up call leaves the command usable
+    EXPECT_TRUE(m_session->reconnectTimer().isActive());
+
+    // A command attempt that fails leaves the command disabled; only the timer retries.
+    m_session->Connect(ConnectOrigin::Command);
+    ASSERT_TRUE(waitFinished(2));
+    EXPECT_FALSE(m_finished.back());
+    EXPECT_EQ(m_connectEnabled, false);
+    EXPECT_TRUE(m_session->reconnectTimer().isActive());
+
+    Gate drop;
+    FakeService first(rejectLogin);
+    FakeService second(rejectLogin);
+    FakeService last([&](FakeConnection& c, int index) {
+        if (index > 0) {
+            acceptAll(c, index);
+        } else if (c.readRequest() && c.send(wire::endRecord('T', true))) {
+            drop.wait();
+        }
+    });
+    setServiceHosts({first.host(), second.host(), last.host()});
+    m_session->reconnectTimer().setInterval(10);
+    ASSERT_TRUE(waitFinished(3));
+    EXPECT_TRUE(m_finished.back());
+    EXPECT_EQ(first.count('L'), 1);
+    EXPECT_EQ(second.count('L'), 1);
+    EXPECT_EQ(m_stack->agent.hostIndex(), 2);
+    EXPECT_FALSE(m_session->reconnectTimer().isActive());
+    EXPECT_EQ(m_indicator, true);
+    EXPECT_EQ(m_connectEnabled, false);
+    EXPECT_TRUE(m_session->online());
+    EXPECT_EQ(m_events, QStringList{"signedOn"});  // no web host, no message
+    EXPECT_EQ(m_tasks.mid(6),
+              (QStringList{"show:Connecting to Moonrake Network", "text:Connected!", "end:ok"}));
+    EXPECT_EQ(last.count('?'), 0);  // no profile went out, "Refresh" being 0
+
+    // The share-list synchronisation is asked for once, at idle time.
+    ASSERT_TRUE(waitUntil([&] { return m_syncs == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_syncs, 1);
+    EXPECT_EQ(m_stack->idle.count(), 0);
+
+    m_tasks.clear();
+    m_session->reconnectTimer().setInterval(60000);
+    drop.open();
+    ASSERT_TRUE(waitUntil([&] { return m_events.contains("cleared"); }));
+    EXPECT_EQ(m_tasks, (QStringList{"show:Disconnected from Moonrake!", "end:failed"}));
+    EXPECT_EQ(m_indicator, false);
+    EXPECT_EQ(m_connectEnabled, true);
+    EXPECT_FALSE(m_session->online());
+    ASSERT_TRUE(m_session->reconnectTimer().isActive());
+
+    m_session->reconnectTimer().setInterval(10);
+    ASSERT_TRUE(waitFinished(4));
+    EXPECT_TRUE(m_finished.back());
+    m_session->reconnectTimer().start();
+    m_session->SignOff();
+    EXPECT_TRUE(m_session->closing());
+    EXPECT_FALSE(m_session->online());
+    EXPECT_FALSE(m_session->reconnectTimer().isActive());
+    ASSERT_TRUE(waitUntil([&] { return last.count('Q') == 1; }));
+}
+
+// A profile changed offline goes out at the next sign-on, made at the host the message of the
+// day names; a second press while the first waits inside the routine, and presses once online,
+// sign on nobody again. A new password replaces the one sign-on uses only once the service has
+// accepted it; a refused one keeps "Refresh" set.
+TEST_F(SessionTest, ConnectPressedTwiceSendsTheProfileChangedOfflineOnce) {
+    FakeService fake([](FakeConnection& c, int) {
+        while (const auto r = c.readRequest()) {
+            const bool refuse = r->code() == '?' && r->body.contains("refused-pw");
+            if (!c.send(wire::endRecord(refuse ? 'E' : 'T', true))) {
+                return;
+            }
+        }
+    });
+    FakeWebServer web(("\n" + fake.host() + "\n\n1.06\nHello <i>there</i>\n").toUtf8());
+    HostInfo().set(HostStore::Http, web.host());
+    setServiceHosts({QStringLiteral("127.0.0.1:%1").arg(refusedPort())});
+    bool called = false;
+    UserInfo().setPassword(QStringLiteral("new-pw"));
+    EXPECT_FALSE(m_session->SendProfile(
+        nullptr, [&](bool) { called = true; }, QStringLiteral("pw")));
+    EXPECT_EQ(UserInfo().refresh(), 1);
+    EXPECT_EQ(UserInfo().password(), "pw");
+
+    QTimer::singleShot(0, m_session.get(), [this] { m_session->Connect(); });
+    m_session->Connect();
+    m_session->Connect();
+    ASSERT_TRUE(waitFinished());
+    ASSERT_TRUE(m_finished.back());
+    EXPECT_EQ(m_stack->agent.hostIndex(), 0);
+    EXPECT_TRUE(m_events.contains("motd"));
+    EXPECT_EQ(m_session->motd().message(), "Hello <i>there</i>");
+    ASSERT_TRUE(waitUntil([] { return UserInfo().refresh() == 0; }));
+    EXPECT_EQ(fake.count('?'), 1);
+
+    m_session->Connect();
+    m_session->Connect(ConnectOrigin::StartUp);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fake.accepted(), 1);
+    EXPECT_EQ(fake.count('L'), 1);
+    EXPECT_EQ(m_tasks.count("show:Connecting to Moonrake Network"), 1);
+    EXPECT_EQ(m_finished.size(), 1u);
+    EXPECT_EQ(m_connectEnabled, false);
+
+    // Refused: "Refresh" stays set and the known password is back, also when the window that
+    // asked has gone.
+    UserInfo().setRefresh(1);
+    UserInfo().setPassword(QStringLiteral("refused-pw"));
+    auto owner = std::make_unique<QObject>();
+    ASSERT_TRUE(m_session->SendProfile(
+        owner.get(), [&](bool) { called = true; }, QStringLiteral("pw")));
+    owner.reset();
+    ASSERT_TRUE(waitUntil([] { return UserInfo().password() == "pw"; }));
+    EXPECT_FALSE(called);
+    EXPECT_EQ(UserInfo().refresh(), 1);
+}
+
+TEST_F(SessionTest, ClosingDuringTheMessageFetchSkipsTheSignOn) {
+    FakeService fake(acceptAll);
+    setServiceHosts({fake.host()});
+    FakeWebServer silent;
+    silent.silent = true;
+    HostInfo().set(HostStore::Http, silent.host());
+    QTimer::singleShot(100, m_session.get(), [this] { m_session->SignOff(); });
+
+    QElapsedTimer clock;
+    clock.start();
+    m_session->Connect(ConnectOrigin::StartUp);
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(silent.requests, 1);
+    EXPECT_FALSE(m_session->connecting());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fake.accepted(), 0);
+    EXPECT_TRUE(m_finished.empty());
 }
 
 }  // namespace
