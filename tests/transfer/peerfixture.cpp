@@ -16,16 +16,13 @@ PeerSide::PeerSide(const QString& nick, qint32 userId, int slotCount)
     catalog.check = [this](const QString&, const QString& path, const QString&,
                            const QString& password) {
         RequestVerdict v;
-        if (!files.contains(path)) {
-            v.Code = 5;
-            return v;
-        }
         v.LocalPath = files.value(path);
         v.Size = QFileInfo(v.LocalPath).size();
         const QString wanted = passwords.value(path);
-        if (!wanted.isEmpty() && wanted.compare(password, Qt::CaseInsensitive) != 0) {
+        if (!files.contains(path))
+            v.Code = 5;
+        else if (!wanted.isEmpty() && wanted.compare(password, Qt::CaseInsensitive) != 0)
             v.Code = 6;
-        }
         return v;
     };
     catalog.localPath = [this](const QString& path) { return files.value(path); };
@@ -39,10 +36,6 @@ PeerSide::PeerSide(const QString& nick, qint32 userId, int slotCount)
     };
     server = std::make_unique<TMRFtpServer>(wanted, catalog, settings(), slotCount);
     server->start(QHostAddress::LocalHost);
-    QObject::connect(&server->waitingList(), &TMRQue::statusChanged,
-                     [this](TMRQueItem* item, TTransferStatus) {
-                         uploadStates.emplace_back(item->Status, item->Error);
-                     });
 }
 
 QString PeerSide::share(const QString& sharePath, const QByteArray& content,

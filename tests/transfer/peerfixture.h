@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 
 #include <memory>
-#include <vector>
 
 namespace mr::test {
 
@@ -35,7 +34,6 @@ struct PeerSide {
     QMap<QString, QByteArray> folders;  // folder path -> listing
     TMRWantedList wanted;
     std::unique_ptr<TMRFtpServer> server;
-    std::vector<std::pair<TTransferStatus, TTransferError>> uploadStates;
 };
 
 QByteArray pattern(int size, int seed = 1);

@@ -5,19 +5,12 @@
 using namespace mr;
 
 TEST(PeerDialect, TheFileRequestParameterRoundTripsByteForByte) {
-    ReqfParams p;
-    p.path = QStringLiteral("/Music/a b.mp3");
-    p.resumeOffset = 5'000'000'000;  // beyond 32 bits
-    p.callbackPort = 4321;
-    p.requesterId = 77;
-    p.requesterName = QStringLiteral("Bob");
-    const QByteArray wire = BuildReqfParameter(p);
+    // An offset beyond 32 bits.
+    const QByteArray wire = BuildReqfParameter({"/Music/a b.mp3", 5'000'000'000, 4321, 77, "Bob"});
     EXPECT_EQ(wire, QByteArray("/Music/a b.mp3*5000000000*4321*77\0*Bob*", 39));
     const ReqfParse back = ParseReqfParameter(wire, QStringLiteral("owner"));
     ASSERT_TRUE(back.params) << back.error.toStdString();
-    EXPECT_EQ(std::tie(back.params->path, back.params->resumeOffset, back.params->callbackPort,
-                       back.params->requesterId, back.params->requesterName),
-              std::tie(p.path, p.resumeOffset, p.callbackPort, p.requesterId, p.requesterName));
+    EXPECT_EQ(BuildReqfParameter(*back.params), wire);
 
     // Without the NUL, and with blanks around the whole parameter.
     const ReqfParse s = ParseReqfParameter("  /f.txt*0*2000*5*Ann*  ", "Owner");

@@ -17,13 +17,10 @@ UserLocator locateAt(std::vector<const PeerSide*> owners,
                      std::optional<UserLocation> fixed = std::nullopt) {
     return [owners, fixed](QObject*, qint32 id,
                            std::function<void(std::optional<UserLocation>)> done) {
-        UserLocation at;
-        at.address = QStringLiteral("127.0.0.1");
-        at.infoPort = 1;
+        UserLocation at{QStringLiteral("127.0.0.1"), 1, 0};
         for (const PeerSide* owner : owners) {
-            if (owner->id == id) {
+            if (owner->id == id)
                 at.fileServerPort = owner->server->port();
-            }
         }
         done(fixed ? fixed : std::optional<UserLocation>(at));
         return true;
@@ -38,11 +35,8 @@ bool ended(const TMRQueItem& item) {
 
 TEST(PeerEndToEnd, AnOwnerWhoseFileServerCannotBeReachedIsOffline) {
     PeerSide down(QStringLiteral("Dora"), 2);
-    UserLocation noServer;
-    noServer.address = QStringLiteral("127.0.0.1");
-    UserLocation closed = noServer;
-    closed.fileServerPort = 1;  // nobody listens there
-    const UserLocator locators[] = {locateAt({}, noServer), locateAt({}, closed),
+    // No file server announced, nobody listening on the one announced, no answer to the look-up.
+    const UserLocator locators[] = {locateAt({}), locateAt({}, UserLocation{"127.0.0.1", 1, 1}),
                                     [](QObject*, qint32, auto) { return false; }};
     for (const UserLocator& locate : locators) {
         TMRWantedList wanted(1);
@@ -58,23 +52,20 @@ TEST(PeerEndToEnd, APasswordCheckReportsTheVerdictAndChangesNoItem) {
     PeerSide owner(QStringLiteral("Olga"), 1);
     PeerSide down(QStringLiteral("Dora"), 2);
     owner.share(QStringLiteral("/d/locked.txt"), "x", QStringLiteral("pw"));
-    down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/d/locked.txt"), {});  // item 0
-    for (const auto& [password, expected] :
-         {std::pair{QStringLiteral("PW"), 0}, std::pair{QStringLiteral("nope"), 6}}) {
-        int verdict = -2;
-        auto* check = TMRReqConnection::checkPassword(1, QStringLiteral("/d/locked.txt"), password,
-                                                      locateAt({&owner}), down.settings(), nullptr);
-        QObject::connect(check, &TMRReqConnection::passwordChecked, [&](int v) { verdict = v; });
-        ASSERT_TRUE(waitUntil([&] { return verdict != -2; }));
-        EXPECT_EQ(verdict, expected);
-    }
-    QString failure;
-    auto* check =
-        TMRReqConnection::checkPassword(1, QStringLiteral("/d/locked.txt"), {},
-                                        locateAt({}, UserLocation{}), down.settings(), nullptr);
-    QObject::connect(check, &TMRReqConnection::checkFailed, [&](const QString& t) { failure = t; });
-    ASSERT_TRUE(waitUntil([&] { return !failure.isEmpty(); }));
-    EXPECT_EQ(failure, QStringLiteral("User is offline"));
+    down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/d/locked.txt"), {});
+    const auto check = [&](const QString& password, const UserLocator& locate) {
+        QString outcome;
+        auto* c = TMRReqConnection::checkPassword(1, QStringLiteral("/d/locked.txt"), password,
+                                                  locate, down.settings(), nullptr);
+        QObject::connect(c, &TMRReqConnection::passwordChecked,
+                         [&](int v) { outcome = QString::number(v); });
+        QObject::connect(c, &TMRReqConnection::checkFailed, [&](const QString& t) { outcome = t; });
+        EXPECT_TRUE(waitUntil([&] { return !outcome.isEmpty(); }));
+        return outcome;
+    };
+    EXPECT_EQ(check(QStringLiteral("PW"), locateAt({&owner})), "0");
+    EXPECT_EQ(check(QStringLiteral("nope"), locateAt({&owner})), "6");
+    EXPECT_EQ(check({}, locateAt({}, UserLocation{})), "User is offline");
     EXPECT_EQ(down.wanted.at(0)->Status, TTransferStatus::LocalQueue);
     EXPECT_EQ(owner.server->waitingList().count(), 0);
 }

@@ -27,11 +27,10 @@ struct StartingQueue {
 
 TEST(Queue, ItemsAreNumberedFromZeroAndStartInArrivalOrderUpToTheLimit) {
     StartingQueue q(2);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(q.add(QStringLiteral("/f%1").arg(i)).Id, i);
     }
     EXPECT_EQ(q.started, (std::vector<qint32>{0, 1}));
-    EXPECT_EQ(q.queue.activeCount(), 2);
     EXPECT_EQ(q.queue.FirstWaiting(), 2);
 
     // A failure frees its slot at once; a completion does too.
@@ -40,7 +39,22 @@ TEST(Queue, ItemsAreNumberedFromZeroAndStartInArrivalOrderUpToTheLimit) {
     q.queue.SetStatus(0, TTransferStatus::Completed);
     EXPECT_EQ(q.started, (std::vector<qint32>{0, 1, 2, 3}));
     EXPECT_EQ(q.queue.activeCount(), 2);
+    EXPECT_EQ(q.queue.FirstWaiting(), 4);
+
+    // So does removing an active item.
+    std::vector<int> removed;
+    QObject::connect(&q.queue, &TMRQue::itemRemoved,
+                     [&](int position, qint32) { removed.push_back(position); });
+    q.queue.Remove(2);
+    EXPECT_EQ(removed, std::vector<int>{2});
+    EXPECT_EQ(q.started, (std::vector<qint32>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(q.queue.IndexOf(3), 2);
+    EXPECT_EQ(q.queue.activeCount(), 2);
     EXPECT_EQ(q.queue.FirstWaiting(), -1);
+    // A file is queued once while its item is active, without regard to case.
+    EXPECT_EQ(q.queue.FindActive(QStringLiteral("BOB"), QStringLiteral("/F3")), 3);
+    q.queue.SetStatus(3, TTransferStatus::Completed);
+    EXPECT_EQ(q.queue.FindActive(QStringLiteral("bob"), QStringLiteral("/f3")), -1);
 }
 
 TEST(Queue, ALimitOfZeroOrLessStillStartsOneItemAtATime) {
@@ -55,8 +69,11 @@ TEST(Queue, ALimitOfZeroOrLessStillStartsOneItemAtATime) {
 
 TEST(Queue, StatusChangesKeepTheActiveCountAndReportTheStateLeft) {
     TMRWaitingList queue(3);  // no starter: items stay where they are put
-    queue.Add(QStringLiteral("ann"), 1, QStringLiteral("ann"), 0, 10, QStringLiteral("/x"),
-              QStringLiteral("127.0.0.1"), 1000);
+    const auto add = [&](const QString& path) {
+        queue.Add(QStringLiteral("ann"), 1, QStringLiteral("ann"), 0, 10, path,
+                  QStringLiteral("127.0.0.1"), 1000);
+    };
+    add(QStringLiteral("/x"));
     std::vector<std::pair<TTransferStatus, TTransferStatus>> changes;
     QObject::connect(&queue, &TMRQue::statusChanged,
                      [&](TMRQueItem* item, TTransferStatus previous) {
@@ -66,14 +83,12 @@ TEST(Queue, StatusChangesKeepTheActiveCountAndReportTheStateLeft) {
     // Local Queue straight to Error never counted as active.
     queue.SetStatus(0, TTransferStatus::Error, TTransferError::Banned);
     EXPECT_EQ(queue.activeCount(), 0);
-    EXPECT_EQ(queue.find(0)->Error, TTransferError::Banned);
     // The same status again is no change at all.
     queue.SetStatus(0, TTransferStatus::Error, TTransferError::Kicked);
     EXPECT_EQ(changes.size(), 1u);
     EXPECT_EQ(queue.find(0)->Error, TTransferError::Banned);
 
-    queue.Add(QStringLiteral("ann"), 1, QStringLiteral("ann"), 0, 10, QStringLiteral("/y"),
-              QStringLiteral("127.0.0.1"), 1000);
+    add(QStringLiteral("/y"));
     queue.SetStatus(1, TTransferStatus::Negotiating);
     queue.SetStatus(1, TTransferStatus::Transfering);
     EXPECT_EQ(queue.activeCount(), 1);
@@ -88,22 +103,4 @@ TEST(Queue, StatusChangesKeepTheActiveCountAndReportTheStateLeft) {
     queue.SetStatus(42, TTransferStatus::Completed);
     EXPECT_EQ(queue.StatusOf(42), TMRQue::kNoSuchItem);
     EXPECT_EQ(queue.Transferred(42), -1);
-}
-
-TEST(Queue, RemovingAnActiveItemGivesItsSlotToTheNextOne) {
-    StartingQueue q(1);
-    q.add(QStringLiteral("/a"));
-    q.add(QStringLiteral("/b"));
-    std::vector<int> removed;
-    QObject::connect(&q.queue, &TMRQue::itemRemoved,
-                     [&](int position, qint32) { removed.push_back(position); });
-    q.queue.Remove(0);
-    EXPECT_EQ(removed, std::vector<int>{0});
-    EXPECT_EQ(q.started, (std::vector<qint32>{0, 1}));
-    EXPECT_EQ(q.queue.IndexOf(1), 0);
-    EXPECT_EQ(q.queue.activeCount(), 1);
-    // A file is queued once while its item is active, without regard to case.
-    EXPECT_EQ(q.queue.FindActive(QStringLiteral("BOB"), QStringLiteral("/B")), 1);
-    q.queue.SetStatus(1, TTransferStatus::Completed);
-    EXPECT_EQ(q.queue.FindActive(QStringLiteral("bob"), QStringLiteral("/b")), -1);
 }
