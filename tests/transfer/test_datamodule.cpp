@@ -6,7 +6,6 @@
 #include "catalog/localmrtree.h"
 #include "core/profile.h"
 #include "core/userinfo.h"
-#include "db/cursor.h"
 #include "db/database.h"
 #include "db/statement.h"
 #include "transfer/datamodule.h"
@@ -19,24 +18,6 @@
 #include <QThread>
 
 using mr::TMRDataModule;
-
-TEST(DataModule, StartAddsTheCatalogIndexOnceToTablesWithoutIt) {
-    QTemporaryDir dir;
-    mr::setActiveProfile(dir.path());
-    const auto indexes = [] {
-        return mr::db::Cursor(QString::fromLatin1(mr::db::kDatabaseName), "files").indexNames();
-    };
-    // Tables as an older client left them.
-    TMRDataModule::install(dir.path());
-    mr::db::Database::connect(QString::fromLatin1(mr::db::kDatabaseName), dir.filePath("data"));
-    EXPECT_TRUE(indexes().isEmpty());
-    TMRDataModule module(dir.path());
-    ASSERT_EQ(module.create(), TMRDataModule::StartResult::Started);
-    EXPECT_EQ(indexes(), QStringList{"inxUsername"});
-    TMRDataModule again(dir.path());
-    ASSERT_EQ(again.create(false), TMRDataModule::StartResult::Started);
-    EXPECT_EQ(indexes(), QStringList{"inxUsername"});
-}
 
 namespace {
 
@@ -77,7 +58,7 @@ private:
 TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
     QTemporaryDir dir, disk;
     mr::setActiveProfile(dir.path());
-    mr::UserInfo().setNickname(QStringLiteral("olga"));
+    mr::UserInfo().setNickname("olga");
     TMRDataModule module(dir.path());
     ASSERT_EQ(module.create(), TMRDataModule::StartResult::Started);
     ASSERT_TRUE(mr::test::writeFile(disk.filePath("pub/a.txt"), "hello"));
@@ -97,8 +78,6 @@ TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
         mr::test::RawPeer peer;
         ASSERT_TRUE(peer.connectTo(module.fileServerPort()));
         ASSERT_TRUE(peer.login("bob", ""));
-        const char reqf[] = "REQF /pub/a.txt*0*1*42\0";
-        replies << peer.ask(QByteArray(reqf, sizeof reqf - 1));
         replies << peer.ask("CHKP /pub/a.txt");
         mr::test::DataSink sink;
         replies << peer.ask("PORT " + sink.portArgument());
@@ -109,7 +88,7 @@ TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
     tree.setProgressView(&view);
     auto big = mr::TActualFileNode::fromPath(disk.filePath("big"));
     const auto outcome = tree.ShareFolder(big.get(), "/big", true, {});
-    EXPECT_EQ(replies, (QList<QByteArray>{"0 0 0 0 5", "0 0 0 0 5", "200 Port command successful.",
+    EXPECT_EQ(replies, (QList<QByteArray>{"0 0 0 0 5", "200 Port command successful.",
                                           "150 Opening data connection for directory list."}));
     EXPECT_TRUE(deferred);
     EXPECT_EQ(outcome.kind, mr::ShareOutcome::Kind::Shared);
