@@ -2,21 +2,12 @@
 
 #include "db/cursor.h"
 #include "db/database.h"
+#include "e2e/process.h"
 #include "testutil.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSet>
 
 #include <algorithm>
 
 namespace mr::test {
-
-void CatalogTest::SetUp() {
-    DbTest::SetUp();
-    ASSERT_TRUE(m_disk.isValid());
-}
 
 int CatalogTest::addRow(const QString& name, int parentId, bool folder, const RowFields& f) {
     db::Cursor files(QString::fromLatin1(db::kDatabaseName), QStringLiteral("files"));
@@ -44,9 +35,7 @@ std::vector<CatalogRow> CatalogTest::catalog() const {
     for (; !files.eof(); files.next()) {
         rows.push_back({static_cast<int>(files.asInteger(u"id")),
                         static_cast<int>(files.asInteger(u"ParentId")), files.asString(u"Name"),
-                        files.asString(u"FileName"),
-                        static_cast<int>(files.asInteger(u"Attributes")),
-                        files.asString(u"Action")});
+                        files.asString(u"FileName"), files.asString(u"Action")});
     }
     return rows;
 }
@@ -54,11 +43,9 @@ std::vector<CatalogRow> CatalogTest::catalog() const {
 const CatalogRow* CatalogTest::find(const QString& name) const {
     static thread_local std::vector<CatalogRow> snapshot;
     snapshot = catalog();
-    for (const CatalogRow& r : snapshot) {
-        if (r.name == name)
-            return &r;
-    }
-    return nullptr;
+    const auto it = std::find_if(snapshot.begin(), snapshot.end(),
+                                 [&](const CatalogRow& r) { return r.name == name; });
+    return it == snapshot.end() ? nullptr : &*it;
 }
 
 int CatalogTest::countAction(const QString& action) const {
@@ -68,43 +55,23 @@ int CatalogTest::countAction(const QString& action) const {
 }
 
 ::testing::AssertionResult CatalogTest::isForest() const {
-    const auto rows = catalog();
-    QSet<int> folders;
-    for (const CatalogRow& r : rows) {
-        if (r.attributes == 1)
-            folders.insert(r.id);
-    }
-    for (const CatalogRow& r : rows) {
-        if (r.parentId != -1 && !folders.contains(r.parentId))
-            return ::testing::AssertionFailure()
-                   << r.name.toStdString() << " has no folder " << r.parentId;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-QString CatalogTest::scratch(const QString& relative) const {
-    return relative.isEmpty() ? m_disk.path() : m_disk.filePath(relative);
+    const QString orphans = rawQuery("files.dat",
+                                     "select group_concat(Name) from files f where ParentId <> -1 "
+                                     "and not exists (select 1 from files p where p.id = "
+                                     "f.ParentId and p.Attributes = 1)");
+    if (orphans.isEmpty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "without a folder: " << orphans.toStdString();
 }
 
 QString CatalogTest::makeFile(const QString& relative, int n) const {
-    const QString path = scratch(relative);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(n, 'x'));
-    return path;
-}
-
-QString CatalogTest::makeDir(const QString& relative) const {
-    const QString path = scratch(relative);
-    QDir().mkpath(path);
-    return path;
+    EXPECT_TRUE(writeFile(scratch(relative), QByteArray(n, 'x')));
+    return scratch(relative);
 }
 
 void RecordingView::exec(Progress& progress, const QString& caption, const QString& text,
                          const std::function<void()>& start) {
     captions << caption + ": " + text;
-    QObject::connect(&progress, &Progress::textChanged, [this](const QString& t) { texts << t; });
     QObject::connect(&progress, &Progress::progressChanged, [this](int p) { percents << p; });
     ProgressView::exec(progress, caption, text, start);
 }

@@ -4,6 +4,7 @@
 
 #include "catalog/progress.h"
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -19,7 +20,6 @@ struct CatalogRow {
     int parentId = 0;
     QString name;
     QString fileName;
-    int attributes = 0;
     QString action;
 };
 
@@ -40,8 +40,6 @@ struct RowFields {
 // A connected catalog plus a scratch folder for generated trees.
 class CatalogTest : public DbTest {
 protected:
-    void SetUp() override;
-
     // Appends a row; returns its id.
     int addRow(const QString& name, int parentId, bool folder, const RowFields& f = {});
     std::vector<CatalogRow> catalog() const;
@@ -52,8 +50,10 @@ protected:
 
     // Creates a file of n bytes (folders on the way) below the scratch folder.
     QString makeFile(const QString& relative, int n = 1) const;
-    QString makeDir(const QString& relative) const;
-    QString scratch(const QString& relative = {}) const;
+    void makeDir(const QString& relative) const { QDir().mkpath(scratch(relative)); }
+    QString scratch(const QString& relative = {}) const {
+        return relative.isEmpty() ? m_disk.path() : m_disk.filePath(relative);
+    }
 
     QTemporaryDir m_disk;
 };
@@ -65,7 +65,6 @@ public:
               const std::function<void()>& start) override;
 
     QStringList captions;
-    QStringList texts;
     QList<int> percents;
 };
 

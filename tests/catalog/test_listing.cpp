@@ -1,6 +1,4 @@
 #include "catalog/listing.h"
-#include "catalog/logicaltree.h"
-#include "catalog/remotemrtree.h"
 #include "core/record.h"
 #include "testutil.h"
 
@@ -29,11 +27,9 @@ TEST(Listing, ReadsEntriesWithFolderPathsAsTheyStand) {
     EXPECT_EQ(parseListing(entry(7, 1, 0, 0, "Music/Live ", "b", ""), "u")[0]->Path,
               "/Music/Live /");
     EXPECT_EQ(items[1]->fullPath(), "/Music/a.mp3");
-    EXPECT_DOUBLE_EQ(items[1]->date, 45000.25);
-    EXPECT_TRUE(items[1]->passwordFlag);
-    EXPECT_EQ(items[1]->description, "nice");
-    EXPECT_EQ(items[1]->userName, "alice");
-    EXPECT_EQ(items[1]->userId, 7);
+    const TRemoteFileItem& a = *items[1];
+    EXPECT_EQ(std::tuple(a.date, a.passwordFlag, a.description, a.userName, a.userId),
+              std::tuple(45000.25, true, QString("nice"), QString("alice"), 7));
     EXPECT_EQ(items[2]->Path, "/");
 }
 
@@ -63,15 +59,4 @@ TEST(Listing, SkipsUnknownTagsAndStopsAtATruncatedRecord) {
     items =
         parseListing(entry(1, 1, 0, 0, "", "", "") + entry(1, 1, 0, 0, "", "a/b", "") + good, "u");
     ASSERT_EQ(items.size(), 1u);
-}
-
-TEST(RemoteTree, WithoutAServiceAFolderShowsEmpty) {
-    TLogicalTree logical;
-    TRemoteMRTree tree(nullptr, nullptr, "bob", 5, &logical);
-    logical.setGetItems([&](TFileNode* n) { tree.NodeGetItems(n); });
-    logical.Initialize();
-    TFileNode* root = tree.WaitForFolder("/", 5000);
-    ASSERT_TRUE(root);
-    EXPECT_EQ(root->Children().count(), 0);
-    EXPECT_EQ(tree.WaitForFolder("/Music", 5000), nullptr);
 }

@@ -32,11 +32,9 @@ RunResult runProgram(const QString& program, const QStringList& args, int timeou
     prepare(p, program, args, env);
     p.start();
     RunResult r;
-    if (!p.waitForStarted(timeoutMs)) {
+    if (!p.waitForStarted(timeoutMs))
         return r;
-    }
-    r.finished = p.waitForFinished(timeoutMs);
-    if (!r.finished) {
+    if (!(r.finished = p.waitForFinished(timeoutMs))) {
         p.kill();
         p.waitForFinished();
     }
@@ -65,9 +63,8 @@ QByteArray readFile(const QString& path) {
 }
 
 ::testing::AssertionResult ended(const RunResult& r, int exitCode, const QString& out) {
-    if (r.exitCode == exitCode && r.out == out) {
+    if (r.exitCode == exitCode && r.out == out)
         return ::testing::AssertionSuccess();
-    }
     return ::testing::AssertionFailure() << "exit code " << r.exitCode << ", output\n"
                                          << r.out.toStdString() << "error output\n"
                                          << r.err.toStdString();
@@ -84,13 +81,8 @@ Serving::Serving(const QString& profile)
 }
 
 Serving::~Serving() {
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(10000)) {
-            m_process->kill();
-            m_process->waitForFinished();
-        }
-    }
+    if (m_process->state() != QProcess::NotRunning)
+        stop();  // and killed with the process object if that was not enough
 }
 
 bool Serving::ready() {

@@ -17,8 +17,7 @@ struct RunResult {
     QString err;
 };
 
-// Runs one of the built programs to its end (or the timeout) with the given environment
-// additions.
+// Runs a built program to its end (or the time-out), its environment extended by env.
 RunResult runProgram(const QString& program, const QStringList& args, int timeoutMs = 30000,
                      const QStringList& env = {});
 
@@ -34,7 +33,6 @@ QByteArray readFile(const QString& path);
 // The run ended with that code and printed exactly that; a failure shows its error output too.
 ::testing::AssertionResult ended(const RunResult& r, int exitCode, const QString& out);
 
-// Runs moonrake-cli on a profile: moonrake-cli --profile PROFILE ARGS...
 RunResult cli(const QString& profile, const QStringList& args, int timeoutMs = 30000);
 
 // A `moonrake-cli serve` kept running for the test; its output is collected as it comes.

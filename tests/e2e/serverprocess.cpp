@@ -15,18 +15,16 @@ Server::Server(const QStringList& args) {
     m_process.reset(startProgram("moonrake-server", args));
     QDeadlineTimer deadline(kServerTimeoutMs);
     while (!m_process->canReadLine() && !deadline.hasExpired() &&
-           m_process->state() != QProcess::NotRunning) {
+           m_process->state() != QProcess::NotRunning)
         m_process->waitForReadyRead(100);
-    }
     m_ready = QString::fromUtf8(m_process->readLine()).trimmed();
     for (const QString& part : m_ready.split(u' ')) {
-        if (part.startsWith("service=")) {
+        if (part.startsWith("service="))
             m_service = endpoint(part.mid(8));
-        } else if (part.startsWith("web=")) {
+        else if (part.startsWith("web="))
             m_web = endpoint(part.mid(4));
-        } else if (part.startsWith("smtp=")) {
+        else if (part.startsWith("smtp="))
             m_smtp = endpoint(part.mid(5));
-        }
     }
 }
 
@@ -39,18 +37,15 @@ Server::~Server() {
 
 int Server::terminate() {
     m_process->terminate();
-    if (!m_process->waitForFinished(kServerTimeoutMs) ||
-        m_process->exitStatus() != QProcess::NormalExit) {
-        return -1;
-    }
-    return m_process->exitCode();
+    const bool clean = m_process->waitForFinished(kServerTimeoutMs) &&
+                       m_process->exitStatus() == QProcess::NormalExit;
+    return clean ? m_process->exitCode() : -1;
 }
 
 int registerUser(const QString& profile, const Server& server, const QString& nick) {
     if (cli(profile, {"set", "Host/Http", server.web().text()}).exitCode != 0 ||
-        cli(profile, {"set", "Host/Moonrake", server.service().text()}).exitCode != 0) {
+        cli(profile, {"set", "Host/Moonrake", server.service().text()}).exitCode != 0)
         return 0;
-    }
     const RunResult r = cli(profile, {"register", nick, "pw " + nick});
     return r.exitCode == 0 ? r.out.trimmed().toInt() : 0;
 }

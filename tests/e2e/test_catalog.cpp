@@ -14,10 +14,6 @@ namespace {
 using mr::test::cli;
 using mr::test::registerUser;
 
-void setHost(const QString& profile, const QString& key, const QString& value) {
-    ASSERT_EQ(cli(profile, {"set", key, value}).exitCode, 0);
-}
-
 // What `browse` printed, its dates checked and taken out; only its exit code when that is not 0.
 QStringList browsed(const test::RunResult& r) {
     static const QRegularExpression date(
@@ -48,7 +44,7 @@ TEST(CatalogEndToEnd, SharedTreeIsWhatAnotherUserBrowses) {
     QDir().mkpath(disk.filePath("Music/Empty"));
 
     // Shared while the service is away: the rows wait as additions.
-    setHost(alice.path(), "Host/Moonrake", "127.0.0.1:1");
+    ASSERT_EQ(cli(alice.path(), {"set", "Host/Moonrake", "127.0.0.1:1"}).exitCode, 0);
     auto r = cli(alice.path(), {"share", disk.filePath("Music")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.startsWith("Shared " + disk.filePath("Music") + " as /Music (6 entries)"))
@@ -57,7 +53,7 @@ TEST(CatalogEndToEnd, SharedTreeIsWhatAnotherUserBrowses) {
                             "A Dir /Music\nA Dir /Music/Empty\nA Dir /Music/Live\n"
                             "A 1 /Music/Live/.hidden\nA 4 /Music/Live/b.ogg\nA 3 /Music/a.mp3\n"));
 
-    setHost(alice.path(), "Host/Moonrake", server.service().text());
+    ASSERT_EQ(cli(alice.path(), {"set", "Host/Moonrake", server.service().text()}).exitCode, 0);
     EXPECT_TRUE(test::ended(cli(alice.path(), {"sync"}), 0,
                             "Additions accepted: 6\nRemovals accepted: 0\n"));
     EXPECT_EQ(cli(alice.path(), {"sync"}).out, "Nothing to send\n");

@@ -20,12 +20,9 @@ test::RunResult cli(const QString& profile, const QStringList& args) {
 }
 
 QByteArray randomBytes(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(static_cast<quint32>(size));
-    for (qsizetype i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>(generator.bounded(256));
-    }
-    return bytes;
+    QList<quint32> words(size / 4 + 1);
+    QRandomGenerator(static_cast<quint32>(size)).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char*>(words.constData()), size);
 }
 
 // One service, an owner sharing a folder and a downloader, each with its own profile.
@@ -34,15 +31,11 @@ protected:
     void SetUp() override {
         server = std::make_unique<test::Server>(QStringList{"--data", data.path()});
         ASSERT_TRUE(server->ready()) << server->readyLine().toStdString();
-        ownerId = join(owner.path(), "alice");
+        ownerId = test::registerUser(owner.path(), *server, "alice");
         ASSERT_GT(ownerId, 0);
-        ASSERT_GT(join(downloader.path(), "bob"), 0);
+        ASSERT_GT(test::registerUser(downloader.path(), *server, "bob"), 0);
         ASSERT_EQ(
             cli(downloader.path(), {"set", "UserInfo/DownloadPath", downloads.path()}).exitCode, 0);
-    }
-
-    int join(const QString& profile, const QString& nick) {
-        return test::registerUser(profile, *server, nick);
     }
 
     // Shares one of the owner's folders (published to the service at once).
@@ -101,13 +94,11 @@ TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
     EXPECT_TRUE(test::readFile(downloads.filePath("secret.bin")) == secret);
 
     ASSERT_EQ(cli(owner.path(), {"ban", "bob"}).exitCode, 0);
-    EXPECT_EQ(cli(owner.path(), {"banned"}).out, "bob\n");
     EXPECT_TRUE(test::ended(get("/Music/a.bin"), 1, "Negotiating\nBanned\n"));
     EXPECT_FALSE(QFileInfo::exists(downloads.filePath("a.bin")));
 
     // Lifting the ban lets the same request through.
     ASSERT_EQ(cli(owner.path(), {"unban", "bob"}).exitCode, 0);
-    EXPECT_EQ(cli(owner.path(), {"banned"}).out, "");
     EXPECT_EQ(get("/Music/a.bin").exitCode, 0);
     EXPECT_EQ(test::readFile(downloads.filePath("a.bin")).size(), 5000);
 }
@@ -115,7 +106,7 @@ TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
 TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
     // Carol never chose a download folder: hers is the default one, kept in her settings.
     QTemporaryDir carol, carolHome;
-    ASSERT_GT(join(carol.path(), "carol"), 0);
+    ASSERT_GT(test::registerUser(carol.path(), *server, "carol"), 0);
     const QString carolDownloads = carolHome.filePath("Downloads/Moonrake");
     ASSERT_EQ(cli(owner.path(), {"set", "UserInfo/MaxUploads", "1"}).exitCode, 0);
     const QByteArray content = randomBytes(8 * 1024 * 1024);
@@ -138,20 +129,11 @@ TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
     EXPECT_TRUE(test::readFile(carolDownloads + "/big.bin") == content);
     EXPECT_EQ(cli(carol.path(), {"get", "UserInfo/DownloadPath"}).out.trimmed(), carolDownloads);
 
-    // The owner's log: an upload starts only after the one before it has ended.
+    // The owner's log: the second upload starts only after the first has ended.
     ASSERT_TRUE(serving.waitFor("carol: Completed", kTransferTimeoutMs));
     ASSERT_TRUE(serving.waitFor("bob: Completed", kTransferTimeoutMs));
-    int running = 0;
-    int most = 0;
-    for (const QString& line : serving.out().split('\n')) {
-        if (!line.startsWith("Upload ")) {
-            continue;
-        }
-        if (line.endsWith(": Negotiating")) {
-            most = std::max(most, ++running);
-        } else if (!line.endsWith(": Transfering") && !line.endsWith(": Resuming")) {
-            --running;  // completed or failed
-        }
-    }
-    EXPECT_EQ(most, 1) << serving.out().toStdString();
+    const QString log = serving.out();
+    EXPECT_LT(log.indexOf(": Completed"),
+              log.indexOf(": Negotiating", log.indexOf(": Negotiating") + 1))
+        << log.toStdString();
 }

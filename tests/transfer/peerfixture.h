@@ -1,13 +1,14 @@
 #pragma once
 
+#include "e2e/process.h"
 #include "transfer/mrftpserver.h"
 #include "transfer/queue.h"
 
+#include <QDir>
 #include <QMap>
 #include <QTemporaryDir>
 
 #include <memory>
-#include <vector>
 
 namespace mr::test {
 
@@ -16,17 +17,13 @@ namespace mr::test {
 struct PeerSide {
     PeerSide(const QString& nickname, qint32 id, int slotCount = 2);
 
-    // Shares a file with that content at the share path; returns its local path.
-    QString share(const QString& sharePath, const QByteArray& content,
-                  const QString& password = {});
-    QString downloadFile(const QString& name) const;
-    QByteArray downloaded(const QString& name) const;
-    // Puts a file with that content into the download folder, as a partial copy would stand.
-    bool writeDownload(const QString& name, const QByteArray& content) const;
+    // Shares a file with that content at the share path.
+    void share(const QString& sharePath, const QByteArray& content, const QString& password = {});
+    QString downloadFile(const QString& name) const { return QDir(downloadDir).filePath(name); }
+    QByteArray downloaded(const QString& name) const { return readFile(downloadFile(name)); }
     PeerSettings settings() const;
 
     QTemporaryDir root;
-    QString sharedDir;
     QString downloadDir;
     QString nickname;
     qint32 id;
@@ -35,7 +32,6 @@ struct PeerSide {
     QMap<QString, QByteArray> folders;  // folder path -> listing
     TMRWantedList wanted;
     std::unique_ptr<TMRFtpServer> server;
-    std::vector<std::pair<TTransferStatus, TTransferError>> uploadStates;
 };
 
 QByteArray pattern(int size, int seed = 1);

