@@ -229,7 +229,7 @@ TEST_F(SyncTest, AFailedBatchKeepsItsRowsPending) {
 TEST_F(SyncTest, GoingOfflineStopsTheRunWithEveryFlagKept) {
     start([this](const QByteArray&, int) {
         m_dropKeepAlive.open();
-        for (int i = 0; i < 1000 && m_agent->online(); ++i)
+        for (int i = 0; i < 6000 && m_agent->online(); ++i)
             QThread::msleep(5);
         return false;
     });
