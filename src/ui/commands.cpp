@@ -66,6 +66,7 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     connect(actShareWizard, &QAction::triggered, &server, &TServer::RunShareWizard);
     connect(actFeedback, &QAction::triggered, &server, &TServer::ShowFeedback);
     connect(actMotd, &QAction::triggered, &server, &TServer::ShowMessageOfTheDay);
+    connect(actUserSearch, &QAction::triggered, &server, &TServer::ShowUserSearch);
 
     tmrReconnect = new QTimer(this);
     tmrReconnect->setObjectName(QStringLiteral("tmrReconnect"));

@@ -12,12 +12,15 @@
 #include "ui/localexplorer.h"
 #include "ui/mainwindow.h"
 #include "ui/mditile.h"
+#include "ui/messengerforms.h"
 #include "ui/motdform.h"
 #include "ui/remoteexplorer.h"
 #include "ui/sharewizard.h"
 #include "ui/sidebar.h"
 #include "ui/signonform.h"
 #include "ui/transferform.h"
+#include "ui/userinformationform.h"
+#include "ui/usersearchform.h"
 
 #include <QAction>
 #include <QLabel>
@@ -34,6 +37,7 @@ TServer* g_server = nullptr;
 constexpr QSize kExplorerSize(780, 540);
 constexpr QSize kTransfersSize(780, 460);
 constexpr QSize kMotdSize(480, 360);
+constexpr QSize kUserSearchSize(560, 420);
 
 }  // namespace
 
@@ -129,8 +133,9 @@ void TServer::setOnlineSession(OnlineSession* session) {
     m_session = session;
     // The program starts offline, with the session's commands live.
     const TdmCommands& c = m_main.commands();
-    for (QAction* a : {c.actConnect, c.actPreferences, c.actMotd, c.actFeedback, c.actLocalFiles,
-                       c.actMoonrakeExplorer, c.actMyDownloads, c.actShareWizard}) {
+    for (QAction* a :
+         {c.actConnect, c.actPreferences, c.actMotd, c.actFeedback, c.actLocalFiles,
+          c.actMoonrakeExplorer, c.actMyDownloads, c.actShareWizard, c.actUserSearch}) {
         a->setEnabled(session != nullptr);
     }
 }
@@ -216,9 +221,19 @@ Tfrm_transfer* TServer::ShowTransfers() {
     m_transfers = new Tfrm_transfer(*m_wanted, m_fileServer->waitingList(), std::move(actions));
     connect(m_transfers, &Tfrm_transfer::userTreeRequested, this,
             [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
-    // Their windows (messages, profiles, private chat, contacts) do not exist yet.
-    for (QAction* pending : {m_transfers->actPMessage(), m_transfers->actUserInformation(),
-                             m_transfers->actPTP(), m_transfers->actAddUser()}) {
+    connect(m_transfers, &Tfrm_transfer::personalMessageRequested, this,
+            [](qint32 userId, const QString& nick) { SendMessageTo(userId, nick); });
+    // The row knows its user's id, so the profile is asked for rather than left waiting.
+    connect(m_transfers, &Tfrm_transfer::userInformationRequested, this,
+            [this](qint32 userId, const QString& nick) {
+                if (userId != 0) {
+                    ShowUserInformation(userId, nick);
+                } else {
+                    ShowUserInformation(nick);
+                }
+            });
+    // Private chat and contacts come with their own windows.
+    for (QAction* pending : {m_transfers->actPTP(), m_transfers->actAddUser()}) {
         pending->setVisible(false);
     }
     addChild(m_transfers, &Tfrm_transfer::description, kTransfersSize);
@@ -265,6 +280,31 @@ void TServer::ShowPreferences() {
 
 void TServer::RunShareWizard() {
     TfrmShareWizard::run(&m_main);
+}
+
+TfrmUserSearch* TServer::ShowUserSearch() {
+    auto* form = new TfrmUserSearch(m_session ? &m_session->agent() : nullptr);
+    connect(form, &TfrmUserSearch::userInformationRequested, this,
+            [this](qint32 userId, const QString& nick) { ShowUserInformation(userId, nick); });
+    connect(form, &TfrmUserSearch::userTreeRequested, this,
+            [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
+    connect(form, &TfrmUserSearch::messageRequested, this,
+            [](qint32 userId, const QString& nick) { SendMessageTo(userId, nick); });
+    addChild(form, &TfrmUserSearch::description, kUserSearchSize);
+    return form;
+}
+
+TUserInformation* TServer::ShowUserInformation(qint32 userId, const QString& nickname) {
+    auto* form = new TUserInformation(m_session ? &m_session->agent() : nullptr, userId, nickname);
+    addChild(form, &TUserInformation::description, {});
+    form->retrieve();
+    return form;
+}
+
+TUserInformation* TServer::ShowUserInformation(const QString& nickname) {
+    auto* form = new TUserInformation(nickname);
+    addChild(form, &TUserInformation::description, {});
+    return form;
 }
 
 }  // namespace mr

@@ -21,7 +21,9 @@ class TfrmFeedBack;
 class TfrmLocalExplorer;
 class TfrmMain;
 class TfrmRemoteExplorer;
+class TfrmUserSearch;
 class Tfrm_transfer;
+class TUserInformation;
 class TMRFtpServer;
 class TMRWantedList;
 class OnlineSession;
@@ -66,6 +68,12 @@ public:
     void ShowPreferences();
     // The share wizard, modal.
     void RunShareWizard();
+    // "User Search": a new white-pages window.
+    TfrmUserSearch* ShowUserSearch();
+    // A new window with a member's profile, asked for at once; offline it says so.
+    TUserInformation* ShowUserInformation(qint32 userId, const QString& nickname);
+    // A new profile window that knows only the nickname and asks nothing.
+    TUserInformation* ShowUserInformation(const QString& nickname);
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.
