@@ -2,7 +2,13 @@
 #include "core/record.h"
 #include "core/userinfo.h"
 #include "messaging/infosocket.h"
+#include "transfer/datamodule.h"
+#include "ui/commands.h"
+#include "ui/controller.h"
+#include "ui/desktopsession.h"
+#include "ui/mainwindow.h"
 #include "ui/messengerforms.h"
+#include "ui/transferform.h"
 #include "ui/userinformationform.h"
 #include "ui/usersearchform.h"
 #include "uitest.h"
@@ -11,12 +17,15 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -198,4 +207,45 @@ TEST(MessengerWindows, FailedStateOfflineWarningAndDelivery) {
     EXPECT_EQ(fields, QStringList({"31", test::kNickname, "127.0.0.1", "4321",
                                    " *\\ two  blanks\r\n\r\n*\r\n"}));
     EXPECT_TRUE(waitUntil([&] { return sender.isNull(); }));
+}
+
+TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndTheDirectoryCommands) {
+    QTemporaryDir profile;
+    const QString saved = activeProfile().directory();
+    setActiveProfile(profile.path());
+    UserInfo().setNickname(test::kNickname);
+    {
+        TMRDataModule data(profile.path());
+        ASSERT_EQ(data.create(), TMRDataModule::StartResult::Started);
+        TfrmMain frame;
+        DesktopSession desktop(frame, &data);
+        frame.commands().actUserSearch->trigger();
+        frame.commands().actUserSearch->trigger();
+        EXPECT_EQ(frame.findChildren<TfrmUserSearch*>().size(), 2);
+        Tfrm_transfer* transfers = frame.server().ShowTransfers();
+        ASSERT_NE(transfers, nullptr);
+        EXPECT_TRUE(transfers->actPMessage()->isVisible() &&
+                    transfers->actUserInformation()->isVisible());
+        EXPECT_FALSE(transfers->actPTP()->isVisible() || transfers->actAddUser()->isVisible());
+
+        const UserLocation here{"127.0.0.1", data.infoPort(), 0};
+        for (const char* text : {"one", "two"}) {
+            MessageSender sender({answering(here), {}});
+            QSignalSpy done(&sender, &MessageSender::finished);
+            sender.send(8, text);
+            ASSERT_TRUE(waitUntil([&] { return done.size() == 1; }));
+        }
+        QList<TMessengerReceiver*> windows;
+        ASSERT_TRUE(waitUntil([&] {
+            windows.clear();
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* r = qobject_cast<TMessengerReceiver*>(w)) {
+                    windows.append(r);
+                }
+            }
+            return windows.size() == 2;
+        }));
+        qDeleteAll(windows);
+    }
+    setActiveProfile(saved);
 }
