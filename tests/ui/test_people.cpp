@@ -3,6 +3,7 @@
 #include "core/userinfo.h"
 #include "messaging/infosocket.h"
 #include "transfer/datamodule.h"
+#include "transfer/mrftpserver.h"
 #include "ui/commands.h"
 #include "ui/controller.h"
 #include "ui/desktopsession.h"
@@ -24,9 +25,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -227,6 +230,18 @@ TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndTheDirectoryComma
         EXPECT_TRUE(transfers->actPMessage()->isVisible() &&
                     transfers->actUserInformation()->isVisible());
         EXPECT_FALSE(transfers->actPTP()->isVisible() || transfers->actAddUser()->isVisible());
+        // A row that knows its user's id asks for his profile (offline: says so and stops).
+        data.fileServer()->waitingList().Add("bob", 9, "bob", 0, 10, "/a", "127.0.0.1", 1);
+        transfers->lvwAutomatic()->selectRow(0);
+        QTimer::singleShot(0, [] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                box->close();
+            }
+        });
+        transfers->actUserInformation()->trigger();
+        const auto* profile = frame.findChild<TUserInformation*>();
+        ASSERT_NE(profile, nullptr);
+        EXPECT_EQ(profile->statusText(), QString::fromLatin1(kUserInfoErrorText));
 
         const UserLocation here{"127.0.0.1", data.infoPort(), 0};
         for (const char* text : {"one", "two"}) {
