@@ -74,6 +74,57 @@ std::optional<UserLocation> locateUser(const Context& c, qint32 userId) {
     return location;
 }
 
+ServiceClient::ServiceClient(const Context& c)
+    : m_context(c),
+      m_headless(std::make_unique<HeadlessSession>()),
+      m_idle(std::make_unique<TIdleQueue>()),
+      m_session(std::make_unique<OnlineSession>(m_headless->agent(), *m_idle)) {}
+
+ServiceClient::~ServiceClient() {
+    m_session->SignOff();
+}
+
+bool ServiceClient::start() {
+    setActiveProfile(m_context.profileDir);
+    if (!signOn(m_context, *m_session, kInfoPort, kFileServerPort)) {
+        print(m_context.err, QString::fromLatin1(OnlineSession::kUnableText));
+        return false;
+    }
+    return true;
+}
+
+QString escapedLine(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar ch : text) {
+        switch (ch.unicode()) {
+            case u'\\':
+                out += QStringLiteral("\\\\");
+                break;
+            case u'\t':
+                out += QStringLiteral("\\t");
+                break;
+            case u'\r':
+                out += QStringLiteral("\\r");
+                break;
+            case u'\n':
+                out += QStringLiteral("\\n");
+                break;
+            default:
+                if (ch.unicode() < 0x20 || ch.unicode() == 0x7f) {
+                    out += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
+                } else if (ch.category() == QChar::Other_Control ||
+                           ch.category() == QChar::Separator_Line ||
+                           ch.category() == QChar::Separator_Paragraph) {
+                    out += QStringLiteral("\\u%1").arg(ch.unicode(), 4, 16, QLatin1Char('0'));
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    return out;
+}
+
 CatalogAccess openCatalog(const Context& c, TableUse use) {
     CatalogAccess access;
     QDir().mkpath(c.profileDir);
@@ -135,7 +186,9 @@ QString usage() {
         "                          many additions and removals were accepted, sign off\n"
         "  browse USERID [VPATH]   a user's published folder: size or Dir, date, name\n"
         "  serve                   stay online: serve uploads, receive pushed files, answer\n"
-        "                          pings; one line per transfer change and per message;\n"
+        "                          pings; one line per transfer change and per message\n"
+        "                          (\"Message from NICK (ID): TEXT\", line breaks, tabs and\n"
+        "                          backslashes escaped as \\n \\r \\t \\\\);\n"
         "                          sign off on Ctrl+C or SIGTERM\n"
         "  get USERID VPATH [--password P]\n"
         "                          download a file of that user into UserInfo/DownloadPath\n"
@@ -151,6 +204,12 @@ QString usage() {
         "                          owner ID, nickname, Online or Offline, size (Dir or N KB),\n"
         "                          line, path, description (and the owner's ping); then the\n"
         "                          count or \"No items were found\"\n"
+        "  users --nick P | --email P | --name FIRST LAST\n"
+        "                          find members (\"*\" matches anything): ID, nickname, first\n"
+        "                          name, last name, e-mail, Online or Offline; tab-separated\n"
+        "  info USERID             a member's profile as \"Label: value\" lines\n"
+        "  msg USERID TEXT         send an instant message (TEXT \"-\" reads standard input);\n"
+        "                          0 when delivered, else the reason and 1\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -163,8 +222,8 @@ int run(const Context& c, const QStringList& args) {
     const QStringList rest = args.mid(1);
     try {
         // Accounts first: "get GROUP/NAME" reads a setting there, "get USERID VPATH" downloads.
-        for (const auto& area :
-             {runAccountCommand, runCatalogCommand, runTransferCommand, runSearchCommand}) {
+        for (const auto& area : {runAccountCommand, runCatalogCommand, runTransferCommand,
+                                 runSearchCommand, runPeopleCommand, runMessageCommand}) {
             if (const auto rc = area(c, command, rest)) {
                 return *rc;
             }

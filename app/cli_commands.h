@@ -14,8 +14,10 @@
 #include <span>
 
 namespace mr {
+class HeadlessSession;
 class OnlineSession;
-}
+class TIdleQueue;
+}  // namespace mr
 
 namespace mr::cli {
 
@@ -49,6 +51,28 @@ bool signOn(const Context& c, OnlineSession& session, std::uint16_t infoPort,
 // Signs on without peer sockets, asks where a user is and signs off; nothing after printing
 // why when the service could not be asked.
 std::optional<UserLocation> locateUser(const Context& c, qint32 userId);
+// A session with the service for a command that only asks it, with no peer sockets: start()
+// signs on (printing why when that fails), the destructor signs off.
+class ServiceClient {
+public:
+    explicit ServiceClient(const Context& c);
+    ~ServiceClient();
+    ServiceClient(const ServiceClient&) = delete;
+    ServiceClient& operator=(const ServiceClient&) = delete;
+
+    bool start();
+    HeadlessSession& headless() { return *m_headless; }
+
+private:
+    const Context& m_context;
+    std::unique_ptr<HeadlessSession> m_headless;
+    std::unique_ptr<TIdleQueue> m_idle;
+    std::unique_ptr<OnlineSession> m_session;
+};
+// A text on one line of output, unambiguously: a backslash, tab, CR and LF are written as
+// \\, \t, \r and \n, any other control character as \xHH, a line or paragraph separator as
+// \uHHHH; everything else as it is.
+QString escapedLine(const QString& text);
 // How a command uses the profile's tables, opened as the data module does.
 enum class TableUse {
     Reading,  // the tables alone
@@ -72,7 +96,7 @@ std::optional<int> runFrom(std::span<const Command> commands, const Context& c, 
                            const QStringList& args);
 
 // The commands of one area (cli_account.cpp, cli_catalog.cpp, cli_transfers.cpp,
-// cli_search.cpp); nothing when the command is not one of them.
+// cli_search.cpp, cli_people.cpp, cli_messages.cpp); nothing when the command is not one of them.
 std::optional<int> runAccountCommand(const Context& c, const QString& command,
                                      const QStringList& args);
 std::optional<int> runCatalogCommand(const Context& c, const QString& command,
@@ -81,5 +105,13 @@ std::optional<int> runTransferCommand(const Context& c, const QString& command,
                                       const QStringList& args);
 std::optional<int> runSearchCommand(const Context& c, const QString& command,
                                     const QStringList& args);
+std::optional<int> runPeopleCommand(const Context& c, const QString& command,
+                                    const QStringList& args);
+std::optional<int> runMessageCommand(const Context& c, const QString& command,
+                                     const QStringList& args);
+
+// A received message as `serve` prints it: "Message from NICK (ID): TEXT", the nickname and
+// the text escaped as escapedLine() does, a blank in the nickname as \x20.
+QString receivedMessageLine(qint32 userId, const QString& nickname, const QString& text);
 
 }  // namespace mr::cli

@@ -106,8 +106,7 @@ int cmdServe(const Context& c, const QStringList& args) {
     QObject::connect(
         peer.data().infoSocket(), &InfoSocket::messageReceived,
         [&c](qint32 userId, const QString& nickname, const QString&, quint16, const QString& text) {
-            say(c, QStringLiteral("Message from %1 (%2): %3")
-                       .arg(nickname, QString::number(userId), text));
+            say(c, receivedMessageLine(userId, nickname, text));
         });
     say(c, QStringLiteral("Serving: info port %1, file server port %2")
                .arg(peer.data().infoPort())

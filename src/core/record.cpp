@@ -175,7 +175,10 @@ UnpackResult UnpackRecord(QByteArrayView record, std::string_view format,
         const UnpackTarget& target = *next;
         bool stored = false;
         if (letter == 'A') {
-            const void* zero = std::memchr(data + offset, 0, static_cast<size_t>(size - offset));
+            // An empty record may have no storage at all, and memchr must not see a null.
+            const void* zero =
+                offset < size ? std::memchr(data + offset, 0, static_cast<size_t>(size - offset))
+                              : nullptr;
             if (!zero) {
                 result.truncated = true;
                 break;

@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <utility>
+
 namespace mr {
 
 namespace {
@@ -77,14 +79,24 @@ void InfoSocket::acceptConnections() {
         auto* timer = new QTimer(connection);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, connection] { drop(connection); });
-        m_connections.insert(connection, timer);
+        m_connections.insert(connection, {timer, {}, dottedAddress(connection->peerAddress())});
 
         connect(connection, &QTcpSocket::readyRead, this,
                 [this, connection] { readRequest(connection); });
-        connect(connection, &QTcpSocket::disconnected, this,
-                [this, connection] { release(connection); });
+        connect(connection, &QTcpSocket::readChannelFinished, this,
+                [this, connection] { readFinished(connection); });
+        connect(connection, &QTcpSocket::disconnected, this, [this, connection] {
+            readFinished(connection);
+            release(connection);
+        });
         connect(connection, &QTcpSocket::errorOccurred, this,
-                [this, connection](QAbstractSocket::SocketError) { drop(connection); });
+                [this, connection](QAbstractSocket::SocketError error) {
+                    // A sender's close is the end of its message, not a failure.
+                    if (error == QAbstractSocket::RemoteHostClosedError) {
+                        readFinished(connection);
+                    }
+                    drop(connection);
+                });
         timer->start(m_idleTimeoutMs);
 
         // Data may have arrived before the signals were connected.
@@ -95,47 +107,66 @@ void InfoSocket::acceptConnections() {
 }
 
 void InfoSocket::readRequest(QTcpSocket* connection) {
-    if (!m_connections.contains(connection)) {
+    const auto held = m_connections.find(connection);
+    if (held == m_connections.end()) {
         return;
     }
-    if (connection->bytesAvailable() > m_maxRequestSize) {
+    if (held->received.size() + connection->bytesAvailable() > m_maxRequestSize) {
         drop(connection);
         return;
     }
-    const QByteArray data = connection->readAll();
-    const InfoRequest request = ParseInfoRequest(data);
+    held->received += connection->readAll();
+    // A ping and a chat request are answered while the peer waits; everything else is read
+    // to its end.
+    const InfoRequest request = ParseInfoRequest(held->received);
     switch (request.kind) {
         case InfoKind::Ping:
+            held->received.clear();
             connection->write(kInfoPong);
             finish(connection);
             break;
-        case InfoKind::Message: {
-            // Closing clears the peer address, so it is taken first.
-            const QString address = dottedAddress(connection->peerAddress());
-            finish(connection);
-            emit messageReceived(request.userId, request.nickname, address, request.port,
-                                 request.text);
-            break;
-        }
         case InfoKind::ChatRequest: {
             static const QMetaMethod chatSignal =
                 QMetaMethod::fromSignal(&InfoSocket::chatRequested);
             if (!isSignalConnected(chatSignal)) {
+                held->received.clear();
                 finish(connection);
                 break;
             }
-            delete m_connections.take(connection);
+            delete m_connections.take(connection).timer;
             connection->disconnect(this);
             connection->setReadBufferSize(0);
             connection->setParent(nullptr);
             emit chatRequested(connection, request.nickname, request.text);
             break;
         }
+        case InfoKind::Message:
         case InfoKind::Malformed:
-            emit badRequest(request.error);
-            break;
         case InfoKind::Other:
             break;
+    }
+}
+
+void InfoSocket::readFinished(QTcpSocket* connection) {
+    const auto held = m_connections.find(connection);
+    if (held == m_connections.end()) {
+        return;
+    }
+    if (connection->bytesAvailable() > 0) {
+        readRequest(connection);
+    }
+    const auto still = m_connections.find(connection);
+    if (still == m_connections.end() || still->received.isEmpty()) {
+        return;
+    }
+    const QByteArray data = std::exchange(still->received, {});
+    const QString address = still->address;
+    const InfoRequest request = ParseInfoRequest(data);
+    if (request.kind == InfoKind::Message) {
+        finish(connection);
+        emit messageReceived(request.userId, request.nickname, address, request.port, request.text);
+    } else if (request.kind == InfoKind::Malformed) {
+        emit badRequest(request.error);
     }
 }
 
@@ -148,18 +179,24 @@ void InfoSocket::finish(QTcpSocket* connection) {
 }
 
 void InfoSocket::drop(QTcpSocket* connection) {
-    if (!m_connections.contains(connection)) {
+    const auto held = m_connections.find(connection);
+    if (held == m_connections.end()) {
         return;
     }
+    // What a dropped connection brought is not a request: aborting must not deliver it.
+    held->received.clear();
+    connection->disconnect(this);
     connection->abort();
     release(connection);
 }
 
 void InfoSocket::release(QTcpSocket* connection) {
-    QTimer* timer = m_connections.take(connection);
-    if (timer == nullptr) {
+    const auto held = m_connections.find(connection);
+    if (held == m_connections.end()) {
         return;
     }
+    QTimer* timer = held->timer;
+    m_connections.erase(held);
     timer->stop();
     connection->disconnect(this);
     connection->deleteLater();

@@ -12,9 +12,11 @@ class QTimer;
 namespace mr {
 
 // The client's info socket: peers connect to it to deliver an instant message, to ask for a
-// peer-to-peer chat, or to ping. Each read on a connection is taken as one whole request.
-// A connection that is not handed over or answered is dropped after the idle time-out, so a
-// silent or babbling peer cannot hold it for ever.
+// peer-to-peer chat, or to ping. A ping is answered and a chat request handed over as soon as
+// they have arrived; a message is read until its sender closes the connection, so one that
+// the network splits into several reads still arrives whole. A connection that is not handed
+// over or answered is dropped after the idle time-out, so a silent or babbling peer cannot
+// hold it for ever.
 class InfoSocket : public QObject {
     Q_OBJECT
 public:
@@ -33,7 +35,7 @@ public:
     quint16 port() const;
 
     void setIdleTimeout(int ms);
-    // A read that holds more than this closes the connection.
+    // A request that grows past this closes the connection.
     void setMaxRequestSize(qint64 bytes);
     // Connections currently held (not counting those handed over).
     int connectionCount() const;
@@ -53,13 +55,20 @@ signals:
 private:
     void acceptConnections();
     void readRequest(QTcpSocket* connection);
+    // The sender has closed: what it sent is the whole request.
+    void readFinished(QTcpSocket* connection);
     // Closes gracefully, letting an answer already written go out first.
     void finish(QTcpSocket* connection);
     void drop(QTcpSocket* connection);
     void release(QTcpSocket* connection);
 
     QTcpServer m_server;
-    QHash<QTcpSocket*, QTimer*> m_connections;
+    struct Held {
+        QTimer* timer = nullptr;
+        QByteArray received;
+        QString address;  // taken at accept: closing clears it
+    };
+    QHash<QTcpSocket*, Held> m_connections;
     int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
     qint64 m_maxRequestSize = kDefaultMaxRequestSize;
     int m_maxConnections = kDefaultMaxConnections;

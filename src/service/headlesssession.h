@@ -36,11 +36,11 @@ public:
     std::optional<UserLocation> locate(qint32 userId);
     void signOff();
 
-private:
     // Runs a request operation and waits for its completion; nothing when it was not queued,
     // failed or timed out.
     std::optional<QByteArray> await(const std::function<bool(RequestHandler)>& send);
 
+private:
     std::unique_ptr<TIdleQueue> m_idle;
     std::unique_ptr<TMRAgentHttp> m_agent;
     std::unique_ptr<TProcessingThread> m_processing;

@@ -67,6 +67,7 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     connect(actFeedback, &QAction::triggered, &server, &TServer::ShowFeedback);
     connect(actMotd, &QAction::triggered, &server, &TServer::ShowMessageOfTheDay);
     connect(actFileSearch, &QAction::triggered, &server, &TServer::ShowFileSearch);
+    connect(actUserSearch, &QAction::triggered, &server, &TServer::ShowUserSearch);
 
     tmrReconnect = new QTimer(this);
     tmrReconnect->setObjectName(QStringLiteral("tmrReconnect"));

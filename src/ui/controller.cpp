@@ -12,6 +12,7 @@
 #include "ui/localexplorer.h"
 #include "ui/mainwindow.h"
 #include "ui/mditile.h"
+#include "ui/messengerforms.h"
 #include "ui/motdform.h"
 #include "ui/remoteexplorer.h"
 #include "ui/searchform.h"
@@ -19,6 +20,8 @@
 #include "ui/sidebar.h"
 #include "ui/signonform.h"
 #include "ui/transferform.h"
+#include "ui/userinformationform.h"
+#include "ui/usersearchform.h"
 
 #include <QAction>
 #include <QLabel>
@@ -31,10 +34,25 @@ namespace {
 
 TServer* g_server = nullptr;
 
+// What a search window offers on its selected member: browse, profile, message.
+template <class Form>
+void connectMemberActions(TServer* server, Form* form) {
+    QObject::connect(
+        form, &Form::userTreeRequested, server,
+        [server](qint32 userId, const QString& nick) { server->Browse(nick, userId); });
+    QObject::connect(form, &Form::userInformationRequested, server,
+                     [server](qint32 userId, const QString& nick) {
+                         server->ShowUserInformation(userId, nick);
+                     });
+    QObject::connect(form, &Form::messageRequested, server,
+                     [](qint32 userId, const QString& nick) { SendMessageTo(userId, nick); });
+}
+
 // Preferred sizes of the child windows that have one.
 constexpr QSize kExplorerSize(780, 540);
 constexpr QSize kTransfersSize(780, 460);
 constexpr QSize kMotdSize(480, 360);
+constexpr QSize kUserSearchSize(560, 420);
 
 }  // namespace
 
@@ -131,8 +149,9 @@ void TServer::setOnlineSession(OnlineSession* session) {
     m_session = session;
     // The program starts offline, with the session's commands live.
     const TdmCommands& c = m_main.commands();
-    for (QAction* a : {c.actConnect, c.actPreferences, c.actMotd, c.actFeedback, c.actLocalFiles,
-                       c.actMoonrakeExplorer, c.actMyDownloads, c.actShareWizard}) {
+    for (QAction* a :
+         {c.actConnect, c.actPreferences, c.actMotd, c.actFeedback, c.actLocalFiles,
+          c.actMoonrakeExplorer, c.actMyDownloads, c.actShareWizard, c.actUserSearch}) {
         a->setEnabled(session != nullptr);
     }
     c.actFileSearch->setEnabled(session != nullptr);
@@ -219,9 +238,19 @@ Tfrm_transfer* TServer::ShowTransfers() {
     m_transfers = new Tfrm_transfer(*m_wanted, m_fileServer->waitingList(), std::move(actions));
     connect(m_transfers, &Tfrm_transfer::userTreeRequested, this,
             [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
-    // Their windows (messages, profiles, private chat, contacts) do not exist yet.
-    for (QAction* pending : {m_transfers->actPMessage(), m_transfers->actUserInformation(),
-                             m_transfers->actPTP(), m_transfers->actAddUser()}) {
+    connect(m_transfers, &Tfrm_transfer::personalMessageRequested, this,
+            [](qint32 userId, const QString& nick) { SendMessageTo(userId, nick); });
+    // The row knows its user's id, so the profile is asked for rather than left waiting.
+    connect(m_transfers, &Tfrm_transfer::userInformationRequested, this,
+            [this](qint32 userId, const QString& nick) {
+                if (userId != 0) {
+                    ShowUserInformation(userId, nick);
+                } else {
+                    ShowUserInformation(nick);
+                }
+            });
+    // Private chat and contacts come with their own windows.
+    for (QAction* pending : {m_transfers->actPTP(), m_transfers->actAddUser()}) {
         pending->setVisible(false);
     }
     addChild(m_transfers, &Tfrm_transfer::description, kTransfersSize);
@@ -275,10 +304,29 @@ TfrmSearch* TServer::ShowFileSearch() {
         return nullptr;
     auto* form = new TfrmSearch(&m_session->agent());
     form->setWantedList(m_wanted);
-    connect(form, &TfrmSearch::userTreeRequested, this,
-            [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
+    connectMemberActions(this, form);
     connect(form, &TfrmSearch::transfersRequested, this, &TServer::ShowTransfers);
     addChild(form, &TfrmSearch::description, {})->showMaximized();
+    return form;
+}
+
+TfrmUserSearch* TServer::ShowUserSearch() {
+    auto* form = new TfrmUserSearch(m_session ? &m_session->agent() : nullptr);
+    connectMemberActions(this, form);
+    addChild(form, &TfrmUserSearch::description, kUserSearchSize);
+    return form;
+}
+
+TUserInformation* TServer::ShowUserInformation(qint32 userId, const QString& nickname) {
+    auto* form = new TUserInformation(m_session ? &m_session->agent() : nullptr, userId, nickname);
+    addChild(form, &TUserInformation::description, {});
+    form->retrieve();
+    return form;
+}
+
+TUserInformation* TServer::ShowUserInformation(const QString& nickname) {
+    auto* form = new TUserInformation(nickname);
+    addChild(form, &TUserInformation::description, {});
     return form;
 }
 

@@ -22,7 +22,9 @@ class TfrmLocalExplorer;
 class TfrmMain;
 class TfrmRemoteExplorer;
 class TfrmSearch;
+class TfrmUserSearch;
 class Tfrm_transfer;
+class TUserInformation;
 class TMRFtpServer;
 class TMRWantedList;
 class OnlineSession;
@@ -69,6 +71,12 @@ public:
     void RunShareWizard();
     // "File Search": a new search window, maximized; null without a session.
     TfrmSearch* ShowFileSearch();
+    // "User Search": a new white-pages window.
+    TfrmUserSearch* ShowUserSearch();
+    // A new window with a member's profile, asked for at once; offline it says so.
+    TUserInformation* ShowUserInformation(qint32 userId, const QString& nickname);
+    // A new profile window that knows only the nickname and asks nothing.
+    TUserInformation* ShowUserInformation(const QString& nickname);
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.

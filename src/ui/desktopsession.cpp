@@ -1,6 +1,7 @@
 #include "ui/desktopsession.h"
 
 #include "catalog/localmrtree.h"
+#include "messaging/infosocket.h"
 #include "service/agent.h"
 #include "service/idlequeue.h"
 #include "service/processingthread.h"
@@ -13,10 +14,12 @@
 #include "ui/commands.h"
 #include "ui/controller.h"
 #include "ui/mainwindow.h"
+#include "ui/messengerforms.h"
 #include "ui/progressform.h"
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace mr {
 
@@ -109,6 +112,18 @@ void DesktopSession::wirePeers(TMRDataModule& data) {
         },
         &m_frame);
     PasswordCache().setPrompt(m_passwordPrompt.get());
+
+    // Composers find their addressee through the service and announce this info socket;
+    // every message it receives opens a window of its own.
+    // A composer left open may outlive both.
+    QPointer<TMRAgentHttp> agent = m_agent.get();
+    QPointer<InfoSocket> info = data.infoSocket();
+    SetMessengerContext({[agent](QObject* owner, qint32 userId,
+                                 std::function<void(std::optional<UserLocation>)> done) {
+                             return agent && agent->locator()(owner, userId, std::move(done));
+                         },
+                         [info] { return info ? info->port() : quint16{0}; }});
+    connect(info, &InfoSocket::messageReceived, this, &ShowReceivedMessage);
 }
 
 DesktopSession::~DesktopSession() {
@@ -116,6 +131,7 @@ DesktopSession::~DesktopSession() {
         // Nothing may ask the agent for an owner's address once it is gone.
         m_data->setLocator({});
         PasswordCache().setPrompt(nullptr);
+        SetMessengerContext({});
     }
     // The session first, then the thread that hands it completions, then the agent.
     m_session.reset();
