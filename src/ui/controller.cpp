@@ -7,6 +7,7 @@
 #include "ui/aboutbox.h"
 #include "ui/actualexplorer.h"
 #include "ui/bannedusersform.h"
+#include "ui/chatforms.h"
 #include "ui/commands.h"
 #include "ui/feedbackform.h"
 #include "ui/localexplorer.h"
@@ -46,6 +47,8 @@ void connectMemberActions(TServer* server, Form* form) {
                      });
     QObject::connect(form, &Form::messageRequested, server,
                      [](qint32 userId, const QString& nick) { SendMessageTo(userId, nick); });
+    QObject::connect(form, &Form::chatRequested, server,
+                     [](qint32 userId, const QString& nick) { RequestChatWith(userId, nick); });
 }
 
 // Preferred sizes of the child windows that have one.
@@ -60,11 +63,14 @@ TServer::TServer(TfrmMain& main) : QObject(&main), m_main(main) {
     setObjectName(QStringLiteral("Server"));
     g_server = this;
     connect(&main, &TfrmMain::deferredStartup, this, &TServer::DeferredStartup);
+    // Chat requests, invitations and chats are child windows of the frame.
+    SetChatWindowHost([this](QWidget* form) { addChild(form, [] { return QString(); }, {}); });
 }
 
 TServer::~TServer() {
     if (g_server == this) {
         g_server = nullptr;
+        SetChatWindowHost({});
     }
 }
 
@@ -249,10 +255,10 @@ Tfrm_transfer* TServer::ShowTransfers() {
                     ShowUserInformation(nick);
                 }
             });
-    // Private chat and contacts come with their own windows.
-    for (QAction* pending : {m_transfers->actPTP(), m_transfers->actAddUser()}) {
-        pending->setVisible(false);
-    }
+    // Contacts come with their own window.
+    m_transfers->actAddUser()->setVisible(false);
+    connect(m_transfers, &Tfrm_transfer::privateChatRequested, this,
+            [](qint32 userId, const QString& nick) { RequestChatWith(userId, nick); });
     addChild(m_transfers, &Tfrm_transfer::description, kTransfersSize);
     return m_transfers;
 }

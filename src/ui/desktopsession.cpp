@@ -11,6 +11,7 @@
 #include "transfer/passwordcache.h"
 #include "transfer/reqconnection.h"
 #include "ui/askpasswordform.h"
+#include "ui/chatforms.h"
 #include "ui/commands.h"
 #include "ui/controller.h"
 #include "ui/mainwindow.h"
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTcpSocket>
 
 namespace mr {
 
@@ -124,6 +126,8 @@ void DesktopSession::wirePeers(TMRDataModule& data) {
                          },
                          [info] { return info ? info->port() : quint16{0}; }});
     connect(info, &InfoSocket::messageReceived, this, &ShowReceivedMessage);
+    // Every chat request opens an invitation that holds the requester's connection.
+    connect(info, &InfoSocket::chatRequested, this, &ShowChatInvitation);
 }
 
 DesktopSession::~DesktopSession() {

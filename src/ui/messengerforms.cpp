@@ -1,5 +1,7 @@
 #include "ui/messengerforms.h"
 
+#include "ui/chatforms.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLocale>
@@ -34,15 +36,6 @@ void placeAlone(QWidget* window) {
     }
 }
 
-// The time of day in the system's long time format, without a time zone.
-QString timeOfDay() {
-    static const QRegularExpression kZone(QStringLiteral("\\s*t+"));
-    const QLocale locale;
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    format.remove(kZone);
-    return locale.toString(QTime::currentTime(), format);
-}
-
 QToolButton* toolButton(const char* name, const QString& caption, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setObjectName(QLatin1String(name));
@@ -52,6 +45,14 @@ QToolButton* toolButton(const char* name, const QString& caption, QWidget* paren
 }
 
 }  // namespace
+
+QString TimeOfDay(const QTime& time) {
+    static const QRegularExpression kZone(QStringLiteral("\\s*t+"));
+    const QLocale locale;
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(kZone);
+    return locale.toString(time, format);
+}
 
 TMessengerSender::TMessengerSender(qint32 userId, const QString& nickname, MessengerContext context,
                                    QWidget* parent)
@@ -156,7 +157,7 @@ TMessengerReceiver::TMessengerReceiver(qint32 userId, const QString& nickname,
       m_PopupMenu1(new QMenu(this)) {
     setObjectName(QStringLiteral("MessengerReceiver"));
     setWindowTitle(QStringLiteral("Received Message From:") + nickname + QStringLiteral(" Time:") +
-                   timeOfDay());
+                   TimeOfDay());
 
     m_Body->setObjectName(QStringLiteral("Body"));
     m_Body->setReadOnly(true);
@@ -210,6 +211,12 @@ TMessengerSender* SendMessageTo(qint32 userId, const QString& nickname) {
     auto* composer = new TMessengerSender(userId, nickname, context());
     composer->show();
     return composer;
+}
+
+TfrmPTPRequest* RequestChatWith(qint32 userId, const QString& nickname) {
+    auto* form = new TfrmPTPRequest(userId, nickname, context().locate);
+    ShowChatWindow(form);
+    return form;
 }
 
 TMessengerReceiver* ShowReceivedMessage(qint32 userId, const QString& nickname,

@@ -3,6 +3,7 @@
 #include "messaging/messenger.h"
 
 #include <QString>
+#include <QTime>
 #include <QWidget>
 
 #include <functional>
@@ -14,6 +15,8 @@ class QToolBar;
 class QToolButton;
 
 namespace mr {
+
+class TfrmPTPRequest;
 
 // The composer: one message to one user, delivered straight to his info socket. A window of
 // its own, freed when closed; it closes once the message is sent or found undeliverable, and
@@ -93,11 +96,16 @@ private:
     QMenu* m_PopupMenu1;
 };
 
+// The time of day in the system's long time format, without a time zone.
+QString TimeOfDay(const QTime& time = QTime::currentTime());
+
 // Where composers look their addressee up and which info port they announce; the desktop
 // session sets it while it runs. Without it every composer ends in the failed state.
 void SetMessengerContext(MessengerContext context);
 // Opens a new composer to the user and shows it at once.
 TMessengerSender* SendMessageTo(qint32 userId, const QString& nickname);
+// Opens a chat request to the user, waiting for a reason.
+TfrmPTPRequest* RequestChatWith(qint32 userId, const QString& nickname);
 // Opens a window for a message the info socket received.
 TMessengerReceiver* ShowReceivedMessage(qint32 userId, const QString& nickname,
                                         const QString& address, quint16 port, const QString& text);

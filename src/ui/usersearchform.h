@@ -63,6 +63,7 @@ signals:
     void userInformationRequested(qint32 userId, const QString& nickname);
     void userTreeRequested(qint32 userId, const QString& nickname);
     void messageRequested(qint32 userId, const QString& nickname);
+    void chatRequested(qint32 userId, const QString& nickname);
 
 private:
     Option chosen() const;

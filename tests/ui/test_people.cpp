@@ -4,6 +4,7 @@
 #include "messaging/infosocket.h"
 #include "transfer/datamodule.h"
 #include "transfer/mrftpserver.h"
+#include "ui/chatforms.h"
 #include "ui/commands.h"
 #include "ui/controller.h"
 #include "ui/desktopsession.h"
@@ -18,6 +19,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -30,6 +32,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -213,7 +216,7 @@ TEST(MessengerWindows, FailedStateOfflineWarningAndDelivery) {
     EXPECT_TRUE(waitUntil([&] { return sender.isNull(); }));
 }
 
-TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndTheDirectoryCommands) {
+TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndChatAndTheDirectoryCommands) {
     QTemporaryDir profile;
     const QString saved = activeProfile().directory();
     setActiveProfile(profile.path());
@@ -230,7 +233,8 @@ TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndTheDirectoryComma
         ASSERT_NE(transfers, nullptr);
         EXPECT_TRUE(transfers->actPMessage()->isVisible() &&
                     transfers->actUserInformation()->isVisible());
-        EXPECT_FALSE(transfers->actPTP()->isVisible() || transfers->actAddUser()->isVisible());
+        EXPECT_TRUE(transfers->actPTP()->isVisible());
+        EXPECT_FALSE(transfers->actAddUser()->isVisible());
         // A row that knows its user's id asks for his profile (offline: says so and stops).
         data.fileServer()->waitingList().Add("bob", 9, "bob", 0, 10, "/a", "127.0.0.1", 1);
         transfers->lvwAutomatic()->selectRow(0);
@@ -283,6 +287,51 @@ TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndTheDirectoryComma
             return windows.size() == 2;
         }));
         qDeleteAll(windows);
+
+        // Request Chat in both searches and Private Chat in the transfer window ask for a chat.
+        emit files->chatRequested(9, "bob");
+        emit frame.findChild<TfrmUserSearch*>()->chatRequested(9, "bob");
+        transfers->actPTP()->trigger();
+        const QList<TfrmPTPRequest*> requests = frame.findChildren<TfrmPTPRequest*>();
+        ASSERT_EQ(requests.size(), 3);
+        EXPECT_EQ(requests[0]->windowTitle(), "Requesting Chat From:bob");
+        qDeleteAll(requests);
+
+        // A request to this desktop's own info socket: the invitation opens in the frame, and
+        // accepting it joins two chat windows that type to each other.
+        auto* request = new TfrmPTPRequest(9, "bob", answering(here));
+        ShowChatWindow(request);
+        QSignalSpy opened(request, &TfrmPTPRequest::chatOpened);
+        request->Reason()->setText("let's talk");
+        QTest::keyClick(request->Reason(), Qt::Key_Return);
+        TfrmChatInvite* invite = nullptr;
+        ASSERT_TRUE(waitUntil([&] { return (invite = frame.findChild<TfrmChatInvite*>()); }));
+        EXPECT_EQ(request->lblState()->text(), "Asking for approval");
+        EXPECT_EQ(invite->lblFrom()->text(), test::kNickname);
+        EXPECT_EQ(invite->lblChatType()->text(), "Private");
+        EXPECT_EQ(invite->lblReason()->text(), "let's talk");
+        QPointer<TPTP> invitee = invite->btnAcceptClick();
+        ASSERT_FALSE(invitee.isNull());
+        ASSERT_TRUE(waitUntil([&] { return opened.size() == 1; }));
+        QPointer<TPTP> requester = opened[0][0].value<TPTP*>();
+        ASSERT_TRUE(waitUntil(
+            [&] { return invitee->chat()->isConnected() && requester->chat()->isConnected(); }));
+        EXPECT_EQ(frame.findChildren<TPTP*>().size(), 2);
+        QTest::keyClicks(requester->Local(), "hi");
+        QTest::keyClick(requester->Local(), Qt::Key_Backspace);
+        requester->chooseColor(9);
+        QTest::keyClicks(requester->Local(), "o");
+        ASSERT_TRUE(waitUntil([&] { return invitee->Remote()->toPlainText() == "ho"; }));
+        EXPECT_EQ(requester->Local()->toPlainText(), "ho");
+        const QTextBlock line = invitee->Remote()->document()->firstBlock();
+        EXPECT_EQ(line.begin().fragment().charFormat().foreground().color(), QColor(Qt::white));
+        EXPECT_EQ((--line.end()).fragment().charFormat().foreground().color(), QColor(Qt::red));
+
+        // The peer's window closes: this one says so and takes no more typing.
+        qobject_cast<QMdiSubWindow*>(requester->parentWidget())->close();
+        ASSERT_TRUE(waitUntil([&] { return invitee->Status()->text() == "   Disconnected"; }));
+        EXPECT_TRUE(invitee->Local()->isReadOnly());
+        EXPECT_FALSE(invitee->btnColor()->isEnabled());
     }
     setActiveProfile(saved);
 }
