@@ -190,6 +190,10 @@ QString usage() {
         "                          (\"Message from NICK (ID): TEXT\", line breaks, tabs and\n"
         "                          backslashes escaped as \\n \\r \\t \\\\);\n"
         "                          sign off on Ctrl+C or SIGTERM\n"
+        "  serve --accept-chats    the same, accepting every chat request: what each peer\n"
+        "                          types is printed as \"NICK: LINE\", what arrives on standard\n"
+        "                          input goes to every peer connected (without the option\n"
+        "                          requests are declined)\n"
         "  get USERID VPATH [--password P]\n"
         "                          download a file of that user into UserInfo/DownloadPath\n"
         "                          (set to the Downloads folder's Moonrake when empty),\n"
@@ -210,6 +214,10 @@ QString usage() {
         "  info USERID             a member's profile as \"Label: value\" lines\n"
         "  msg USERID TEXT         send an instant message (TEXT \"-\" reads standard input);\n"
         "                          0 when delivered, else the reason and 1\n"
+        "  chat USERID [REASON]    ask for a chat, printing the request's states; once accepted\n"
+        "                          send standard input and print the peer's lines (a colour\n"
+        "                          change as \\c{N}, N in 0-15); ends when the peer leaves or 2 s\n"
+        "                          after standard input ends with the peer quiet\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -222,8 +230,9 @@ int run(const Context& c, const QStringList& args) {
     const QStringList rest = args.mid(1);
     try {
         // Accounts first: "get GROUP/NAME" reads a setting there, "get USERID VPATH" downloads.
-        for (const auto& area : {runAccountCommand, runCatalogCommand, runTransferCommand,
-                                 runSearchCommand, runPeopleCommand, runMessageCommand}) {
+        for (const auto& area :
+             {runAccountCommand, runCatalogCommand, runTransferCommand, runSearchCommand,
+              runPeopleCommand, runMessageCommand, runChatCommand}) {
             if (const auto rc = area(c, command, rest)) {
                 return *rc;
             }

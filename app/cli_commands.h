@@ -4,6 +4,7 @@
 #include "service/userlocation.h"
 #include "transfer/datamodule.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +16,7 @@
 
 namespace mr {
 class HeadlessSession;
+class InfoSocket;
 class OnlineSession;
 class TIdleQueue;
 }  // namespace mr
@@ -109,6 +111,13 @@ std::optional<int> runPeopleCommand(const Context& c, const QString& command,
                                     const QStringList& args);
 std::optional<int> runMessageCommand(const Context& c, const QString& command,
                                      const QStringList& args);
+std::optional<int> runChatCommand(const Context& c, const QString& command,
+                                  const QStringList& args);
+
+// Answers the chat requests the info socket receives for as long as the returned object lives
+// (cli_chat.cpp): declines them, or with accept takes each and prints what its peer types,
+// sending standard input to every peer connected.
+std::unique_ptr<QObject> serveChats(const Context& c, InfoSocket& info, bool accept);
 
 // A received message as `serve` prints it: "Message from NICK (ID): TEXT", the nickname and
 // the text escaped as escapedLine() does, a blank in the nickname as \x20.

@@ -89,8 +89,9 @@ QString itemLine(const QString& direction, const TMRQueItem& item) {
 }
 
 int cmdServe(const Context& c, const QStringList& args) {
-    if (!args.isEmpty()) {
-        return usageError(c, QStringLiteral("serve takes no arguments"));
+    const bool acceptChats = args == QStringList{QStringLiteral("--accept-chats")};
+    if (!args.isEmpty() && !acceptChats) {
+        return usageError(c, QStringLiteral("serve takes no arguments but --accept-chats"));
     }
     TerminationSignals termination;
     OnlinePeer peer(c);
@@ -108,6 +109,7 @@ int cmdServe(const Context& c, const QStringList& args) {
         [&c](qint32 userId, const QString& nickname, const QString&, quint16, const QString& text) {
             say(c, receivedMessageLine(userId, nickname, text));
         });
+    const std::unique_ptr<QObject> chats = serveChats(c, *peer.data().infoSocket(), acceptChats);
     say(c, QStringLiteral("Serving: info port %1, file server port %2")
                .arg(peer.data().infoPort())
                .arg(peer.data().fileServerPort()));

@@ -74,8 +74,9 @@ RunResult cli(const QString& profile, const QStringList& args, int timeoutMs) {
     return runProgram("moonrake-cli", QStringList{"--profile", profile} + args, timeoutMs);
 }
 
-Serving::Serving(const QString& profile)
-    : m_process(startProgram("moonrake-cli", {"--profile", profile, "serve"})) {
+Serving::Serving(const QString& profile, const QStringList& options)
+    : m_process(
+          startProgram("moonrake-cli", QStringList{"--profile", profile, "serve"} + options)) {
     QObject::connect(m_process.get(), &QProcess::readyReadStandardOutput,
                      [this] { m_out += QString::fromUtf8(m_process->readAllStandardOutput()); });
 }

@@ -38,11 +38,13 @@ RunResult cli(const QString& profile, const QStringList& args, int timeoutMs = 3
 // A `moonrake-cli serve` kept running for the test; its output is collected as it comes.
 class Serving {
 public:
-    explicit Serving(const QString& profile);
+    explicit Serving(const QString& profile, const QStringList& options = {});
     ~Serving();
     // Waits for its "Serving" line; false when it ended instead.
     bool ready();
     bool waitFor(const QString& text, int timeoutMs);
+    // Writes to its standard input.
+    void type(const QByteArray& bytes) { m_process->write(bytes); }
     // Ends the program as a user would (Ctrl+C); its exit code.
     int stop();
     QString out() const { return m_out; }
