@@ -351,7 +351,9 @@ TfrmChatInvite::TfrmChatInvite(std::unique_ptr<ChatInvitation> invitation, QWidg
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons);
-    setFixedWidth(kInviteWidth);
+    // As tall as a wrapped reason needs at that width, and no other size.
+    setFixedSize(kInviteWidth, layout->hasHeightForWidth() ? layout->heightForWidth(kInviteWidth)
+                                                           : layout->sizeHint().height());
 
     connect(m_btnAccept, &QPushButton::clicked, this, &TfrmChatInvite::btnAcceptClick);
     connect(m_btnReject, &QPushButton::clicked, this, &TfrmChatInvite::btnRejectClick);
