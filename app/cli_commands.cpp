@@ -210,6 +210,11 @@ QString usage() {
         "  info USERID             a member's profile as \"Label: value\" lines\n"
         "  msg USERID TEXT         send an instant message (TEXT \"-\" reads standard input);\n"
         "                          0 when delivered, else the reason and 1\n"
+        "  contacts                poll the contacts once: ID, nickname, Online or Offline;\n"
+        "                          tab-separated; then \"Online Users: N\", \"Online Files: N\"\n"
+        "  contacts add NICK, contacts remove NICK\n"
+        "                          change the contact list through the service and print the\n"
+        "                          outcome; 0 when added or removed, else 1\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -222,8 +227,9 @@ int run(const Context& c, const QStringList& args) {
     const QStringList rest = args.mid(1);
     try {
         // Accounts first: "get GROUP/NAME" reads a setting there, "get USERID VPATH" downloads.
-        for (const auto& area : {runAccountCommand, runCatalogCommand, runTransferCommand,
-                                 runSearchCommand, runPeopleCommand, runMessageCommand}) {
+        for (const auto& area :
+             {runAccountCommand, runCatalogCommand, runTransferCommand, runSearchCommand,
+              runPeopleCommand, runMessageCommand, runContactsCommand}) {
             if (const auto rc = area(c, command, rest)) {
                 return *rc;
             }

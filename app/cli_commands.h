@@ -109,6 +109,9 @@ std::optional<int> runPeopleCommand(const Context& c, const QString& command,
                                     const QStringList& args);
 std::optional<int> runMessageCommand(const Context& c, const QString& command,
                                      const QStringList& args);
+// cli_contacts.cpp
+std::optional<int> runContactsCommand(const Context& c, const QString& command,
+                                      const QStringList& args);
 
 // A received message as `serve` prints it: "Message from NICK (ID): TEXT", the nickname and
 // the text escaped as escapedLine() does, a blank in the nickname as \x20.

@@ -248,8 +248,7 @@ void TfrmSearch::createMenu() {
     m_actPTPChat = action("actPTPChat", QStringLiteral("Request Chat"));
     // Uploading to another user has no command behind it.
     m_actUpload->setEnabled(false);
-    // The contacts and private chat come with windows of their own, not yet here.
-    m_actAddComputer->setVisible(false);
+    // Private chat comes with a window of its own, not yet here.
     m_actPTPChat->setVisible(false);
 
     m_searchMenu = new QMenu(this);
@@ -270,6 +269,8 @@ void TfrmSearch::createMenu() {
             [this] { emitForSelectedOwner(&TfrmSearch::userInformationRequested); });
     connect(m_actSendMessage, &QAction::triggered, this,
             [this] { emitForSelectedOwner(&TfrmSearch::messageRequested); });
+    connect(m_actAddComputer, &QAction::triggered, this,
+            [this] { emitForSelectedOwner(&TfrmSearch::addContactRequested); });
     connect(m_actClear, &QAction::triggered, m_results, &SearchResults::clear);
 }
 

@@ -94,6 +94,7 @@ signals:
     void userTreeRequested(qint32 userId, const QString& nick);
     void userInformationRequested(qint32 userId, const QString& nick);
     void messageRequested(qint32 userId, const QString& nick);
+    void addContactRequested(qint32 userId, const QString& nick);
     // A download is about to be queued.
     void transfersRequested();
 

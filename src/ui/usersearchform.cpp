@@ -95,9 +95,7 @@ TfrmUserSearch::TfrmUserSearch(TMRAgentHttp* agent, QWidget* parent)
     m_actSendMessage = action("actSendMessage", QStringLiteral("Send Message"));
     m_actPTPChat = action("actPTPChat", QStringLiteral("Request Chat"));
     m_actUpload = action("actUpload", QStringLiteral("Upload File"));
-    // Contacts and private chat come with their own windows; uploading to a member has no
-    // command behind it.
-    m_actAddComputer->setVisible(false);
+    // Private chat comes with its own window; uploading to a member has no command behind it.
     m_actPTPChat->setVisible(false);
     m_actUpload->setEnabled(false);
 
@@ -107,6 +105,8 @@ TfrmUserSearch::TfrmUserSearch(TMRAgentHttp* agent, QWidget* parent)
             [this] { emitForSelected(&TfrmUserSearch::userTreeRequested); });
     connect(m_actSendMessage, &QAction::triggered, this,
             [this] { emitForSelected(&TfrmUserSearch::messageRequested); });
+    connect(m_actAddComputer, &QAction::triggered, this,
+            [this] { emitForSelected(&TfrmUserSearch::addContactRequested); });
     connect(m_actClear, &QAction::triggered, m_List, &QTreeWidget::clear);
     connect(m_List, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         SearchMenuPopup();

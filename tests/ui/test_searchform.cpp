@@ -117,22 +117,23 @@ TEST(SearchWindow, MenuFollowsTheSelectedRowAndDownloadsRefuseWhatTheyCannotFetc
         form.SearchMenuPopup();
     };
     form.SearchMenuPopup();
-    // "Add Computer" and "Request Chat" stay hidden until their windows exist.
-    const QList<QAction*> four = {form.actDownload(), form.actTree(), form.actUserInfo(),
-                                  form.actSendMessage()};
-    for (QAction* a : four) {
+    // "Request Chat" stays hidden until its window exists.
+    const QList<QAction*> five = {form.actDownload(), form.actTree(), form.actUserInfo(),
+                                  form.actSendMessage(), form.actAddComputer()};
+    for (QAction* a : five) {
         EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     }
     EXPECT_EQ(form.actDownloadExecute(), std::nullopt);
     select(2);
-    EXPECT_TRUE(form.actTree()->isEnabled() && form.actUserInfo()->isEnabled());
+    EXPECT_TRUE(form.actTree()->isEnabled() && form.actUserInfo()->isEnabled() &&
+                form.actAddComputer()->isEnabled());
     EXPECT_FALSE(form.actDownload()->isEnabled() || form.actSendMessage()->isEnabled());
     select(0);
-    for (QAction* a : four) {
+    for (QAction* a : five) {
         EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
     }
     EXPECT_FALSE(form.actUpload()->isEnabled());
-    EXPECT_FALSE(form.actPTPChat()->isVisible() || form.actAddComputer()->isVisible());
+    EXPECT_FALSE(form.actPTPChat()->isVisible());
 
     EXPECT_EQ(form.actDownloadExecute(), SearchDownload::Folder);
     select(1);
