@@ -244,9 +244,9 @@ Tfrm_transfer* TServer::ShowTransfers() {
             [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
     connect(m_transfers, &Tfrm_transfer::personalMessageRequested, this,
             [](qint32 userId, const QString& nick) { SendMessageTo(userId, nick); });
-    // The row knows its user's id, so the profile is asked for rather than left waiting.
     connect(m_transfers, &Tfrm_transfer::addUserRequested, this,
             [this](qint32, const QString& nick) { AddContact(nick); });
+    // The row knows its user's id, so the profile is asked for rather than left waiting.
     connect(m_transfers, &Tfrm_transfer::userInformationRequested, this,
             [this](qint32 userId, const QString& nick) {
                 if (userId != 0) {
@@ -255,7 +255,7 @@ Tfrm_transfer* TServer::ShowTransfers() {
                     ShowUserInformation(nick);
                 }
             });
-    // Private chat and contacts come with their own windows.
+    // Private chat comes with its own window.
     for (QAction* pending : {m_transfers->actPTP()}) {
         pending->setVisible(false);
     }

@@ -4,6 +4,7 @@
 #include "ui/statusbox.h"
 
 #include <QFrame>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
