@@ -218,6 +218,11 @@ QString usage() {
         "                          send standard input and print the peer's lines (a colour\n"
         "                          change as \\c{N}, N in 0-15); ends when the peer leaves or 2 s\n"
         "                          after standard input ends with the peer quiet\n"
+        "  contacts                poll the contacts once: ID, nickname, Online or Offline;\n"
+        "                          tab-separated; then \"Online Users: N\", \"Online Files: N\"\n"
+        "  contacts add NICK, contacts remove NICK\n"
+        "                          change the contact list through the service and print the\n"
+        "                          outcome; 0 when added or removed, else 1\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -232,7 +237,7 @@ int run(const Context& c, const QStringList& args) {
         // Accounts first: "get GROUP/NAME" reads a setting there, "get USERID VPATH" downloads.
         for (const auto& area :
              {runAccountCommand, runCatalogCommand, runTransferCommand, runSearchCommand,
-              runPeopleCommand, runMessageCommand, runChatCommand}) {
+              runPeopleCommand, runMessageCommand, runChatCommand, runContactsCommand}) {
             if (const auto rc = area(c, command, rest)) {
                 return *rc;
             }

@@ -119,6 +119,10 @@ std::optional<int> runChatCommand(const Context& c, const QString& command,
 // sending standard input to every peer connected.
 std::unique_ptr<QObject> serveChats(const Context& c, InfoSocket& info, bool accept);
 
+// cli_contacts.cpp
+std::optional<int> runContactsCommand(const Context& c, const QString& command,
+                                      const QStringList& args);
+
 // A received message as `serve` prints it: "Message from NICK (ID): TEXT", the nickname and
 // the text escaped as escapedLine() does, a blank in the nickname as \x20.
 QString receivedMessageLine(qint32 userId, const QString& nickname, const QString& text);

@@ -1,5 +1,6 @@
 #include "ui/controller.h"
 
+#include "service/agent.h"
 #include "service/session.h"
 #include "transfer/mrftpserver.h"
 #include "transfer/peercatalog.h"
@@ -9,6 +10,7 @@
 #include "ui/bannedusersform.h"
 #include "ui/chatforms.h"
 #include "ui/commands.h"
+#include "ui/favoritesform.h"
 #include "ui/feedbackform.h"
 #include "ui/localexplorer.h"
 #include "ui/mainwindow.h"
@@ -161,6 +163,8 @@ void TServer::setOnlineSession(OnlineSession* session) {
         a->setEnabled(session != nullptr);
     }
     c.actFileSearch->setEnabled(session != nullptr);
+    if (m_favorites)
+        m_favorites->setAgent(session ? &session->agent() : nullptr);
 }
 
 OnlineSession* TServer::onlineSession() const {
@@ -246,6 +250,8 @@ Tfrm_transfer* TServer::ShowTransfers() {
             [this](qint32 userId, const QString& nick) { Browse(nick, userId); });
     connect(m_transfers, &Tfrm_transfer::personalMessageRequested, this,
             [](qint32 userId, const QString& nick) { SendMessageTo(userId, nick); });
+    connect(m_transfers, &Tfrm_transfer::addUserRequested, this,
+            [this](qint32, const QString& nick) { AddContact(nick); });
     // The row knows its user's id, so the profile is asked for rather than left waiting.
     connect(m_transfers, &Tfrm_transfer::userInformationRequested, this,
             [this](qint32 userId, const QString& nick) {
@@ -255,8 +261,6 @@ Tfrm_transfer* TServer::ShowTransfers() {
                     ShowUserInformation(nick);
                 }
             });
-    // Contacts come with their own window.
-    m_transfers->actAddUser()->setVisible(false);
     connect(m_transfers, &Tfrm_transfer::privateChatRequested, this,
             [](qint32 userId, const QString& nick) { RequestChatWith(userId, nick); });
     addChild(m_transfers, &Tfrm_transfer::description, kTransfersSize);
@@ -311,6 +315,8 @@ TfrmSearch* TServer::ShowFileSearch() {
     auto* form = new TfrmSearch(&m_session->agent());
     form->setWantedList(m_wanted);
     connectMemberActions(this, form);
+    connect(form, &TfrmSearch::addContactRequested, this,
+            [this](qint32, const QString& nick) { AddContact(nick); });
     connect(form, &TfrmSearch::transfersRequested, this, &TServer::ShowTransfers);
     addChild(form, &TfrmSearch::description, {})->showMaximized();
     return form;
@@ -319,6 +325,8 @@ TfrmSearch* TServer::ShowFileSearch() {
 TfrmUserSearch* TServer::ShowUserSearch() {
     auto* form = new TfrmUserSearch(m_session ? &m_session->agent() : nullptr);
     connectMemberActions(this, form);
+    connect(form, &TfrmUserSearch::addContactRequested, this,
+            [this](qint32, const QString& nick) { AddContact(nick); });
     addChild(form, &TfrmUserSearch::description, kUserSearchSize);
     return form;
 }
@@ -334,6 +342,30 @@ TUserInformation* TServer::ShowUserInformation(const QString& nickname) {
     auto* form = new TUserInformation(nickname);
     addChild(form, &TUserInformation::description, {});
     return form;
+}
+
+TfrmFavorites* TServer::ShowFavorites(bool show) {
+    if (!m_favorites) {
+        m_favorites = new TfrmFavorites;
+        m_favorites->setAgent(m_session ? &m_session->agent() : nullptr);
+        connect(
+            m_favorites, &TfrmFavorites::statisticsReceived, this,
+            [this](qint32 files, qint32, qint32 users, qint32) { SetOnlineCounts(users, files); });
+        connect(m_favorites, &TfrmFavorites::ShowStatus, this, &TServer::ShowStatus);
+        connect(m_favorites, &TfrmFavorites::SetTaskText, this, &TServer::SetTaskText);
+        connect(m_favorites, &TfrmFavorites::EndTask, this, &TServer::EndTask);
+        connect(m_favorites, &TfrmFavorites::closeRequested, this,
+                [this] { ShowFavorites(false); });
+        connectMemberActions(this, m_favorites.data());
+        m_main.sideBar()->dockClient(m_favorites);
+        m_favorites->load();
+    }
+    m_main.sideBar()->showDocked(m_favorites, show);
+    return m_favorites;
+}
+
+void TServer::AddContact(const QString& nickname) {
+    ShowFavorites(true)->AddContact(nickname);
 }
 
 }  // namespace mr

@@ -17,6 +17,7 @@ class AboutBox;
 class TfrmActualExplorer;
 class TfrmBannedUsers;
 class TfrmExplorer;
+class TfrmFavorites;
 class TfrmFeedBack;
 class TfrmLocalExplorer;
 class TfrmMain;
@@ -77,6 +78,11 @@ public:
     TUserInformation* ShowUserInformation(qint32 userId, const QString& nickname);
     // A new profile window that knows only the nickname and asks nothing.
     TUserInformation* ShowUserInformation(const QString& nickname);
+    // The single contacts window, docked to fill the side bar at its first showing; the poll's
+    // counts go to the caption bar.
+    TfrmFavorites* ShowFavorites(bool show);
+    // Shows the contacts window and adds a member to it by nickname.
+    void AddContact(const QString& nickname);
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.
@@ -118,6 +124,7 @@ private:
     QPointer<Tfrm_transfer> m_transfers;
     QPointer<QMdiSubWindow> m_bannedUsers;
     QPointer<QMdiSubWindow> m_motd;
+    QPointer<TfrmFavorites> m_favorites;
 };
 
 // The controller of the running program.

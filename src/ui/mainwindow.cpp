@@ -60,6 +60,11 @@ TfrmMain::TfrmMain(QWidget* parent)
     m_sideBar->dockBottom(m_statusBox);
     connect(m_statusBox, &TfrmStatusBox::closeRequested, m_server,
             [this] { m_server->ShowStatusBox(false); });
+    // The contacts fill the rest of the side bar; "Favorites" brings them back once closed.
+    m_server->ShowFavorites(true);
+    m_commands->actFavorites->setEnabled(true);
+    connect(m_commands->actFavorites, &QAction::triggered, m_server,
+            [this] { m_server->ShowFavorites(true); });
     auto* splitter = new SideBarSplitter(m_sideBar, this);
 
     auto* body = new QHBoxLayout;
@@ -298,7 +303,8 @@ void TfrmMain::createMenus() {
     view->setObjectName(QStringLiteral("miView"));
     view->addActions({m_actFileToolbar, m_actUserToolbar, m_actWindowToolbar});
     view->addSeparator();
-    view->addActions({c.actStatusBox, c.actMotd});
+    // Without a command in a menu, closed contacts could not be shown again.
+    view->addActions({c.actStatusBox, c.actFavorites, c.actMotd});
 
     m_windowMenu = bar->addMenu(QStringLiteral("Window"));
     m_windowMenu->setObjectName(QStringLiteral("miWindow"));

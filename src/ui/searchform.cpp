@@ -248,8 +248,6 @@ void TfrmSearch::createMenu() {
     m_actPTPChat = action("actPTPChat", QStringLiteral("Request Chat"));
     // Uploading to another user has no command behind it.
     m_actUpload->setEnabled(false);
-    // The contacts come with a window of their own, not yet here.
-    m_actAddComputer->setVisible(false);
 
     m_searchMenu = new QMenu(this);
     m_searchMenu->setObjectName(QStringLiteral("SearchMenu"));
@@ -271,6 +269,8 @@ void TfrmSearch::createMenu() {
             [this] { emitForSelectedOwner(&TfrmSearch::messageRequested); });
     connect(m_actPTPChat, &QAction::triggered, this,
             [this] { emitForSelectedOwner(&TfrmSearch::chatRequested); });
+    connect(m_actAddComputer, &QAction::triggered, this,
+            [this] { emitForSelectedOwner(&TfrmSearch::addContactRequested); });
     connect(m_actClear, &QAction::triggered, m_results, &SearchResults::clear);
 }
 

@@ -95,6 +95,7 @@ signals:
     void userInformationRequested(qint32 userId, const QString& nick);
     void messageRequested(qint32 userId, const QString& nick);
     void chatRequested(qint32 userId, const QString& nick);
+    void addContactRequested(qint32 userId, const QString& nick);
     // A download is about to be queued.
     void transfersRequested();
 

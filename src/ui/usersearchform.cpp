@@ -95,8 +95,7 @@ TfrmUserSearch::TfrmUserSearch(TMRAgentHttp* agent, QWidget* parent)
     m_actSendMessage = action("actSendMessage", QStringLiteral("Send Message"));
     m_actPTPChat = action("actPTPChat", QStringLiteral("Request Chat"));
     m_actUpload = action("actUpload", QStringLiteral("Upload File"));
-    // Contacts come with their own window; uploading to a member has no command behind it.
-    m_actAddComputer->setVisible(false);
+    // Uploading to a member has no command behind it.
     m_actUpload->setEnabled(false);
 
     connect(m_actUserInfo, &QAction::triggered, this,
@@ -107,6 +106,8 @@ TfrmUserSearch::TfrmUserSearch(TMRAgentHttp* agent, QWidget* parent)
             [this] { emitForSelected(&TfrmUserSearch::messageRequested); });
     connect(m_actPTPChat, &QAction::triggered, this,
             [this] { emitForSelected(&TfrmUserSearch::chatRequested); });
+    connect(m_actAddComputer, &QAction::triggered, this,
+            [this] { emitForSelected(&TfrmUserSearch::addContactRequested); });
     connect(m_actClear, &QAction::triggered, m_List, &QTreeWidget::clear);
     connect(m_List, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         SearchMenuPopup();

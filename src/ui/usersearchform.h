@@ -51,6 +51,7 @@ public:
     QAction* actTree() const { return m_actTree; }
     QAction* actClear() const { return m_actClear; }
     QAction* actSendMessage() const { return m_actSendMessage; }
+    QAction* actAddComputer() const { return m_actAddComputer; }
 
     void rdgSearchClick(Option which);
     void btnSearchClick();
@@ -64,6 +65,7 @@ signals:
     void userTreeRequested(qint32 userId, const QString& nickname);
     void messageRequested(qint32 userId, const QString& nickname);
     void chatRequested(qint32 userId, const QString& nickname);
+    void addContactRequested(qint32 userId, const QString& nickname);
 
 private:
     Option chosen() const;

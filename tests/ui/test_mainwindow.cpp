@@ -1,8 +1,10 @@
+#include "core/record.h"
 #include "service/session.h"
 #include "transfer/datamodule.h"
 #include "ui/commands.h"
 #include "ui/controller.h"
 #include "ui/desktopsession.h"
+#include "ui/favoritesform.h"
 #include "ui/mainwindow.h"
 #include "ui/mdibar.h"
 #include "ui/searchform.h"
@@ -53,7 +55,9 @@ TEST(MainWindow, CaptionsOnlineIndicatorAndCounts) {
     frame.setOnlineIndicator(false);
     EXPECT_EQ(frame.pnlOnline()->text(), "Offline");
 
-    frame.server().SetOnlineCounts(12, 3456);
+    // The contacts poll's counts: the first is files, the third users.
+    frame.server().ShowFavorites(true)->contacts().pollReply(
+        false, 'Q' + PackRecord("IIII", {3456, 1, 12, 2}).bytes);
     EXPECT_EQ(frame.lblOnlineStatus()->text(), "Online Users: 12\nOnline Files: 3456");
 }
 
@@ -245,6 +249,7 @@ TEST(StatusBoxInFrame, EndingATaskBringsTheHiddenBoxAndItsSideBarBack) {
     TServer& server = frame.server();
     frame.statusBox()->setAutoTick(false);
 
+    server.ShowFavorites(false);
     server.ShowStatus("You must connect first", kAgent);
     frame.commands().actStatusBox->trigger();
     EXPECT_TRUE(frame.statusBox()->isHidden());
@@ -256,17 +261,20 @@ TEST(StatusBoxInFrame, EndingATaskBringsTheHiddenBoxAndItsSideBarBack) {
     EXPECT_FALSE(frame.sideBar()->isHidden());
     EXPECT_TRUE(frame.commands().actStatusBox->isChecked());
 
-    // The box's own close button hides it and clears the check mark.
-    auto* contacts = new QWidget;
-    frame.sideBar()->dockClient(contacts);
+    // The box's own close button hides it and clears the check mark; the contacts keep the side
+    // bar shown until they are closed too, and "Favorites" brings them back.
+    frame.commands().actFavorites->trigger();
     auto* close = frame.statusBox()->findChild<QToolButton*>("btnStatusBoxClose");
     ASSERT_NE(close, nullptr);
     close->click();
     EXPECT_TRUE(frame.statusBox()->isHidden());
     EXPECT_FALSE(frame.commands().actStatusBox->isChecked());
     EXPECT_FALSE(frame.sideBar()->isHidden());
-    frame.sideBar()->showDocked(contacts, false);
+    frame.findChild<QToolButton*>("btnFavoritesClose")->click();
     EXPECT_TRUE(frame.sideBar()->isHidden());
+    frame.commands().actFavorites->trigger();
+    EXPECT_FALSE(frame.sideBar()->isHidden());
+    server.ShowFavorites(false);
     server.SetTaskText(kAgent, "Unable to connect");
     EXPECT_FALSE(frame.statusBox()->isHidden());
     EXPECT_FALSE(frame.sideBar()->isHidden());

@@ -11,6 +11,7 @@
 #include "ui/mainwindow.h"
 #include "ui/messengerforms.h"
 #include "ui/searchform.h"
+#include "ui/statusbox.h"
 #include "ui/transferform.h"
 #include "ui/userinformationform.h"
 #include "ui/usersearchform.h"
@@ -233,8 +234,7 @@ TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndChatAndTheDirecto
         ASSERT_NE(transfers, nullptr);
         EXPECT_TRUE(transfers->actPMessage()->isVisible() &&
                     transfers->actUserInformation()->isVisible());
-        EXPECT_TRUE(transfers->actPTP()->isVisible());
-        EXPECT_FALSE(transfers->actAddUser()->isVisible());
+        EXPECT_TRUE(transfers->actPTP()->isVisible() && transfers->actAddUser()->isVisible());
         // A row that knows its user's id asks for his profile (offline: says so and stops).
         data.fileServer()->waitingList().Add("bob", 9, "bob", 0, 10, "/a", "127.0.0.1", 1);
         transfers->lvwAutomatic()->selectRow(0);
@@ -268,6 +268,27 @@ TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndChatAndTheDirecto
         }
         EXPECT_EQ(composers.size(), 2);
         qDeleteAll(composers);
+        // Every "Add Computer" reaches the contacts; offline each change ends as an error.
+        frame.statusBox()->setAutoTick(false);
+        emit files->addContactRequested(9, "bob");
+        emit frame.findChild<TfrmUserSearch*>()->addContactRequested(9, "ann");
+        transfers->lvwAutomatic()->selectRow(0);
+        transfers->actAddUser()->trigger();
+        const auto ended = [&frame] {
+            QStringList texts;
+            for (int i = 0; i < frame.statusBox()->taskCount(); ++i) {
+                if (frame.statusBox()->taskImage(i) >= TfrmStatusBox::kFirstFailureImage &&
+                    frame.statusBox()->taskText(i).startsWith("Error while")) {
+                    texts.append(frame.statusBox()->taskText(i));
+                }
+            }
+            return texts;
+        };
+        ASSERT_TRUE(waitUntil([&] { return ended().size() == 3; }))
+            << ended().join(',').toStdString();
+        EXPECT_EQ(ended(),
+                  QStringList({"Error while adding/removing bob", "Error while adding/removing ann",
+                               "Error while adding/removing bob"}));
 
         const UserLocation here{"127.0.0.1", data.infoPort(), 0};
         for (const char* text : {"one", "two"}) {

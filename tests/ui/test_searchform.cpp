@@ -117,24 +117,23 @@ TEST(SearchWindow, MenuFollowsTheSelectedRowAndDownloadsRefuseWhatTheyCannotFetc
         form.SearchMenuPopup();
     };
     form.SearchMenuPopup();
-    // "Add Computer" stays hidden until its window exists.
-    const QList<QAction*> five = {form.actDownload(), form.actTree(), form.actUserInfo(),
-                                  form.actSendMessage(), form.actPTPChat()};
-    for (QAction* a : five) {
+    const QList<QAction*> six = {form.actDownload(),    form.actTree(),        form.actUserInfo(),
+                                 form.actSendMessage(), form.actAddComputer(), form.actPTPChat()};
+    for (QAction* a : six) {
         EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     }
     EXPECT_EQ(form.actDownloadExecute(), std::nullopt);
     select(2);
-    EXPECT_TRUE(form.actTree()->isEnabled() && form.actUserInfo()->isEnabled());
+    EXPECT_TRUE(form.actTree()->isEnabled() && form.actUserInfo()->isEnabled() &&
+                form.actAddComputer()->isEnabled());
     EXPECT_FALSE(form.actDownload()->isEnabled() || form.actSendMessage()->isEnabled() ||
                  form.actPTPChat()->isEnabled());
     select(0);
-    for (QAction* a : five) {
+    for (QAction* a : six) {
         EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
     }
     EXPECT_FALSE(form.actUpload()->isEnabled());
-    EXPECT_TRUE(form.actPTPChat()->isVisible());
-    EXPECT_FALSE(form.actAddComputer()->isVisible());
+    EXPECT_TRUE(form.actPTPChat()->isVisible() && form.actAddComputer()->isVisible());
 
     EXPECT_EQ(form.actDownloadExecute(), SearchDownload::Folder);
     select(1);
