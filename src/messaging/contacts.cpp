@@ -128,12 +128,16 @@ void ContactList::startPolling() {
 }
 
 void ContactList::poll() {
+    refresh();
+    if (m_timer.interval() == kFirstPollMs) {
+        m_timer.setInterval(kPollMs);
+    }
+}
+
+void ContactList::refresh() {
     if (m_agent) {
         m_agent->PollContacts(
             this, [this](TRequest& request) { pollReply(request.failed(), request.replyData()); });
-    }
-    if (m_timer.interval() == kFirstPollMs) {
-        m_timer.setInterval(kPollMs);
     }
 }
 

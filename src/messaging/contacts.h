@@ -79,6 +79,9 @@ public:
 
     // The timer's step: sends "C"; the first poll switches the timer to the minute.
     void poll();
+    // Sends "C" now, outside the timer's rhythm: on signing on and after adding a member, so
+    // that his state shows without waiting for the minute to pass.
+    void refresh();
     // A poll's answer: marks the listed members, online ones first once any was marked, and
     // hands on every 'Q' record.
     void pollReply(bool failed, const QByteArray& reply);

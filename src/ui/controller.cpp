@@ -165,6 +165,14 @@ void TServer::setOnlineSession(OnlineSession* session) {
     c.actFileSearch->setEnabled(session != nullptr);
     if (m_favorites)
         m_favorites->setAgent(session ? &session->agent() : nullptr);
+    // Signing on shows the contacts' states at once rather than at the next minute's poll.
+    if (session) {
+        connect(session, &OnlineSession::onlineIndicatorChanged, this, [this](bool online) {
+            if (online && m_favorites) {
+                m_favorites->refresh();
+            }
+        });
+    }
 }
 
 OnlineSession* TServer::onlineSession() const {

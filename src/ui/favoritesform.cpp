@@ -207,6 +207,9 @@ TfrmContactAction* TfrmFavorites::openAction(ContactAction* action) {
         if (ContactAction::succeeded(outcome)) {
             m_list.load();
         }
+        if (outcome == ContactAction::Outcome::Added) {
+            m_list.refresh();
+        }
     });
     form->show();
     form->start();

@@ -73,6 +73,8 @@ public:
 
     // Reads the table and starts the poll.
     void load();
+    // Asks for the contacts' states now (see ContactList::refresh).
+    void refresh() { m_list.refresh(); }
     // Adds a member by nickname: refused for one's own, else a progress window; null when
     // nothing was started.
     TfrmContactAction* AddContact(const QString& nickname);
