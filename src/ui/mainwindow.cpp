@@ -51,6 +51,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     m_mdiArea->setObjectName(QStringLiteral("mdiArea"));
     m_mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Each window keeps the state it has: a dialog-sized window activated over a maximized
+    // search must not be stretched into a frameless one.
+    m_mdiArea->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
     QLinearGradient wallpaper(0, 0, 0, 1);
     wallpaper.setCoordinateMode(QGradient::StretchToDeviceMode);
     wallpaper.setColorAt(0, QColor(0x5d, 0x6f, 0x8c));

@@ -185,6 +185,7 @@ TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
     });
     EXPECT_FALSE(transfers->close());
     frame.mdiArea()->setActiveSubWindow(transfers);
+    EXPECT_FALSE(transfers->isMaximized());
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - Transfers");
     EXPECT_EQ(frame.lblMain()->text(), Tfrm_transfer::description());
 }
