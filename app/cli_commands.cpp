@@ -160,7 +160,7 @@ QString usage() {
         "Usage: moonrake-cli [--profile DIR] COMMAND [ARGUMENTS]\n"
         "\n"
         "The profile is DIR, else $MOONRAKE_PROFILE, else the program's folder when a 'data'\n"
-        "folder stands beside it, else ~/.local/share/Moonrake.\n"
+        "folder stands beside it, else $XDG_DATA_HOME/Moonrake (~/.local/share/Moonrake).\n"
         "\n"
         "Commands:\n"
         "  init                    create the profile folder and its empty tables\n"

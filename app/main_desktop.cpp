@@ -26,12 +26,30 @@ void showStartError(const QString& text) {
         QMessageBox::critical(nullptr, QStringLiteral("Moonrake"), text);
 }
 
+constexpr char kUsage[] =
+    "Usage: moonrake [--profile DIR] [-min]\n"
+    "\n"
+    "The Moonrake desktop client.\n"
+    "\n"
+    "The profile is DIR, else $MOONRAKE_PROFILE, else the program's folder when a 'data'\n"
+    "folder stands beside it, else $XDG_DATA_HOME/Moonrake (~/.local/share/Moonrake).\n"
+    "One copy runs per profile: a second start on the same profile ends at once.\n"
+    "\n"
+    "Options:\n"
+    "  --profile DIR           the folder of the settings and the tables\n"
+    "  -min                    start hidden in the tray (minimised when there is none)\n"
+    "  -h, --help              print this help and exit\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i) {
         args.append(QString::fromLocal8Bit(argv[i]));
+    }
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
     const QString profileDir = mr::Profile::resolve(args, mr::Profile::executableDirectory());
     const mr::Profile profile(profileDir);
@@ -50,6 +68,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication::setApplicationName(QStringLiteral("Moonrake"));
+    QGuiApplication::setDesktopFileName(QLatin1String(mr::kDesktopId));
     QApplication::setApplicationVersion(QLatin1String(mr::kVersionNumber));
     // Hidden in the tray, with only a dialog open and then closed, the program goes on.
     QApplication::setQuitOnLastWindowClosed(false);

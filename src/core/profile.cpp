@@ -5,6 +5,16 @@
 
 namespace mr {
 
+namespace {
+
+// Whether a folder holds settings or tables.
+bool holdsProfile(const QString& directory) {
+    const QDir dir(directory);
+    return dir.exists(QStringLiteral("settings.ini")) || dir.exists(QStringLiteral("data"));
+}
+
+}  // namespace
+
 Profile::Profile(const QString& directory) : m_dir(QDir::cleanPath(directory)) {}
 
 QString Profile::settingsPath() const {
@@ -42,9 +52,25 @@ QString Profile::resolve(QStringList& args, const QString& executableDir) {
         chosen = executableDir;
     }
     if (chosen.isEmpty()) {
-        chosen = QDir::homePath() + QStringLiteral("/.local/share/Moonrake");
+        chosen = userDirectory();
     }
     return QFileInfo(chosen).absoluteFilePath();
+}
+
+QString Profile::userDirectory() {
+    const QString legacy = QDir::homePath() + QStringLiteral("/.local/share/Moonrake");
+    // The base directory rules ignore a relative XDG_DATA_HOME.
+    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty() || QDir::isRelativePath(dataHome)) {
+        return legacy;
+    }
+    const QString chosen = QDir::cleanPath(dataHome + QStringLiteral("/Moonrake"));
+    // A profile made where earlier versions kept it stays in use until one exists here, so
+    // setting XDG_DATA_HOME never hides a user's settings and tables.
+    if (!QFileInfo::exists(chosen) && holdsProfile(legacy)) {
+        return legacy;
+    }
+    return chosen;
 }
 
 QString Profile::executableDirectory() {

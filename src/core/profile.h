@@ -22,9 +22,13 @@ public:
     QString lockPath() const;
 
     // "--profile DIR" (or "--profile=DIR") wins, then MOONRAKE_PROFILE; otherwise the
-    // executable's folder when a "data" folder stands beside it, else ~/.local/share/Moonrake.
+    // executable's folder when a "data" folder stands beside it, else userDirectory().
     // The option is taken out of args.
     static QString resolve(QStringList& args, const QString& executableDir);
+
+    // $XDG_DATA_HOME/Moonrake, else ~/.local/share/Moonrake; the latter also while it holds a
+    // profile and the former does not exist yet.
+    static QString userDirectory();
 
     // Folder of the running program, found without an application object.
     static QString executableDirectory();

@@ -30,6 +30,9 @@ namespace mr {
 namespace {
 
 constexpr int kOnlineImageOffset = 4;
+// Where the frame's size and position are kept between runs, in the profile's settings.
+const QString kWindowGroup = QStringLiteral("Window");
+const QString kGeometryName = QStringLiteral("Geometry");
 
 }  // namespace
 
@@ -42,7 +45,6 @@ TfrmMain::TfrmMain(QWidget* parent)
       m_commands(nullptr),
       m_trayAvailable(QSystemTrayIcon::isSystemTrayAvailable()) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(captionFor(UserInfo().nickname()));
     setWindowIcon(applicationIcon());
 
     m_server = new TServer(*this);
@@ -108,15 +110,19 @@ TfrmMain::TfrmMain(QWidget* parent)
     setOnlineIndicator(false);
     m_pnlOnline->setText(QStringLiteral("Offline "));
     resize(1024, 720);
+    if (const auto stored = UserInfo().file().text(kWindowGroup, kGeometryName)) {
+        restoreGeometry(QByteArray::fromBase64(stored->toLatin1()));
+    }
 
     QTimer::singleShot(0, this, &TfrmMain::deferredStartup);
 }
 
 TfrmMain::~TfrmMain() = default;
 
-QString TfrmMain::captionFor(const QString& nickname) {
+QString TfrmMain::captionFor(const QString& nickname, bool online) {
     return QStringLiteral("Moonrake Ver ") + QLatin1String(kProgramVersion) +
-           QStringLiteral(" - ") + nickname;
+           QStringLiteral(" - ") + nickname +
+           (online ? QStringLiteral(" (Online)") : QStringLiteral(" (Offline)"));
 }
 
 void TfrmMain::setTrayAvailable(bool available) {
@@ -145,6 +151,9 @@ void TfrmMain::setOnlineIndicator(bool online) {
     m_imgOnline->setPixmap(onlineImage(online));
     m_imgOnline->move(kOnlineImageOffset, (m_pnlOnline->height() - m_imgOnline->height()) / 2);
     m_pnlOnline->setToolTip(online ? QStringLiteral("Online") : QStringLiteral("Offline"));
+    setWindowTitle(captionFor(UserInfo().nickname(), online));
+    m_trayIcon->setToolTip(online ? QStringLiteral("Moonrake - Online")
+                                  : QStringLiteral("Moonrake - Offline"));
 }
 
 void TfrmMain::setConnectEnabled(bool enabled) {
@@ -180,6 +189,7 @@ void TfrmMain::closeProgram() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    saveWindowGeometry();
     switch (closeActionFor(m_realClose, m_trayAvailable)) {
         case CloseAction::HideToTray:
             event->ignore();
@@ -197,6 +207,11 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     m_trayIcon->hide();
     event->accept();
     emit programClosed();
+}
+
+void TfrmMain::saveWindowGeometry() {
+    UserInfo().file().setText(kWindowGroup, kGeometryName,
+                              QString::fromLatin1(saveGeometry().toBase64()));
 }
 
 QWidget* TfrmMain::createCaptionBar() {
@@ -361,7 +376,6 @@ void TfrmMain::createTrayIcon() {
 
     m_trayIcon = new QSystemTrayIcon(applicationIcon(), this);
     m_trayIcon->setObjectName(QStringLiteral("TrayIcon1"));
-    m_trayIcon->setToolTip(QStringLiteral("Moonrake"));
     m_trayIcon->setContextMenu(m_pmMoonrake);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {

@@ -27,7 +27,8 @@ public:
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
 
-    static QString captionFor(const QString& nickname);
+    // The title says whether the user is online.
+    static QString captionFor(const QString& nickname, bool online);
 
     TServer& server() const { return *m_server; }
     TdmCommands& commands() const { return *m_commands; }
@@ -60,7 +61,8 @@ public:
     QMenu* createPopupMenu() override;
 
 public slots:
-    // "Online" on lime or "Offline" on maroon, with the matching image.
+    // "Online" on lime or "Offline" on maroon, with the matching image; the title and the
+    // tray icon's tooltip say the same.
     void setOnlineIndicator(bool online);
     void setConnectEnabled(bool enabled);
 
@@ -91,6 +93,7 @@ private:
     void createMenus();
     void createTrayIcon();
     void fillWindowMenu();
+    void saveWindowGeometry();
 
     QMdiArea* m_mdiArea;
     SideBar* m_sideBar;

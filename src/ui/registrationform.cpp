@@ -145,8 +145,13 @@ QWidget* TfrmRegistration::createWelcomePage() {
     m_txtWelcome = new QTextBrowser(page);
     m_txtWelcome->setObjectName(QStringLiteral("txtWelcome"));
     m_txtWelcome->setOpenExternalLinks(true);
-    // A missing file leaves the page empty.
-    QFile file(QDir(Profile::executableDirectory()).filePath(QStringLiteral("welcome.rtf")));
+    // Beside the program in a build or the portable layout, else where an installation puts
+    // it; a missing file leaves the page empty.
+    const QDir programDir(Profile::executableDirectory());
+    QFile file(programDir.filePath(QStringLiteral("welcome.rtf")));
+    if (!file.exists()) {
+        file.setFileName(programDir.filePath(QStringLiteral("../share/moonrake/welcome.rtf")));
+    }
     if (file.open(QIODevice::ReadOnly)) {
         const QString text = welcomeText(file.read(kMaxWelcomeBytes));
         if (Qt::mightBeRichText(text)) {

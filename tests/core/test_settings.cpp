@@ -26,6 +26,29 @@ QString readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// Sets (or with a null value unsets) an environment variable until the end of the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value.toLocal8Bit());
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            qputenv(m_name, m_saved);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_saved;
+};
+
 }  // namespace
 
 TEST(UserInfo, MissingDatesReadAsTodayUnwrittenAndQuotedTextsRoundTrip) {
@@ -133,6 +156,9 @@ TEST(DateTime, FileTimesMatchTheQtConversionAcrossZoneChanges) {
 
 TEST(Profile, OptionThenEnvironmentThenPortableThenHome) {
     QTemporaryDir exeDir;
+    QTemporaryDir home;
+    const ScopedEnv homeVar("HOME", home.path());
+    const ScopedEnv dataHome("XDG_DATA_HOME", QString());
     QStringList args{"-min", "--profile", "/tmp/p1", "x"};
     EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), "/tmp/p1");
     EXPECT_EQ(args, QStringList({"-min", "x"}));
@@ -146,10 +172,30 @@ TEST(Profile, OptionThenEnvironmentThenPortableThenHome) {
     EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), "/tmp/p3");
     qunsetenv("MOONRAKE_PROFILE");
 
-    EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()),
-              QDir::homePath() + "/.local/share/Moonrake");
+    EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), home.path() + "/.local/share/Moonrake");
     QDir(exeDir.path()).mkdir("data");
     EXPECT_EQ(mr::Profile::resolve(args, exeDir.path()), exeDir.path());
+}
+
+// XDG_DATA_HOME is followed, except that a profile where earlier versions kept it stays in use
+// until one exists there.
+TEST(Profile, UserFolderFollowsXdgDataHomeWithoutStrandingAnOldProfile) {
+    QTemporaryDir home;
+    const ScopedEnv homeVar("HOME", home.path());
+    const ScopedEnv dataHome("XDG_DATA_HOME", home.path() + "/xdg/");
+    const QString legacy = home.path() + "/.local/share/Moonrake";
+    const QString xdg = home.path() + "/xdg/Moonrake";
+    EXPECT_EQ(mr::Profile::userDirectory(), xdg);
+
+    ASSERT_TRUE(QDir().mkpath(legacy));
+    EXPECT_EQ(mr::Profile::userDirectory(), xdg) << "an empty folder is no profile";
+    writeFile(legacy + "/settings.ini", "[UserInfo]\nNickname=alice\n");
+    EXPECT_EQ(mr::Profile::userDirectory(), legacy);
+    ASSERT_TRUE(QDir().mkpath(xdg));
+    EXPECT_EQ(mr::Profile::userDirectory(), xdg);
+
+    qputenv("XDG_DATA_HOME", "relative/share");
+    EXPECT_EQ(mr::Profile::userDirectory(), legacy);
 }
 
 TEST(Countries, TheTablesOwnCodes) {

@@ -35,7 +35,6 @@ TEST(CliStartup, FirstStartInstallsAndAMissingTableIsRefusedUntilInitRestoresIt)
 }
 
 TEST(CliStartup, UsageSettingsAndTheirRefusals) {
-    EXPECT_EQ(runProgram("moonrake-cli", {"--help"}).exitCode, 0);
     EXPECT_EQ(runProgram("moonrake-cli", {"--profile"}).exitCode, 2);
     QTemporaryDir dir;
     EXPECT_EQ(cli(dir.path(), {"get", "UserInfo/MaxDownloads"}).out.trimmed(), "0");

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
 
@@ -41,7 +42,7 @@ QMdiSubWindow* openChild(TfrmMain& frame, const QString& title) {
 
 TEST(MainWindow, CaptionsOnlineIndicatorAndCounts) {
     TfrmMain frame;
-    EXPECT_EQ(frame.windowTitle(), "Moonrake Ver 1.05 Beta - " + test::kNickname);
+    EXPECT_EQ(frame.windowTitle(), "Moonrake Ver 1.05 Beta - " + test::kNickname + " (Offline)");
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake");
     frame.server().UpdateCaption("File Search", "Search for other users' files");
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - File Search");
@@ -50,10 +51,14 @@ TEST(MainWindow, CaptionsOnlineIndicatorAndCounts) {
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake");
 
     EXPECT_EQ(frame.pnlOnline()->text(), "Offline ");
+    EXPECT_EQ(frame.trayIcon()->toolTip(), "Moonrake - Offline");
     frame.setOnlineIndicator(true);
     EXPECT_EQ(frame.pnlOnline()->text(), "Online");
+    EXPECT_EQ(frame.windowTitle(), "Moonrake Ver 1.05 Beta - " + test::kNickname + " (Online)");
+    EXPECT_EQ(frame.trayIcon()->toolTip(), "Moonrake - Online");
     frame.setOnlineIndicator(false);
     EXPECT_EQ(frame.pnlOnline()->text(), "Offline");
+    EXPECT_EQ(frame.trayIcon()->toolTip(), "Moonrake - Offline");
 
     // The contacts poll's counts: the first is files, the third users.
     frame.server().ShowFavorites(true)->contacts().pollReply(
@@ -84,9 +89,15 @@ TEST(MainWindow, TitleBarCloseHidesOrMinimisesOnlyCloseEnds) {
     EXPECT_FALSE(frame.isMinimized());
 
     // Sign-off comes first, then the program may end.
+    const QRect placed(70, 90, 640, 480);
+    frame.setGeometry(placed);
     frame.commands().actClose->trigger();
     EXPECT_EQ(order, QStringList({"signingOff", "programClosed"}));
     EXPECT_TRUE(frame.isHidden());
+
+    // The next start puts the frame where the last one was.
+    TfrmMain next;
+    EXPECT_EQ(next.geometry(), placed);
 }
 
 // "-min", and only as the first argument, starts in the tray, or minimised without one.
