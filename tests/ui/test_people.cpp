@@ -338,6 +338,7 @@ TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndChatAndTheDirecto
         ASSERT_TRUE(waitUntil(
             [&] { return invitee->chat()->isConnected() && requester->chat()->isConnected(); }));
         EXPECT_EQ(frame.findChildren<TPTP*>().size(), 2);
+        EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - Chatting with bob");
         QTest::keyClicks(requester->Local(), "hi");
         QTest::keyClick(requester->Local(), Qt::Key_Backspace);
         requester->chooseColor(9);
