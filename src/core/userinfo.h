@@ -62,6 +62,12 @@ public:
     void setSharingFilters(const QString& value);
     int maxUploads() const;
     void setMaxUploads(int value);
+    // Seconds before a download that failed for want of its owner is tried again; 0: never.
+    int retrySeconds() const;
+    void setRetrySeconds(int value);
+    // The longest wait between two such attempts (each waits twice the one before); 0: none.
+    int retryMaxSeconds() const;
+    void setRetryMaxSeconds(int value);
     int maxDownloads() const;
     void setMaxDownloads(int value);
     QString message() const;
@@ -76,7 +82,7 @@ private:
     std::optional<QString> stored(const SettingKey& key) const;
     QString text(Setting setting) const;
     int integer(Setting setting) const;
-    static int integerOf(const std::optional<QString>& value);
+    static int integerOf(const std::optional<QString>& value, int absent);
     void setText(Setting setting, const QString& value);
     void setInteger(Setting setting, int value);
 
