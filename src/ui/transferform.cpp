@@ -3,11 +3,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -51,7 +53,15 @@ void setCell(QTableWidget* list, int row, int column, const QString& text) {
 QString itemStatusText(const TMRQueItem& item) {
     const TTransferError error =
         item.Error == TTransferError::None ? TTransferError::Error : item.Error;
-    return statusText(item.Status, error);
+    const QString text = statusText(item.Status, error);
+    if (item.Status != TTransferStatus::Error || item.RetryAt <= 0) {
+        return text;
+    }
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(item.RetryAt);
+    const bool today = at.date() == QDate::currentDate();
+    return text + QStringLiteral(", next attempt at ") +
+           QLocale().toString(at, today ? QLocale().timeFormat(QLocale::ShortFormat)
+                                        : QLocale().dateTimeFormat(QLocale::ShortFormat));
 }
 
 // The file-name part of a share path.
@@ -507,7 +517,8 @@ void Tfrm_transfer::updateActions() {
                                           QStringLiteral("Negotiating")};
     static const QStringList kickable = {kQueued, QStringLiteral("Local Queue"), kTransfering,
                                          kResuming};
-    m_actAbort->setEnabled(download && abortable.contains(status));
+    // A download waiting for its next attempt can be stopped too.
+    m_actAbort->setEnabled(download && (abortable.contains(status) || item->RetryAt > 0));
     m_actKick->setEnabled(upload && kickable.contains(status));
     m_actBan->setEnabled(upload && status != QStringLiteral("Banned"));
     for (QAction* action :
@@ -547,10 +558,13 @@ void Tfrm_transfer::actAbortExecute() {
             case TTransferStatus::Transfering:
             case TTransferStatus::Resuming:
             case TTransferStatus::Negotiating:
-                m_downloads->SetStatus(id, TTransferStatus::Error, TTransferError::Aborted);
+                m_downloads->Abort(id);
                 if (m_actions.abortDownload) {
                     m_actions.abortDownload(id);
                 }
+                break;
+            case TTransferStatus::Error:
+                m_downloads->Abort(id);  // ends the automatic retries
                 break;
             default:
                 break;

@@ -277,6 +277,17 @@ TEST_F(TransferWindow, ActionsFollowTheSelectedRowsStatus) {
     m_downloads.SetStatus(5, TTransferStatus::Completed);
     EXPECT_FALSE(form->actAbort()->isEnabled());
 
+    // A download whose owner was away shows its next attempt, and Abort ends the retries.
+    m_downloads.setRetryPolicy([] { return TMRWantedList::RetryPolicy{600000, 0}; });
+    const qint32 away = download("alice", "/w.bin", TTransferStatus::Negotiating);
+    m_downloads.SetStatus(away, TTransferStatus::Error, TTransferError::UserOffline);
+    manual->selectRow(8);
+    EXPECT_TRUE(cell(manual, 8, Col::ColStatus).startsWith("User is offline, next attempt at "));
+    ASSERT_TRUE(form->actAbort()->isEnabled());
+    form->actAbort()->trigger();
+    EXPECT_EQ(cell(manual, 8, Col::ColStatus), "Aborted");
+    EXPECT_EQ(m_downloads.find(away)->RetryAt, 0);
+
     // The user actions name the selected row's user.
     QSignalSpy messages(form.get(), &Tfrm_transfer::personalMessageRequested);
     form->actPMessage()->trigger();
