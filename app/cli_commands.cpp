@@ -205,6 +205,8 @@ QString usage() {
         "                          \"Time Out\", \"Can't Connect\", \"Bad Answer!\"\n"
         "  ban NICK, unban NICK    stop or allow a user's transfers with this computer\n"
         "  banned                  the banned users, one a line\n"
+        "  credits                 every user's credits: nick, status, files and bytes he\n"
+        "                          gave (uploaded), files and bytes he took, tab-separated\n"
         "  search PATTERN [--type MP3|Pictures|Audio|Video|Apps|Archives|All] [--offline]\n"
         "        [--desc TEXT] [--min KB] [--max KB] [--filter EXTS] [--min-line NAME] [--ping]\n"
         "                          find published files (\"*\" is any text); one a line, by tabs:\n"

@@ -310,6 +310,24 @@ int cmdBanned(const Context& c, const QStringList& args) {
     return Success;
 }
 
+int cmdCredits(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("credits takes no arguments"));
+    }
+    const CatalogAccess tables = openCatalog(c, TableUse::Reading);
+    if (!tables) {
+        return Failure;
+    }
+    for (const CreditAccount& a : CreditAccounts()) {
+        print(c.out,
+              QStringList{escapedLine(a.userName), QString::number(a.status),
+                          QString::number(a.filesUploaded), QString::number(a.filesDownloaded),
+                          QString::number(a.bytesUploaded), QString::number(a.bytesDownloaded)}
+                  .join(u'\t'));
+    }
+    return Success;
+}
+
 }  // namespace
 
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
@@ -322,6 +340,7 @@ std::optional<int> runTransferCommand(const Context& c, const QString& command,
         {"ban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, true); }},
         {"unban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, false); }},
         {"banned", cmdBanned},
+        {"credits", cmdCredits},
     };
     return runFrom(kCommands, c, command, args);
 }

@@ -111,6 +111,21 @@ void TMRDataModule::openPeers() {
     m_fileServer = std::make_unique<TMRFtpServer>(
         *m_wanted, std::move(catalog), PeerSettings::fromProfile(), UserInfo().maxUploads());
     m_fileServer->start();
+    countCredits(*m_wanted, CreditDirection::GaveUs);
+    countCredits(m_fileServer->waitingList(), CreditDirection::TookFromUs);
+}
+
+void TMRDataModule::countCredits(TMRQue& queue, CreditDirection direction) {
+    connect(&queue, &TMRQue::statusChanged, this, [direction](TMRQueItem* item, TTransferStatus) {
+        if (item->Status != TTransferStatus::Completed) {
+            return;
+        }
+        try {
+            CountTransfer(item->UserName, item->Size, direction);
+        } catch (const std::exception& e) {
+            qWarning("transfer of %s not counted: %s", qPrintable(item->Path), e.what());
+        }
+    });
 }
 
 void TMRDataModule::setLocator(UserLocator locate) {

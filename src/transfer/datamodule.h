@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/userlocation.h"
+#include "transfer/peercatalog.h"
 
 #include <QObject>
 #include <QString>
@@ -15,6 +16,7 @@ inline constexpr const char* kDataFilesMissingText = "Data files are missing! Pl
 class InfoSocket;
 class DownloadStarter;
 class TMRFtpServer;
+class TMRQue;
 class TMRWantedList;
 class WantedStore;
 
@@ -61,6 +63,8 @@ public:
 
 private:
     void openPeers();
+    // Every completed item of the queue counts for its user in the credits table.
+    void countCredits(TMRQue& queue, CreditDirection direction);
 
     QString m_profileDir;
     QString m_dataDir;

@@ -75,6 +75,12 @@ TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
                             "Negotiating\nRemotely Queued\nResuming\nCompleted\n"));
     EXPECT_TRUE(test::readFile(downloads.filePath("big.bin")) == content);
     EXPECT_EQ(serving.stop(), 0);
+
+    // Each side counts both files: bob took them, the owner (known by his id here) gave them.
+    const QString bytes = QString::number(2 * content.size());
+    EXPECT_EQ(cli(owner.path(), {"credits"}).out, "bob\t1\t0\t2\t0\t" + bytes + "\n");
+    EXPECT_EQ(cli(downloader.path(), {"credits"}).out,
+              QString::number(ownerId) + "\t1\t2\t0\t" + bytes + "\t0\n");
 }
 
 TEST_F(TransferTest, TheQueueOutlivesExitsAndCrashesAndIsRetriedUntilTheOwnerIsBack) {
