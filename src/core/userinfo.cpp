@@ -196,6 +196,27 @@ void TUserInfo::setRetryMaxSeconds(int value) {
     setInteger(Setting::RetryMaxSeconds, value);
 }
 
+int TUserInfo::notifyMessages() const {
+    return integer(Setting::NotifyMessages);
+}
+void TUserInfo::setNotifyMessages(int value) {
+    setInteger(Setting::NotifyMessages, value);
+}
+
+int TUserInfo::notifyChats() const {
+    return integer(Setting::NotifyChats);
+}
+void TUserInfo::setNotifyChats(int value) {
+    setInteger(Setting::NotifyChats, value);
+}
+
+int TUserInfo::notifyDownloads() const {
+    return integer(Setting::NotifyDownloads);
+}
+void TUserInfo::setNotifyDownloads(int value) {
+    setInteger(Setting::NotifyDownloads, value);
+}
+
 int TUserInfo::maxDownloads() const {
     return integer(Setting::MaxDownloads);
 }

@@ -68,6 +68,13 @@ public:
     // The longest wait between two such attempts (each waits twice the one before); 0: none.
     int retryMaxSeconds() const;
     void setRetryMaxSeconds(int value);
+    // Tray notifications while the main window is not active: 0 switches each kind off.
+    int notifyMessages() const;
+    void setNotifyMessages(int value);
+    int notifyChats() const;
+    void setNotifyChats(int value);
+    int notifyDownloads() const;
+    void setNotifyDownloads(int value);
     int maxDownloads() const;
     void setMaxDownloads(int value);
     QString message() const;
