@@ -1,9 +1,15 @@
 #include "ui/transferform.h"
 
+#include "core/profile.h"
+#include "core/userinfo.h"
+#include "transfer/peerdialect.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFocusEvent>
@@ -18,6 +24,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -169,6 +176,28 @@ Tfrm_transfer::Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads,
     m_actPTP = createAction("actPTP", QStringLiteral("&Private Chat"));
     m_actAddUser = createAction("actAddUser", QStringLiteral("Add Computer"));
     m_actUpload = createAction("actUpload", QStringLiteral("Upload File"));
+    m_actOpen = createAction("actOpen", QStringLiteral("&Open"));
+    m_actOpenFolder = createAction("actOpenFolder", QStringLiteral("Open &Folder"));
+    m_opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    connect(m_actOpen, &QAction::triggered, this, [this] {
+        const QString file = selectedLocalFile();
+        if (!file.isEmpty()) {
+            m_opener(QUrl::fromLocalFile(file));
+        }
+    });
+    connect(m_actOpenFolder, &QAction::triggered, this, [this] {
+        const QString file = selectedLocalFile();
+        if (!file.isEmpty()) {
+            m_opener(QUrl::fromLocalFile(QFileInfo(file).absolutePath()));
+        }
+    });
+    // A completed download opens on double click.
+    connect(m_lvwManual, &QTableWidget::itemDoubleClicked, this, [this] {
+        setActiveList(m_lvwManual);
+        if (m_actOpen->isEnabled()) {
+            m_actOpen->trigger();
+        }
+    });
 
     connect(m_actClearComplete, &QAction::triggered, this, &Tfrm_transfer::actClearCompleteExecute);
     connect(m_actAbort, &QAction::triggered, this, &Tfrm_transfer::actAbortExecute);
@@ -193,6 +222,8 @@ Tfrm_transfer::Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads,
         {m_actPMessage, m_actUserInformation, m_actUserTree, m_actPTP, m_actAddUser});
     m_toolBar->addSeparator();
     m_toolBar->addAction(m_actUpload);
+    m_toolBar->addSeparator();
+    m_toolBar->addActions({m_actOpen, m_actOpenFolder});
 
     m_popupMenu->setObjectName(QStringLiteral("TransferPopupMenu"));
     m_popupMenu->addActions({m_actClearComplete, m_actAbort, m_actKick, m_actBan});
@@ -201,6 +232,8 @@ Tfrm_transfer::Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads,
         {m_actPMessage, m_actUserInformation, m_actUserTree, m_actPTP, m_actAddUser});
     m_popupMenu->addSeparator();
     m_popupMenu->addAction(m_actUpload);
+    m_popupMenu->addSeparator();
+    m_popupMenu->addActions({m_actOpen, m_actOpenFolder});
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->setObjectName(QStringLiteral("splTransfers"));
@@ -526,6 +559,18 @@ void Tfrm_transfer::updateActions() {
         action->setEnabled(item != nullptr);
     }
     m_actUpload->setEnabled(false);
+    const bool arrived = download && !selectedLocalFile().isEmpty();
+    m_actOpen->setEnabled(arrived && item->Status == TTransferStatus::Completed);
+    m_actOpenFolder->setEnabled(arrived);
+}
+
+QString Tfrm_transfer::selectedLocalFile() const {
+    const TMRQueItem* item = m_activeList == m_lvwManual ? selectedItem() : nullptr;
+    if (!item || !IsSafeLocalFileName(item->LocalName)) {
+        return {};
+    }
+    const QString file = QDir(UserInfo().effectiveDownloadPath()).filePath(item->LocalName);
+    return QFileInfo(file).isFile() ? file : QString();
 }
 
 void Tfrm_transfer::actClearCompleteExecute() {
