@@ -109,6 +109,7 @@ TEST_F(TransferTest, TheQueueOutlivesExitsAndCrashesAndIsRetriedUntilTheOwnerIsB
     // Killed while both wait for their next attempt; the next run takes them up again, tries
     // twice more in vain, and gets both, the partial file resumed, once the owner is back.
     ASSERT_EQ(cli(downloader.path(), {"set", "UserInfo/RetrySeconds", "1"}).exitCode, 0);
+    ASSERT_EQ(cli(downloader.path(), {"set", "UserInfo/RetryMaxSeconds", "2"}).exitCode, 0);
     const QString songFailed = "Download /Music/song.bin " + id + ": User is offline";
     {
         test::Serving crashing(downloader.path());
