@@ -16,6 +16,7 @@
 #include "transfer/passwordcache.h"
 #include "transfer/peercatalog.h"
 #include "transfer/queue.h"
+#include "transfer/wantedstore.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -41,12 +42,16 @@ public:
     OnlinePeer(const OnlinePeer&) = delete;
     OnlinePeer& operator=(const OnlinePeer&) = delete;
 
-    bool start() {
+    // With startFilter, only the downloads it accepts are started.
+    bool start(std::function<bool(const TMRQueItem&)> startFilter = {}) {
         m_tables = openCatalog(m_context, TableUse::Serving);
         if (!m_tables) {
             return false;
         }
         TMRDataModule& data = *m_tables.data;
+        if (startFilter && data.wantedList()) {
+            data.wantedList()->setStartFilter(std::move(startFilter));
+        }
         if (data.fileServerPort() == 0 || data.infoPort() == 0) {
             print(m_context.err, QStringLiteral("The peer sockets could not listen"));
             return false;
@@ -143,7 +148,9 @@ int cmdGet(const Context& c, const QStringList& args) {
 
     TerminationSignals termination;
     OnlinePeer peer(c);
-    if (!peer.start()) {
+    // The rest of the kept queue waits for `serve` or the desktop program.
+    qint32 id = -1;
+    if (!peer.start([&id](const TMRQueItem& item) { return item.Id == id; })) {
         return Failure;
     }
     const QString downloadPath = UserInfo().effectiveDownloadPath();
@@ -153,7 +160,6 @@ int cmdGet(const Context& c, const QStringList& args) {
     }
 
     QEventLoop loop;
-    qint32 id = -1;
     QObject::connect(&peer.wanted(), &TMRQue::itemAdded, &loop, [&id](TMRQueItem* item) {
         if (id < 0) {
             id = item->Id;
@@ -161,7 +167,7 @@ int cmdGet(const Context& c, const QStringList& args) {
     });
     QObject::connect(&peer.wanted(), &TMRQue::statusChanged, &loop,
                      [&](TMRQueItem* item, TTransferStatus) {
-                         if (item->Id != id) {
+                         if (item->Id != id || item->Status == TTransferStatus::LocalQueue) {
                              return;
                          }
                          say(c, statusText(item->Status, item->Error));
@@ -173,6 +179,24 @@ int cmdGet(const Context& c, const QStringList& args) {
                      });
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &loop,
                      [&loop] { loop.exit(Failure); });
+    // A download already in the kept queue, unfinished or failed, is taken up again.
+    for (int i = 0; i < peer.wanted().count(); ++i) {
+        TMRQueItem& kept = *peer.wanted().at(i);
+        if (kept.PeerId == userId && kept.Path.compare(path, Qt::CaseInsensitive) == 0 &&
+            kept.Status != TTransferStatus::Completed) {
+            id = kept.Id;
+            if (!password.isEmpty()) {
+                kept.Password = password;
+            }
+            if (kept.Status == TTransferStatus::Error) {
+                peer.wanted().SetStatus(id, TTransferStatus::LocalQueue);
+            } else {
+                peer.wanted().setStartFilter(
+                    [id](const TMRQueItem& item) { return item.Id == id; });
+            }
+            return loop.exec();
+        }
+    }
     // Queued as a download from the search window is, refusals and password included.
     const qsizetype cut = path.lastIndexOf(u'/');
     // Other users know the owner by nickname; here the id is all there is.
@@ -200,6 +224,29 @@ int cmdGet(const Context& c, const QStringList& args) {
         return Success;
     }
     return loop.exec();
+}
+
+int cmdQueue(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("queue takes no arguments"));
+    }
+    const CatalogAccess tables = openCatalog(c, TableUse::Reading);
+    if (!tables) {
+        return Failure;
+    }
+    const auto items =
+        WantedStore::read(tables.data->dataDirectory() + u'/' + WantedStore::fileName());
+    if (!items) {
+        print(c.err, QStringLiteral("The download queue cannot be read"));
+        return Failure;
+    }
+    for (const TMRQueItem& item : *items) {
+        print(c.out, QStringList{QString::number(item.PeerId), escapedLine(item.UserName),
+                                 escapedLine(item.Path), statusText(item.Status, item.Error),
+                                 QString::number(item.Transferred), QString::number(item.Size)}
+                         .join(u'\t'));
+    }
+    return Success;
 }
 
 int cmdPing(const Context& c, const QStringList& args) {
@@ -263,6 +310,24 @@ int cmdBanned(const Context& c, const QStringList& args) {
     return Success;
 }
 
+int cmdCredits(const Context& c, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return usageError(c, QStringLiteral("credits takes no arguments"));
+    }
+    const CatalogAccess tables = openCatalog(c, TableUse::Reading);
+    if (!tables) {
+        return Failure;
+    }
+    for (const CreditAccount& a : CreditAccounts()) {
+        print(c.out,
+              QStringList{escapedLine(a.userName), QString::number(a.status),
+                          QString::number(a.filesUploaded), QString::number(a.filesDownloaded),
+                          QString::number(a.bytesUploaded), QString::number(a.bytesDownloaded)}
+                  .join(u'\t'));
+    }
+    return Success;
+}
+
 }  // namespace
 
 std::optional<int> runTransferCommand(const Context& c, const QString& command,
@@ -270,10 +335,12 @@ std::optional<int> runTransferCommand(const Context& c, const QString& command,
     static constexpr Command kCommands[] = {
         {"serve", cmdServe},
         {"get", cmdGet},
+        {"queue", cmdQueue},
         {"ping", cmdPing},
         {"ban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, true); }},
         {"unban", [](const Context& c, const QStringList& args) { return cmdBan(c, args, false); }},
         {"banned", cmdBanned},
+        {"credits", cmdCredits},
     };
     return runFrom(kCommands, c, command, args);
 }

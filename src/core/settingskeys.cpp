@@ -12,6 +12,7 @@ struct Entry {
     const char* group;
     const char* name;
     SettingKind kind;
+    int integerDefault = 0;
 };
 
 constexpr std::array kKeys{
@@ -35,6 +36,11 @@ constexpr std::array kKeys{
     Entry{Setting::MaxUploads, "UserInfo", "MaxUploads", SettingKind::Integer},
     Entry{Setting::MaxDownloads, "UserInfo", "MaxDownloads", SettingKind::Integer},
     Entry{Setting::Message, "UserInfo", "Message", SettingKind::Text},
+    Entry{Setting::RetrySeconds, "UserInfo", "RetrySeconds", SettingKind::Integer, 180},
+    Entry{Setting::RetryMaxSeconds, "UserInfo", "RetryMaxSeconds", SettingKind::Integer, 3600},
+    Entry{Setting::NotifyMessages, "UserInfo", "NotifyMessages", SettingKind::Integer, 1},
+    Entry{Setting::NotifyChats, "UserInfo", "NotifyChats", SettingKind::Integer, 1},
+    Entry{Setting::NotifyDownloads, "UserInfo", "NotifyDownloads", SettingKind::Integer, 1},
     Entry{Setting::HostChat, "Host", "Chat", SettingKind::HostList},
     Entry{Setting::HostMoonrake, "Host", "Moonrake", SettingKind::HostList},
     Entry{Setting::HostHttp, "Host", "Http", SettingKind::HostList},
@@ -55,7 +61,7 @@ static_assert(inEnumOrder() &&
               kKeys.size() == static_cast<std::size_t>(Setting::FeedbackAddress) + 1);
 
 SettingKey keyOf(const Entry& e) {
-    return {QLatin1String(e.group), QLatin1String(e.name), e.kind};
+    return {QLatin1String(e.group), QLatin1String(e.name), e.kind, e.integerDefault};
 }
 
 }  // namespace

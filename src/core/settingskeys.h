@@ -32,6 +32,11 @@ enum class Setting {
     MaxUploads,
     MaxDownloads,
     Message,
+    RetrySeconds,
+    RetryMaxSeconds,
+    NotifyMessages,
+    NotifyChats,
+    NotifyDownloads,
     HostChat,
     HostMoonrake,
     HostHttp,
@@ -43,6 +48,7 @@ struct SettingKey {
     QString group;  // canonical spelling: "UserInfo" or "Host"
     QString name;   // canonical spelling of the value's name
     SettingKind kind;
+    int integerDefault = 0;  // what an absent integer value reads as
 };
 
 SettingKey settingKey(Setting setting);

@@ -25,12 +25,12 @@ QString TUserInfo::text(Setting setting) const {
 }
 
 int TUserInfo::integer(Setting setting) const {
-    return integerOf(m_file->text(setting));
+    return integerOf(m_file->text(setting), settingKey(setting).integerDefault);
 }
 
-int TUserInfo::integerOf(const std::optional<QString>& value) {
+int TUserInfo::integerOf(const std::optional<QString>& value, int absent) {
     if (!value) {
-        return 0;
+        return absent;
     }
     bool ok = false;
     const int n = value->trimmed().toInt(&ok);
@@ -50,7 +50,7 @@ QString TUserInfo::valueText(const SettingKey& key) const {
         case SettingKind::Date:
             return QString::number(bDate(), 'g', 17);
         case SettingKind::Integer:
-            return QString::number(integerOf(stored(key)));
+            return QString::number(integerOf(stored(key), key.integerDefault));
         case SettingKind::Text:
         case SettingKind::HostList:
             break;
@@ -180,6 +180,41 @@ int TUserInfo::maxUploads() const {
 }
 void TUserInfo::setMaxUploads(int value) {
     setInteger(Setting::MaxUploads, value);
+}
+
+int TUserInfo::retrySeconds() const {
+    return integer(Setting::RetrySeconds);
+}
+void TUserInfo::setRetrySeconds(int value) {
+    setInteger(Setting::RetrySeconds, value);
+}
+
+int TUserInfo::retryMaxSeconds() const {
+    return integer(Setting::RetryMaxSeconds);
+}
+void TUserInfo::setRetryMaxSeconds(int value) {
+    setInteger(Setting::RetryMaxSeconds, value);
+}
+
+int TUserInfo::notifyMessages() const {
+    return integer(Setting::NotifyMessages);
+}
+void TUserInfo::setNotifyMessages(int value) {
+    setInteger(Setting::NotifyMessages, value);
+}
+
+int TUserInfo::notifyChats() const {
+    return integer(Setting::NotifyChats);
+}
+void TUserInfo::setNotifyChats(int value) {
+    setInteger(Setting::NotifyChats, value);
+}
+
+int TUserInfo::notifyDownloads() const {
+    return integer(Setting::NotifyDownloads);
+}
+void TUserInfo::setNotifyDownloads(int value) {
+    setInteger(Setting::NotifyDownloads, value);
 }
 
 int TUserInfo::maxDownloads() const {

@@ -62,6 +62,19 @@ public:
     void setSharingFilters(const QString& value);
     int maxUploads() const;
     void setMaxUploads(int value);
+    // Seconds before a download that failed for want of its owner is tried again; 0: never.
+    int retrySeconds() const;
+    void setRetrySeconds(int value);
+    // The longest wait between two such attempts (each waits twice the one before); 0: none.
+    int retryMaxSeconds() const;
+    void setRetryMaxSeconds(int value);
+    // Tray notifications while the main window is not active: 0 switches each kind off.
+    int notifyMessages() const;
+    void setNotifyMessages(int value);
+    int notifyChats() const;
+    void setNotifyChats(int value);
+    int notifyDownloads() const;
+    void setNotifyDownloads(int value);
     int maxDownloads() const;
     void setMaxDownloads(int value);
     QString message() const;
@@ -76,7 +89,7 @@ private:
     std::optional<QString> stored(const SettingKey& key) const;
     QString text(Setting setting) const;
     int integer(Setting setting) const;
-    static int integerOf(const std::optional<QString>& value);
+    static int integerOf(const std::optional<QString>& value, int absent);
     void setText(Setting setting, const QString& value);
     void setInteger(Setting setting, int value);
 

@@ -10,6 +10,7 @@
 #include "transfer/mrftpserver.h"
 #include "transfer/peercatalog.h"
 #include "transfer/queue.h"
+#include "transfer/wantedstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,6 +29,7 @@ TMRDataModule::TMRDataModule(const QString& profileDirectory, QObject* parent)
 TMRDataModule::~TMRDataModule() {
     m_downloads.reset();
     m_fileServer.reset();
+    m_store.reset();
     m_wanted.reset();
     m_infoSocket.reset();
 }
@@ -65,6 +67,16 @@ void TMRDataModule::openPeers() {
     m_infoSocket = std::make_unique<InfoSocket>();
     m_infoSocket->open();
     m_wanted = std::make_unique<TMRWantedList>(UserInfo().maxDownloads());
+    m_wanted->setRetryPolicy([] {
+        const TUserInfo& settings = UserInfo();
+        return TMRWantedList::RetryPolicy{settings.retrySeconds() * 1000LL,
+                                          settings.retryMaxSeconds() * 1000LL};
+    });
+    // Without its file the queue still works, for this run only.
+    m_store = std::make_unique<WantedStore>(m_dataDir + QLatin1Char('/') + WantedStore::fileName());
+    if (m_store->open()) {
+        m_store->attach(*m_wanted, UserInfo().effectiveDownloadPath());
+    }
     // Peers are served from socket events: an engine error (a damaged or busy table) answers
     // as for an unknown file instead of leaving the event handler.
     PeerCatalog catalog;
@@ -99,6 +111,21 @@ void TMRDataModule::openPeers() {
     m_fileServer = std::make_unique<TMRFtpServer>(
         *m_wanted, std::move(catalog), PeerSettings::fromProfile(), UserInfo().maxUploads());
     m_fileServer->start();
+    countCredits(*m_wanted, CreditDirection::GaveUs);
+    countCredits(m_fileServer->waitingList(), CreditDirection::TookFromUs);
+}
+
+void TMRDataModule::countCredits(TMRQue& queue, CreditDirection direction) {
+    connect(&queue, &TMRQue::statusChanged, this, [direction](TMRQueItem* item, TTransferStatus) {
+        if (item->Status != TTransferStatus::Completed) {
+            return;
+        }
+        try {
+            CountTransfer(item->UserName, item->Size, direction);
+        } catch (const std::exception& e) {
+            qWarning("transfer of %s not counted: %s", qPrintable(item->Path), e.what());
+        }
+    });
 }
 
 void TMRDataModule::setLocator(UserLocator locate) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/userlocation.h"
+#include "transfer/peercatalog.h"
 
 #include <QObject>
 #include <QString>
@@ -15,7 +16,9 @@ inline constexpr const char* kDataFilesMissingText = "Data files are missing! Pl
 class InfoSocket;
 class DownloadStarter;
 class TMRFtpServer;
+class TMRQue;
 class TMRWantedList;
+class WantedStore;
 
 // Owns the local database of the running profile, the info socket, the peer file server and
 // the download queue. The service agent belongs to the session of each program, which hands
@@ -31,7 +34,7 @@ public:
     // Connects the database, installs the tables into a profile that has no data folder at
     // all, refuses a damaged one, and makes sure the catalog's user-name index exists. With
     // peers on, it then opens the info socket and the peer file server on ports the system
-    // chooses and creates the download queue.
+    // chooses and creates the download queue with what the profile kept of it.
     StartResult create(bool peers = true);
 
     // Downloads start once the service can be asked where their owners are; an empty
@@ -60,6 +63,8 @@ public:
 
 private:
     void openPeers();
+    // Every completed item of the queue counts for its user in the credits table.
+    void countCredits(TMRQue& queue, CreditDirection direction);
 
     QString m_profileDir;
     QString m_dataDir;
@@ -68,6 +73,7 @@ private:
     std::unique_ptr<TMRWantedList> m_wanted;
     std::unique_ptr<TMRFtpServer> m_fileServer;
     std::unique_ptr<DownloadStarter> m_downloads;
+    std::unique_ptr<WantedStore> m_store;
 };
 
 }  // namespace mr

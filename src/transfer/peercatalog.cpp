@@ -69,7 +69,8 @@ quint8 verdictWithoutAccount(quint8 ratioStyle, quint8 download, const QString& 
 
 // The rules for a requester with a credits row.
 quint8 verdictWithAccount(const db::Cursor& account, const db::Cursor& file, quint8 ratioStyle,
-                          quint8 download, RequestVerdict& verdict) {
+                          quint8 download, const QString& filePassword,
+                          const QString& loginPassword, RequestVerdict& verdict) {
     const qint64 status = account.asInteger(u"Status");
     if ((status & 2) == status)
         return kBanned;
@@ -95,8 +96,11 @@ quint8 verdictWithAccount(const db::Cursor& account, const db::Cursor& file, qui
             return kNoCredit;
         }
     }
-    // A requester with an account is judged by it alone; the file password is not asked.
-    return download == 4 ? kRestrictedOther : kGranted;
+    if (download == 4) {
+        return kRestrictedOther;
+    }
+    // Every requester who ever traded with us has an account: it must not open protected files.
+    return passwordAccepts(filePassword, loginPassword) ? kGranted : kWrongPassword;
 }
 
 }  // namespace
@@ -130,7 +134,8 @@ RequestVerdict FileRequestCheck(const QString& userName, const QString& requeste
         verdict.Code = verdictWithoutAccount(ratioStyle, download, file.asString(u"Password"),
                                              password, verdict);
     } else {
-        verdict.Code = verdictWithAccount(account, file, ratioStyle, download, verdict);
+        verdict.Code = verdictWithAccount(account, file, ratioStyle, download,
+                                          file.asString(u"Password"), password, verdict);
     }
     return verdict;
 }
@@ -157,6 +162,41 @@ QStringList BannedUserNames() {
     for (; !account.eof(); account.next())
         names.append(account.asString(u"Username"));
     return names;
+}
+
+QList<CreditAccount> CreditAccounts() {
+    db::Cursor account = openTable(kCredits);
+    QList<CreditAccount> accounts;
+    for (; !account.eof(); account.next()) {
+        accounts.append(
+            {account.asString(u"Username"), static_cast<int>(account.asInteger(u"Status")),
+             account.asInteger(u"FilesUploaded"), account.asInteger(u"FilesDownloaded"),
+             account.asInteger(u"BytesUploaded"), account.asInteger(u"BytesDownloaded")});
+    }
+    return accounts;
+}
+
+void CountTransfer(const QString& userName, qint64 bytes, CreditDirection direction) {
+    if (userName.isEmpty())
+        return;
+    db::Cursor account = openTable(kCredits);
+    account.setFilter(db::creditAccount(userName), true);
+    if (account.eof()) {
+        account.append();
+        account.setString(u"Username", userName);
+        account.setInteger(u"Status", kUserStatusNormal);
+        for (const auto field :
+             {u"FilesUploaded", u"FilesDownloaded", u"BytesUploaded", u"BytesDownloaded"})
+            account.setInteger(field, 0);
+    } else {
+        account.edit();
+    }
+    const bool gave = direction == CreditDirection::GaveUs;
+    const auto files = gave ? u"FilesUploaded" : u"FilesDownloaded";
+    const auto size = gave ? u"BytesUploaded" : u"BytesDownloaded";
+    account.setInteger(files, account.asInteger(files) + 1);
+    account.setInteger(size, account.asInteger(size) + std::max<qint64>(0, bytes));
+    account.post();
 }
 
 QString LocalPathOfShare(const QString& sharePath) {

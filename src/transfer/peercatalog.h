@@ -25,6 +25,25 @@ void SetUserStatus(const QString& userName, int status);
 // Names of every credits row with Status 2, in table order.
 QStringList BannedUserNames();
 
+// One row of the credits table: what a user gave this computer (uploaded) and took from it
+// (downloaded).
+struct CreditAccount {
+    QString userName;
+    int status = kUserStatusNormal;
+    qint64 filesUploaded = 0;
+    qint64 filesDownloaded = 0;
+    qint64 bytesUploaded = 0;
+    qint64 bytesDownloaded = 0;
+};
+// Every row, in table order.
+QList<CreditAccount> CreditAccounts();
+
+// Counts one completed file of that size: a download from userName as what he gave (his
+// FilesUploaded and BytesUploaded), an upload to him as what he took. A user without a row gets
+// one with Status 1.
+enum class CreditDirection { GaveUs, TookFromUs };
+void CountTransfer(const QString& userName, qint64 bytes, CreditDirection direction);
+
 // The local file behind a share path of the local catalog; empty when there is none.
 QString LocalPathOfShare(const QString& sharePath);
 

@@ -2,7 +2,10 @@
 
 #include "transfer/peerdialect.h"
 
+#include <QDateTime>
+
 #include <algorithm>
+#include <limits>
 
 namespace mr {
 
@@ -24,6 +27,21 @@ TMRQue::~TMRQue() = default;
 void TMRQue::setNotify(Notify handler) {
     m_notify = std::move(handler);
     check();
+}
+
+void TMRQue::setStartFilter(std::function<bool(const TMRQueItem&)> filter) {
+    m_startFilter = std::move(filter);
+    check();
+}
+
+int TMRQue::firstStartable() const {
+    for (int i = 0; i < count(); ++i) {
+        const TMRQueItem& item = *m_items[static_cast<std::size_t>(i)];
+        if (item.Status == TTransferStatus::LocalQueue && (!m_startFilter || m_startFilter(item))) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 TMRQueItem* TMRQue::at(int position) const {
@@ -138,7 +156,7 @@ void TMRQue::check() {
     if (!m_notify || m_active >= std::max(1, m_limit)) {
         return;
     }
-    const int waiting = FirstWaiting();
+    const int waiting = firstStartable();
     if (waiting >= 0) {
         m_notify(*at(waiting));
     }
@@ -157,15 +175,118 @@ void TMRQue::Remove(qint32 id) {
     }
 }
 
-TMRQueItem& TMRQue::append(std::unique_ptr<TMRQueItem> item) {
+TMRQueItem& TMRQue::append(std::unique_ptr<TMRQueItem> item, bool keepState) {
     item->Id = m_nextId++;
-    item->Status = TTransferStatus::LocalQueue;
-    item->Error = TTransferError::None;
+    if (!keepState || isActive(item->Status)) {
+        item->Status = TTransferStatus::LocalQueue;
+        item->Error = TTransferError::None;
+    }
     TMRQueItem& added = *item;
     m_items.push_back(std::move(item));
     emit itemAdded(&added);
     setActiveCount(m_active);
     return added;
+}
+
+TMRWantedList::TMRWantedList(int limit, QObject* parent)
+    : TMRQue(limit, parent), m_retryTimer(new QTimer(this)) {
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, &TMRWantedList::retryDue);
+    // Connected first, so every other receiver already sees when the next attempt comes.
+    connect(this, &TMRQue::statusChanged, this, [this](TMRQueItem* item, TTransferStatus) {
+        if (item->Status == TTransferStatus::Error && isRetryable(item->Error)) {
+            scheduleRetry(*item);
+        } else {
+            item->RetryAt = 0;
+            if (item->Status == TTransferStatus::Completed) {
+                item->Failures = 0;
+            }
+        }
+    });
+}
+
+void TMRWantedList::setRetryPolicy(std::function<RetryPolicy()> policy) {
+    m_retryPolicy = std::move(policy);
+}
+
+bool TMRWantedList::isRetryable(TTransferError error) {
+    return error == TTransferError::UserOffline || error == TTransferError::Error;
+}
+
+void TMRWantedList::scheduleRetry(TMRQueItem& item) {
+    ++item.Failures;
+    item.RetryAt = 0;
+    const RetryPolicy policy = m_retryPolicy ? m_retryPolicy() : RetryPolicy{};
+    if (policy.firstMs <= 0) {
+        return;
+    }
+    // Doubling stops long before it could overflow; a day is as long as any wait gets.
+    constexpr qint64 kLongestMs = 24LL * 3600 * 1000;
+    qint64 wait = policy.firstMs << std::min(item.Failures - 1, 20);
+    if (policy.limitMs > 0) {
+        wait = std::min(wait, policy.limitMs);
+    }
+    wait = std::min(wait, std::max(kLongestMs, policy.firstMs));
+    item.RetryAt = QDateTime::currentMSecsSinceEpoch() + wait;
+    armTimer();
+}
+
+void TMRWantedList::armTimer() {
+    qint64 next = 0;
+    for (int i = 0; i < count(); ++i) {
+        const qint64 at = this->at(i)->RetryAt;
+        if (at > 0 && (next == 0 || at < next)) {
+            next = at;
+        }
+    }
+    if (next == 0) {
+        m_retryTimer->stop();
+        return;
+    }
+    const qint64 wait = std::clamp<qint64>(next - QDateTime::currentMSecsSinceEpoch(), 0,
+                                           std::numeric_limits<int>::max());
+    m_retryTimer->start(static_cast<int>(wait));
+}
+
+void TMRWantedList::retryDue() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QList<qint32> due;
+    for (int i = 0; i < count(); ++i) {
+        TMRQueItem* item = at(i);
+        if (item->RetryAt > 0 && item->RetryAt <= now) {
+            item->RetryAt = 0;
+            if (item->Status == TTransferStatus::Error) {
+                due.append(item->Id);
+            }
+        }
+    }
+    for (const qint32 id : due) {
+        SetStatus(id, TTransferStatus::LocalQueue);
+    }
+    armTimer();
+}
+
+void TMRWantedList::Abort(qint32 id) {
+    TMRQueItem* item = find(id);
+    if (!item || item->Status == TTransferStatus::Completed) {
+        return;
+    }
+    if (item->Status != TTransferStatus::Error) {
+        SetStatus(id, TTransferStatus::Error, TTransferError::Aborted);
+    } else if (isRetryable(item->Error)) {
+        item->Error = TTransferError::Aborted;
+        emit statusChanged(item, TTransferStatus::Error);
+        armTimer();
+    }
+}
+
+TMRQueItem& TMRWantedList::Restore(const TMRQueItem& stored) {
+    auto copy = std::make_unique<TMRQueItem>(stored);
+    copy->RetryAt = 0;
+    copy->Failures = 0;
+    const bool ended = stored.Status == TTransferStatus::Completed ||
+                       (stored.Status == TTransferStatus::Error && !isRetryable(stored.Error));
+    return append(std::move(copy), ended);
 }
 
 TMRQueItem& TMRWantedList::Add(qint32 peerId, const QString& userName, const QString& path,

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -27,6 +28,8 @@ struct TMRQueItem {
     qint64 Transferred = 0;
     TTransferStatus Status = TTransferStatus::LocalQueue;
     TTransferError Error = TTransferError::None;
+    int Failures = 0;    // downloads: attempts in a row that found no owner
+    qint64 RetryAt = 0;  // downloads: when the next attempt starts, ms since the epoch; 0 none
 };
 
 // Items in arrival order, numbered from 0. The queue transfers nothing: starting an item means
@@ -45,6 +48,8 @@ public:
 
     // Start this item. The handler is expected to move it out of Local Queue at once.
     void setNotify(Notify handler);
+    // Only items it accepts are started; the others wait in Local Queue. Empty accepts all.
+    void setStartFilter(std::function<bool(const TMRQueItem&)> filter);
 
     int count() const { return static_cast<int>(m_items.size()); }
     TMRQueItem* at(int position) const;
@@ -89,11 +94,13 @@ signals:
     void itemRemoved(int position, qint32 id);
 
 protected:
-    // Numbers the item, appends it, reports it and runs the queue check.
-    TMRQueItem& append(std::unique_ptr<TMRQueItem> item);
+    // Numbers the item, appends it, reports it and runs the queue check. The item waits in
+    // Local Queue unless keepState, which may only keep a state that is not active.
+    TMRQueItem& append(std::unique_ptr<TMRQueItem> item, bool keepState = false);
 
 private:
     void check();
+    int firstStartable() const;
     // Id of the first item with that user and path whose status is wanted, or -1.
     qint32 findFirst(const QString& userName, const QString& path,
                      const std::function<bool(TTransferStatus)>& wanted) const;
@@ -101,20 +108,48 @@ private:
 
     std::vector<std::unique_ptr<TMRQueItem>> m_items;
     Notify m_notify;
+    std::function<bool(const TMRQueItem&)> m_startFilter;
     int m_limit;
     int m_active = 0;
     qint32 m_nextId = 0;
 };
 
-// The files this user wants from others.
+// The files this user wants from others. A download that failed because its owner could not be
+// reached (or dropped the connection) goes back to Local Queue after a wait that doubles with
+// each failure in a row.
 class TMRWantedList : public TMRQue {
     Q_OBJECT
 public:
-    using TMRQue::TMRQue;
+    struct RetryPolicy {
+        qint64 firstMs = 0;  // 0: no automatic retries
+        qint64 limitMs = 0;  // the longest wait; 0: no limit
+    };
+
+    explicit TMRWantedList(int limit, QObject* parent = nullptr);
+
+    // Read at each failure, so a changed setting applies to the next wait.
+    void setRetryPolicy(std::function<RetryPolicy()> policy);
+    // The errors that are tried again: the owner was offline, unreachable or broke off.
+    static bool isRetryable(TTransferError error);
+
+    // An item read back from the profile: a new id, the stored state where the item has ended
+    // for good (Completed, or an error not tried again), else Local Queue.
+    TMRQueItem& Restore(const TMRQueItem& stored);
+    // The user's abort: an unfinished item, or one waiting for its next attempt, ends as
+    // Error / Aborted and is not tried again.
+    void Abort(qint32 id);
     // The item's local name is the path's file name, numbered "name (2).ext" and on while an
     // unfinished item already uses it, so two downloads never write into one file.
     TMRQueItem& Add(qint32 peerId, const QString& userName, const QString& path,
                     const QString& password);
+
+private:
+    void scheduleRetry(TMRQueItem& item);
+    void retryDue();
+    void armTimer();
+
+    std::function<RetryPolicy()> m_retryPolicy;
+    QTimer* m_retryTimer;
 };
 
 // Requests of other users for this user's files.

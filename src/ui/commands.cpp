@@ -19,6 +19,7 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     actTransfers = make("actTransfers", "&Transfers", 6);
     actLocalFiles = make("actLocalFiles", "My Shared Files", 4);
     actBannedUsers = make("actBannedUsers", "&Banned Users", 7);
+    actCredits = make("actCredits", "C&redits", -1);
     actStatusBox = make("actStatusBox", "Status Bo&x", -1);
     actShareWizard = make("actShareWizard", "Share Wizard", 8);
     actClose = make("actClose", "C&lose", 9);
@@ -37,8 +38,8 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     // controller has the session or the peers they work with.
     for (QAction* pending :
          {actChat, actFavorites, actFileSearch, actMoonrakeExplorer, actUserSearch, actTransfers,
-          actLocalFiles, actBannedUsers, actShareWizard, actFeedback, actMotd, actMyDownloads,
-          actConnect, actPreferences}) {
+          actLocalFiles, actBannedUsers, actCredits, actShareWizard, actFeedback, actMotd,
+          actMyDownloads, actConnect, actPreferences}) {
         pending->setEnabled(false);
     }
     // No operation: the command is never shown.
@@ -63,6 +64,7 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     connect(actMoonrakeExplorer, &QAction::triggered, &server, &TServer::ShowShareFiles);
     connect(actMyDownloads, &QAction::triggered, &server, &TServer::ShowDownloadDir);
     connect(actBannedUsers, &QAction::triggered, &server, &TServer::ShowBannedUsers);
+    connect(actCredits, &QAction::triggered, &server, &TServer::ShowCredits);
     connect(actShareWizard, &QAction::triggered, &server, &TServer::RunShareWizard);
     connect(actFeedback, &QAction::triggered, &server, &TServer::ShowFeedback);
     connect(actMotd, &QAction::triggered, &server, &TServer::ShowMessageOfTheDay);

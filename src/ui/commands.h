@@ -30,6 +30,7 @@ public:
     QAction* actTransfers;
     QAction* actLocalFiles;
     QAction* actBannedUsers;
+    QAction* actCredits;
     QAction* actStatusBox;
     QAction* actShareWizard;
     QAction* actClose;

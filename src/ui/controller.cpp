@@ -10,6 +10,7 @@
 #include "ui/bannedusersform.h"
 #include "ui/chatforms.h"
 #include "ui/commands.h"
+#include "ui/creditsform.h"
 #include "ui/favoritesform.h"
 #include "ui/feedbackform.h"
 #include "ui/localexplorer.h"
@@ -185,6 +186,7 @@ void TServer::setPeers(TMRWantedList* wanted, TMRFtpServer* fileServer) {
     const TdmCommands& c = m_main.commands();
     c.actTransfers->setEnabled(wanted && fileServer);
     c.actBannedUsers->setEnabled(wanted && fileServer);
+    c.actCredits->setEnabled(wanted && fileServer);
 }
 
 QMdiSubWindow* TServer::addChild(QWidget* form, std::function<QString()> description,
@@ -286,6 +288,20 @@ TfrmBannedUsers* TServer::ShowBannedUsers() {
     }
     auto* form = new TfrmBannedUsers;
     m_bannedUsers = addChild(form, &TfrmBannedUsers::description, {});
+    return form;
+}
+
+TfrmCredits* TServer::ShowCredits() {
+    if (!m_wanted || !m_fileServer)
+        return nullptr;
+    if (m_credits) {
+        auto* form = static_cast<TfrmCredits*>(m_credits->widget());
+        form->refresh();
+        showChildWindow(m_credits);
+        return form;
+    }
+    auto* form = new TfrmCredits;
+    m_credits = addChild(form, &TfrmCredits::description, {});
     return form;
 }
 

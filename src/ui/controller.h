@@ -16,6 +16,7 @@ namespace mr {
 class AboutBox;
 class TfrmActualExplorer;
 class TfrmBannedUsers;
+class TfrmCredits;
 class TfrmExplorer;
 class TfrmFavorites;
 class TfrmFeedBack;
@@ -61,6 +62,8 @@ public:
     Tfrm_transfer* ShowTransfers();
     // The single banned-users window, read again when it is shown again; null without peers.
     TfrmBannedUsers* ShowBannedUsers();
+    // The single credits window, read again when it is shown again; null without peers.
+    TfrmCredits* ShowCredits();
     // A new feedback window.
     TfrmFeedBack* ShowFeedback();
     // The single message-of-the-day window with the message fetched last; nothing while no
@@ -123,6 +126,7 @@ private:
     QPointer<TMRFtpServer> m_fileServer;
     QPointer<Tfrm_transfer> m_transfers;
     QPointer<QMdiSubWindow> m_bannedUsers;
+    QPointer<QMdiSubWindow> m_credits;
     QPointer<QMdiSubWindow> m_motd;
     QPointer<TfrmFavorites> m_favorites;
 };

@@ -17,6 +17,8 @@
 #include "ui/mainwindow.h"
 #include "ui/messengerforms.h"
 #include "ui/progressform.h"
+#include "ui/transferform.h"
+#include "ui/traynotifier.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -125,9 +127,38 @@ void DesktopSession::wirePeers(TMRDataModule& data) {
                              return agent && agent->locator()(owner, userId, std::move(done));
                          },
                          [info] { return info ? info->port() : quint16{0}; }});
-    connect(info, &InfoSocket::messageReceived, this, &ShowReceivedMessage);
+    // What arrives while the user looks elsewhere is announced in the tray too.
+    m_notifier = std::make_unique<TrayNotifier>(m_frame.trayIcon(), &m_frame);
+    TrayNotifier* notifier = m_notifier.get();
+    connect(info, &InfoSocket::messageReceived, notifier,
+            [notifier](qint32 userId, const QString& nickname, const QString& address, quint16 port,
+                       const QString& text) {
+                QPointer<QWidget> window =
+                    ShowReceivedMessage(userId, nickname, address, port, text);
+                notifier->notify(TrayNotifier::Kind::Message,
+                                 QStringLiteral("Message from ") + nickname, text,
+                                 [window] { TrayNotifier::bringUp(window); });
+            });
     // Every chat request opens an invitation that holds the requester's connection.
-    connect(info, &InfoSocket::chatRequested, this, &ShowChatInvitation);
+    connect(info, &InfoSocket::chatRequested, notifier,
+            [notifier](QTcpSocket* connection, const QString& nickname, const QString& reason) {
+                QPointer<QWidget> window = ShowChatInvitation(connection, nickname, reason);
+                if (window) {
+                    notifier->notify(TrayNotifier::Kind::ChatInvitation,
+                                     nickname + QStringLiteral(" invites you to chat"), reason,
+                                     [window] { TrayNotifier::bringUp(window); });
+                }
+            });
+    TServer* server = &m_frame.server();
+    connect(data.wantedList(), &TMRQue::statusChanged, notifier,
+            [notifier, server](TMRQueItem* item, TTransferStatus) {
+                if (item->Status != TTransferStatus::Completed) {
+                    return;
+                }
+                notifier->notify(TrayNotifier::Kind::Download, QStringLiteral("Download completed"),
+                                 item->LocalName + QStringLiteral(" from ") + item->UserName,
+                                 [server] { TrayNotifier::bringUp(server->ShowTransfers()); });
+            });
 }
 
 DesktopSession::~DesktopSession() {

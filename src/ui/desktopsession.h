@@ -14,6 +14,7 @@ class OnlineSession;
 class TMRDataModule;
 class PasswordPrompt;
 class TProcessingThread;
+class TrayNotifier;
 
 // Joins the online session and the data module to the frame: owns the agent with its idle
 // queue and completion thread and the session, shows what the session changes on the frame
@@ -41,6 +42,7 @@ private:
     std::unique_ptr<OnlineSession> m_session;
     TMRDataModule* m_data = nullptr;
     std::unique_ptr<PasswordPrompt> m_passwordPrompt;
+    std::unique_ptr<TrayNotifier> m_notifier;
     QTimer m_syncRetry;
 };
 

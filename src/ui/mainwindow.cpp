@@ -315,7 +315,7 @@ void TfrmMain::createMenus() {
 
     QMenu* user = bar->addMenu(QStringLiteral("&User"));
     user->setObjectName(QStringLiteral("miUser"));
-    user->addActions({c.actUserSearch, c.actBannedUsers, c.actChat, c.actFeedback});
+    user->addActions({c.actUserSearch, c.actBannedUsers, c.actCredits, c.actChat, c.actFeedback});
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("miView"));

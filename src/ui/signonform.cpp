@@ -216,6 +216,24 @@ QWidget* TfrmSignon::createConfigurationPage() {
     };
     m_spnClientLimit = spin("spnClientLimit");
     m_spnServerLimit = spin("spnServerLimit");
+    const auto seconds = [page](const char* name) {
+        auto* s = new QSpinBox(page);
+        s->setObjectName(QLatin1String(name));
+        s->setRange(0, 7 * 24 * 3600);
+        s->setSpecialValueText(QStringLiteral("Off"));
+        s->setSuffix(QStringLiteral(" s"));
+        return s;
+    };
+    m_spnRetrySeconds = seconds("spnRetrySeconds");
+    m_spnRetryMaxSeconds = seconds("spnRetryMaxSeconds");
+    const auto check = [page](const char* name, const char* caption) {
+        auto* c = new QCheckBox(QLatin1String(caption), page);
+        c->setObjectName(QLatin1String(name));
+        return c;
+    };
+    m_chkNotifyMessages = check("chkNotifyMessages", "Notify me of received messages");
+    m_chkNotifyChats = check("chkNotifyChats", "Notify me of chat invitations");
+    m_chkNotifyDownloads = check("chkNotifyDownloads", "Notify me of completed downloads");
 
     m_txtMessage = new QPlainTextEdit(page);
     m_txtMessage->setObjectName(QStringLiteral("txtMessage"));
@@ -232,10 +250,15 @@ QWidget* TfrmSignon::createConfigurationPage() {
     auto* limits = new QFormLayout;
     limits->addRow(QStringLiteral("Client Downloads Limit"), m_spnClientLimit);
     limits->addRow(QStringLiteral("Server Downloads Limit"), m_spnServerLimit);
+    limits->addRow(QStringLiteral("Retry failed downloads after"), m_spnRetrySeconds);
+    limits->addRow(QStringLiteral("Longest wait between retries"), m_spnRetryMaxSeconds);
 
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(folders);
     layout->addLayout(limits);
+    for (QCheckBox* box : {m_chkNotifyMessages, m_chkNotifyChats, m_chkNotifyDownloads}) {
+        layout->addWidget(box);
+    }
     layout->addWidget(new QLabel(QStringLiteral("Greeting message:"), page));
     layout->addWidget(m_txtMessage, 1);
     return page;
@@ -383,6 +406,11 @@ void TfrmSignon::loadSettings(const TUserInfo& info) {
     m_txtDownloadPath->setText(info.effectiveDownloadPath());
     m_spnClientLimit->setValue(limitSetting(info, "MaxUploads", info.maxUploads()));
     m_spnServerLimit->setValue(limitSetting(info, "MaxDownloads", info.maxDownloads()));
+    m_spnRetrySeconds->setValue(std::max(0, info.retrySeconds()));
+    m_spnRetryMaxSeconds->setValue(std::max(0, info.retryMaxSeconds()));
+    m_chkNotifyMessages->setChecked(info.notifyMessages() != 0);
+    m_chkNotifyChats->setChecked(info.notifyChats() != 0);
+    m_chkNotifyDownloads->setChecked(info.notifyDownloads() != 0);
     m_txtMessage->setPlainText(splitLines(info.message()).join(QLatin1Char('\n')));
 
     m_lstAvailable->clear();
@@ -422,6 +450,11 @@ void TfrmSignon::storeSettings(TUserInfo& info) const {
     info.setDownloadPath(m_txtDownloadPath->text());
     info.setMaxUploads(m_spnClientLimit->value());
     info.setMaxDownloads(m_spnServerLimit->value());
+    info.setRetrySeconds(m_spnRetrySeconds->value());
+    info.setRetryMaxSeconds(m_spnRetryMaxSeconds->value());
+    info.setNotifyMessages(m_chkNotifyMessages->isChecked() ? 1 : 0);
+    info.setNotifyChats(m_chkNotifyChats->isChecked() ? 1 : 0);
+    info.setNotifyDownloads(m_chkNotifyDownloads->isChecked() ? 1 : 0);
     QStringList lines = m_txtMessage->toPlainText().split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty()) {
         lines.removeLast();

@@ -84,6 +84,11 @@ public:
     QLineEdit* txtDownloadPath() const { return m_txtDownloadPath; }
     QSpinBox* spnClientLimit() const { return m_spnClientLimit; }
     QSpinBox* spnServerLimit() const { return m_spnServerLimit; }
+    QSpinBox* spnRetrySeconds() const { return m_spnRetrySeconds; }
+    QSpinBox* spnRetryMaxSeconds() const { return m_spnRetryMaxSeconds; }
+    QCheckBox* chkNotifyMessages() const { return m_chkNotifyMessages; }
+    QCheckBox* chkNotifyChats() const { return m_chkNotifyChats; }
+    QCheckBox* chkNotifyDownloads() const { return m_chkNotifyDownloads; }
     QPlainTextEdit* txtMessage() const { return m_txtMessage; }
     QCheckBox* chkUseFilters() const { return m_chkUseFilters; }
     QListWidget* lstAvailable() const { return m_lstAvailable; }
@@ -140,6 +145,11 @@ private:
     QLineEdit* m_txtDownloadPath = nullptr;
     QSpinBox* m_spnClientLimit = nullptr;
     QSpinBox* m_spnServerLimit = nullptr;
+    QSpinBox* m_spnRetrySeconds = nullptr;
+    QSpinBox* m_spnRetryMaxSeconds = nullptr;
+    QCheckBox* m_chkNotifyMessages = nullptr;
+    QCheckBox* m_chkNotifyChats = nullptr;
+    QCheckBox* m_chkNotifyDownloads = nullptr;
     QPlainTextEdit* m_txtMessage = nullptr;
     QCheckBox* m_chkUseFilters = nullptr;
     QListWidget* m_lstAvailable = nullptr;

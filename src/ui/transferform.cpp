@@ -1,13 +1,21 @@
 #include "ui/transferform.h"
 
+#include "core/profile.h"
+#include "core/userinfo.h"
+#include "transfer/peerdialect.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -16,6 +24,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -51,7 +60,15 @@ void setCell(QTableWidget* list, int row, int column, const QString& text) {
 QString itemStatusText(const TMRQueItem& item) {
     const TTransferError error =
         item.Error == TTransferError::None ? TTransferError::Error : item.Error;
-    return statusText(item.Status, error);
+    const QString text = statusText(item.Status, error);
+    if (item.Status != TTransferStatus::Error || item.RetryAt <= 0) {
+        return text;
+    }
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(item.RetryAt);
+    const bool today = at.date() == QDate::currentDate();
+    return text + QStringLiteral(", next attempt at ") +
+           QLocale().toString(at, today ? QLocale().timeFormat(QLocale::ShortFormat)
+                                        : QLocale().dateTimeFormat(QLocale::ShortFormat));
 }
 
 // The file-name part of a share path.
@@ -159,6 +176,28 @@ Tfrm_transfer::Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads,
     m_actPTP = createAction("actPTP", QStringLiteral("&Private Chat"));
     m_actAddUser = createAction("actAddUser", QStringLiteral("Add Computer"));
     m_actUpload = createAction("actUpload", QStringLiteral("Upload File"));
+    m_actOpen = createAction("actOpen", QStringLiteral("&Open"));
+    m_actOpenFolder = createAction("actOpenFolder", QStringLiteral("Open &Folder"));
+    m_opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    connect(m_actOpen, &QAction::triggered, this, [this] {
+        const QString file = selectedLocalFile();
+        if (!file.isEmpty()) {
+            m_opener(QUrl::fromLocalFile(file));
+        }
+    });
+    connect(m_actOpenFolder, &QAction::triggered, this, [this] {
+        const QString file = selectedLocalFile();
+        if (!file.isEmpty()) {
+            m_opener(QUrl::fromLocalFile(QFileInfo(file).absolutePath()));
+        }
+    });
+    // A completed download opens on double click.
+    connect(m_lvwManual, &QTableWidget::itemDoubleClicked, this, [this] {
+        setActiveList(m_lvwManual);
+        if (m_actOpen->isEnabled()) {
+            m_actOpen->trigger();
+        }
+    });
 
     connect(m_actClearComplete, &QAction::triggered, this, &Tfrm_transfer::actClearCompleteExecute);
     connect(m_actAbort, &QAction::triggered, this, &Tfrm_transfer::actAbortExecute);
@@ -183,6 +222,8 @@ Tfrm_transfer::Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads,
         {m_actPMessage, m_actUserInformation, m_actUserTree, m_actPTP, m_actAddUser});
     m_toolBar->addSeparator();
     m_toolBar->addAction(m_actUpload);
+    m_toolBar->addSeparator();
+    m_toolBar->addActions({m_actOpen, m_actOpenFolder});
 
     m_popupMenu->setObjectName(QStringLiteral("TransferPopupMenu"));
     m_popupMenu->addActions({m_actClearComplete, m_actAbort, m_actKick, m_actBan});
@@ -191,6 +232,8 @@ Tfrm_transfer::Tfrm_transfer(TMRWantedList& downloads, TMRWaitingList& uploads,
         {m_actPMessage, m_actUserInformation, m_actUserTree, m_actPTP, m_actAddUser});
     m_popupMenu->addSeparator();
     m_popupMenu->addAction(m_actUpload);
+    m_popupMenu->addSeparator();
+    m_popupMenu->addActions({m_actOpen, m_actOpenFolder});
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->setObjectName(QStringLiteral("splTransfers"));
@@ -507,7 +550,8 @@ void Tfrm_transfer::updateActions() {
                                           QStringLiteral("Negotiating")};
     static const QStringList kickable = {kQueued, QStringLiteral("Local Queue"), kTransfering,
                                          kResuming};
-    m_actAbort->setEnabled(download && abortable.contains(status));
+    // A download waiting for its next attempt can be stopped too.
+    m_actAbort->setEnabled(download && (abortable.contains(status) || item->RetryAt > 0));
     m_actKick->setEnabled(upload && kickable.contains(status));
     m_actBan->setEnabled(upload && status != QStringLiteral("Banned"));
     for (QAction* action :
@@ -515,6 +559,18 @@ void Tfrm_transfer::updateActions() {
         action->setEnabled(item != nullptr);
     }
     m_actUpload->setEnabled(false);
+    const bool arrived = download && !selectedLocalFile().isEmpty();
+    m_actOpen->setEnabled(arrived && item->Status == TTransferStatus::Completed);
+    m_actOpenFolder->setEnabled(arrived);
+}
+
+QString Tfrm_transfer::selectedLocalFile() const {
+    const TMRQueItem* item = m_activeList == m_lvwManual ? selectedItem() : nullptr;
+    if (!item || !IsSafeLocalFileName(item->LocalName)) {
+        return {};
+    }
+    const QString file = QDir(UserInfo().effectiveDownloadPath()).filePath(item->LocalName);
+    return QFileInfo(file).isFile() ? file : QString();
 }
 
 void Tfrm_transfer::actClearCompleteExecute() {
@@ -547,10 +603,13 @@ void Tfrm_transfer::actAbortExecute() {
             case TTransferStatus::Transfering:
             case TTransferStatus::Resuming:
             case TTransferStatus::Negotiating:
-                m_downloads->SetStatus(id, TTransferStatus::Error, TTransferError::Aborted);
+                m_downloads->Abort(id);
                 if (m_actions.abortDownload) {
                     m_actions.abortDownload(id);
                 }
+                break;
+            case TTransferStatus::Error:
+                m_downloads->Abort(id);  // ends the automatic retries
                 break;
             default:
                 break;

@@ -15,6 +15,7 @@ class QAction;
 class QMenu;
 class QTableWidget;
 class QTimer;
+class QUrl;
 class QToolBar;
 
 namespace mr {
@@ -84,6 +85,12 @@ public:
     QAction* actPTP() const { return m_actPTP; }
     QAction* actAddUser() const { return m_actAddUser; }
     QAction* actUpload() const { return m_actUpload; }
+    QAction* actOpen() const { return m_actOpen; }
+    QAction* actOpenFolder() const { return m_actOpenFolder; }
+
+    // Opens a file or folder with the desktop's default application.
+    using Opener = std::function<bool(const QUrl&)>;
+    void setOpener(Opener opener) { m_opener = std::move(opener); }
 
     // Replaces the clock rows are timed with; rows already shown keep their start reading.
     void setClock(Clock clock);
@@ -129,6 +136,8 @@ private:
     void actAbortExecute();
     void actKickExecute();
     void actBanExecute();
+    // The selected download's file in the download folder, when it is there.
+    QString selectedLocalFile() const;
     void emitForSelectedUser(void (Tfrm_transfer::*signal)(qint32, const QString&));
 
     QPointer<TMRWantedList> m_downloads;
@@ -153,6 +162,9 @@ private:
     QAction* m_actPTP;
     QAction* m_actAddUser;
     QAction* m_actUpload;
+    QAction* m_actOpen;
+    QAction* m_actOpenFolder;
+    Opener m_opener;
 
     QElapsedTimer m_processClock;
     Clock m_clock;

@@ -93,8 +93,13 @@ bool Serving::ready() {
            m_out.contains("Serving");
 }
 
-bool Serving::waitFor(const QString& text, int timeoutMs) {
-    return waitUntil([&] { return m_out.contains(text); }, timeoutMs);
+bool Serving::waitFor(const QString& text, int timeoutMs, int times) {
+    return waitUntil([&] { return m_out.count(text) >= times; }, timeoutMs);
+}
+
+void Serving::kill() {
+    m_process->kill();
+    m_process->waitForFinished(10000);
 }
 
 int Serving::stop() {

@@ -42,11 +42,14 @@ public:
     ~Serving();
     // Waits for its "Serving" line; false when it ended instead.
     bool ready();
-    bool waitFor(const QString& text, int timeoutMs);
+    // Until the output holds the text that many times.
+    bool waitFor(const QString& text, int timeoutMs, int times = 1);
     // Writes to its standard input.
     void type(const QByteArray& bytes) { m_process->write(bytes); }
     // Ends the program as a user would (Ctrl+C); its exit code.
     int stop();
+    // SIGKILL, as a crash or a power cut would end it.
+    void kill();
     QString out() const { return m_out; }
     QString err() const { return QString::fromUtf8(m_process->readAllStandardError()); }
 

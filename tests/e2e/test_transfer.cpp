@@ -75,6 +75,61 @@ TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
                             "Negotiating\nRemotely Queued\nResuming\nCompleted\n"));
     EXPECT_TRUE(test::readFile(downloads.filePath("big.bin")) == content);
     EXPECT_EQ(serving.stop(), 0);
+
+    // Each side counts both files: bob took them, the owner (known by his id here) gave them.
+    const QString bytes = QString::number(2 * content.size());
+    EXPECT_EQ(cli(owner.path(), {"credits"}).out, "bob\t1\t0\t2\t0\t" + bytes + "\n");
+    EXPECT_EQ(cli(downloader.path(), {"credits"}).out,
+              QString::number(ownerId) + "\t1\t2\t0\t" + bytes + "\t0\n");
+}
+
+TEST_F(TransferTest, TheQueueOutlivesExitsAndCrashesAndIsRetriedUntilTheOwnerIsBack) {
+    const QByteArray song = randomBytes(3 * 1024 * 1024 + 7);
+    const QByteArray secret = randomBytes(70000);
+    ASSERT_TRUE(test::writeFile(disk.filePath("Music/song.bin"), song));
+    ASSERT_TRUE(test::writeFile(disk.filePath("Locked/secret.bin"), secret));
+    share();
+    share("Locked", {"--password", "Sesame"});
+    ASSERT_TRUE(test::writeFile(downloads.filePath("song.bin"), song.left(100000)));
+
+    // The owner is away: both downloads fail and stay queued, in a file only bob may read.
+    const QString queueFile = downloader.filePath("data/queue.dat");
+    ASSERT_FALSE(QFileInfo::exists(queueFile));
+    EXPECT_TRUE(test::ended(get("/Music/song.bin"), 1, "Negotiating\nUser is offline\n"));
+    EXPECT_TRUE(test::ended(get("/Locked/secret.bin", {"--password", "sesame"}), 1,
+                            "Negotiating\nUser is offline\n"));
+    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    EXPECT_EQ(QFileInfo(queueFile).permissions() & others, 0);
+    const QString id = QString::number(ownerId);
+    const QString prefix = id + '\t' + id + '\t';
+    EXPECT_EQ(cli(downloader.path(), {"queue"}).out,
+              prefix + "/Music/song.bin\tLocal Queue\t100000\t0\n" + prefix +
+                  "/Locked/secret.bin\tUser is offline\t0\t0\n");
+
+    // Killed while both wait for their next attempt; the next run takes them up again, tries
+    // twice more in vain, and gets both, the partial file resumed, once the owner is back.
+    ASSERT_EQ(cli(downloader.path(), {"set", "UserInfo/RetrySeconds", "1"}).exitCode, 0);
+    ASSERT_EQ(cli(downloader.path(), {"set", "UserInfo/RetryMaxSeconds", "2"}).exitCode, 0);
+    const QString songFailed = "Download /Music/song.bin " + id + ": User is offline";
+    {
+        test::Serving crashing(downloader.path());
+        ASSERT_TRUE(crashing.waitFor(songFailed, kTransferTimeoutMs))
+            << crashing.out().toStdString();
+        crashing.kill();
+    }
+    test::Serving bob(downloader.path());
+    ASSERT_TRUE(bob.waitFor(songFailed, kTransferTimeoutMs, 2)) << bob.out().toStdString();
+    test::Serving alice(owner.path());
+    ASSERT_TRUE(alice.ready()) << alice.err().toStdString();
+    EXPECT_TRUE(bob.waitFor(": Completed", kTransferTimeoutMs, 2)) << bob.out().toStdString();
+    EXPECT_TRUE(bob.out().contains("Download /Music/song.bin " + id + ": Resuming"));
+    EXPECT_EQ(bob.stop(), 0);
+    EXPECT_TRUE(test::readFile(downloads.filePath("song.bin")) == song);
+    EXPECT_TRUE(test::readFile(downloads.filePath("secret.bin")) == secret);
+    EXPECT_EQ(cli(downloader.path(), {"queue"}).out,
+              prefix + "/Music/song.bin\tCompleted\t" + QString::number(song.size()) + '\t' +
+                  QString::number(song.size()) + '\n' + prefix +
+                  "/Locked/secret.bin\tCompleted\t70000\t70000\n");
 }
 
 TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {

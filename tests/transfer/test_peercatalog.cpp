@@ -67,6 +67,7 @@ TEST_F(PeerCatalogTest, RequestsAreJudgedByTheEntryAndTheRequestersAccount) {
         {"even", "ratio.mp3", "", 0},        {"carol", "bigother.iso", "", 2},
         {"mallory", "open.mp3", "", 4},      {"nobody", "open.mp3", "", 4},
         {"friend", "open.mp3", "", 0},       {"friend", "restricted.mp3", "", 1},
+        {"friend", "secret.mp3", "", 6},     {"friend", "secret.mp3", "SESAME", 0},
         {"bob", "nothere.mp3", "", 5},       {"bob", "gone.mp3", "", 5},
         {"bob", "removed.mp3", "", 5}};
     for (const auto& [user, name, password, code] : cases) {
@@ -94,20 +95,38 @@ TEST_F(PeerCatalogTest, RequestsAreJudgedByTheEntryAndTheRequestersAccount) {
     EXPECT_TRUE(LocalPathOfShare("/Music/removed.mp3").isEmpty());
     EXPECT_TRUE(LocalPathOfShare("/").isEmpty());
 
-    // An unbanned user is judged by his account, no longer by the password.
+    // An unbanned user has an account, and still needs the password.
     SetUserStatus("bob", kUserStatusBanned);
     EXPECT_EQ(check("/Music/secret.mp3", "bob", "sesame").Code, 4);
     SetUserStatus("bob", kUserStatusNormal);
-    EXPECT_EQ(check("/Music/secret.mp3", "bob", "wrong").Code, 0);
+    EXPECT_EQ(check("/Music/secret.mp3", "bob", "wrong").Code, 6);
 }
 
-TEST_F(PeerCatalogTest, SetUserStatusAppendsOnceThenEdits) {
+TEST_F(PeerCatalogTest, CreditRowsAreAppendedOnceAndCountWhatEachUserGaveAndTook) {
     for (const char* name : {"Bob", "carol", "o'brien"})
         SetUserStatus(name, kUserStatusBanned);
     SetUserStatus("BOB", kUserStatusNormal);
     EXPECT_EQ(rawQuery("credits.dat", "select count(*) from credits"), "3");
     EXPECT_EQ(BannedUserNames(), QStringList({"carol", "o'brien"}));
     EXPECT_EQ(rawQuery("credits.dat", "select Status from credits where Username = 'Bob'"), "1");
+
+    // Dave may take up to twice what he gave.
+    share("ratio.mp3", {.action = "", .ratioStyle = 2});
+    const auto verdict = [this] { return check("/Music/ratio.mp3", "dave").Code; };
+    CountTransfer("dave", 1000, CreditDirection::GaveUs);
+    EXPECT_EQ(verdict(), 0);
+    CountTransfer("dave", 10, CreditDirection::TookFromUs);
+    EXPECT_EQ(verdict(), 0);
+    CountTransfer("DAVE", 20, CreditDirection::TookFromUs);
+    EXPECT_EQ(verdict(), 3);
+    CountTransfer("Dave", 500, CreditDirection::GaveUs);
+    EXPECT_EQ(verdict(), 0);
+    const CreditAccount dave = CreditAccounts().last();
+    EXPECT_EQ(dave.userName, "dave");
+    EXPECT_EQ(dave.status, kUserStatusNormal);
+    EXPECT_EQ(std::tuple(dave.filesUploaded, dave.filesDownloaded, dave.bytesUploaded,
+                         dave.bytesDownloaded),
+              std::tuple(2, 2, 1500, 30));
 }
 
 TEST_F(PeerCatalogTest, AFolderListingEncodesEveryChildOfAPublishedFolderForItsPassword) {

@@ -1,10 +1,16 @@
+#include "testutil.h"
 #include "transfer/queue.h"
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QTimer>
+
+#include <map>
 #include <vector>
 
 using namespace mr;
+namespace test = mr::test;
 
 namespace {
 
@@ -83,4 +89,52 @@ TEST(Queue, StatusChangesKeepTheActiveCount) {
     queue.SetStatus(42, TTransferStatus::Completed);
     EXPECT_EQ(queue.StatusOf(42), TMRQue::kNoSuchItem);
     EXPECT_EQ(queue.Transferred(42), -1);
+}
+
+TEST(Queue, ADownloadTheOwnerFailedIsTriedAgainAfterLongerWaitsUntilAborted) {
+    TMRWantedList::RetryPolicy policy{20, 30};
+    TMRWantedList queue(2);
+    queue.setRetryPolicy([&policy] { return policy; });
+    // The owner of /a answers the third attempt, of /c the second, of /b never.
+    std::map<qint32, int> attempts;
+    const std::map<qint32, int> answeredAt{{0, 3}, {1, 0}, {2, 2}};
+    std::vector<std::pair<qint64, qint64>> waitsOfA;  // each wait, as bounds
+    const auto now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    queue.setNotify([&](TMRQueItem& item) {
+        const qint32 id = item.Id;
+        queue.SetStatus(id, TTransferStatus::Negotiating);
+        QTimer::singleShot(0, &queue, [&, id] {
+            if (++attempts[id] == answeredAt.at(id)) {
+                queue.SetStatus(id, TTransferStatus::Completed);
+                return;
+            }
+            const qint64 before = now();
+            queue.SetStatus(id, TTransferStatus::Error,
+                            id == 1 ? TTransferError::Error : TTransferError::UserOffline);
+            if (id == 0) {
+                waitsOfA.emplace_back(queue.find(id)->RetryAt - now(),
+                                      queue.find(id)->RetryAt - before);
+            }
+        });
+    });
+    for (const char* path : {"/a", "/b"}) {
+        queue.Add(7, "bob", path, {});
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return queue.StatusOf(0) == 0; }));
+    // 20 ms, then 40 held to the limit of 30.
+    ASSERT_EQ(waitsOfA.size(), 2u);
+    EXPECT_TRUE(waitsOfA[0].first <= 20 && waitsOfA[0].second >= 20);
+    EXPECT_TRUE(waitsOfA[1].first <= 30 && waitsOfA[1].second >= 30);
+
+    const TMRQueItem& b = *queue.find(1);
+    ASSERT_TRUE(test::waitUntil([&] { return b.RetryAt > 0; }));
+    const int triesOfB = attempts[1];
+    queue.Abort(1);
+    EXPECT_EQ(b.Error, TTransferError::Aborted);
+    // A download whose next attempt comes after the one /b would have had: /b is not started.
+    policy = {200, 0};
+    queue.Add(7, "bob", "/c", {});
+    ASSERT_TRUE(test::waitUntil([&] { return queue.StatusOf(2) == 0; }));
+    EXPECT_EQ(attempts[1], triesOfB);
+    EXPECT_EQ(statusText(b.Status, b.Error), "Aborted");
 }

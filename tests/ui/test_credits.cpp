@@ -5,11 +5,13 @@
 #include "transfer/peercatalog.h"
 #include "ui/askpasswordform.h"
 #include "ui/bannedusersform.h"
+#include "ui/creditsform.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -109,6 +111,22 @@ TEST_F(BannedUsers, UnBanLiftsTheSelectedBanAndDropsTheRow) {
     for (const char* name : {"mallory", "eve", "trent"})
         SetUserStatus(QString::fromLatin1(name), kUserStatusBanned);
     SetUserStatus(QStringLiteral("friend"), kUserStatusNormal);
+    CountTransfer(QStringLiteral("Friend"), 700, CreditDirection::GaveUs);
+    CountTransfer(QStringLiteral("friend"), 300, CreditDirection::TookFromUs);
+
+    // Everyone's counters, the banned users among them.
+    TfrmCredits credits;
+    const QTableWidget* table = credits.lvwCredits();
+    ASSERT_EQ(table->rowCount(), 4);
+    QStringList rows;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table->columnCount(); ++column)
+            cells << table->item(row, column)->text();
+        rows << cells.join(' ');
+    }
+    EXPECT_TRUE(rows.contains("friend Normal 1 1 700 300")) << rows.join('|').toStdString();
+    EXPECT_TRUE(rows.contains("eve Banned 0 0 0 0")) << rows.join('|').toStdString();
 
     TfrmBannedUsers form;
     QStringList messages;

@@ -11,6 +11,7 @@
 #include "ui/motdform.h"
 #include "ui/passwordform.h"
 #include "ui/signonform.h"
+#include "ui/traynotifier.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,7 +21,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -88,6 +91,8 @@ TEST_F(SignonFormTest, StoredSettingsShowAndAStoreWritesThemBackUnchanged) {
     info.setMaxUploads(0);
     info.setMessage(QStringLiteral("Hello,\"Say \"\"hi\"\", then go\",\"  padded  \""));
     info.setSharingFilters(QStringLiteral("MP3,ogg,JPG"));
+    info.setRetrySeconds(0);
+    info.setNotifyChats(0);
 
     TfrmSignon form(nullptr);
     EXPECT_EQ(form.cboSex()->currentText(), "Female");
@@ -103,10 +108,35 @@ TEST_F(SignonFormTest, StoredSettingsShowAndAStoreWritesThemBackUnchanged) {
     TUserInfo copy(QDir(other.path()).filePath("settings.ini"));
     form.storeSettings(copy);
     const auto values = [](const TUserInfo& i) {
-        return QVariantList{i.sex(),        i.bDate(),   i.showInfo(),
-                            i.maxUploads(), i.message(), i.sharingFilters()};
+        return QVariantList{i.sex(),           i.bDate(),           i.showInfo(),
+                            i.maxUploads(),    i.message(),         i.sharingFilters(),
+                            i.retrySeconds(),  i.retryMaxSeconds(), i.notifyChats(),
+                            i.notifyMessages()};
     };
     EXPECT_EQ(values(copy), values(info));
+}
+
+TEST_F(SignonFormTest, TrayNotificationsFollowTheirSwitchesAndAClickBringsUpTheirWindow) {
+    QWidget frame;  // never shown, so never the active window
+    QSystemTrayIcon tray;
+    TrayNotifier notifier(&tray, &frame);
+    QSignalSpy shown(&notifier, &TrayNotifier::notified);
+    QStringList broughtUp;
+    for (const auto kind : {TrayNotifier::Kind::Message, TrayNotifier::Kind::Download})
+        notifier.notify(kind, "title", "text",
+                        [&, kind] { broughtUp << QString::number(int(kind)); });
+    ASSERT_EQ(shown.count(), 2);
+    emit tray.messageClicked();
+    EXPECT_EQ(broughtUp, QStringList{"2"});
+
+    TfrmSignon form(nullptr);
+    ASSERT_TRUE(form.chkNotifyDownloads()->isChecked());
+    form.chkNotifyDownloads()->setChecked(false);
+    form.storeSettings(UserInfo());
+    notifier.notify(TrayNotifier::Kind::Download, "title", "text", {});
+    notifier.notify(TrayNotifier::Kind::ChatInvitation, "title", "text", {});
+    EXPECT_EQ(shown.count(), 3);
+    EXPECT_EQ(shown.last().at(0).value<TrayNotifier::Kind>(), TrayNotifier::Kind::ChatInvitation);
 }
 
 TEST_F(SignonFormTest, FilterListsMoveAddAndFollowTheBox) {

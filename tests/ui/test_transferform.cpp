@@ -1,10 +1,14 @@
+#include "core/userinfo.h"
 #include "transfer/queue.h"
 #include "ui/transferform.h"
 #include "uitest.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -276,6 +280,38 @@ TEST_F(TransferWindow, ActionsFollowTheSelectedRowsStatus) {
     EXPECT_TRUE(form->actAbort()->isEnabled());
     m_downloads.SetStatus(5, TTransferStatus::Completed);
     EXPECT_FALSE(form->actAbort()->isEnabled());
+
+    // A download whose owner was away shows its next attempt, and Abort ends the retries.
+    m_downloads.setRetryPolicy([] { return TMRWantedList::RetryPolicy{600000, 0}; });
+    const qint32 away = download("alice", "/w.bin", TTransferStatus::Negotiating);
+    m_downloads.SetStatus(away, TTransferStatus::Error, TTransferError::UserOffline);
+    manual->selectRow(8);
+    EXPECT_TRUE(cell(manual, 8, Col::ColStatus).startsWith("User is offline, next attempt at "));
+    ASSERT_TRUE(form->actAbort()->isEnabled());
+    form->actAbort()->trigger();
+    EXPECT_EQ(cell(manual, 8, Col::ColStatus), "Aborted");
+    EXPECT_EQ(m_downloads.find(away)->RetryAt, 0);
+
+    // A completed download that arrived opens, and so does its folder.
+    test::ScopedProfile profile;
+    QTemporaryDir downloads;
+    UserInfo().setDownloadPath(downloads.path());
+    QFile arrived(downloads.filePath("c.bin"));
+    ASSERT_TRUE(arrived.open(QIODevice::WriteOnly));
+    arrived.close();
+    QList<QUrl> opened;
+    form->setOpener([&opened](const QUrl& url) {
+        opened << url;
+        return true;
+    });
+    manual->selectRow(7);  // failed: nothing to open
+    EXPECT_FALSE(form->actOpen()->isEnabled());
+    manual->selectRow(6);
+    ASSERT_TRUE(form->actOpen()->isEnabled());
+    manual->itemDoubleClicked(manual->item(6, 0));
+    form->actOpenFolder()->trigger();
+    EXPECT_EQ(opened, QList<QUrl>({QUrl::fromLocalFile(downloads.filePath("c.bin")),
+                                   QUrl::fromLocalFile(QDir(downloads.path()).absolutePath())}));
 
     // The user actions name the selected row's user.
     QSignalSpy messages(form.get(), &Tfrm_transfer::personalMessageRequested);
