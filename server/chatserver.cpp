@@ -155,6 +155,8 @@ public:
         m_timer.stop();
         m_paceTimer.stop();
         m_server.leaveAll(*this);
+        // What the system takes now still goes out before the close.
+        m_socket->flush();
         m_socket->abort();
         deleteLater();
     }
