@@ -1,3 +1,4 @@
+#include "chatserver.h"
 #include "core/instanceguard.h"
 #include "core/terminationsignals.h"
 #include "core/version.h"
@@ -56,6 +57,23 @@ int main(int argc, char** argv) {
     const QCommandLineOption serviceOption("service-port", "Service port (0: any free one).", "N",
                                            "0");
     const QCommandLineOption webOption("web-port", "Web port (0: any free one).", "N", "0");
+    const mr::server::ChatLimits chatLimits;
+    const QCommandLineOption chatOption(
+        "chat-port",
+        QStringLiteral("Run the chat server on this port (0: any free one), with the groups and "
+                       "channels of DIR/%1 (default: General, Music, Movies, Software). It admits "
+                       "%2 connections, %3 channels, %4 members a channel, %5 channels a member, "
+                       "lines of %6 bytes, and %7 lines a second from a connection after a burst "
+                       "of %8.")
+            .arg(QLatin1String(mr::server::kChatGroupsFile))
+            .arg(chatLimits.connections)
+            .arg(chatLimits.channels)
+            .arg(chatLimits.membersPerChannel)
+            .arg(chatLimits.channelsPerMember)
+            .arg(chatLimits.lineLength)
+            .arg(chatLimits.linesPerSecond)
+            .arg(chatLimits.lineBurst),
+        "N");
     const QCommandLineOption smtpOption(
         "smtp-port", "Run the feedback mail sink on this port (0: any free one).", "N");
     const QCommandLineOption versionOption("latest-version", "Newest program version announced.",
@@ -66,8 +84,8 @@ int main(int argc, char** argv) {
         "Host name or IPv4 address the message of the day announces (default: the listen "
         "address, or for a wildcard or IPv6 one the host each request came in on).",
         "NAME");
-    parser.addOptions({helpOption, dataOption, listenOption, serviceOption, webOption, smtpOption,
-                       versionOption, motdOption, publicHostOption});
+    parser.addOptions({helpOption, dataOption, listenOption, serviceOption, webOption, chatOption,
+                       smtpOption, versionOption, motdOption, publicHostOption});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parser.errorText());
@@ -96,7 +114,9 @@ int main(int argc, char** argv) {
     const auto webPort = portValue(parser.value(webOption));
     const auto smtpPort =
         parser.isSet(smtpOption) ? portValue(parser.value(smtpOption)) : std::optional<quint16>(0);
-    if (!servicePort || !webPort || !smtpPort) {
+    const auto chatPort =
+        parser.isSet(chatOption) ? portValue(parser.value(chatOption)) : std::optional<quint16>(0);
+    if (!servicePort || !webPort || !smtpPort || !chatPort) {
         return usageError("a port is a number from 0 to 65535");
     }
     const QString version = parser.value(versionOption).trimmed();
@@ -161,6 +181,27 @@ int main(int argc, char** argv) {
     web.setLatestVersion(version);
     web.setMessage(message);
 
+    std::optional<mr::server::ChatServer> chat;
+    if (parser.isSet(chatOption)) {
+        QList<mr::server::ChatGroupSpec> groups = mr::server::defaultChatGroups();
+        QFile file(QDir(dataDir).filePath(mr::server::kChatGroupsFile));
+        if (file.exists()) {
+            if (!file.open(QIODevice::ReadOnly)) {
+                return failure("cannot read " + file.fileName() + ": " + file.errorString());
+            }
+            const auto read = mr::server::parseChatGroups(file.read(1024 * 1024), &error);
+            if (!read) {
+                return failure(file.fileName() + ", " + error);
+            }
+            groups = *read;
+        }
+        chat.emplace(store, groups, chatLimits);
+        if (!chat->listen(listenAddress, *chatPort)) {
+            return failure("cannot listen for chat: " + chat->errorString());
+        }
+        web.setChatPort(chat->port());
+    }
+
     // Received mail is kept as files under the data folder, one per message.
     mr::server::MailDrop mailDrop;
     std::optional<mr::server::SmtpSink> smtp;
@@ -176,6 +217,9 @@ int main(int argc, char** argv) {
 
     QString ready = "service=" + mr::server::endpointText(listenAddress, service.port()) +
                     " web=" + mr::server::endpointText(listenAddress, web.port());
+    if (chat) {
+        ready += " chat=" + mr::server::endpointText(listenAddress, chat->port());
+    }
     if (smtp) {
         ready += " smtp=" + mr::server::endpointText(listenAddress, smtp->port());
     }

@@ -107,8 +107,11 @@ TEST(ServerProcess, UsageErrorsOneServerPerDataFolderAndTheMessageOfTheDay) {
 
     ASSERT_TRUE(test::writeFile(dir.filePath("motd.txt"), "Hello from the test"));
     Server server({"--data", data, "--latest-version", "1.07", "--motd", dir.filePath("motd.txt"),
-                   "--public-host", "moon.example"});
+                   "--public-host", "moon.example", "--chat-port", "0"});
     ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    const qsizetype chatAt = server.readyLine().indexOf(" chat=127.0.0.1:");
+    ASSERT_GE(chatAt, 0) << server.readyLine().toStdString();
+    const Endpoint chat = test::endpoint(server.readyLine().mid(chatAt + 6).section(u' ', 0, 0));
     const auto second = test::runProgram("moonrake-server", {"--data", data});
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_TRUE(second.err.contains("in use")) << second.err.toStdString();
@@ -116,10 +119,15 @@ TEST(ServerProcess, UsageErrorsOneServerPerDataFolderAndTheMessageOfTheDay) {
     const auto [status, body] =
         webGet(server.web(), "GET /motd/motd.txt HTTP/1.0\r\nUser-Agent: t\r\n\r\n");
     EXPECT_EQ(status, "HTTP/1.0 200 OK");
-    EXPECT_EQ(QString::fromUtf8(body), QStringLiteral("\nmoon.example:%1\nmoon.example:%2\n1.07\n"
-                                                      "Hello from the test")
-                                           .arg(server.service().port)
-                                           .arg(server.web().port));
+    EXPECT_EQ(QString::fromUtf8(body),
+              QStringLiteral("moon.example:%1\nmoon.example:%2\nmoon.example:%3\n1.07\n"
+                             "Hello from the test")
+                  .arg(chat.port)
+                  .arg(server.service().port)
+                  .arg(server.web().port));
+    auto talk = connectTo(chat);
+    send(*talk, "login 1 x\r\n");
+    EXPECT_TRUE(closed(*talk));
     EXPECT_EQ(webGet(server.web(), "GET /nothing HTTP/1.0\r\n\r\n").first,
               "HTTP/1.0 404 Not Found");
     EXPECT_EQ(webGet(server.web(), "\x16\x03\x01 garbage\r\n\r\n").first,
