@@ -119,8 +119,12 @@ void TChatClient::Disconnect() {
     m_connectTimer->stop();
     m_established = false;
     m_connected = false;
-    m_socket->abort();
     m_buffer.clear();
+    m_socket->disconnectFromHost();
+}
+
+bool TChatClient::isOpen() const {
+    return m_socket->state() != QAbstractSocket::UnconnectedState;
 }
 
 void TChatClient::failConnect() {
@@ -274,8 +278,13 @@ void TChatClient::doJoin(int) {
     const QString channel = param(2);
     const QString nick = param(3);
     const bool own = nick == m_nickname;
-    if (TChatChannel* node = m_tree.find(group, channel); node && !own) {
-        TChannelTree::addMember(*node, nick);
+    if (TChatChannel* node = m_tree.find(group, channel)) {
+        if (own) {
+            // However the user got in, closing the window must leave.
+            node->joined = true;
+        } else {
+            TChannelTree::addMember(*node, nick);
+        }
     }
     emit memberJoined(group, channel, nick, own);
 }

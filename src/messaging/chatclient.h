@@ -53,7 +53,10 @@ public:
     // Connects to the entry of the chat host list after the one used last; false (and nothing
     // tried) when the list is empty.
     bool ConnectNext(HostStore& hosts);
+    // Closes after what was written has gone out.
     void Disconnect();
+    // Until the connection has closed completely.
+    bool isOpen() const;
     // After the server's welcome, until the connection ends.
     bool connected() const { return m_connected; }
     // From Connect until the connection is up or has failed.

@@ -1,5 +1,7 @@
 #include "ui/controller.h"
 
+#include "core/profile.h"
+#include "messaging/chatclient.h"
 #include "service/agent.h"
 #include "service/session.h"
 #include "transfer/mrftpserver.h"
@@ -8,6 +10,7 @@
 #include "ui/aboutbox.h"
 #include "ui/actualexplorer.h"
 #include "ui/bannedusersform.h"
+#include "ui/channelforms.h"
 #include "ui/chatforms.h"
 #include "ui/commands.h"
 #include "ui/favoritesform.h"
@@ -58,6 +61,7 @@ constexpr QSize kExplorerSize(780, 540);
 constexpr QSize kTransfersSize(780, 460);
 constexpr QSize kMotdSize(480, 360);
 constexpr QSize kUserSearchSize(560, 420);
+constexpr QSize kChannelsSize(420, 360);
 
 }  // namespace
 
@@ -149,6 +153,11 @@ void TServer::Connect() {
 void TServer::DeferredStartup() {
     if (m_session)
         m_session->Connect(ConnectOrigin::StartUp);
+    // Without a chat host (a profile the message of the day has not reached) there is nothing
+    // to connect to, and a failure at every start would only be noise.
+    if (HostInfo().count(HostStore::Chat) > 0) {
+        ShowChat();
+    }
     ShowTransfers();
     ShowFileSearch();
 }
@@ -374,6 +383,78 @@ TfrmFavorites* TServer::ShowFavorites(bool show) {
 
 void TServer::AddContact(const QString& nickname) {
     ShowFavorites(true)->AddContact(nickname);
+}
+
+}  // namespace mr
+
+namespace mr {
+
+TChatClient& TServer::chatClient() {
+    if (!m_chat) {
+        m_chat = new TChatClient(this);
+        const TaskKey key = taskKey(m_chat);
+        connect(m_chat, &TChatClient::connectFailed, this, [this, key] {
+            SetTaskText(key, QStringLiteral("Unable to connect to Chat"));
+            EndTask(key, false);
+            if (m_channels) {
+                if (auto* sub = qobject_cast<QMdiSubWindow*>(m_channels->parentWidget())) {
+                    sub->close();
+                }
+            }
+        });
+        connect(m_chat, &TChatClient::connectionLost, this, [this, key] {
+            ShowStatus(QStringLiteral("Disconnected from Chat"), key);
+            EndTask(key, false);
+        });
+    }
+    return *m_chat;
+}
+
+TChannelWindows& TServer::channelWindows() {
+    if (!m_channelWindows) {
+        m_channelWindows = new TChannelWindows(
+            chatClient(), [this](QWidget* form) { addChild(form, [] { return QString(); }, {}); },
+            [](qint32 userId, const QString& nick) { RequestChatWith(userId, nick); }, this);
+    }
+    return *m_channelWindows;
+}
+
+TfrmChannels* TServer::ShowChat() {
+    TChatClient& client = chatClient();
+    channelWindows();
+    if (!client.connected()) {
+        const TaskKey key = taskKey(&client);
+        if (!client.connecting()) {
+            ShowStatus(QStringLiteral("Connecting to ChatServer"), key);
+            if (!client.ConnectNext(HostInfo())) {
+                // No chat host is known: it fails as an unreachable one would.
+                QMetaObject::invokeMethod(&client, &TChatClient::connectFailed,
+                                          Qt::QueuedConnection);
+            }
+        }
+    }
+    if (m_channels) {
+        showChildWindow(qobject_cast<QMdiSubWindow*>(m_channels->parentWidget()));
+    } else {
+        m_channels = new TfrmChannels(client);
+        connect(m_channels, &TfrmChannels::channelEntered, this,
+                [this](const QString& group, const QString& channel) {
+                    channelWindows().enter(group, channel);
+                });
+        connect(m_channels, &TfrmChannels::treeFilled, this, [this, &client] {
+            const TaskKey key = taskKey(&client);
+            if (!m_main.statusBox()->setTaskText(key, QStringLiteral("Chat Connected"))) {
+                ShowStatus(QStringLiteral("Chat Connected"), key);
+            }
+            EndTask(key, true);
+        });
+        addChild(
+            m_channels, [form = m_channels.data()] { return form->description(); }, kChannelsSize);
+    }
+    if (client.connected()) {
+        client.RequestList();
+    }
+    return m_channels;
 }
 
 }  // namespace mr

@@ -16,6 +16,9 @@ namespace mr {
 class AboutBox;
 class TfrmActualExplorer;
 class TfrmBannedUsers;
+class TChannelWindows;
+class TChatClient;
+class TfrmChannels;
 class TfrmExplorer;
 class TfrmFavorites;
 class TfrmFeedBack;
@@ -83,6 +86,12 @@ public:
     TfrmFavorites* ShowFavorites(bool show);
     // Shows the contacts window and adds a member to it by nickname.
     void AddContact(const QString& nickname);
+    // "Chat": connects to the next chat host unless connected, and shows the single channel
+    // list, asking for the channels again when connected.
+    TfrmChannels* ShowChat();
+    // The chat client, made on first use and kept.
+    TChatClient& chatClient();
+    TChannelWindows& channelWindows();
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.
@@ -125,6 +134,9 @@ private:
     QPointer<QMdiSubWindow> m_bannedUsers;
     QPointer<QMdiSubWindow> m_motd;
     QPointer<TfrmFavorites> m_favorites;
+    TChatClient* m_chat = nullptr;
+    TChannelWindows* m_channelWindows = nullptr;
+    QPointer<TfrmChannels> m_channels;
 };
 
 // The controller of the running program.

@@ -164,14 +164,17 @@ TEST_F(ChatClientTest, ScriptedServerBuildsTheTreeAndReportsTheChannels) {
     EXPECT_EQ(said->at(0), (QStringList{"Music", "rock", "ann", "it's fine"}));
     EXPECT_EQ(members(*rock), (QStringList{"ann", "c d", "eve"}));
 
-    // Entering twice sends JOIN once; leaving lowers the count.
-    EXPECT_TRUE(m_client.EnterChannel("Music", "rock", true));
+    // The server's own join counts as entered, so leaving sends PART; entering twice sends
+    // JOIN once; leaving lowers the count.
+    EXPECT_TRUE(rock->joined);
     EXPECT_FALSE(m_client.EnterChannel("Music", "rock", true));
     EXPECT_TRUE(m_client.EnterChannel("Music", "rock", false));
+    EXPECT_TRUE(m_client.EnterChannel("Music", "rock", true));
+    EXPECT_FALSE(m_client.EnterChannel("Music", "rock", true));
     m_client.SendChannelMessage("Music", "rock", "it's fine");
     ASSERT_TRUE(server.waitForLine("msg @Music rock 'it''s fine'"));
     EXPECT_EQ(server.received().mid(2, 2),
-              (QList<QByteArray>{"JOIN @Music rock", "PART @Music rock"}));
+              (QList<QByteArray>{"PART @Music rock", "JOIN @Music rock"}));
     EXPECT_EQ(rock->userCount, 4);
 
     auto userId = record(m_client, &TChatClient::userIdReceived);
