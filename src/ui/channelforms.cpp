@@ -204,6 +204,11 @@ TfrmChannels::~TfrmChannels() {
     disconnect(m_tvwChannels->itemDelegate(), nullptr, this, nullptr);
 }
 
+void TfrmChannels::closeEvent(QCloseEvent* event) {
+    emit closed();
+    QWidget::closeEvent(event);
+}
+
 QString TfrmChannels::description() const {
     return QStringLiteral("Double click a channel to enter it");
 }

@@ -105,6 +105,10 @@ public:
 signals:
     void channelEntered(const QString& group, const QString& channel);
     void treeFilled();
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void doubleClicked(QTreeWidgetItem* item);

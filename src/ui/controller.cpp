@@ -389,20 +389,26 @@ void TServer::AddContact(const QString& nickname) {
 
 namespace mr {
 
+TaskKey TServer::nextChatTask() {
+    m_chatTaskIndex = (m_chatTaskIndex + 1) % m_chatTaskKeys.size();
+    m_chatTask = taskKey(&m_chatTaskKeys[m_chatTaskIndex]);
+    return m_chatTask;
+}
+
 TChatClient& TServer::chatClient() {
     if (!m_chat) {
         m_chat = new TChatClient(this);
-        const TaskKey key = taskKey(m_chat);
-        connect(m_chat, &TChatClient::connectFailed, this, [this, key] {
-            SetTaskText(key, QStringLiteral("Unable to connect to Chat"));
-            EndTask(key, false);
+        connect(m_chat, &TChatClient::connectFailed, this, [this] {
+            SetTaskText(m_chatTask, QStringLiteral("Unable to connect to Chat"));
+            EndTask(m_chatTask, false);
             if (m_channels) {
                 if (auto* sub = qobject_cast<QMdiSubWindow*>(m_channels->parentWidget())) {
                     sub->close();
                 }
             }
         });
-        connect(m_chat, &TChatClient::connectionLost, this, [this, key] {
+        connect(m_chat, &TChatClient::connectionLost, this, [this] {
+            const TaskKey key = nextChatTask();
             ShowStatus(QStringLiteral("Disconnected from Chat"), key);
             EndTask(key, false);
         });
@@ -423,9 +429,8 @@ TfrmChannels* TServer::ShowChat() {
     TChatClient& client = chatClient();
     channelWindows();
     if (!client.connected()) {
-        const TaskKey key = taskKey(&client);
         if (!client.connecting()) {
-            ShowStatus(QStringLiteral("Connecting to ChatServer"), key);
+            ShowStatus(QStringLiteral("Connecting to ChatServer"), nextChatTask());
             if (!client.ConnectNext(HostInfo())) {
                 // No chat host is known: it fails as an unreachable one would.
                 QMetaObject::invokeMethod(&client, &TChatClient::connectFailed,
@@ -441,12 +446,14 @@ TfrmChannels* TServer::ShowChat() {
                 [this](const QString& group, const QString& channel) {
                     channelWindows().enter(group, channel);
                 });
-        connect(m_channels, &TfrmChannels::treeFilled, this, [this, &client] {
-            const TaskKey key = taskKey(&client);
-            if (!m_main.statusBox()->setTaskText(key, QStringLiteral("Chat Connected"))) {
-                ShowStatus(QStringLiteral("Chat Connected"), key);
+        // Closed is gone, even before the deferred delete: the next command makes a new list.
+        connect(m_channels, &TfrmChannels::closed, this, [this] { m_channels = nullptr; });
+        connect(m_channels, &TfrmChannels::treeFilled, this, [this] {
+            // A refresh long after connecting gets a task of its own.
+            if (!m_main.statusBox()->setTaskText(m_chatTask, QStringLiteral("Chat Connected"))) {
+                ShowStatus(QStringLiteral("Chat Connected"), nextChatTask());
             }
-            EndTask(key, true);
+            EndTask(m_chatTask, true);
         });
         addChild(
             m_channels, [form = m_channels.data()] { return form->description(); }, kChannelsSize);

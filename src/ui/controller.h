@@ -7,6 +7,7 @@
 #include <QSize>
 #include <QString>
 
+#include <array>
 #include <functional>
 
 class QMdiSubWindow;
@@ -134,6 +135,12 @@ private:
     QPointer<QMdiSubWindow> m_bannedUsers;
     QPointer<QMdiSubWindow> m_motd;
     QPointer<TfrmFavorites> m_favorites;
+    // A new status task per chat attempt, so that the outcome of one never lands on the fading
+    // task of an earlier one; more than fit in the status box's fading time at once.
+    TaskKey nextChatTask();
+    std::array<char, 8> m_chatTaskKeys{};
+    std::size_t m_chatTaskIndex = 0;
+    TaskKey m_chatTask = 0;
     TChatClient* m_chat = nullptr;
     TChannelWindows* m_channelWindows = nullptr;
     QPointer<TfrmChannels> m_channels;

@@ -1,7 +1,11 @@
 #include "../messaging/chatscript.h"
+#include "core/profile.h"
 #include "messaging/chatclient.h"
 #include "ui/channelforms.h"
+#include "ui/commands.h"
+#include "ui/mainwindow.h"
 #include "ui/mditile.h"
+#include "ui/statusbox.h"
 #include "uitest.h"
 
 #include <QAction>
@@ -130,6 +134,58 @@ TEST_F(ChannelWindowsTest, TheChannelWindowTalksOnlyThroughTheServerAndLeavesOnc
     EXPECT_EQ(m_server.count("JOIN"), 1);
     EXPECT_EQ(m_server.count("PART"), 1);
     EXPECT_EQ(m_client.tree().find("Music", "rock")->userCount, 4);
+}
+
+// The status box's tasks, failed ones marked with "!".
+QStringList tasks(TfrmMain& frame) {
+    QStringList out;
+    TfrmStatusBox* box = frame.statusBox();
+    for (int i = 0; i < box->taskCount(); ++i) {
+        out << box->taskText(i) +
+                   (box->taskImage(i) >= TfrmStatusBox::kFirstFailureImage ? "!" : "");
+    }
+    return out;
+}
+
+bool channelListShown(TfrmMain& frame) {
+    for (QMdiSubWindow* sub : frame.mdiArea()->subWindowList()) {
+        if (qobject_cast<TfrmChannels*>(sub->widget()) && !sub->isHidden())
+            return true;
+    }
+    return false;
+}
+
+TEST(ChatCommand, EachAttemptTakesTheNextHostAndTellsTheOutcome) {
+    test::ScopedProfile profile;
+    test::ScriptedChatServer first;
+    test::ScriptedChatServer second;
+    HostInfo().set(HostStore::Chat, QStringLiteral("127.0.0.1:%1,127.0.0.1:%2,127.0.0.1:%3")
+                                        .arg(test::deadPort())
+                                        .arg(first.port())
+                                        .arg(second.port()));
+    TfrmMain frame;
+    frame.statusBox()->setAutoTick(false);
+    frame.show();
+    QAction* chat = frame.commands().actChat;
+    ASSERT_TRUE(chat->isEnabled());
+
+    chat->trigger();
+    EXPECT_EQ(tasks(frame), QStringList{"Connecting to ChatServer"});
+    EXPECT_TRUE(channelListShown(frame));
+    ASSERT_TRUE(waitUntil([&] { return !channelListShown(frame); }));
+    EXPECT_EQ(tasks(frame), QStringList{"Unable to connect to Chat!"});
+
+    chat->trigger();
+    ASSERT_TRUE(first.waitForClient());
+    first.sendLines({"121 Welcome", "321 x", "322 @Music 0 x", "323 x"});
+    ASSERT_TRUE(waitUntil([&] { return tasks(frame).contains("Chat Connected"); }));
+    EXPECT_TRUE(channelListShown(frame));
+
+    first.drop();
+    ASSERT_TRUE(waitUntil([&] { return tasks(frame).contains("Disconnected from Chat!"); }));
+    chat->trigger();
+    ASSERT_TRUE(second.waitForClient());
+    EXPECT_EQ(first.connections(), 1);
 }
 
 }  // namespace
