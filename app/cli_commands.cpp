@@ -228,6 +228,14 @@ QString usage() {
         "  contacts add NICK, contacts remove NICK\n"
         "                          change the contact list through the service and print the\n"
         "                          outcome; 0 when added or removed, else 1\n"
+        "  channels                the chat server's groups, each followed by its channels on\n"
+        "                          indented lines: name, users, topic; tab-separated\n"
+        "  say @GROUP CHANNEL TEXT enter the channel, say TEXT, leave once it came back; 0 then\n"
+        "  listen @GROUP CHANNEL   enter the channel and print its lines as they come\n"
+        "                          (\"<NICK> TEXT\", \"NICK has joined GROUP.CHANNEL\",\n"
+        "                          \"NICK has left GROUP.CHANNEL\"); leave on Ctrl+C or SIGTERM\n"
+        "                          The chat hosts are Host/Chat, refreshed from the message of\n"
+        "                          the day; \"Unable to connect to Chat\" when none answers\n"
         "\n"
         "Exit codes: 0 success, 1 the command failed, 2 usage error.\n");
 }
@@ -240,9 +248,9 @@ int run(const Context& c, const QStringList& args) {
     const QStringList rest = args.mid(1);
     try {
         // Accounts first: "get GROUP/NAME" reads a setting there, "get USERID VPATH" downloads.
-        for (const auto& area :
-             {runAccountCommand, runCatalogCommand, runTransferCommand, runSearchCommand,
-              runPeopleCommand, runMessageCommand, runChatCommand, runContactsCommand}) {
+        for (const auto& area : {runAccountCommand, runCatalogCommand, runTransferCommand,
+                                 runSearchCommand, runPeopleCommand, runMessageCommand,
+                                 runChatCommand, runContactsCommand, runChannelCommand}) {
             if (const auto rc = area(c, command, rest)) {
                 return *rc;
             }

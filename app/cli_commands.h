@@ -119,6 +119,10 @@ std::optional<int> runChatCommand(const Context& c, const QString& command,
 // sending standard input to every peer connected.
 std::unique_ptr<QObject> serveChats(const Context& c, InfoSocket& info, bool accept);
 
+// cli_channels.cpp
+std::optional<int> runChannelCommand(const Context& c, const QString& command,
+                                     const QStringList& args);
+
 // cli_contacts.cpp
 std::optional<int> runContactsCommand(const Context& c, const QString& command,
                                       const QStringList& args);

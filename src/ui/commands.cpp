@@ -37,7 +37,7 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     // Windows that are not part of the program yet stay disabled; the rest come alive when the
     // controller has the session or the peers they work with.
     for (QAction* pending :
-         {actChat, actFavorites, actFileSearch, actMoonrakeExplorer, actUserSearch, actTransfers,
+         {actFavorites, actFileSearch, actMoonrakeExplorer, actUserSearch, actTransfers,
           actLocalFiles, actBannedUsers, actCredits, actShareWizard, actFeedback, actMotd,
           actMyDownloads, actConnect, actPreferences}) {
         pending->setEnabled(false);
@@ -70,6 +70,7 @@ TdmCommands::TdmCommands(TServer& server, QObject* parent) : QObject(parent) {
     connect(actMotd, &QAction::triggered, &server, &TServer::ShowMessageOfTheDay);
     connect(actFileSearch, &QAction::triggered, &server, &TServer::ShowFileSearch);
     connect(actUserSearch, &QAction::triggered, &server, &TServer::ShowUserSearch);
+    connect(actChat, &QAction::triggered, &server, &TServer::ShowChat);
 
     tmrReconnect = new QTimer(this);
     tmrReconnect->setObjectName(QStringLiteral("tmrReconnect"));

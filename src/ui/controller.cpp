@@ -1,5 +1,7 @@
 #include "ui/controller.h"
 
+#include "core/profile.h"
+#include "messaging/chatclient.h"
 #include "service/agent.h"
 #include "service/session.h"
 #include "transfer/mrftpserver.h"
@@ -8,6 +10,7 @@
 #include "ui/aboutbox.h"
 #include "ui/actualexplorer.h"
 #include "ui/bannedusersform.h"
+#include "ui/channelforms.h"
 #include "ui/chatforms.h"
 #include "ui/commands.h"
 #include "ui/creditsform.h"
@@ -59,6 +62,7 @@ constexpr QSize kExplorerSize(780, 540);
 constexpr QSize kTransfersSize(780, 460);
 constexpr QSize kMotdSize(480, 360);
 constexpr QSize kUserSearchSize(560, 420);
+constexpr QSize kChannelsSize(420, 360);
 
 }  // namespace
 
@@ -150,6 +154,11 @@ void TServer::Connect() {
 void TServer::DeferredStartup() {
     if (m_session)
         m_session->Connect(ConnectOrigin::StartUp);
+    // Without a chat host (a profile the message of the day has not reached) there is nothing
+    // to connect to, and a failure at every start would only be noise.
+    if (HostInfo().count(HostStore::Chat) > 0) {
+        ShowChat();
+    }
     ShowTransfers();
     ShowFileSearch();
 }
@@ -390,6 +399,85 @@ TfrmFavorites* TServer::ShowFavorites(bool show) {
 
 void TServer::AddContact(const QString& nickname) {
     ShowFavorites(true)->AddContact(nickname);
+}
+
+}  // namespace mr
+
+namespace mr {
+
+TaskKey TServer::nextChatTask() {
+    m_chatTaskIndex = (m_chatTaskIndex + 1) % m_chatTaskKeys.size();
+    m_chatTask = taskKey(&m_chatTaskKeys[m_chatTaskIndex]);
+    return m_chatTask;
+}
+
+TChatClient& TServer::chatClient() {
+    if (!m_chat) {
+        m_chat = new TChatClient(this);
+        connect(m_chat, &TChatClient::connectFailed, this, [this] {
+            SetTaskText(m_chatTask, QStringLiteral("Unable to connect to Chat"));
+            EndTask(m_chatTask, false);
+            if (m_channels) {
+                if (auto* sub = qobject_cast<QMdiSubWindow*>(m_channels->parentWidget())) {
+                    sub->close();
+                }
+            }
+        });
+        connect(m_chat, &TChatClient::connectionLost, this, [this] {
+            const TaskKey key = nextChatTask();
+            ShowStatus(QStringLiteral("Disconnected from Chat"), key);
+            EndTask(key, false);
+        });
+    }
+    return *m_chat;
+}
+
+TChannelWindows& TServer::channelWindows() {
+    if (!m_channelWindows) {
+        m_channelWindows = new TChannelWindows(
+            chatClient(), [this](QWidget* form) { addChild(form, [] { return QString(); }, {}); },
+            [](qint32 userId, const QString& nick) { RequestChatWith(userId, nick); }, this);
+    }
+    return *m_channelWindows;
+}
+
+TfrmChannels* TServer::ShowChat() {
+    TChatClient& client = chatClient();
+    channelWindows();
+    if (!client.connected()) {
+        if (!client.connecting()) {
+            ShowStatus(QStringLiteral("Connecting to ChatServer"), nextChatTask());
+            if (!client.ConnectNext(HostInfo())) {
+                // No chat host is known: it fails as an unreachable one would.
+                QMetaObject::invokeMethod(&client, &TChatClient::connectFailed,
+                                          Qt::QueuedConnection);
+            }
+        }
+    }
+    if (m_channels) {
+        showChildWindow(qobject_cast<QMdiSubWindow*>(m_channels->parentWidget()));
+    } else {
+        m_channels = new TfrmChannels(client);
+        connect(m_channels, &TfrmChannels::channelEntered, this,
+                [this](const QString& group, const QString& channel) {
+                    channelWindows().enter(group, channel);
+                });
+        // Closed is gone, even before the deferred delete: the next command makes a new list.
+        connect(m_channels, &TfrmChannels::closed, this, [this] { m_channels = nullptr; });
+        connect(m_channels, &TfrmChannels::treeFilled, this, [this] {
+            // A refresh long after connecting gets a task of its own.
+            if (!m_main.statusBox()->setTaskText(m_chatTask, QStringLiteral("Chat Connected"))) {
+                ShowStatus(QStringLiteral("Chat Connected"), nextChatTask());
+            }
+            EndTask(m_chatTask, true);
+        });
+        addChild(
+            m_channels, [form = m_channels.data()] { return form->description(); }, kChannelsSize);
+    }
+    if (client.connected()) {
+        client.RequestList();
+    }
+    return m_channels;
 }
 
 }  // namespace mr

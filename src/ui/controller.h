@@ -7,6 +7,7 @@
 #include <QSize>
 #include <QString>
 
+#include <array>
 #include <functional>
 
 class QMdiSubWindow;
@@ -16,6 +17,9 @@ namespace mr {
 class AboutBox;
 class TfrmActualExplorer;
 class TfrmBannedUsers;
+class TChannelWindows;
+class TChatClient;
+class TfrmChannels;
 class TfrmCredits;
 class TfrmExplorer;
 class TfrmFavorites;
@@ -86,6 +90,12 @@ public:
     TfrmFavorites* ShowFavorites(bool show);
     // Shows the contacts window and adds a member to it by nickname.
     void AddContact(const QString& nickname);
+    // "Chat": connects to the next chat host unless connected, and shows the single channel
+    // list, asking for the channels again when connected.
+    TfrmChannels* ShowChat();
+    // The chat client, made on first use and kept.
+    TChatClient& chatClient();
+    TChannelWindows& channelWindows();
 
 public slots:
     // Status box. Changing a task or ending it brings the box back when it was hidden.
@@ -129,6 +139,15 @@ private:
     QPointer<QMdiSubWindow> m_credits;
     QPointer<QMdiSubWindow> m_motd;
     QPointer<TfrmFavorites> m_favorites;
+    // A new status task per chat attempt, so that the outcome of one never lands on the fading
+    // task of an earlier one; more than fit in the status box's fading time at once.
+    TaskKey nextChatTask();
+    std::array<char, 8> m_chatTaskKeys{};
+    std::size_t m_chatTaskIndex = 0;
+    TaskKey m_chatTask = 0;
+    TChatClient* m_chat = nullptr;
+    TChannelWindows* m_channelWindows = nullptr;
+    QPointer<TfrmChannels> m_channels;
 };
 
 // The controller of the running program.

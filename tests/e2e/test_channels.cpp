@@ -1,0 +1,67 @@
+#include "process.h"
+#include "serverprocess.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <memory>
+
+using namespace mr;
+using test::cli;
+
+// Alice and Bob on the reference service's chat: the listing, and a line said in a channel
+// that Bob listens to, with Alice's join and leave around it.
+TEST(Channels, ListSayAndListenThroughTheChatServer) {
+    QTemporaryDir data, alice, bob;
+    test::Server server({"--data", data.path(), "--chat-port", "0"});
+    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
+    ASSERT_TRUE(server.readyLine().contains("chat=")) << server.readyLine().toStdString();
+    ASSERT_GT(test::registerUser(alice.path(), server, "alice"), 0);
+    ASSERT_GT(test::registerUser(bob.path(), server, "bob"), 0);
+
+    // The first group and its first channel, as the listing gives them.
+    const test::RunResult listing = cli(alice.path(), {"channels"});
+    ASSERT_EQ(listing.exitCode, 0) << listing.err.toStdString();
+    QString group;
+    QString channel;
+    for (const QString& line : listing.out.split('\n', Qt::SkipEmptyParts)) {
+        if (!line.startsWith(' ') && group.isEmpty()) {
+            group = line;
+        } else if (line.startsWith("  ") && !group.isEmpty() && channel.isEmpty()) {
+            channel = line.trimmed().section('\t', 0, 0);
+        }
+    }
+    ASSERT_FALSE(channel.isEmpty()) << listing.out.toStdString();
+
+    std::unique_ptr<QProcess> listening(test::startProgram(
+        "moonrake-cli", {"--profile", bob.path(), "listen", '@' + group, channel}));
+    QString heard;
+    // Bob may not be in the channel yet when Alice first speaks; she says it until he hears it.
+    const QString said = "<alice> it's me";
+    for (int attempt = 0; attempt < 10 && !heard.contains(said); ++attempt) {
+        ASSERT_EQ(cli(alice.path(), {"say", '@' + group, channel, "it's me"}).exitCode, 0);
+        test::waitUntil(
+            [&] {
+                heard += QString::fromUtf8(listening->readAllStandardOutput());
+                return heard.contains(said + "\nalice has left");
+            },
+            2000);
+    }
+    const QString where = group + '.' + channel;
+    EXPECT_TRUE(heard.contains("alice has joined " + where + '\n' + said + "\nalice has left " +
+                               where + '\n'))
+        << heard.toStdString();
+
+    ::kill(static_cast<pid_t>(listening->processId()), SIGINT);
+    ASSERT_TRUE(listening->waitForFinished(15000));
+    EXPECT_EQ(listening->exitCode(), 0) << listening->readAllStandardError().toStdString();
+
+    // Nobody answers on a port where no chat server listens.
+    ASSERT_EQ(cli(alice.path(), {"set", "Host/Http", "127.0.0.1:1"}).exitCode, 0);
+    ASSERT_EQ(cli(alice.path(), {"set", "Host/Chat", "127.0.0.1:1"}).exitCode, 0);
+    EXPECT_TRUE(test::ended(cli(alice.path(), {"channels"}), 1, ""));
+}
