@@ -25,6 +25,8 @@ Server::Server(const QStringList& args) {
             m_web = endpoint(part.mid(4));
         else if (part.startsWith("smtp="))
             m_smtp = endpoint(part.mid(5));
+        else if (part.startsWith("chat="))
+            m_chat = endpoint(part.mid(5));
     }
 }
 

@@ -32,6 +32,8 @@ public:
     Endpoint web() const { return m_web; }
     // Port 0 unless the server was started with --smtp-port.
     Endpoint smtp() const { return m_smtp; }
+    // Port 0 unless the server was started with --chat-port.
+    Endpoint chat() const { return m_chat; }
 
     // SIGTERM; the exit code, or -1 when it did not end cleanly in time.
     int terminate();
@@ -42,6 +44,7 @@ private:
     Endpoint m_service;
     Endpoint m_web;
     Endpoint m_smtp;
+    Endpoint m_chat;
 };
 
 // Points a profile at the server, registers the nickname (password "pw " + nick) and returns

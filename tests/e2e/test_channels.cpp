@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/profile.h"
+#include "messaging/chatclient.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -21,7 +24,8 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
     ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
     ASSERT_TRUE(server.readyLine().contains("chat=")) << server.readyLine().toStdString();
     ASSERT_GT(test::registerUser(alice.path(), server, "alice"), 0);
-    ASSERT_GT(test::registerUser(bob.path(), server, "bob"), 0);
+    const int bobId = test::registerUser(bob.path(), server, "bob");
+    ASSERT_GT(bobId, 0);
 
     // The first group and its first channel, as the listing gives them.
     const test::RunResult listing = cli(alice.path(), {"channels"});
@@ -55,6 +59,32 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
     EXPECT_TRUE(heard.contains("alice has joined " + where + '\n' + said + "\nalice has left " +
                                where + '\n'))
         << heard.toStdString();
+
+    // Alice's own client in the same channel finds Bob in its member list and asks the server
+    // who he is, as the channel window's Private Chat does before the chat request.
+    setActiveProfile(alice.path());
+    TChatClient client;
+    bool welcomed = false;
+    QStringList members;
+    QString identifiedNick;
+    qint32 identifiedId = 0;
+    QObject::connect(&client, &TChatClient::welcomed, [&] { welcomed = true; });
+    QObject::connect(&client, &TChatClient::membersListed,
+                     [&](const QString&, const QString&, const QStringList& m) { members = m; });
+    QObject::connect(&client, &TChatClient::userIdReceived, [&](const QString& nick, qint32 id) {
+        identifiedNick = nick;
+        identifiedId = id;
+    });
+    client.Connect(server.chat().host, server.chat().port);
+    ASSERT_TRUE(test::waitUntil([&] { return welcomed; }));
+    client.JoinChannel(group, channel);
+    ASSERT_TRUE(test::waitUntil([&] { return !members.isEmpty(); }));
+    EXPECT_TRUE(members.contains("bob")) << members.join(' ').toStdString();
+    client.RequestUserId("bob");
+    ASSERT_TRUE(test::waitUntil([&] { return identifiedId != 0; }));
+    EXPECT_EQ(identifiedNick, "bob");
+    EXPECT_EQ(identifiedId, bobId);
+    client.Disconnect();
 
     ::kill(static_cast<pid_t>(listening->processId()), SIGINT);
     ASSERT_TRUE(listening->waitForFinished(15000));
