@@ -42,6 +42,7 @@ void bringToFront(QWidget* form) {
         form->show();
         form->raise();
     }
+    form->setFocus();
 }
 
 }  // namespace
@@ -58,6 +59,8 @@ TfrmChat::TfrmChat(QWidget* parent)
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addLayout(m_body, 1);
     layout->addWidget(m_txtMsg);
+    // The window is for typing: it takes the keyboard at the input line.
+    setFocusProxy(m_txtMsg);
     connect(m_txtMsg, &QLineEdit::returnPressed, this, [this] {
         const QString text = m_txtMsg->text();
         if (text.isEmpty()) {
