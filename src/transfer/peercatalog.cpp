@@ -103,6 +103,19 @@ quint8 verdictWithAccount(const db::Cursor& account, const db::Cursor& file, qui
     return passwordAccepts(filePassword, loginPassword) ? kGranted : kWrongPassword;
 }
 
+// Puts the credits cursor on the user's row, ready to be written: found and in edit mode, or
+// appended with his name; true when appended.
+bool editAccount(db::Cursor& account, const QString& userName) {
+    account.setFilter(db::creditAccount(userName), true);
+    if (account.eof()) {
+        account.append();
+        account.setString(u"Username", userName);
+        return true;
+    }
+    account.edit();
+    return false;
+}
+
 }  // namespace
 
 RequestVerdict FileRequestCheck(const QString& userName, const QString& requestedPath,
@@ -144,13 +157,7 @@ void SetUserStatus(const QString& userName, int status) {
     if (userName.isEmpty())
         return;
     db::Cursor account = openTable(kCredits);
-    account.setFilter(db::creditAccount(userName), true);
-    if (account.eof()) {
-        account.append();
-        account.setString(u"Username", userName);
-    } else {
-        account.edit();
-    }
+    editAccount(account, userName);
     account.setInteger(u"Status", status);
     account.post();
 }
@@ -180,16 +187,11 @@ void CountTransfer(const QString& userName, qint64 bytes, CreditDirection direct
     if (userName.isEmpty())
         return;
     db::Cursor account = openTable(kCredits);
-    account.setFilter(db::creditAccount(userName), true);
-    if (account.eof()) {
-        account.append();
-        account.setString(u"Username", userName);
+    if (editAccount(account, userName)) {
         account.setInteger(u"Status", kUserStatusNormal);
         for (const auto field :
              {u"FilesUploaded", u"FilesDownloaded", u"BytesUploaded", u"BytesDownloaded"})
             account.setInteger(field, 0);
-    } else {
-        account.edit();
     }
     const bool gave = direction == CreditDirection::GaveUs;
     const auto files = gave ? u"FilesUploaded" : u"FilesDownloaded";
