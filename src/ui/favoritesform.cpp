@@ -2,9 +2,9 @@
 
 #include "service/agent.h"
 #include "ui/icons.h"
+#include "ui/sidebar.h"
 
 #include <QAction>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -61,28 +61,9 @@ TfrmFavorites::TfrmFavorites(QWidget* parent)
     setFrameShape(QFrame::StyledPanel);
 
     // A caption with a close button, as the status box below it has.
-    auto* header = new QWidget(this);
-    header->setObjectName(QStringLiteral("pnlFavoritesHeader"));
-    header->setAutoFillBackground(true);
-    QPalette headerPalette = header->palette();
-    headerPalette.setColor(QPalette::Window, palette().color(QPalette::Mid));
-    headerPalette.setColor(QPalette::WindowText, Qt::white);
-    header->setPalette(headerPalette);
-    auto* title = new QLabel(windowTitle(), header);
-    QFont titleFont = title->font();
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    auto* close = new QToolButton(header);
-    close->setObjectName(QStringLiteral("btnFavoritesClose"));
-    close->setAutoRaise(true);
-    close->setText(QStringLiteral("\u00d7"));
-    close->setToolTip(QStringLiteral("Close"));
-    close->setFixedSize(18, 18);
-    connect(close, &QToolButton::clicked, this, &TfrmFavorites::closeRequested);
-    auto* headerLayout = new QHBoxLayout(header);
-    headerLayout->setContentsMargins(6, 1, 1, 1);
-    headerLayout->addWidget(title, 1);
-    headerLayout->addWidget(close);
+    const DockHeader header = makeDockHeader(this, QStringLiteral("pnlFavoritesHeader"),
+                                             QStringLiteral("btnFavoritesClose"));
+    connect(header.close, &QToolButton::clicked, this, &TfrmFavorites::closeRequested);
 
     m_lvwContacts->setObjectName(QStringLiteral("lvwContacts"));
     m_lvwContacts->setHeaderHidden(true);
@@ -94,7 +75,7 @@ TfrmFavorites::TfrmFavorites(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(header);
+    layout->addWidget(header.widget);
     layout->addWidget(m_lvwContacts, 1);
 
     m_popFavourites->setObjectName(QStringLiteral("popFavourites"));

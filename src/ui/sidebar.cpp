@@ -1,8 +1,36 @@
 #include "ui/sidebar.h"
 
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace mr {
+
+DockHeader makeDockHeader(QWidget* panel, const QString& headerName, const QString& closeName) {
+    auto* header = new QWidget(panel);
+    header->setObjectName(headerName);
+    header->setAutoFillBackground(true);
+    QPalette headerPalette = header->palette();
+    headerPalette.setColor(QPalette::Window, panel->palette().color(QPalette::Mid));
+    headerPalette.setColor(QPalette::WindowText, Qt::white);
+    header->setPalette(headerPalette);
+    auto* title = new QLabel(panel->windowTitle(), header);
+    QFont titleFont = title->font();
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    auto* close = new QToolButton(header);
+    close->setObjectName(closeName);
+    close->setAutoRaise(true);
+    close->setText(QStringLiteral("\u00d7"));
+    close->setToolTip(QStringLiteral("Close"));
+    close->setFixedSize(18, 18);
+    auto* headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(6, 1, 1, 1);
+    headerLayout->addWidget(title, 1);
+    headerLayout->addWidget(close);
+    return {header, close};
+}
 
 SideBar::SideBar(QWidget* parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
     setObjectName(QStringLiteral("pnlSideBar"));

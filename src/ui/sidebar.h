@@ -2,9 +2,18 @@
 
 #include <QWidget>
 
+class QToolButton;
 class QVBoxLayout;
 
 namespace mr {
+
+// The caption strip of a window docked in the side bar: the panel's window title in bold on
+// the mid tone, and a close button ("×") at its right. Both are children of panel.
+struct DockHeader {
+    QWidget* widget;
+    QToolButton* close;
+};
+DockHeader makeDockHeader(QWidget* panel, const QString& headerName, const QString& closeName);
 
 // The left-hand panel: the contacts window fills it and the status box sits at its bottom.
 // It is shown while either of them is.

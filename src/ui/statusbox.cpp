@@ -1,9 +1,8 @@
 #include "ui/statusbox.h"
 
 #include "ui/icons.h"
+#include "ui/sidebar.h"
 
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QListWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -28,28 +27,9 @@ TfrmStatusBox::TfrmStatusBox(QWidget* parent)
     setWindowTitle(QStringLiteral("Tasks Status"));
     setFrameShape(QFrame::StyledPanel);
 
-    auto* header = new QWidget(this);
-    header->setObjectName(QStringLiteral("pnlStatusBoxHeader"));
-    header->setAutoFillBackground(true);
-    QPalette headerPalette = header->palette();
-    headerPalette.setColor(QPalette::Window, palette().color(QPalette::Mid));
-    headerPalette.setColor(QPalette::WindowText, Qt::white);
-    header->setPalette(headerPalette);
-    auto* title = new QLabel(windowTitle(), header);
-    QFont titleFont = title->font();
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    auto* close = new QToolButton(header);
-    close->setObjectName(QStringLiteral("btnStatusBoxClose"));
-    close->setAutoRaise(true);
-    close->setText(QStringLiteral("\u00d7"));
-    close->setToolTip(QStringLiteral("Close"));
-    close->setFixedSize(18, 18);
-    connect(close, &QToolButton::clicked, this, &TfrmStatusBox::closeRequested);
-    auto* headerLayout = new QHBoxLayout(header);
-    headerLayout->setContentsMargins(6, 1, 1, 1);
-    headerLayout->addWidget(title, 1);
-    headerLayout->addWidget(close);
+    const DockHeader header = makeDockHeader(this, QStringLiteral("pnlStatusBoxHeader"),
+                                             QStringLiteral("btnStatusBoxClose"));
+    connect(header.close, &QToolButton::clicked, this, &TfrmStatusBox::closeRequested);
 
     m_lvwTasks->setObjectName(QStringLiteral("lvwTasks"));
     m_lvwTasks->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -66,7 +46,7 @@ TfrmStatusBox::TfrmStatusBox(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(header);
+    layout->addWidget(header.widget);
     layout->addWidget(m_lvwTasks, 1);
 
     m_tmrTasks->setObjectName(QStringLiteral("tmrTasks"));
