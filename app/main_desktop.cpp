@@ -3,6 +3,7 @@
 #include "core/terminationsignals.h"
 #include "core/version.h"
 #include "transfer/datamodule.h"
+#include "ui/commands.h"
 #include "ui/desktopsession.h"
 #include "ui/mainwindow.h"
 #include "ui/registrationform.h"
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -27,7 +29,7 @@ void showStartError(const QString& text) {
 }
 
 constexpr char kUsage[] =
-    "Usage: moonrake [--profile DIR] [-min]\n"
+    "Usage: moonrake [--profile DIR] [--open-explorers N] [-min]\n"
     "\n"
     "The Moonrake desktop client.\n"
     "\n"
@@ -37,6 +39,9 @@ constexpr char kUsage[] =
     "\n"
     "Options:\n"
     "  --profile DIR           the folder of the settings and the tables\n"
+    "  --open-explorers N      open N explorer windows with the program, alternately My\n"
+    "                          Shared Files and Share Files (0 to 16; for trying and\n"
+    "                          measuring the program with windows open)\n"
     "  -min                    start hidden in the tray (minimised when there is none)\n"
     "  -h, --help              print this help and exit\n";
 
@@ -52,6 +57,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     const QString profileDir = mr::Profile::resolve(args, mr::Profile::executableDirectory());
+    const std::optional<int> explorers = mr::takeExplorerCount(args);
+    if (!explorers) {
+        std::fputs("moonrake: --open-explorers needs a number from 0 to 16\n", stderr);
+        return 2;
+    }
     const mr::Profile profile(profileDir);
 
     // A second copy on the same profile leaves at once, silently; any other failure to lock the
@@ -106,6 +116,14 @@ int main(int argc, char** argv) {
                          Qt::QueuedConnection);
         QObject::connect(&termination, &mr::TerminationSignals::terminationRequested, &frmMain,
                          &mr::TfrmMain::closeProgram);
+        // After the windows that open with every start, as the tool bar would open them.
+        QObject::connect(&frmMain, &mr::TfrmMain::deferredStartup, &frmMain,
+                         [&frmMain, count = *explorers] {
+                             const mr::TdmCommands& c = frmMain.commands();
+                             for (int i = 0; i < count; ++i) {
+                                 (i % 2 == 0 ? c.actLocalFiles : c.actMoonrakeExplorer)->trigger();
+                             }
+                         });
         frmMain.showForStart(mr::startModeFor(args, frmMain.trayAvailable()));
         return QApplication::exec();
     } catch (const std::exception& e) {

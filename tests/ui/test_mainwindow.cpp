@@ -107,6 +107,13 @@ TEST(MainWindow, StartModes) {
     EXPECT_EQ(startModeFor({"-min"}, false), StartMode::Minimized);
     EXPECT_EQ(startModeFor({"-MIN"}, true), StartMode::Normal);
     EXPECT_EQ(startModeFor({"x", "-min"}, true), StartMode::Normal);
+    // The explorer count is taken out, so "-min" after it is still first.
+    QStringList args{"--open-explorers", "2", "-min"};
+    EXPECT_EQ(takeExplorerCount(args), 2);
+    EXPECT_EQ(startModeFor(args, true), StartMode::HiddenInTray);
+    for (QStringList bad :
+         {QStringList{"--open-explorers"}, {"--open-explorers", "x"}, {"--open-explorers", "17"}})
+        EXPECT_FALSE(takeExplorerCount(bad)) << bad.join(' ').toStdString();
 
     TfrmMain hidden;
     hidden.showForStart(StartMode::HiddenInTray);

@@ -1,0 +1,271 @@
+// Resident memory of the desktop client signed on to a local service with two explorer
+// windows open, against a bare Qt frame with an MDI area, a menu bar and a tool bar. Both run
+// on the offscreen platform with the same style, alternately, and are measured once their
+// memory has settled: VmRSS (the ratio), and PSS and private memory from smaps_rollup.
+
+#include "benchutil.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr int kRuns = 3;
+constexpr double kGoal = 1.3;
+constexpr int kSampleMs = 250;
+// Settled: over the last two seconds resident memory moved by no more than this.
+constexpr int kSettleSamples = 8;
+constexpr qint64 kSettleSpreadKiB = 64;
+constexpr int kSettleTimeoutMs = 30000;
+constexpr int kSignOnTimeoutMs = 60000;
+
+QString program(const QString& name) {
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+}
+
+bool cli(const QString& profile, const QStringList& args, QString* out = nullptr) {
+    QProcess p;
+    p.start(program(QStringLiteral("moonrake-cli")), QStringList{"--profile", profile} + args);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        if (!out) {
+            std::fprintf(stderr, "moonrake-cli %s failed: %s\n", qPrintable(args.join(' ')),
+                         p.readAllStandardError().constData());
+        }
+        return false;
+    }
+    if (out) {
+        *out = QString::fromUtf8(p.readAllStandardOutput());
+    }
+    return true;
+}
+
+struct Memory {
+    qint64 rssKiB = 0;
+    qint64 pssKiB = 0;
+    qint64 privateKiB = 0;
+};
+
+// The value of a "Name:   1234 kB" line of a /proc file, or -1.
+qint64 procValue(const QByteArray& text, const QByteArray& name) {
+    for (const QByteArray& line : text.split('\n')) {
+        if (line.startsWith(name + ':')) {
+            return line.mid(name.size() + 1).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return -1;
+}
+
+std::optional<Memory> readMemory(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    Memory m;
+    m.rssKiB = procValue(status.readAll(), "VmRSS");
+    if (m.rssKiB <= 0) {
+        return std::nullopt;
+    }
+    if (rollup.open(QIODevice::ReadOnly)) {
+        const QByteArray text = rollup.readAll();
+        m.pssKiB = procValue(text, "Pss");
+        m.privateKiB = procValue(text, "Private_Clean") + procValue(text, "Private_Dirty");
+    }
+    return m;
+}
+
+// The memory of a running process once it has held still for a while; nothing when the
+// process ended. One that never settles is measured at the time-out and said so.
+std::optional<Memory> settledMemory(QProcess& process) {
+    std::deque<qint64> recent;
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<Memory> last;
+    while (process.state() == QProcess::Running) {
+        last = readMemory(process.processId());
+        if (!last) {
+            return std::nullopt;
+        }
+        recent.push_back(last->rssKiB);
+        if (recent.size() > kSettleSamples) {
+            recent.pop_front();
+        }
+        if (recent.size() == kSettleSamples &&
+            *std::max_element(recent.begin(), recent.end()) -
+                    *std::min_element(recent.begin(), recent.end()) <=
+                kSettleSpreadKiB) {
+            return last;
+        }
+        if (clock.elapsed() > kSettleTimeoutMs) {
+            std::printf("  (still moving after %d s; measured as it stood)\n",
+                        kSettleTimeoutMs / 1000);
+            return last;
+        }
+        QThread::msleep(kSampleMs);
+    }
+    return std::nullopt;
+}
+
+QProcessEnvironment guiEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_STYLE_OVERRIDE"), QStringLiteral("Fusion"));
+    env.remove(QStringLiteral("MOONRAKE_PROFILE"));
+    return env;
+}
+
+void stop(QProcess& process) {
+    process.terminate();
+    if (!process.waitForFinished(15000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+struct Setup {
+    QString desktopProfile;
+    QString watcherProfile;
+    QString desktopId;
+};
+
+// The desktop client on its profile, measured once it answers pings as signed on.
+std::optional<Memory> measureDesktop(const Setup& s) {
+    QProcess desktop;
+    desktop.setProcessEnvironment(guiEnvironment());
+    desktop.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    desktop.start(program(QStringLiteral("moonrake")),
+                  {"--profile", s.desktopProfile, "--open-explorers", "2"});
+    if (!desktop.waitForStarted(10000)) {
+        std::fprintf(stderr, "moonrake did not start\n");
+        return std::nullopt;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    bool online = false;
+    while (!online && desktop.state() == QProcess::Running && clock.elapsed() < kSignOnTimeoutMs) {
+        QString answer;
+        online = cli(s.watcherProfile, {"ping", s.desktopId}, &answer);
+        if (!online) {
+            QThread::msleep(kSampleMs);
+        }
+    }
+    std::optional<Memory> m;
+    if (online) {
+        m = settledMemory(desktop);
+    } else {
+        std::fprintf(stderr, "moonrake did not sign on\n");
+    }
+    stop(desktop);
+    return m;
+}
+
+std::optional<Memory> measureBaseline() {
+    QProcess frame;
+    frame.setProcessEnvironment(guiEnvironment());
+    frame.start(program(QStringLiteral("memory_baseline")), {});
+    if (!frame.waitForReadyRead(30000)) {
+        std::fprintf(stderr, "memory_baseline did not start\n");
+        return std::nullopt;
+    }
+    std::optional<Memory> m = settledMemory(frame);
+    stop(frame);
+    return m;
+}
+
+double mb(qint64 kib) {
+    return static_cast<double>(kib) * 1024 / 1e6;
+}
+
+void printRun(const char* who, int run, const Memory& m) {
+    std::printf("%-8s run %d: RSS %.1f MB, PSS %.1f MB, private %.1f MB\n", who, run, mb(m.rssKiB),
+                mb(m.pssKiB), mb(m.privateKiB));
+}
+
+// Best (least) and spread of one figure over the runs.
+void printBest(const char* who, const std::vector<Memory>& runs, qint64 Memory::*figure,
+               const char* name) {
+    qint64 least = runs.front().*figure;
+    qint64 most = least;
+    for (const Memory& m : runs) {
+        least = std::min(least, m.*figure);
+        most = std::max(most, m.*figure);
+    }
+    std::printf("%-8s %-8s best %.1f MB, spread %.1f MB\n", who, name, mb(least), mb(most - least));
+}
+
+qint64 bestRss(const std::vector<Memory>& runs) {
+    qint64 least = runs.front().rssKiB;
+    for (const Memory& m : runs) {
+        least = std::min(least, m.rssKiB);
+    }
+    return least;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir data, desktopProfile, watcherProfile, downloads;
+    mr::bench::ServerProcess server(program(QStringLiteral("moonrake-server")), data.path());
+    if (!server.ready()) {
+        std::fprintf(stderr, "moonrake-server did not start\n");
+        return 1;
+    }
+    const QString service =
+        server.service().host + QLatin1Char(':') + QString::number(server.service().port);
+    const QString web = server.web().host + QLatin1Char(':') + QString::number(server.web().port);
+    Setup setup{desktopProfile.path(), watcherProfile.path(), {}};
+    for (const auto& [profile, nick] : {std::pair{setup.desktopProfile, QStringLiteral("desk")},
+                                        std::pair{setup.watcherProfile, QStringLiteral("watch")}}) {
+        QString id;
+        if (!cli(profile, {"init"}) || !cli(profile, {"set", "Host/Moonrake", service}) ||
+            !cli(profile, {"set", "Host/Http", web}) ||
+            !cli(profile, {"set", "UserInfo/DownloadPath", downloads.path()}) ||
+            !cli(profile, {"register", nick, QStringLiteral("secret")}, &id)) {
+            std::fprintf(stderr, "the profile of %s could not be made\n", qPrintable(nick));
+            return 1;
+        }
+        if (nick == QLatin1String("desk")) {
+            setup.desktopId = id.trimmed();
+        }
+    }
+
+    // One unmeasured start of each first, so that both find the same files in the cache.
+    if (!measureBaseline() || !measureDesktop(setup)) {
+        return 1;
+    }
+    std::vector<Memory> ours, baseline;
+    for (int run = 1; run <= kRuns; ++run) {
+        const auto base = measureBaseline();
+        const auto desk = measureDesktop(setup);
+        if (!base || !desk) {
+            return 1;
+        }
+        printRun("baseline", run, *base);
+        printRun("moonrake", run, *desk);
+        baseline.push_back(*base);
+        ours.push_back(*desk);
+    }
+    for (const auto& [who, runs] :
+         {std::pair{"baseline", &baseline}, std::pair{"moonrake", &ours}}) {
+        printBest(who, *runs, &Memory::rssKiB, "RSS");
+        printBest(who, *runs, &Memory::pssKiB, "PSS");
+        printBest(who, *runs, &Memory::privateKiB, "private");
+    }
+    const double oursMb = mb(bestRss(ours));
+    const double baseMb = mb(bestRss(baseline));
+    const double ratio = oursMb / baseMb;
+    std::printf("ratio %.2f (goal <= %.1f): %s\n", ratio, kGoal, ratio <= kGoal ? "met" : "MISSED");
+    std::printf("SUMMARY|memory|%.1f MB|%.1f MB|%.2f|<=%.1f\n", oursMb, baseMb, ratio, kGoal);
+    return 0;
+}
