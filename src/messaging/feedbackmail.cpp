@@ -10,11 +10,11 @@
 #include <QUuid>
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <mutex>
 
 namespace mr {
 
@@ -199,12 +199,59 @@ void post(QObject* owner, std::function<void()> call) {
     QMetaObject::invokeMethod(owner, std::move(call), Qt::QueuedConnection);
 }
 
+// libcurl is opened by the first mail object rather than linked: with the TLS, Kerberos and
+// directory libraries it pulls in, it would cost every process megabytes that only a feedback
+// mail needs.
+struct CurlLibrary {
+    decltype(&curl_global_init) globalInit = nullptr;
+    decltype(&curl_easy_init) easyInit = nullptr;
+    decltype(&curl_easy_setopt) easySetopt = nullptr;
+    decltype(&curl_easy_perform) easyPerform = nullptr;
+    decltype(&curl_easy_cleanup) easyCleanup = nullptr;
+    decltype(&curl_easy_strerror) easyStrerror = nullptr;
+    decltype(&curl_slist_append) slistAppend = nullptr;
+    decltype(&curl_slist_free_all) slistFreeAll = nullptr;
+};
+
+template <class Function>
+bool resolve(void* handle, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(handle, name));
+    return function != nullptr;
+}
+
+// The library, opened and initialised on the first call; null when it is not installed.
+const CurlLibrary* curlLibrary() {
+    static const CurlLibrary* const loaded = []() -> const CurlLibrary* {
+        void* handle = nullptr;
+        // The OpenSSL build first; Debian's GnuTLS build has a name of its own.
+        for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
+            if ((handle = dlopen(name, RTLD_NOW | RTLD_LOCAL)) != nullptr) {
+                break;
+            }
+        }
+        static CurlLibrary library;
+        if (!handle || !resolve(handle, "curl_global_init", library.globalInit) ||
+            !resolve(handle, "curl_easy_init", library.easyInit) ||
+            !resolve(handle, "curl_easy_setopt", library.easySetopt) ||
+            !resolve(handle, "curl_easy_perform", library.easyPerform) ||
+            !resolve(handle, "curl_easy_cleanup", library.easyCleanup) ||
+            !resolve(handle, "curl_easy_strerror", library.easyStrerror) ||
+            !resolve(handle, "curl_slist_append", library.slistAppend) ||
+            !resolve(handle, "curl_slist_free_all", library.slistFreeAll)) {
+            return nullptr;
+        }
+        library.globalInit(CURL_GLOBAL_DEFAULT);
+        return &library;
+    }();
+    return loaded;
+}
+
 }  // namespace
 
 FeedbackMail::FeedbackMail(QObject* parent) : QObject(parent) {
-    // Not thread-safe in every libcurl build: done once, from the thread that creates us.
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    // Global initialisation is not thread-safe in every libcurl build: done once, from the
+    // thread that creates us.
+    curlLibrary();
 }
 
 FeedbackMail::~FeedbackMail() {
@@ -272,16 +319,19 @@ void FeedbackMail::joinWorker() {
 }
 
 void FeedbackMail::run(std::shared_ptr<Job> job) {
-    CURL* curl = curl_easy_init();
+    const CurlLibrary* const lib = curlLibrary();
+    CURL* curl = lib ? lib->easyInit() : nullptr;
     if (!curl) {
-        post(this, [this] {
+        post(this, [this, lib] {
             m_running = false;
-            emit finished(Result::ConnectFailed, QStringLiteral("the mail library failed"));
+            emit finished(Result::ConnectFailed,
+                          lib ? QStringLiteral("the mail library failed")
+                              : QStringLiteral("the mail library (libcurl 4) is not installed"));
         });
         return;
     }
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    curl_slist* recipients = curl_slist_append(nullptr, job->mailbox.constData());
+    curl_slist* recipients = lib->slistAppend(nullptr, job->mailbox.constData());
 
     using ReadFn = size_t (*)(char*, size_t, size_t, void*);
     const ReadFn read = [](char* buffer, size_t size, size_t count, void* data) -> size_t {
@@ -313,29 +363,29 @@ void FeedbackMail::run(std::shared_ptr<Job> job) {
         return static_cast<Job*>(data)->abort->load() ? 1 : 0;
     };
 
-    curl_easy_setopt(curl, CURLOPT_URL, job->url.constData());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(job->connectTimeoutMs));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(job->totalTimeoutMs));
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, job->mailbox.constData());
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(job->payload.size()));
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, read);
-    curl_easy_setopt(curl, CURLOPT_READDATA, job.get());
-    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, debug);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, job.get());
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, job.get());
+    lib->easySetopt(curl, CURLOPT_URL, job->url.constData());
+    lib->easySetopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
+    lib->easySetopt(curl, CURLOPT_NOPROXY, "*");
+    lib->easySetopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easySetopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(job->connectTimeoutMs));
+    lib->easySetopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(job->totalTimeoutMs));
+    lib->easySetopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    lib->easySetopt(curl, CURLOPT_MAIL_FROM, job->mailbox.constData());
+    lib->easySetopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    lib->easySetopt(curl, CURLOPT_UPLOAD, 1L);
+    lib->easySetopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(job->payload.size()));
+    lib->easySetopt(curl, CURLOPT_READFUNCTION, read);
+    lib->easySetopt(curl, CURLOPT_READDATA, job.get());
+    lib->easySetopt(curl, CURLOPT_VERBOSE, 1L);
+    lib->easySetopt(curl, CURLOPT_DEBUGFUNCTION, debug);
+    lib->easySetopt(curl, CURLOPT_DEBUGDATA, job.get());
+    lib->easySetopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib->easySetopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    lib->easySetopt(curl, CURLOPT_XFERINFODATA, job.get());
 
-    const CURLcode code = curl_easy_perform(curl);
-    curl_slist_free_all(recipients);
-    curl_easy_cleanup(curl);
+    const CURLcode code = lib->easyPerform(curl);
+    lib->slistFreeAll(recipients);
+    lib->easyCleanup(curl);
     if (m_abort) {
         return;
     }
@@ -343,7 +393,7 @@ void FeedbackMail::run(std::shared_ptr<Job> job) {
     QString detail;
     if (code != CURLE_OK) {
         result = job->connected ? Result::SendFailed : Result::ConnectFailed;
-        detail = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+        detail = QString::fromUtf8(errorBuffer[0] ? errorBuffer : lib->easyStrerror(code));
     }
     post(this, [this, result, detail] {
         m_running = false;
