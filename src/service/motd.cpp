@@ -84,8 +84,12 @@ std::optional<QByteArray> MessageOfTheDay::fetch(const QString& host, std::uint1
     QByteArray body;
     bool tooLong = false;
     QEventLoop loop;
+    // Only what has arrived: read(n) sets n bytes aside first, a megabyte for a few lines.
+    const auto readArrived = [&] {
+        body += reply->read(std::min<qint64>(reply->bytesAvailable(), kMaxBytes + 1 - body.size()));
+    };
     connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        body += reply->read(kMaxBytes + 1 - body.size());
+        readArrived();
         if (body.size() > kMaxBytes) {
             tooLong = true;
             reply->abort();
@@ -96,7 +100,7 @@ std::optional<QByteArray> MessageOfTheDay::fetch(const QString& host, std::uint1
         loop.exec();
     }
     if (!tooLong && reply->isOpen()) {
-        body += reply->read(kMaxBytes + 1 - body.size());
+        readArrived();
         tooLong = body.size() > kMaxBytes;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

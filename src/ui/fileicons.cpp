@@ -12,6 +12,25 @@ namespace {
 
 FileIcons* g_icons = nullptr;
 
+// Lives for the run: nodes keep the indexes it handed out.
+FileIcons& programIcons() {
+    if (!g_icons)
+        g_icons = new FileIcons;
+    return *g_icons;
+}
+
+// Nodes are drawn at 16 pixels (lists, tree) and 32 (large icons). A style's icon also holds a
+// 128-pixel image, decoded when the icon is made, that no explorer ever draws.
+QIcon atDrawnSizes(const QIcon& icon) {
+    if (icon.isNull())
+        return icon;
+    const qreal ratio = qGuiApp->devicePixelRatio();
+    QIcon drawn;
+    for (const int side : {16, 32})
+        drawn.addPixmap(icon.pixmap(QSize(side, side), ratio));
+    return drawn;
+}
+
 }  // namespace
 
 FileIcons::FileIcons() = default;
@@ -20,10 +39,10 @@ bool FileIcons::onGuiThread() {
     return qApp && QThread::currentThread() == qApp->thread();
 }
 
-int FileIcons::indexOf(const QString& key, const QIcon& icon) {
+int FileIcons::indexOf(const QString& key, const std::function<QIcon()>& make) {
     if (const auto it = m_byKey.constFind(key); it != m_byKey.constEnd())
         return it.value();
-    m_icons.append(icon);
+    m_icons.append(atDrawnSizes(make()));
     const int index = static_cast<int>(m_icons.size()) - 1;
     m_byKey.insert(key, index);
     return index;
@@ -34,20 +53,19 @@ int FileIcons::iconIndexForName(const QString& name, bool selected) {
         return -1;
     if (name == u".") {
         if (selected)
-            return indexOf(QStringLiteral("folder:open"),
-                           QApplication::style()->standardIcon(QStyle::SP_DirOpenIcon));
-        return indexOf(QStringLiteral("folder"), m_provider.icon(QFileIconProvider::Folder));
+            return indexOf(QStringLiteral("folder:open"), [] {
+                return QApplication::style()->standardIcon(QStyle::SP_DirOpenIcon);
+            });
+        return indexOf(QStringLiteral("folder"),
+                       [this] { return m_provider.icon(QFileIconProvider::Folder); });
     }
     // The provider matches a name it cannot find on disk by its extension.
     const QString suffix = QFileInfo(name).suffix().toLower();
-    if (const auto it = m_byKey.constFind(QStringLiteral("ext:") + suffix);
-        it != m_byKey.constEnd())
-        return it.value();
-    QIcon icon =
-        m_provider.icon(QFileInfo(QDir::root().filePath(QStringLiteral("nonexistent.") + suffix)));
-    if (icon.isNull())
-        icon = m_provider.icon(QFileIconProvider::File);
-    return indexOf(QStringLiteral("ext:") + suffix, icon);
+    return indexOf(QStringLiteral("ext:") + suffix, [this, &suffix] {
+        const QIcon icon = m_provider.icon(
+            QFileInfo(QDir::root().filePath(QStringLiteral("nonexistent.") + suffix)));
+        return icon.isNull() ? m_provider.icon(QFileIconProvider::File) : icon;
+    });
 }
 
 int FileIcons::iconIndexForPath(const QString& path, bool selected) {
@@ -55,33 +73,37 @@ int FileIcons::iconIndexForPath(const QString& path, bool selected) {
         return -1;
     const QFileInfo info(path);
     if (path == u"/")
-        return indexOf(QStringLiteral("drive"), m_provider.icon(QFileIconProvider::Drive));
+        return indexOf(QStringLiteral("drive"),
+                       [this] { return m_provider.icon(QFileIconProvider::Drive); });
     if (QDir::cleanPath(path) == QDir::homePath())
         return indexOf(QStringLiteral("home"),
-                       QApplication::style()->standardIcon(QStyle::SP_DirHomeIcon));
+                       [] { return QApplication::style()->standardIcon(QStyle::SP_DirHomeIcon); });
     if (info.isDir())
         return iconIndexForName(QStringLiteral("."), selected);
     // Files of one type share an icon; the real file still decides it the first time.
-    const QString key = QStringLiteral("ext:") + info.suffix().toLower();
-    if (const auto it = m_byKey.constFind(key); it != m_byKey.constEnd())
-        return it.value();
-    QIcon icon = m_provider.icon(info);
-    if (icon.isNull())
-        icon = m_provider.icon(QFileIconProvider::File);
-    return indexOf(key, icon);
+    return indexOf(QStringLiteral("ext:") + info.suffix().toLower(), [this, &info] {
+        const QIcon icon = m_provider.icon(info);
+        return icon.isNull() ? m_provider.icon(QFileIconProvider::File) : icon;
+    });
 }
 
 QIcon FileIcons::icon(int index) const {
     return index >= 0 && index < m_icons.size() ? m_icons.at(index) : QIcon();
 }
 
+QIcon FileIcons::genericIcon(bool folder) {
+    FileIcons& icons = programIcons();
+    return icons.icon(
+        folder
+            ? icons.indexOf(QStringLiteral("folder"),
+                            [&icons] { return icons.m_provider.icon(QFileIconProvider::Folder); })
+            : icons.indexOf(QStringLiteral("file"),
+                            [&icons] { return icons.m_provider.icon(QFileIconProvider::File); }));
+}
+
 FileIconSource& installFileIcons() {
-    if (!fileIconSource()) {
-        // Lives for the run: nodes keep the indexes it handed out.
-        if (!g_icons)
-            g_icons = new FileIcons;
-        setFileIconSource(g_icons);
-    }
+    if (!fileIconSource())
+        setFileIconSource(&programIcons());
     return *fileIconSource();
 }
 

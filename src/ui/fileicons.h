@@ -7,6 +7,8 @@
 #include <QIcon>
 #include <QList>
 
+#include <functional>
+
 namespace mr {
 
 // The icons of the explorers' nodes: the desktop's icon for each file type and the folder,
@@ -21,8 +23,13 @@ public:
     // The icon of an index; null for -1 or an index never handed out.
     QIcon icon(int index) const;
 
+    // A folder's or a plain file's icon, for lists whose nodes have none of their own; one
+    // copy for every list of the run.
+    static QIcon genericIcon(bool folder);
+
 private:
-    int indexOf(const QString& key, const QIcon& icon);
+    // The index of the icon kept under a key; make() gives it the first time only.
+    int indexOf(const QString& key, const std::function<QIcon()>& make);
     // The icon list is widget-side state: other threads get -1 and ask again later.
     static bool onGuiThread();
 

@@ -4,7 +4,6 @@
 #include "core/datetime.h"
 #include "ui/fileicons.h"
 
-#include <QFileIconProvider>
 #include <QLocale>
 #include <QMimeData>
 
@@ -15,11 +14,9 @@ namespace mr {
 FileListModel::FileListModel(QObject* parent)
     : QAbstractTableModel(parent),
       m_headers{QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Modified"),
-                QStringLiteral("Type")} {
-    QFileIconProvider icons;
-    m_folderIcon = icons.icon(QAbstractFileIconProvider::Folder);
-    m_fileIcon = icons.icon(QAbstractFileIconProvider::File);
-}
+                QStringLiteral("Type")},
+      m_folderIcon(FileIcons::genericIcon(true)),
+      m_fileIcon(FileIcons::genericIcon(false)) {}
 
 void FileListModel::setColumns(const QStringList& headers, ExtraText extra) {
     beginResetModel();
