@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -211,6 +212,12 @@ TEST_F(LocalExplorerTest, RemoveAsksThenStopsSharingTheFolderOrTheSelectedFile) 
     ASSERT_TRUE(form.navigateTo("/"));
     ASSERT_TRUE(test::waitUntil([&] { return rowNames(form) == QStringList({"Video"}); }));
     EXPECT_EQ(treeChildren(form), QStringList({"Video"}));
+    // A row shows its icon, kept only at the sizes the views draw.
+    const auto icon =
+        form.fileList()->data(form.fileList()->index(0, 0), Qt::DecorationRole).value<QIcon>();
+    ASSERT_FALSE(icon.isNull());
+    for (const QSize& size : icon.availableSizes())
+        EXPECT_LE(size.width(), 32);
 
     // A file selected in the list is removed rather than the folder on show, in every style.
     const QList<QAction*> styles{form.actLargeIcons, form.actSmallIcons, form.actList,
