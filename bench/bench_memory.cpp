@@ -142,7 +142,6 @@ struct Setup {
 std::optional<Memory> measureDesktop(const Setup& s) {
     QProcess desktop;
     desktop.setProcessEnvironment(guiEnvironment());
-    desktop.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     desktop.start(program(QStringLiteral("moonrake")),
                   {"--profile", s.desktopProfile, "--open-explorers", "2"});
     if (!desktop.waitForStarted(10000)) {
@@ -163,7 +162,8 @@ std::optional<Memory> measureDesktop(const Setup& s) {
     if (online) {
         m = settledMemory(desktop);
     } else {
-        std::fprintf(stderr, "moonrake did not sign on\n");
+        std::fprintf(stderr, "moonrake did not sign on: %s\n",
+                     desktop.readAllStandardError().constData());
     }
     stop(desktop);
     return m;
