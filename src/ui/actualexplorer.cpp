@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -29,7 +28,7 @@ bool shareable(const TActualFileNode* node) {
 void showIcon(QTreeWidgetItem* item, bool selected) {
     QIcon icon = nodeIcon(TfrmExplorer::nodeOf(item), selected);
     if (icon.isNull())
-        icon = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
+        icon = FileIcons::genericIcon(true);
     item->setIcon(0, icon);
 }
 

@@ -3,6 +3,7 @@
 #include "core/profile.h"
 #include "core/userinfo.h"
 #include "transfer/peerdialect.h"
+#include "ui/fileicons.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,7 +11,6 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -495,7 +495,7 @@ QIcon Tfrm_transfer::iconFor(const QString& fileName) {
     if (cached != m_icons.constEnd()) {
         return *cached;
     }
-    static const QIcon fallback = QFileIconProvider().icon(QAbstractFileIconProvider::File);
+    const QIcon fallback = FileIcons::genericIcon(false);
     QIcon icon = fallback;
     if (!suffix.isEmpty()) {
         const QMimeType type =

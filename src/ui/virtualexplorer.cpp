@@ -7,7 +7,6 @@
 #include "ui/filelistmodel.h"
 
 #include <QApplication>
-#include <QFileIconProvider>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -292,7 +291,7 @@ void TfrmVirtualExplorer::setFolderIcons(QTreeWidgetItem* item, bool loading) {
     // The selected folder shows open.
     QIcon icon = nodeIcon(nodeOf(item), item == folderTree()->currentItem());
     if (icon.isNull())
-        icon = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
+        icon = FileIcons::genericIcon(true);
     item->setIcon(0, icon);
 }
 
