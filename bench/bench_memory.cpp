@@ -1,7 +1,8 @@
 // Resident memory of the desktop client signed on to a local service with two explorer
 // windows open, against a bare Qt frame with an MDI area, a menu bar and a tool bar. Both run
 // on the offscreen platform with the same style, alternately, and are measured once their
-// memory has settled: VmRSS (the ratio), and PSS and private memory from smaps_rollup.
+// memory has settled: VmRSS (the ratio), and PSS and private memory from smaps_rollup, which
+// also depend on how many other processes map the same libraries at the time.
 
 #include "benchutil.h"
 
