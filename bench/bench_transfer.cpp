@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <algorithm>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,6 +24,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -121,6 +121,9 @@ double plainCopy(const QString& source, const QString& target) {
     }
     ::close(in);
     ::close(sender);
+    if (!sent) {
+        ::shutdown(listener, SHUT_RDWR);  // wakes a receiver still waiting to accept
+    }
     receiver.join();
     ::close(listener);
     const double seconds = clock.nsecsElapsed() / 1e9;
@@ -248,18 +251,16 @@ int main(int argc, char** argv) {
         wholeBest = std::max(wholeBest, mib / (whole.nsecsElapsed() / 1e9));
         return mr::bench::perSecond(mib, seconds);
     };
-    const bool ok = mr::bench::alternate(
-                        {"push", "MiB/s", true, ">=0.9"}, mr::bench::runsOption(app.arguments()),
-                        [&] { return plainCopy(source, plainTarget); }, push,
-                        [&] {
-                            // No target, no kept download queue, no dirty pages left for either to
-                            // pay for.
-                            QFile::remove(plainTarget);
-                            QFile::remove(pushTarget);
-                            QFile::remove(queueFile);
-                            ::sync();
-                        })
-                        .has_value();
+    // No target, no kept download queue, no dirty pages left for either side to pay for.
+    const auto prepare = [&] {
+        QFile::remove(plainTarget);
+        QFile::remove(pushTarget);
+        QFile::remove(queueFile);
+        ::sync();
+    };
+    const auto ok = mr::bench::alternate(
+        {"push", "MiB/s", true, ">=0.9"}, mr::bench::runsOption(app.arguments()),
+        [&] { return plainCopy(source, plainTarget); }, push, prepare);
     serve.terminate();
     serve.waitForFinished(10000);
     if (!ok) {
