@@ -1,7 +1,7 @@
 // The agent's request throughput against moonrake-server (or, when it cannot be started, an
 // in-process responder), measured beside a plain-socket baseline in the same run.
 //
-//   bench_agent [--server PATH] [--requests N] [--profiles N]
+//   bench_agent [--server PATH] [--requests N] [--profiles N] [--runs N]
 
 #include "benchutil.h"
 #include "core/hostinfo.h"
@@ -127,10 +127,6 @@ private:
     std::thread m_thread;
 };
 
-double perSecond(int n, qint64 ns) {
-    return ns > 0 ? n * 1e9 / static_cast<double>(ns) : 0;
-}
-
 // Sends `count` requests through `send`, keeping at most `window` of them outstanding, and
 // returns the elapsed nanoseconds (or -1 when a request failed or was refused).
 qint64 runThroughAgent(int count, int window,
@@ -222,40 +218,29 @@ int main(int argc, char** argv) {
     const QByteArray frame = wire::frameRequest(
         wire::kPingPath, wire::requestBody('H', 1, PackRecord("I", {userId}).bytes), false);
 
-    // Warm-up, then each side twice in turn; the better run of each counts.
-    runThroughAgent(100, 1, locate);
-    qint64 baseline = -1, oneByOne = -1, pipelined = -1;
-    for (int round = 0; round < 2; ++round) {
+    // One-shot "H" requests: the baseline opens a plain socket per request, one at a time.
+    const auto plain = [&] {
         QElapsedTimer timer;
         timer.start();
         bool ok = true;
         for (int i = 0; i < requests && ok; ++i) {
             ok = bench::plainRequest(service, frame, false).has_value();
         }
-        const qint64 ns = ok ? timer.nsecsElapsed() : -1;
-        if (ns < 0) {
-            std::fprintf(stderr, "bench_agent: a baseline request failed\n");
-            return 1;
-        }
-        baseline = baseline < 0 ? ns : std::min(baseline, ns);
-        const qint64 a = runThroughAgent(requests, 1, locate);
-        const qint64 p = runThroughAgent(requests, 64, locate);
-        if (a < 0 || p < 0) {
-            std::fprintf(stderr, "bench_agent: an agent request failed\n");
-            return 1;
-        }
-        oneByOne = oneByOne < 0 ? a : std::min(oneByOne, a);
-        pipelined = pipelined < 0 ? p : std::min(pipelined, p);
+        return bench::perSecond(requests, timer.nsecsElapsed() / 1e9, ok);
+    };
+    const auto through = [&](int window) {
+        return [&, window] {
+            const qint64 ns = runThroughAgent(requests, window, locate);
+            return bench::perSecond(requests, ns / 1e9, ns >= 0);
+        };
+    };
+    std::printf("one-shot \"H\" x %d; ours one at a time, then 64 queued on 5 workers\n", requests);
+    runThroughAgent(100, 1, locate);  // warm-up
+    const int runs = bench::runsOption(args);
+    if (!bench::alternate({"request", "req/s", true, ">=0.8"}, runs, plain, through(1)) ||
+        !bench::alternate({"request-queued", "req/s", true, ">=1.3"}, runs, plain, through(64))) {
+        return 1;
     }
-    const double base = perSecond(requests, baseline);
-    const double seq = perSecond(requests, oneByOne);
-    const double pipe = perSecond(requests, pipelined);
-    std::printf("one-shot \"H\" x %d\n", requests);
-    std::printf("  baseline, plain socket per request:   %9.0f req/s\n", base);
-    std::printf("  agent, one request at a time:         %9.0f req/s  ratio %.2f\n", seq,
-                seq / base);
-    std::printf("  agent, 64 queued on 5 workers:        %9.0f req/s  ratio %.2f\n", pipe,
-                pipe / base);
 
     const qint64 keepAlive = runThroughAgent(profiles, 1, [&](QObject* owner, RequestHandler h) {
         return agent.SendProfile(owner, std::move(h));
@@ -264,8 +249,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_agent: a profile request failed\n");
         return 1;
     }
-    std::printf("keep-alive \"?\" x %d, one at a time: %9.0f req/s\n", profiles,
-                perSecond(profiles, keepAlive));
+    std::printf("keep-alive \"?\" x %d, one at a time: %.0f req/s\n", profiles,
+                bench::perSecond(profiles, keepAlive / 1e9));
 
     session.signOff();
     return 0;

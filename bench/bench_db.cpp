@@ -1,8 +1,9 @@
 // Appending catalog rows through the cursor API against raw prepared SQLite INSERTs, both in one
-// transaction on fresh table files. Prints both timings and the ratio cursor/raw.
+// transaction on fresh table files.
 //
-// Usage: bench_db [rows] [repetitions]
+//   bench_db [--rows N] [--runs N]
 
+#include "benchutil.h"
 #include "db/cursor.h"
 #include "db/database.h"
 #include "db/transaction.h"
@@ -15,7 +16,6 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -141,26 +141,29 @@ double viaRawSqlite(const std::vector<Row>& rows, const QString& path) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int rowCount = argc > 1 ? std::atoi(argv[1]) : 100'000;
-    const int repetitions = argc > 2 ? std::atoi(argv[2]) : 3;
+    const QStringList args = app.arguments();
+    const qsizetype at = args.indexOf(QStringLiteral("--rows"));
+    const int rowCount = at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : 100'000;
     const std::vector<Row> rows = makeRows(rowCount);
 
+    // Every run of either side appends to fresh, identically created files.
     QTemporaryDir root;
-    double bestCursor = 1e9;
-    double bestRaw = 1e9;
-    for (int run = 0; run < repetitions; ++run) {
-        // Fresh, identically created files for every run of either side.
-        const QString cursorDir = root.filePath(QStringLiteral("cursor%1").arg(run));
-        const QString rawDir = root.filePath(QStringLiteral("raw%1").arg(run));
-        mr::db::Database::createTables(cursorDir);
-        mr::db::Database::createTables(rawDir);
-        mr::db::Database::connect(QString::fromLatin1(mr::db::kDatabaseName), cursorDir);
-        bestRaw = std::min(bestRaw, viaRawSqlite(rows, rawDir + QStringLiteral("/files.dat")));
-        bestCursor = std::min(bestCursor, viaCursor(rows));
-    }
-    std::printf("rows: %d, best of %d runs\n", rowCount, repetitions);
-    std::printf("cursor append/post: %8.1f ms\n", bestCursor * 1000);
-    std::printf("raw sqlite3 insert: %8.1f ms\n", bestRaw * 1000);
-    std::printf("ratio cursor/raw:   %8.2f\n", bestCursor / bestRaw);
-    return 0;
+    QString dir;
+    int made = 0;
+    const auto fresh = [&] {
+        dir = root.filePath(QString::number(made++));
+        mr::db::Database::createTables(dir);
+    };
+    std::printf("%d rows appended in one transaction\n", rowCount);
+    const auto ms = [](double seconds) { return seconds * 1000; };
+    return mr::bench::alternate(
+               {"cursor", "ms", false, "<=1.5"}, mr::bench::runsOption(args),
+               [&] { return ms(viaRawSqlite(rows, dir + QStringLiteral("/files.dat"))); },
+               [&] {
+                   mr::db::Database::connect(QString::fromLatin1(mr::db::kDatabaseName), dir);
+                   return ms(viaCursor(rows));
+               },
+               fresh)
+               ? 0
+               : 1;
 }

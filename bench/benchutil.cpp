@@ -9,7 +9,104 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
 namespace mr::bench {
+
+namespace {
+
+std::vector<QByteArray>& summaryLines() {
+    static std::vector<QByteArray> lines;
+    return lines;
+}
+
+// The summary comes last, after whatever detail a benchmark prints, even when it gives up early.
+void printSummary() {
+    std::fflush(stdout);
+    for (const QByteArray& line : summaryLines()) {
+        std::printf("%s\n", line.constData());
+    }
+}
+
+QByteArray figure(double value, const char* unit) {
+    const int decimals = qstrcmp(unit, "req/s") == 0 ? 0 : value >= 100 ? 1 : value >= 1 ? 2 : 3;
+    return QByteArray::number(value, 'f', decimals) + ' ' + unit;
+}
+
+struct Stats {
+    double best;
+    double low;
+    double high;
+};
+
+Stats stats(const std::vector<double>& v, bool higherIsBetter) {
+    const auto [low, high] = std::minmax_element(v.begin(), v.end());
+    return {higherIsBetter ? *high : *low, *low, *high};
+}
+
+}  // namespace
+
+std::optional<Samples> alternate(const Measure& measure, int runs,
+                                 const std::function<double()>& baseline,
+                                 const std::function<double()>& ours,
+                                 const std::function<void()>& prepare) {
+    Samples samples;
+    const auto once = [&](const std::function<double()>& work, std::vector<double>& into,
+                          const char* who, int run) {
+        if (prepare) {
+            prepare();
+        }
+        const double value = work();
+        if (value < 0) {
+            std::fprintf(stderr, "%s: %s, run %d, failed\n", measure.name, who, run);
+            return false;
+        }
+        into.push_back(value);
+        return true;
+    };
+    for (int run = 1; run <= runs; ++run) {
+        if (!once(baseline, samples.baseline, "baseline", run) ||
+            !once(ours, samples.ours, "ours", run)) {
+            return std::nullopt;
+        }
+        std::printf("%s run %d: baseline %s, ours %s\n", measure.name, run,
+                    figure(samples.baseline.back(), measure.unit).constData(),
+                    figure(samples.ours.back(), measure.unit).constData());
+        std::fflush(stdout);
+    }
+    const Stats b = stats(samples.baseline, measure.higherIsBetter);
+    const Stats o = stats(samples.ours, measure.higherIsBetter);
+    const double ratio = o.best / b.best;
+    for (const auto& [who, s] : {std::pair{"baseline", b}, std::pair{"ours", o}}) {
+        std::printf("%s %s: best %s, spread %s (max/min %.2f)\n", measure.name, who,
+                    figure(s.best, measure.unit).constData(),
+                    figure(s.high - s.low, measure.unit).constData(), s.high / s.low);
+    }
+    std::printf("%s: ratio of the bests %.2f, goal %s\n", measure.name, ratio,
+                measure.goal ? measure.goal : "none");
+    std::fflush(stdout);
+    if (!measure.goal) {
+        return samples;
+    }
+    if (summaryLines().empty()) {
+        std::atexit(printSummary);
+    }
+    summaryLines().push_back(QByteArray("SUMMARY|") + measure.name + '|' +
+                             figure(o.best, measure.unit) + '|' + figure(b.best, measure.unit) +
+                             '|' + QByteArray::number(ratio, 'f', 2) + '|' + measure.goal);
+    return samples;
+}
+
+int runsOption(const QStringList& args, int fallback) {
+    const qsizetype at = args.indexOf(QStringLiteral("--runs"));
+    return at >= 0 && at + 1 < args.size() ? std::max(3, args[at + 1].toInt()) : fallback;
+}
+
+double perSecond(double amount, double seconds, bool ok) {
+    return ok && seconds > 0 ? amount / seconds : -1;
+}
 
 Endpoint parseEndpoint(const QString& text) {
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));

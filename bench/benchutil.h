@@ -3,10 +3,44 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace mr::bench {
+
+// One line of the shared summary: what is measured, the unit of every figure, which way is
+// better, and the goal on the ratio of the bests (ours/baseline), ">=0.9" or "<=1.5"; a measure
+// without a goal is detail, printed but left out of the summary.
+struct Measure {
+    const char* name;
+    const char* unit;
+    bool higherIsBetter;
+    const char* goal;
+};
+
+struct Samples {
+    std::vector<double> baseline;
+    std::vector<double> ours;
+};
+
+// Runs baseline and ours in turn, `runs` times each, `prepare` before every single run, so that
+// neither side always finds the machine as the other left it. A run returns its figure in the
+// measure's unit, or a negative number when it failed. Prints every round, the best and spread
+// of each side and the ratio of the bests, and keeps the measure's SUMMARY line, which is
+// printed when the program exits. Nothing when a run failed.
+std::optional<Samples> alternate(const Measure& measure, int runs,
+                                 const std::function<double()>& baseline,
+                                 const std::function<double()>& ours,
+                                 const std::function<void()>& prepare = {});
+
+// The value of `--runs N` among the arguments (at least 3), or `fallback`.
+int runsOption(const QStringList& args, int fallback = 3);
+
+// A run's figure from work done in a time: amount / seconds, or -1 when it failed.
+double perSecond(double amount, double seconds, bool ok = true);
 
 struct Endpoint {
     QString host;
