@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static World world;
-    const ChatGroupSpec& group = defaultChatGroups().first();
+    static const ChatGroupSpec group = defaultChatGroups().first();
     const std::array<QByteArray, 3> lines = {
         "LOGIN 2 pw\r\nJOIN @" + group.name + " '" + group.channels.first().name + "'\r\n",
         "LOGIN 3 pw\r\n",

@@ -144,9 +144,9 @@ seeds = {
     "chatline": [b"301 @Music rock 'it''s me' bob", b"  'a b' \t c'd e'f ''", b"YES 4000",
                  b"YES  65536", b"NO"],
     "motd": [
-        b"chat.example:2000,chat2:2001\r\nservice:7000\nweb:80\r1.05\nHello\nthere\n",
-        b"\n\r\nb\nc\rcaf\xc3\xa9\n",
-        b"a:1\nb\nc:\n 2.00005 \n",
+        b"\x01chat.example:2000,chat2:2001\r\nservice:7000\nweb:80\r1.05\nHello\nthere\n",
+        b"\x00\n\r\nb\nc\rcaf\xc3\xa9\n",
+        b"\x00a:1\nb\nc:\n 2.00005 \n",
     ],
     "rtf": [
         b"{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\colortbl;\\red255\\green0\\blue0;}"
