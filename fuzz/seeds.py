@@ -73,6 +73,7 @@ seeds = {
         + frame(PING, body("C", b"")),
         b"\x20" + frame(SHARE, body("T", pack("BIA", ord("L"), 1, "pw")), keep_alive=False),
         b"\x00" + b"POST /x\r\nContent-Length: 99999999999\r\n\r\n",
+        b"\x00" + b"POST  \r\nContent-Length: 0\r\n\r\n",
     ],
     "service_handler": [
         b"\x02" + body("L", pack("IAWW", 1, "pw", 1111, 2222)),
