@@ -196,11 +196,14 @@ void RequestReader::fail(const QString& why) {
 
 void RequestReader::headerLine(const QByteArray& line) {
     if (m_lines++ == 0) {
-        if (!line.startsWith("POST ") || line.size() <= 5) {
+        const QByteArray path = line.mid(5).trimmed();
+        if (!line.startsWith("POST ")) {
             fail(QStringLiteral("request line is not POST"));
-            return;
+        } else if (path.isEmpty()) {
+            fail(QStringLiteral("request line without a path"));
+        } else {
+            m_path = path;
         }
-        m_path = line.mid(5).trimmed();
         return;
     }
     if (line.isEmpty()) {

@@ -59,7 +59,7 @@ public:
 
     // How many bytes the reader needs next; 0 once the reply is complete or broken.
     qsizetype bytesWanted() const;
-    // Takes at most bytesWanted() bytes and returns how many it took.
+    // Takes bytes up to the end of the reply and returns how many it took.
     qsizetype feed(QByteArrayView bytes);
 
     bool complete() const { return m_state == State::Done; }

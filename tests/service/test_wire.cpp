@@ -78,6 +78,7 @@ TEST(WireRequestReader, RejectsMalformedAndOversizedRequests) {
         "POST /x\r\nContent-Length: 12abc\r\n\r\n",
         "POST /x\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n",
         "POST /x\r\nno colon here\r\n\r\n",
+        "POST  \t \r\nContent-Length: 0\r\n\r\n",  // blanks where the path belongs
     };
     for (const char* text : bad) {
         RequestReader r;

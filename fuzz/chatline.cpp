@@ -1,0 +1,21 @@
+// The chat line splitter and the invitee's answer over arbitrary lines. Split tokens, written
+// again as a command, split into the same tokens.
+#include "messaging/chatline.h"
+#include "fuzz.h"
+#include "messaging/ptpchat.h"
+
+using namespace mr;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QByteArray line(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QList<QByteArray> tokens = SplitChatLine(line);
+    FUZZ_CHECK(SplitChatLine(BuildChatCommand(0, tokens)) == tokens);
+
+    const ChatAnswer answer = ParseChatAnswer(line);
+    if (answer.kind == ChatAnswer::Accepted) {
+        FUZZ_CHECK(answer.port != 0);
+        const ChatAnswer again = ParseChatAnswer(BuildChatAcceptText(answer.port));
+        FUZZ_CHECK(again.kind == ChatAnswer::Accepted && again.port == answer.port);
+    }
+    return 0;
+}
