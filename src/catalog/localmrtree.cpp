@@ -7,6 +7,7 @@
 #include "db/database.h"
 #include "db/dberror.h"
 #include "db/filters.h"
+#include "db/prepared.h"
 #include "db/transaction.h"
 
 #include <QRegularExpression>
@@ -154,7 +155,15 @@ public:
         db::Cursor rows(connection, kFiles);
         db::Transaction transaction(connection);
         m_connection = &connection;
-        m_rows = &rows;
+        // One statement for every row, its fields bound by position: a share writes a row per
+        // entry of the tree, and a cursor's blank row and look-ups by field name were a good
+        // part of each write.
+        db::Prepared statement(
+            connection.handle(),
+            QStringLiteral("INSERT INTO files (Username, Action, ParentId, Name, FileName, "
+                           "Attributes, FileSize, FileDate, Media, Password) "
+                           "VALUES ('', 'A', ?, ?, ?, ?, ?, ?, ?, ?)"));
+        m_insert = &statement;
         loadSharedPaths();
         insert(m_node, parentId, lastComponent(m_name), true);
         // Cancel keeps what was written: every row written so far has its parent.
@@ -217,7 +226,7 @@ private:
         int childParent = name.isEmpty() ? -1 : parentId;
         if (getsRow) {
             write(node, parentId, name);
-            childParent = static_cast<int>(m_rows->asInteger(u"id"));
+            childParent = static_cast<int>(m_connection->lastInsertRowid());
         }
         ++m_progress.done;
         m_progress.postStep();
@@ -233,18 +242,21 @@ private:
 
     void write(TFileNode* node, int parentId, const QString& name) {
         const TFileItem* item = node->item();
-        m_rows->append();
-        m_rows->setString(u"Username", QString());
-        m_rows->setString(u"Action", QStringLiteral("A"));
-        m_rows->setInteger(u"ParentId", parentId);
-        m_rows->setString(u"Name", name);
-        m_rows->setString(u"FileName", node->localPath());
-        m_rows->setInteger(u"Attributes", node->isFolder() ? 1 : 0);
-        m_rows->setInteger(u"FileSize", node->isFolder() ? -1 : item->size);
-        m_rows->setDateTime(u"FileDate", item->date);
-        m_rows->setString(u"Media", item->media);
-        m_rows->setString(u"Password", m_password.isEmpty() ? item->password : m_password);
-        m_rows->post();
+        const bool folder = node->isFolder();
+        const auto text = [](const QString& s) {
+            return db::Value{db::Value::Kind::Text, 0, 0, s};
+        };
+        const QString localPath = node->localPath();
+        m_insert->bindInteger(1, parentId);
+        m_insert->bind(2, text(name));
+        m_insert->bind(3, text(localPath));
+        m_insert->bindInteger(4, folder ? 1 : 0);
+        m_insert->bindInteger(5, folder ? -1 : item->size);
+        m_insert->bind(6, db::Value{db::Value::Kind::Real, 0, item->date, {}});
+        m_insert->bind(7, text(item->media));
+        m_insert->bind(8, text(m_password.isEmpty() ? item->password : m_password));
+        db::Prepared::Run run(*m_insert);
+        run.step();
         ++m_outcome.rows;
     }
 
@@ -256,7 +268,7 @@ private:
     Progress& m_progress;
     ShareOutcome& m_outcome;
     db::Connection* m_connection = nullptr;
-    db::Cursor* m_rows = nullptr;
+    db::Prepared* m_insert = nullptr;
     TreeWalk* m_walk = nullptr;
     QSet<QString> m_sharedPaths;
 };

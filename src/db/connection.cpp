@@ -103,6 +103,10 @@ void Connection::checkThread() const {
                           .arg(m_table->name()));
 }
 
+qint64 Connection::lastInsertRowid() const {
+    return sqlite3_last_insert_rowid(m_db);
+}
+
 int Connection::beginTransaction() {
     checkThread();
     const int level = m_transactionDepth + 1;

@@ -27,6 +27,8 @@ public:
     // Canonical path of the table file; the key of the in-process table locks.
     const QString& filePath() const { return m_filePath; }
     sqlite3* handle() const { return m_db; }
+    // The rowid of the last row inserted through this connection.
+    qint64 lastInsertRowid() const;
 
     bool inTransaction() const { return m_transactionDepth > 0; }
     // Throws DbError when called from a thread other than the one that opened the connection.
