@@ -15,6 +15,7 @@
 
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -62,7 +63,15 @@ public:
     // Blocks until the walk has made the node's children; only then may this thread touch them.
     void waitForChildren(const TFileNode* node) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_finished || m_ready.count(node) > 0; });
+        if (m_ready.count(node) > 0)
+            return;
+        // Each wait costs a wake-up, which on a busy machine waits for a free core: let the
+        // walk get well ahead, so that the next folders need none.
+        m_wakeAt = m_ready.size() + kWaitAhead;
+        m_changed.wait(lock, [&] {
+            return m_finished || (m_ready.count(node) > 0 && m_ready.size() >= m_wakeAt);
+        });
+        m_wakeAt = kNobodyWaits;
         if (m_ready.count(node) == 0)
             failed();
     }
@@ -93,11 +102,14 @@ private:
 
     int count(TFileNode* node, bool recursive) {
         TFileNodes& children = node->Children();
+        bool wake = false;
         {
             std::lock_guard lock(m_mutex);
             m_ready.insert(node);
+            wake = m_ready.size() >= m_wakeAt;
         }
-        m_changed.notify_all();
+        if (wake)
+            m_changed.notify_all();
         int n = children.count();
         if (recursive) {
             for (const auto& child : children) {
@@ -114,10 +126,15 @@ private:
         throw std::runtime_error("the folder walk ended early");
     }
 
+    static constexpr std::size_t kWaitAhead = 16;
+    static constexpr std::size_t kNobodyWaits = std::numeric_limits<std::size_t>::max();
+
     Progress& m_progress;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::unordered_set<const TFileNode*> m_ready;
+    // The number of ready folders the waiting writer wants before it is woken.
+    std::size_t m_wakeAt = kNobodyWaits;
     bool m_finished = false;
     std::exception_ptr m_error;
     // Last: starts once the members above exist.
