@@ -184,14 +184,16 @@ TEST_F(KillTest, AKilledDownloadResumesFromItsPartialFileEveryTime) {
     test::Serving serving(alice.path());
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
 
-    // Killed each time the file has grown past the next offset; the last stretch is left whole
-    // so that no kill comes after the end.
+    // Killed each time the file has grown past the next offset, or past where the last kill
+    // left it; the last quarter is left to the final run.
     QList<qint64> offsets;
     for (int i = 0; i < 20; ++i)
-        offsets << random.bounded(qint64(1), content.size() * 19 / 20);
+        offsets << random.bounded(qint64(1), content.size() * 3 / 4);
     std::sort(offsets.begin(), offsets.end());
     const QString partial = downloads.filePath("big.bin");
     const QStringList get{"get", QString::number(aliceId), "/Big/big.bin"};
+    const QString resumed = "Negotiating\nRemotely Queued\nResuming\n";
+    bool completed = false;
     for (const qint64 offset : offsets) {
         const qint64 before = fileSize(partial);
         ASSERT_TRUE(test::readFile(partial) == content.left(before)) << "at " << before;
@@ -200,18 +202,24 @@ TEST_F(KillTest, AKilledDownloadResumesFromItsPartialFileEveryTime) {
         ASSERT_TRUE(test::waitUntil(
             [&] { return fileSize(partial) > killAt || bobs->state() == QProcess::NotRunning; },
             kLongMs));
-        ASSERT_NE(bobs->state(), QProcess::NotRunning)
-            << bobs->readAllStandardOutput().toStdString()
-            << bobs->readAllStandardError().toStdString();
-        killNow(*bobs);
+        // A busy machine may look again only after the rest has arrived: then it is complete.
+        completed = bobs->state() == QProcess::NotRunning;
+        if (!completed)
+            killNow(*bobs);
         // What it printed shows that it went on from the partial file, not from the start.
         const QString out = QString::fromUtf8(bobs->readAllStandardOutput());
         if (before > 0) {
-            EXPECT_EQ(out, "Negotiating\nRemotely Queued\nResuming\n") << "at " << before;
+            EXPECT_EQ(out, completed ? resumed + "Completed\n" : resumed) << "at " << before;
+        }
+        if (completed) {
+            std::cout << "the download completed before kill " << offsets.indexOf(offset) + 1
+                      << std::endl;
+            break;
         }
     }
-    EXPECT_TRUE(
-        test::ended(cli(bob, get), 0, "Negotiating\nRemotely Queued\nResuming\nCompleted\n"));
+    if (!completed) {
+        EXPECT_TRUE(test::ended(cli(bob, get), 0, resumed + "Completed\n"));
+    }
     EXPECT_TRUE(test::readFile(partial) == content);
     // One item, however often it was taken up again.
     const QString id = QString::number(aliceId);
