@@ -99,10 +99,10 @@ void TMRDataModule::openPeers() {
             return QString();
         }
     };
-    catalog.listing = [](const QString& path,
+    catalog.listing = [](const QString& userName, const QString& path,
                          const QString& password) -> std::optional<QByteArray> {
         try {
-            return FolderListing(path, password);
+            return FolderListing(userName, path, password);
         } catch (const std::exception& e) {
             qWarning("listing of %s not built: %s", qPrintable(path), e.what());
             return std::nullopt;

@@ -129,7 +129,7 @@ void TMRFtpServer::CommandREQD(FtpCtrlSession& s, const QByteArray& params, QStr
     s.FilePath.clear();
     const QString path = PathParameter(params);
     const std::optional<QByteArray> listing =
-        m_catalog.listing ? m_catalog.listing(path, s.PassWord) : std::nullopt;
+        m_catalog.listing ? m_catalog.listing(s.UserName, path, s.PassWord) : std::nullopt;
     if (!listing || hasData(s)) {
         answer.clear();
         return;

@@ -24,8 +24,10 @@ struct PeerCatalog {
         check;
     // The owner's local file for a share path; empty when unknown.
     std::function<QString(const QString& sharePath)> localPath;
-    // The listing bytes of a shared folder, or nothing for an unknown folder or a wrong password.
-    std::function<std::optional<QByteArray>(const QString& folderPath, const QString& password)>
+    // The listing bytes of a shared folder for (requester, folder, password), or nothing for an
+    // unknown folder, a wrong password or a banned requester.
+    std::function<std::optional<QByteArray>(const QString& userName, const QString& folderPath,
+                                            const QString& password)>
         listing;
 };
 

@@ -48,6 +48,11 @@ qint32 truncatedCredit(double value) {
     return static_cast<qint32>(std::trunc(std::clamp(value, lo, hi)));
 }
 
+// Status as the ban list writes it; the test is the one the file request check has always made.
+bool isBanned(qint64 status) {
+    return (status & 2) == status;
+}
+
 // The rules for a requester without a credits row.
 quint8 verdictWithoutAccount(quint8 ratioStyle, quint8 download, const QString& filePassword,
                              const QString& loginPassword, RequestVerdict& verdict) {
@@ -72,7 +77,7 @@ quint8 verdictWithAccount(const db::Cursor& account, const db::Cursor& file, qui
                           quint8 download, const QString& filePassword,
                           const QString& loginPassword, RequestVerdict& verdict) {
     const qint64 status = account.asInteger(u"Status");
-    if ((status & 2) == status)
+    if (isBanned(status))
         return kBanned;
     if (download == 2 && (status & 4) != status)
         return kRestricted;
@@ -236,10 +241,18 @@ void BuildMRDirectory(int folderId, const QString& folderPath, QByteArray& out) 
     }
 }
 
-std::optional<QByteArray> FolderListing(const QString& path, const QString& password) {
+std::optional<QByteArray> FolderListing(const QString& userName, const QString& path,
+                                        const QString& password) {
     const int id = TMRTree::idOf(nullptr, QString(), path);
     if (id < 0)
         return std::nullopt;
+    {
+        // A banned user learns no more of our shares than he may fetch.
+        db::Cursor account = openTable(kCredits);
+        account.setFilter(db::creditAccount(userName), true);
+        if (!account.eof() && isBanned(account.asInteger(u"Status")))
+            return std::nullopt;
+    }
     {
         db::Cursor folder = openTable(kFiles);
         folder.setFilter(db::publishedFile(id));

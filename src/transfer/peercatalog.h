@@ -52,7 +52,9 @@ QString LocalPathOfShare(const QString& sharePath);
 void BuildMRDirectory(int folderId, const QString& folderPath, QByteArray& out);
 
 // The listing of a published local folder for a peer that logged in with password; nothing when
-// the path is unknown, unpublished or the folder's password differs (case-insensitively).
-std::optional<QByteArray> FolderListing(const QString& folderPath, const QString& password);
+// the path is unknown, unpublished, the folder's password differs (case-insensitively) or the
+// user is banned.
+std::optional<QByteArray> FolderListing(const QString& userName, const QString& folderPath,
+                                        const QString& password);
 
 }  // namespace mr

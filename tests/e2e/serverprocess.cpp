@@ -44,6 +44,11 @@ int Server::terminate() {
     return clean ? m_process->exitCode() : -1;
 }
 
+void Server::kill() {
+    m_process->kill();
+    m_process->waitForFinished(kServerTimeoutMs);
+}
+
 int registerUser(const QString& profile, const Server& server, const QString& nick) {
     if (cli(profile, {"set", "Host/Http", server.web().text()}).exitCode != 0 ||
         cli(profile, {"set", "Host/Moonrake", server.service().text()}).exitCode != 0)

@@ -37,6 +37,8 @@ public:
 
     // SIGTERM; the exit code, or -1 when it did not end cleanly in time.
     int terminate();
+    // SIGKILL, as a crash or a power cut would end it.
+    void kill();
 
 private:
     std::unique_ptr<QProcess> m_process;

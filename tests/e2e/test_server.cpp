@@ -228,3 +228,85 @@ TEST(ServerProcess, HostileInputsLeaveItServing) {
               user + 1);
     EXPECT_EQ(server.terminate(), 0);
 }
+
+TEST(ServerProcess, NoMemberWritesAnotherMembersCatalogContactsOrProfile) {
+    QTemporaryDir dir;
+    Server server({"--data", dir.path()});
+    ASSERT_TRUE(server.ready());
+    const Endpoint service = server.service();
+    const auto registered = [&](const QByteArray& nick) {
+        return get(server.web(),
+                   "/Search/mrSearch.dll?Register?username=" + nick + "&password=pw" + nick)
+            .toInt();
+    };
+    const int alice = registered("alice");
+    const int bob = registered("bob");
+    ASSERT_GT(alice, 0);
+    ASSERT_GT(bob, 0);
+    const auto signOn = [&](int id, const QString& password) {
+        auto keep = connectTo(service);
+        send(*keep, request('L', PackRecord("IAWW", {id, password, 4100, 4200}).bytes, true));
+        EXPECT_FALSE(readReply(*keep, true, true).errorEnd());
+        return keep;
+    };
+    // One request over a signed-on connection; true when the service refused it.
+    const auto refused = [](QTcpSocket& keep, char code, const QByteArray& payload, bool multi,
+                            const char* path = wire::kPingPath) {
+        send(keep, wire::frameRequest(path, wire::requestBody(code, 1, payload), true));
+        const wire::ReplyReader r = readReply(keep, multi, true);
+        EXPECT_TRUE(r.complete());
+        return r.errorEnd();
+    };
+    const QByteArray song = PackRecord("BIDWBAAA", {'A', 42, 0.0, 0, 0, "", "x.mp3", " "}).bytes;
+    const auto catalog = [&](int owner) {
+        return oneShot(service, 'F', PackRecord("IA", {owner, ""}).bytes, true).data();
+    };
+    const auto profile = [&](int id) {
+        return oneShot(service, 'I', PackRecord("I", {id}).bytes, false).data();
+    };
+
+    // Alice publishes a file, keeps bob as a contact and fills in her profile.
+    auto aliceKeep = signOn(alice, "pwalice");
+    EXPECT_FALSE(refused(*aliceKeep, 'T', PackRecord("BIA", {'L', alice, "pwalice"}).bytes + song,
+                         false, wire::kSharePath));
+    EXPECT_FALSE(refused(*aliceKeep, 'A', PackRecord("A", {"bob"}).bytes, false));
+    EXPECT_EQ(get(server.web(), "/Search/mrSearch.dll?SetUserInfo?userid=" +
+                                    QByteArray::number(alice) + "&pass=pwalice&firstname=Alice"),
+              "1");
+    const QByteArray aliceCatalog = catalog(alice);
+    const QByteArray aliceProfile = profile(alice);
+    ASSERT_TRUE(aliceCatalog.contains("x.mp3"));
+    ASSERT_TRUE(aliceProfile.contains("Alice"));
+
+    // Bob, signed on as himself, names alice in every request that writes.
+    auto bobKeep = signOn(bob, "pwbob");
+    for (const char* password : {"pwbob", "", "PWALICE"}) {
+        const QByteArray as = PackRecord("BIA", {'L', alice, password}).bytes;
+        EXPECT_TRUE(refused(*bobKeep, 'T', as + PackRecord("BA", {'R', "x.mp3"}).bytes, false,
+                            wire::kSharePath));
+        EXPECT_TRUE(refused(*bobKeep, 'T', as + song, false, wire::kSharePath));
+        EXPECT_TRUE(refused(*bobKeep, 'T', as + song, false));  // the presence program
+        EXPECT_TRUE(
+            refused(*bobKeep, 'L', PackRecord("IAWW", {alice, password, 1, 2}).bytes, true));
+    }
+    // His own profile, contacts and password are all that these can reach, whatever he names.
+    EXPECT_FALSE(refused(*bobKeep, '?',
+                         PackRecord("AAAAABDAAAAB", {"Alice", "alice", "alice@x", "", "stolen", 0,
+                                                     0.0, "", "", "", "", 1})
+                             .bytes,
+                         false));
+    EXPECT_FALSE(refused(*bobKeep, 'D', PackRecord("I", {bob}).bytes, true));
+    EXPECT_FALSE(refused(*bobKeep, 'D', PackRecord("I", {alice}).bytes, true));
+    EXPECT_EQ(get(server.web(), "/Search/mrSearch.dll?SetUserInfo?userid=" +
+                                    QByteArray::number(alice) + "&pass=stolen&firstname=Mallory"),
+              "0");
+
+    EXPECT_EQ(catalog(alice), aliceCatalog);
+    EXPECT_EQ(profile(alice), aliceProfile);
+    send(*aliceKeep, request('C', {}, true));
+    const wire::ReplyReader contacts = readReply(*aliceKeep, true, true);
+    EXPECT_TRUE(contacts.data().startsWith('C' + PackRecord("IB", {bob, 1}).bytes));
+    // Her password is still hers, and bob's new one is his.
+    signOn(alice, "pwalice");
+    signOn(bob, "stolen");
+}

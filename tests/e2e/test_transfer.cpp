@@ -1,3 +1,4 @@
+#include "net/rawpeer.h"
 #include "process.h"
 #include "serverprocess.h"
 
@@ -191,4 +192,69 @@ TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
     EXPECT_LT(log.indexOf(": Completed"),
               log.indexOf(": Negotiating", log.indexOf(": Negotiating") + 1))
         << log.toStdString();
+}
+
+TEST_F(TransferTest, ProtectedSharesAndBansHoldAgainstAPeerWrittenFromTheWire) {
+    for (const char* file : {"Music/a.bin", "Locked/secret.bin", "Locked/Inner/deep.bin"})
+        ASSERT_TRUE(test::writeFile(disk.filePath(file), randomBytes(5000)));
+    share();
+    share("Locked", {"--password", "Sesame"});
+    test::Serving serving(owner.path());
+    ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+    const quint16 port = serving.out().section("file server port ", 1).trimmed().toUShort();
+    const auto reqf = [](const QByteArray& path) {
+        return "REQF " + path + QByteArray("*0*1*7\0*bob*", 13);
+    };
+    const auto loggedIn = [&](const QByteArray& user, const QByteArray& password) {
+        auto peer = std::make_unique<test::RawPeer>();
+        EXPECT_TRUE(peer->connectTo(port));
+        EXPECT_TRUE(peer->login(user, password));
+        return peer;
+    };
+    // The listing a REQD sends, or "refused" when its reply is the bare line.
+    const auto reqd = [](test::RawPeer& peer, const QByteArray& folder) -> QByteArray {
+        test::DataSink sink;
+        EXPECT_EQ(peer.ask("PORT " + sink.portArgument()), "200 Port command successful.");
+        const QByteArray reply = peer.ask("REQD " + folder);
+        if (reply.isEmpty())
+            return "refused";
+        EXPECT_TRUE(sink.waitClosed());
+        EXPECT_EQ(peer.line(), "226 File sent ok");
+        return reply + ": " + sink.received;
+    };
+
+    // No password (the fixed stand-in, or none at all) and a wrong one, however the path is
+    // spelt: files and folders below the protected share stay shut.
+    for (const QByteArray password : {"qlmtvokrenbhxa", "", "Sesame2"}) {
+        const auto bob = loggedIn("bob", password);
+        for (const QByteArray path : {"/Locked/secret.bin", "/Locked/Inner/deep.bin"}) {
+            EXPECT_TRUE(bob->ask(reqf(path)).startsWith("6 ")) << path.constData();
+            EXPECT_TRUE(bob->ask("CHKP " + path).startsWith("6 ")) << path.constData();
+        }
+        for (const QByteArray path :
+             {"/LOCKED/Secret.bin", "//Locked/secret.bin", "/Music/../Locked/secret.bin",
+              "/Locked/./secret.bin", "Locked/secret.bin"})
+            EXPECT_FALSE(bob->ask(reqf(path)).startsWith("0 ")) << path.constData();
+        for (const QByteArray folder : {"/Locked", "/Locked/", "/locked", "/Locked/Inner"})
+            EXPECT_EQ(reqd(*bob, folder), "refused") << folder.constData();
+    }
+    const auto withPassword = loggedIn("bob", "sesame");
+    EXPECT_EQ(withPassword->ask("CHKP /Locked/Inner/deep.bin"), "0 0 0 0 5000");
+    EXPECT_TRUE(reqd(*withPassword, "/Locked").contains("secret.bin"));
+
+    // Banned, bob gets no file, no permission and no listing, password or not.
+    ASSERT_EQ(cli(owner.path(), {"ban", "bob"}).exitCode, 0);
+    const auto banned = loggedIn("bob", "");
+    EXPECT_TRUE(banned->ask(reqf("/Music/a.bin")).startsWith("4 "));
+    EXPECT_TRUE(banned->ask("CHKP /Music/a.bin").startsWith("4 "));
+    EXPECT_EQ(reqd(*banned, "/Music"), "refused");
+    EXPECT_TRUE(withPassword->ask(reqf("/Locked/secret.bin")).startsWith("4 "));
+    EXPECT_EQ(reqd(*withPassword, "/Locked"), "refused");
+    EXPECT_TRUE(reqd(*loggedIn("carol", ""), "/Music").contains("a.bin"));
+
+    // Nothing refused was queued: the one upload the owner ever starts is carol's.
+    EXPECT_EQ(loggedIn("carol", "")->ask(reqf("/Music/a.bin")), "0 0 0 0 5000");
+    ASSERT_TRUE(serving.waitFor("Upload /Music/a.bin carol:", kTransferTimeoutMs));
+    EXPECT_EQ(serving.out().count("Upload "), serving.out().count("Upload /Music/a.bin carol:"))
+        << serving.out().toStdString();
 }

@@ -21,7 +21,7 @@ PeerSide::PeerSide(const QString& nick, qint32 userId, int slotCount)
         return v;
     };
     catalog.localPath = [this](const QString& path) { return files.value(path); };
-    catalog.listing = [this](const QString& folder,
+    catalog.listing = [this](const QString&, const QString& folder,
                              const QString& password) -> std::optional<QByteArray> {
         if (!folders.contains(folder) ||
             password.compare(passwords.value(folder), Qt::CaseInsensitive) != 0) {

@@ -141,11 +141,11 @@ TEST_F(PeerCatalogTest, AFolderListingEncodesEveryChildOfAPublishedFolderForItsP
     addRow("a", locked, false, {.action = "", .fileSize = 1, .fileDate = 0});
     addRow("Pending", -1, true);
 
-    EXPECT_EQ(FolderListing("/Docs dir", ""),
+    EXPECT_EQ(FolderListing("bob", "/Docs dir", ""),
               "my\\ notes.txt /Docs\\ dir 12 45000.25 a\\*b plain /Docs\\ dir 0 45123.123456789 * "
               "sub /Docs\\ dir -1 0 folder");
-    EXPECT_EQ(FolderListing("/Empty", ""), QByteArray());
-    EXPECT_EQ(FolderListing("/Locked", "kEY"), "a /Locked 1 0 *");
+    EXPECT_EQ(FolderListing("bob", "/Empty", ""), QByteArray());
+    EXPECT_EQ(FolderListing("bob", "/Locked", "kEY"), "a /Locked 1 0 *");
     // A blank after a name is part of it; the root has no row; an unprotected folder's password
     // is empty, so the login of a downloader without a file password does not open it.
     const std::pair<const char*, const char*> refused[] = {{"/Locked ", "kEY"},
@@ -156,7 +156,11 @@ TEST_F(PeerCatalogTest, AFolderListingEncodesEveryChildOfAPublishedFolderForItsP
                                                            {"/", ""},
                                                            {"/Empty", "qlmtvokrenbhxa"}};
     for (const auto& [folder, password] : refused)
-        EXPECT_FALSE(FolderListing(folder, password)) << folder << " " << password;
+        EXPECT_FALSE(FolderListing("bob", folder, password)) << folder << " " << password;
+    // A banned user sees no folder; nobody else is refused for it.
+    SetUserStatus("BOB", kUserStatusBanned);
+    EXPECT_FALSE(FolderListing("bob", "/Empty", ""));
+    EXPECT_EQ(FolderListing("carol", "/Empty", ""), QByteArray());
 }
 
 // Answers with a fixed password, or gives up; records every question.
