@@ -328,8 +328,12 @@ ChatServer::ChatServer(const Store& store, const QList<ChatGroupSpec>& groups, C
     : QObject(parent),
       m_store(store),
       m_limits(limits),
-      m_listener(limits.connections,
-                 [this](QTcpSocket* socket) { return new ChatConnection(socket, *this); }) {
+      m_listener(
+          limits.connections,
+          [this](QTcpSocket* socket) { return new ChatConnection(socket, *this); },
+          [](const QObject* served) {
+              return !static_cast<const ChatConnection*>(served)->loggedIn();
+          }) {
     for (const ChatGroupSpec& spec : groups) {
         auto group = std::make_unique<ChatGroup>();
         group->name = spec.name;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QTcpServer>
 
@@ -11,14 +12,19 @@ class QTcpSocket;
 namespace mr::server {
 
 // A listening port that serves at most `limit` connections at once, so that a flood cannot
-// exhaust memory or descriptors: a connection beyond it is dropped as it arrives.
+// exhaust memory or descriptors. When the port is full, the oldest connection that is still
+// waiting for its request makes room for the new one, so that clients that trickle bytes or
+// send nothing cannot lock well-behaved ones out; with none waiting the new one is dropped.
 class LimitedListener {
 public:
     // Takes an accepted socket and returns the object serving it; its destruction frees the
     // place.
     using Start = std::function<QObject*(QTcpSocket*)>;
+    // Whether the object serving a connection still waits for its request, so that ending it
+    // loses nothing it was given.
+    using Waiting = std::function<bool(const QObject*)>;
 
-    LimitedListener(int limit, Start start);
+    LimitedListener(int limit, Start start, Waiting waiting = {});
 
     bool listen(const QHostAddress& address, quint16 port) {
         return m_server.listen(address, port);
@@ -28,11 +34,13 @@ public:
 
 private:
     void accept();
+    bool makeRoom();
 
     QTcpServer m_server;
     int m_limit;
-    int m_open = 0;
+    QList<QObject*> m_open;  // oldest first
     Start m_start;
+    Waiting m_waiting;
 };
 
 }  // namespace mr::server

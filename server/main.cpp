@@ -16,6 +16,8 @@
 #include <QHostAddress>
 #include <QThread>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -167,6 +169,13 @@ int main(int argc, char** argv) {
     QObject::connect(&termination, &mr::TerminationSignals::terminationRequested, &app,
                      &QCoreApplication::quit);
     std::signal(SIGPIPE, SIG_IGN);
+    // Every present member holds a connection: the ports' own caps bound descriptors, not the
+    // system's default soft limit.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     mr::server::ServiceServer service(store, presence, {&readers, &writer});
     if (!service.listen(listenAddress, *servicePort)) {

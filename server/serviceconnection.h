@@ -21,6 +21,9 @@ public:
                       std::uint64_t id, QObject* parent = nullptr);
     ~ServiceConnection() override;
 
+    // Nobody signed on over it and no request of it is being answered.
+    bool waitingForRequest() const { return m_session.userId == 0 && !m_waiting; }
+
 private:
     void pump();
     void schedulePump();

@@ -214,13 +214,9 @@ Reply contactsPoll(const Store& store, const Presence& presence, const Session& 
         out.append('C');
         out.append(pack("IB", {id, presence.isPresent(id) ? 1 : 0}));
     }
-    int onlineFiles = 0;
-    for (int user : presence.users()) {
-        onlineFiles += store.fileCount(user);
-    }
     out.append('Q');
-    out.append(
-        pack("IIII", {onlineFiles, store.fileCount(), presence.count(), store.accountCount()}));
+    out.append(pack("IIII", {store.fileCount(presence.users()), store.fileCount(), presence.count(),
+                             store.accountCount()}));
     return Reply::multi(out);
 }
 

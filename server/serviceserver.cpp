@@ -12,9 +12,14 @@ ServiceServer::ServiceServer(Store& store, Presence& presence, StoreThreads thre
       m_store(store),
       m_presence(presence),
       m_threads(threads),
-      m_listener(kMaxServiceConnections, [this](QTcpSocket* socket) {
-          return new ServiceConnection(socket, m_store, m_presence, m_threads, m_nextSession++,
-                                       this);
-      }) {}
+      m_listener(
+          kMaxServiceConnections,
+          [this](QTcpSocket* socket) {
+              return new ServiceConnection(socket, m_store, m_presence, m_threads, m_nextSession++,
+                                           this);
+          },
+          [](const QObject* served) {
+              return static_cast<const ServiceConnection*>(served)->waitingForRequest();
+          }) {}
 
 }  // namespace mr::server

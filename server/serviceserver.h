@@ -10,7 +10,8 @@
 
 namespace mr::server {
 
-inline constexpr int kMaxServiceConnections = 512;
+// Each signed-on member holds one connection for as long as he is present.
+inline constexpr int kMaxServiceConnections = 4096;
 
 // The service port: accepts client connections and hands each to a ServiceConnection.
 class ServiceServer : public QObject {

@@ -1,8 +1,19 @@
 #include "storeworkers.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <exception>
 
 namespace mr::server {
+
+namespace {
+
+// Store threads yield the processor to the event loop, so that sign-ons and presence are
+// answered at once however many searches are running.
+constexpr int kStoreThreadNice = 10;
+
+}  // namespace
 
 StoreWorkers::StoreWorkers(QObject* parent) : QObject(parent) {}
 
@@ -31,7 +42,10 @@ bool StoreWorkers::start(const QString& dataDir, Store::Access access, int threa
         m_stores.push_back(std::move(store));
     }
     for (const auto& store : m_stores) {
-        m_threads.emplace_back([this, s = store.get()] { run(*s); });
+        m_threads.emplace_back([this, s = store.get()] {
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kStoreThreadNice);
+            run(*s);
+        });
     }
     return true;
 }

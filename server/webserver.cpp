@@ -30,6 +30,8 @@ public:
         QMetaObject::invokeMethod(this, &WebConnection::read, Qt::QueuedConnection);
     }
 
+    bool answered() const { return m_answered; }
+
 private:
     void read() {
         while (!m_answered) {
@@ -114,9 +116,14 @@ QString announceableHost(const QHostAddress& address) {
 }
 
 WebServer::WebServer(Store& store, QObject* parent)
-    : QObject(parent), m_store(store), m_listener(kMaxWebConnections, [this](QTcpSocket* socket) {
-          return new WebConnection(socket, m_store, *this, this);
-      }) {}
+    : QObject(parent),
+      m_store(store),
+      m_listener(
+          kMaxWebConnections,
+          [this](QTcpSocket* socket) { return new WebConnection(socket, m_store, *this, this); },
+          [](const QObject* served) {
+              return !static_cast<const WebConnection*>(served)->answered();
+          }) {}
 
 WebSite WebServer::siteFor(const QHostAddress& local, QByteArrayView hostHeader) const {
     // The name a client asked for is one he can reach us by; the local address may be private.

@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace mr {
@@ -68,9 +69,10 @@ void InfoSocket::acceptConnections() {
     while (QTcpSocket* connection = m_server.nextPendingConnection()) {
         connection->setParent(this);
         if (m_connections.size() >= m_maxConnections) {
-            connection->abort();
-            connection->deleteLater();
-            continue;
+            const auto oldest =
+                std::min_element(m_connections.cbegin(), m_connections.cend(),
+                                 [](const Held& a, const Held& b) { return a.serial < b.serial; });
+            drop(oldest.key());
         }
         // Qt stops reading from the system once the buffer holds one byte over the cap, so
         // an oversized request is detected without ever being held in full.
@@ -79,7 +81,8 @@ void InfoSocket::acceptConnections() {
         auto* timer = new QTimer(connection);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, connection] { drop(connection); });
-        m_connections.insert(connection, {timer, {}, dottedAddress(connection->peerAddress())});
+        m_connections.insert(connection,
+                             {timer, {}, dottedAddress(connection->peerAddress()), ++m_accepted});
 
         connect(connection, &QTcpSocket::readyRead, this,
                 [this, connection] { readRequest(connection); });

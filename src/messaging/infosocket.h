@@ -16,7 +16,8 @@ namespace mr {
 // they have arrived; a message is read until its sender closes the connection, so one that
 // the network splits into several reads still arrives whole. A connection that is not handed
 // over or answered is dropped after the idle time-out, so a silent or babbling peer cannot
-// hold it for ever.
+// hold it for ever. When all places are taken the oldest held connection makes room, so a
+// crowd of such peers cannot keep a prompt one out.
 class InfoSocket : public QObject {
     Q_OBJECT
 public:
@@ -66,12 +67,14 @@ private:
     struct Held {
         QTimer* timer = nullptr;
         QByteArray received;
-        QString address;  // taken at accept: closing clears it
+        QString address;     // taken at accept: closing clears it
+        quint64 serial = 0;  // accept order
     };
     QHash<QTcpSocket*, Held> m_connections;
     int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
     qint64 m_maxRequestSize = kDefaultMaxRequestSize;
     int m_maxConnections = kDefaultMaxConnections;
+    quint64 m_accepted = 0;
 };
 
 }  // namespace mr

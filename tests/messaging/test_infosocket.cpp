@@ -151,6 +151,24 @@ TEST_F(InfoSocketTest, UnknownOrMalformedRequestsAreLeftOpenUntilTheIdleTimeOut)
     EXPECT_TRUE(m_messages.empty());
 }
 
+TEST_F(InfoSocketTest, SilentPeersInEveryPlaceDoNotKeepAPingOut) {
+    std::vector<std::unique_ptr<Peer>> silent;
+    for (int i = 0; i <= InfoSocket::kDefaultMaxConnections; ++i) {
+        silent.push_back(std::make_unique<Peer>(m_info.port()));
+        ASSERT_TRUE(silent.back()->connected());
+    }
+    ASSERT_TRUE(waitUntil(
+        [this] { return m_info.connectionCount() == InfoSocket::kDefaultMaxConnections; }));
+    // The oldest made room for the last one, and the next oldest makes room for the ping.
+    EXPECT_TRUE(silent[0]->waitClosed());
+    Peer ping(m_info.port());
+    ASSERT_TRUE(ping.send("PING!"));
+    ASSERT_TRUE(ping.waitClosed());
+    EXPECT_EQ(ping.received(), QByteArray("PONG!"));
+    EXPECT_TRUE(silent[1]->waitClosed());
+    EXPECT_FALSE(silent.back()->closed());
+}
+
 TEST_F(InfoSocketTest, OversizedRequestClosesTheConnectionAndTheSocketKeepsServing) {
     m_info.setMaxRequestSize(1024);
     // Unknown text is otherwise left open, so only the cap can close these.

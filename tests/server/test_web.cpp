@@ -165,8 +165,8 @@ TEST_F(Web, SetUserInfoNeedsThePasswordAndKeepsWhatIsNotSent) {
     EXPECT_TRUE(a->showInfo);
 }
 
-// What the service, web and mail ports share: past the limit a connection is dropped as it
-// arrives, and a place frees when a served connection ends.
+// What the service, web, chat and mail ports share: past the limit a connection is dropped as
+// it arrives, and a place frees when a served connection ends.
 TEST(LimitedListenerTest, DropsConnectionsBeyondTheLimitUntilOneEnds) {
     std::vector<QPointer<QTcpSocket>> served;
     LimitedListener listener(2, [&served](QTcpSocket* socket) {
@@ -191,4 +191,34 @@ TEST(LimitedListenerTest, DropsConnectionsBeyondTheLimitUntilOneEnds) {
     delete served.front().data();
     dial();
     EXPECT_TRUE(mr::test::waitUntil([&] { return served.size() == 3; }));
+
+    // Where connections may still wait for their request, the oldest waiting one makes room
+    // for a newcomer, and one that sent its request keeps its place.
+    served.clear();
+    clients.clear();
+    LimitedListener fair(
+        2,
+        [&served](QTcpSocket* socket) {
+            served.emplace_back(socket);
+            return socket;
+        },
+        [](const QObject* s) { return static_cast<const QTcpSocket*>(s)->bytesAvailable() == 0; });
+    ASSERT_TRUE(fair.listen(QHostAddress::LocalHost, 0));
+    const auto dialFair = [&] {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, fair.port());
+        return clients.back().get();
+    };
+    dialFair()->write("request");
+    ASSERT_TRUE(mr::test::waitUntil([&] { return served.size() == 1; }));
+    ASSERT_TRUE(mr::test::waitUntil([&] { return served[0]->bytesAvailable() > 0; }));
+    dialFair();
+    ASSERT_TRUE(mr::test::waitUntil([&] { return served.size() == 2; }));
+    for (int newcomers = 1; newcomers <= 2; ++newcomers) {
+        dialFair();
+        ASSERT_TRUE(mr::test::waitUntil([&] { return served.size() == 2u + newcomers; }));
+        EXPECT_TRUE(served[newcomers].isNull());
+    }
+    EXPECT_FALSE(served[0].isNull());
+    EXPECT_FALSE(served[3].isNull());
 }
