@@ -755,48 +755,45 @@ int main(int argc, char** argv) {
         return t.lost == 0 ? 0 : 1;
     }
 
-    std::vector<double> oursRates, baseRates, slowest, slowestPresence;
-    for (int r = 0; r < o.runs; ++r) {
-        const QString dir = work.filePath(QStringLiteral("base%1").arg(r));
+    std::vector<double> slowest, slowestPresence;
+    int run = 0;
+    const auto baseline = [&]() -> double {
+        const QString dir = work.filePath(QStringLiteral("base%1").arg(run));
         if (!copyStore(seed, dir)) {
-            return 1;
+            return -1;
         }
         const Phases base = runBaseline(dir, ids, o);
         printPhases("baseline", base);
         std::printf("\n");
-        const auto p = ours(r, false);
-        if (!p || base.total().lost != 0) {
-            return 1;
+        QDir(dir).removeRecursively();
+        return base.total().lost == 0 ? base.rate() : -1;
+    };
+    const auto measured = [&]() -> double {
+        const auto p = ours(run, false);
+        QDir(work.filePath(QStringLiteral("ours%1").arg(run++))).removeRecursively();
+        if (!p) {
+            return -1;
         }
         const Tally t = p->total();
         printPhases("ours", *p);
         std::printf("  slowest %.1f ms, sign-on/presence while searching %.1f ms%s\n", t.slowestMs,
                     p->probeMs, t.lost ? qPrintable(QStringLiteral(", %1 LOST").arg(t.lost)) : "");
-        std::fflush(stdout);
-        if (t.lost != 0) {
-            for (const QString& f : t.faults) {
-                std::printf("  FAULT %s\n", qPrintable(f));
-            }
-            return 1;
+        for (const QString& f : t.faults) {
+            std::printf("  FAULT %s\n", qPrintable(f));
         }
-        QDir(dir).removeRecursively();
-        QDir(work.filePath(QStringLiteral("ours%1").arg(r))).removeRecursively();
-        baseRates.push_back(base.rate());
-        oursRates.push_back(p->rate());
+        std::fflush(stdout);
         slowest.push_back(t.slowestMs);
         slowestPresence.push_back(p->probeMs);
+        return t.lost == 0 ? p->rate() : -1;
+    };
+    if (!mr::bench::alternate({"service-load", "req/s", true, ">=0.5"}, o.runs, baseline,
+                              measured)) {
+        return 1;
     }
-    const auto [baseLow, baseBest] = std::minmax_element(baseRates.begin(), baseRates.end());
-    const auto [oursLow, oursBest] = std::minmax_element(oursRates.begin(), oursRates.end());
-    std::printf("baseline best %.1f req/s (spread %.1f%%), ours best %.1f req/s (spread %.1f%%)\n",
-                *baseBest, 100 * (*baseBest - *baseLow) / *baseBest, *oursBest,
-                100 * (*oursBest - *oursLow) / *oursBest);
     std::printf(
         "slowest reply (best run) %.1f ms; slowest sign-on or presence reply while "
         "searches ran (best run) %.1f ms\n",
         *std::min_element(slowest.begin(), slowest.end()),
         *std::min_element(slowestPresence.begin(), slowestPresence.end()));
-    std::printf("SUMMARY|service-load|%.0f req/s|%.0f req/s|%.2f|>=0.5\n", *oursBest, *baseBest,
-                *oursBest / *baseBest);
     return 0;
 }
