@@ -57,4 +57,17 @@ int registerUser(const QString& profile, const Server& server, const QString& ni
     return r.exitCode == 0 ? r.out.trimmed().toInt() : 0;
 }
 
+TwoMembers::TwoMembers(const QStringList& serverArgs)
+    : server(QStringList{"--data", data.path()} + serverArgs),
+      aliceId(server.ready() ? registerUser(alice, server, "alice") : 0),
+      bobId(server.ready() ? registerUser(bob, server, "bob") : 0) {}
+
+::testing::AssertionResult TwoMembers::up() const {
+    if (!server.ready())
+        return ::testing::AssertionFailure() << "no server: " << server.readyLine().toStdString();
+    if (aliceId <= 0 || bobId <= 0)
+        return ::testing::AssertionFailure() << "registered ids " << aliceId << ", " << bobId;
+    return ::testing::AssertionSuccess();
+}
+
 }  // namespace mr::test

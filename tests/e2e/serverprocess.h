@@ -3,6 +3,9 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -52,5 +55,20 @@ private:
 // Points a profile at the server, registers the nickname (password "pw " + nick) and returns
 // the new user's id, 0 when registration failed.
 int registerUser(const QString& profile, const Server& server, const QString& nick);
+
+// A server on a fresh data folder (and those extra arguments) with alice, then bob, registered,
+// each on a profile of their own.
+struct TwoMembers {
+    explicit TwoMembers(const QStringList& serverArgs = {});
+    // Whether all of it stands; a failure says which part did not.
+    ::testing::AssertionResult up() const;
+
+    QTemporaryDir data, aliceDir, bobDir;
+    Server server;
+    const QString alice = aliceDir.path();
+    const QString bob = bobDir.path();
+    const int aliceId;
+    const int bobId;
+};
 
 }  // namespace mr::test

@@ -19,16 +19,12 @@ using test::cli;
 // Alice and Bob on the reference service's chat: the listing, and a line said in a channel
 // that Bob listens to, with Alice's join and leave around it.
 TEST(Channels, ListSayAndListenThroughTheChatServer) {
-    QTemporaryDir data, alice, bob;
-    test::Server server({"--data", data.path(), "--chat-port", "0"});
-    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
-    ASSERT_TRUE(server.readyLine().contains("chat=")) << server.readyLine().toStdString();
-    ASSERT_GT(test::registerUser(alice.path(), server, "alice"), 0);
-    const int bobId = test::registerUser(bob.path(), server, "bob");
-    ASSERT_GT(bobId, 0);
+    test::TwoMembers m({"--chat-port", "0"});
+    ASSERT_TRUE(m.up());
+    ASSERT_TRUE(m.server.readyLine().contains("chat=")) << m.server.readyLine().toStdString();
 
     // The first group and its first channel, as the listing gives them.
-    const test::RunResult listing = cli(alice.path(), {"channels"});
+    const test::RunResult listing = cli(m.alice, {"channels"});
     ASSERT_EQ(listing.exitCode, 0) << listing.err.toStdString();
     QString group;
     QString channel;
@@ -41,8 +37,8 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
     }
     ASSERT_FALSE(channel.isEmpty()) << listing.out.toStdString();
 
-    std::unique_ptr<QProcess> listening(test::startProgram(
-        "moonrake-cli", {"--profile", bob.path(), "listen", '@' + group, channel}));
+    std::unique_ptr<QProcess> listening(
+        test::startProgram("moonrake-cli", {"--profile", m.bob, "listen", '@' + group, channel}));
     QString heard;
     const QString said = "<alice> it's me";
     const QString where = group + '.' + channel;
@@ -51,7 +47,7 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
     // Bob may not be in the channel yet when Alice first comes, or may come while she is there;
     // she comes and speaks again until he has seen one whole visit.
     for (int attempt = 0; attempt < 10 && !heard.contains(story); ++attempt) {
-        ASSERT_EQ(cli(alice.path(), {"say", '@' + group, channel, "it's me"}).exitCode, 0);
+        ASSERT_EQ(cli(m.alice, {"say", '@' + group, channel, "it's me"}).exitCode, 0);
         test::waitUntil(
             [&] {
                 heard += QString::fromUtf8(listening->readAllStandardOutput());
@@ -63,7 +59,7 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
 
     // Alice's own client in the same channel finds Bob in its member list and asks the server
     // who he is, as the channel window's Private Chat does before the chat request.
-    setActiveProfile(alice.path());
+    setActiveProfile(m.alice);
     TChatClient client;
     bool welcomed = false;
     QStringList members;
@@ -76,7 +72,7 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
         identifiedNick = nick;
         identifiedId = id;
     });
-    client.Connect(server.chat().host, server.chat().port);
+    client.Connect(m.server.chat().host, m.server.chat().port);
     ASSERT_TRUE(test::waitUntil([&] { return welcomed; }));
     client.JoinChannel(group, channel);
     ASSERT_TRUE(test::waitUntil([&] { return !members.isEmpty(); }));
@@ -84,7 +80,7 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
     client.RequestUserId("bob");
     ASSERT_TRUE(test::waitUntil([&] { return identifiedId != 0; }));
     EXPECT_EQ(identifiedNick, "bob");
-    EXPECT_EQ(identifiedId, bobId);
+    EXPECT_EQ(identifiedId, m.bobId);
     client.Disconnect();
 
     ::kill(static_cast<pid_t>(listening->processId()), SIGINT);
@@ -92,7 +88,7 @@ TEST(Channels, ListSayAndListenThroughTheChatServer) {
     EXPECT_EQ(listening->exitCode(), 0) << listening->readAllStandardError().toStdString();
 
     // Nobody answers on a port where no chat server listens.
-    ASSERT_EQ(cli(alice.path(), {"set", "Host/Http", "127.0.0.1:1"}).exitCode, 0);
-    ASSERT_EQ(cli(alice.path(), {"set", "Host/Chat", "127.0.0.1:1"}).exitCode, 0);
-    EXPECT_TRUE(test::ended(cli(alice.path(), {"channels"}), 1, ""));
+    ASSERT_EQ(cli(m.alice, {"set", "Host/Http", "127.0.0.1:1"}).exitCode, 0);
+    ASSERT_EQ(cli(m.alice, {"set", "Host/Chat", "127.0.0.1:1"}).exitCode, 0);
+    EXPECT_TRUE(test::ended(cli(m.alice, {"channels"}), 1, ""));
 }

@@ -15,18 +15,15 @@ using test::cli;
 // Alice asks Bob for a chat twice: his client accepts every chat the first time and they type
 // a few lines each way; a client that does not accept chats declines the second request.
 TEST(Chat, AcceptedWithLinesBothWaysThenDeclined) {
-    QTemporaryDir data, alice, bob;
-    test::Server server({"--data", data.path()});
-    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
-    ASSERT_EQ(test::registerUser(alice.path(), server, "alice"), 1);
-    const int bobId = test::registerUser(bob.path(), server, "bob");
-    ASSERT_GT(bobId, 0);
-    const QString id = QString::number(bobId);
+    test::TwoMembers m;
+    ASSERT_TRUE(m.up());
+    ASSERT_EQ(m.aliceId, 1);
+    const QString id = QString::number(m.bobId);
     {
-        test::Serving serving(bob.path(), {"--accept-chats"});
+        test::Serving serving(m.bob, {"--accept-chats"});
         ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
         std::unique_ptr<QProcess> chat(
-            test::startProgram("moonrake-cli", {"--profile", alice.path(), "chat", id, "say hi"}));
+            test::startProgram("moonrake-cli", {"--profile", m.alice, "chat", id, "say hi"}));
         QString out;
         QObject::connect(chat.get(), &QProcess::readyReadStandardOutput,
                          [&] { out += QString::fromUtf8(chat->readAllStandardOutput()); });
@@ -51,9 +48,9 @@ TEST(Chat, AcceptedWithLinesBothWaysThenDeclined) {
             << serving.out().toStdString();
     }
 
-    test::Serving declining(bob.path());
+    test::Serving declining(m.bob);
     ASSERT_TRUE(declining.ready()) << declining.err().toStdString();
-    EXPECT_TRUE(test::ended(cli(alice.path(), {"chat", id}), 1,
+    EXPECT_TRUE(test::ended(cli(m.alice, {"chat", id}), 1,
                             "Connecting...\nAsking for approval\n"
                             "Your chat request has been declined.\n"));
     EXPECT_TRUE(declining.waitFor("Declined chat request from alice: \n", 15000))

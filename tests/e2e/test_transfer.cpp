@@ -30,38 +30,33 @@ QByteArray randomBytes(qsizetype size) {
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        server = std::make_unique<test::Server>(QStringList{"--data", data.path()});
-        ASSERT_TRUE(server->ready()) << server->readyLine().toStdString();
-        ownerId = test::registerUser(owner.path(), *server, "alice");
-        ASSERT_GT(ownerId, 0);
-        ASSERT_GT(test::registerUser(downloader.path(), *server, "bob"), 0);
-        ASSERT_EQ(
-            cli(downloader.path(), {"set", "UserInfo/DownloadPath", downloads.path()}).exitCode, 0);
+        ASSERT_TRUE(m.up());
+        ASSERT_EQ(cli(downloader, {"set", "UserInfo/DownloadPath", downloads.path()}).exitCode, 0);
     }
 
     // Shares one of the owner's folders (published to the service at once).
     void share(const QString& folder = QStringLiteral("Music"), const QStringList& extra = {}) {
-        const auto r =
-            cli(owner.path(), QStringList{"share", disk.filePath(folder), "--yes"} + extra);
+        const auto r = cli(owner, QStringList{"share", disk.filePath(folder), "--yes"} + extra);
         ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
     }
 
     test::RunResult get(const QString& path, const QStringList& extra = {}) {
-        return cli(downloader.path(), QStringList{"get", QString::number(ownerId), path} + extra);
+        return cli(downloader, QStringList{"get", QString::number(m.aliceId), path} + extra);
     }
 
-    QTemporaryDir data, owner, downloader, disk, downloads;
-    std::unique_ptr<test::Server> server;
-    int ownerId = 0;
+    test::TwoMembers m;
+    const QString& owner = m.alice;
+    const QString& downloader = m.bob;
+    QTemporaryDir disk, downloads;
 };
 
 }  // namespace
 
-TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
+TEST_F(TransferTest, DownloadArrivesByteIdenticalAndBothSidesCountIt) {
     const QByteArray content = randomBytes(6 * 1024 * 1024 + 123);
     ASSERT_TRUE(test::writeFile(disk.filePath("Music/big.bin"), content));
     share();
-    test::Serving serving(owner.path());
+    test::Serving serving(owner);
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
 
     EXPECT_TRUE(test::ended(get("/Music/big.bin"), 0,
@@ -69,19 +64,13 @@ TEST_F(TransferTest, DownloadArrivesByteIdenticalAndResumesFromAPartialFile) {
     EXPECT_TRUE(test::readFile(downloads.filePath("big.bin")) == content);
     EXPECT_TRUE(serving.waitFor("Upload /Music/big.bin bob: Completed", kTransferTimeoutMs))
         << serving.out().toStdString();
-
-    // A partial copy is completed from where it stops, not fetched again.
-    ASSERT_TRUE(test::writeFile(downloads.filePath("big.bin"), content.left(1000 * 1000)));
-    EXPECT_TRUE(test::ended(get("/Music/big.bin"), 0,
-                            "Negotiating\nRemotely Queued\nResuming\nCompleted\n"));
-    EXPECT_TRUE(test::readFile(downloads.filePath("big.bin")) == content);
     EXPECT_EQ(serving.stop(), 0);
 
-    // Each side counts both files: bob took them, the owner (known by his id here) gave them.
-    const QString bytes = QString::number(2 * content.size());
-    EXPECT_EQ(cli(owner.path(), {"credits"}).out, "bob\t1\t0\t2\t0\t" + bytes + "\n");
-    EXPECT_EQ(cli(downloader.path(), {"credits"}).out,
-              QString::number(ownerId) + "\t1\t2\t0\t" + bytes + "\t0\n");
+    // Each side counts the file: bob took it, the owner (known by his id here) gave it.
+    const QString bytes = QString::number(content.size());
+    EXPECT_EQ(cli(owner, {"credits"}).out, "bob\t1\t0\t1\t0\t" + bytes + "\n");
+    EXPECT_EQ(cli(downloader, {"credits"}).out,
+              QString::number(m.aliceId) + "\t1\t1\t0\t" + bytes + "\t0\n");
 }
 
 TEST_F(TransferTest, TheQueueOutlivesExitsAndCrashesAndIsRetriedUntilTheOwnerIsBack) {
@@ -94,43 +83,43 @@ TEST_F(TransferTest, TheQueueOutlivesExitsAndCrashesAndIsRetriedUntilTheOwnerIsB
     ASSERT_TRUE(test::writeFile(downloads.filePath("song.bin"), song.left(100000)));
 
     // The owner is away: both downloads fail and stay queued, in a file only bob may read.
-    const QString queueFile = downloader.filePath("data/queue.dat");
+    const QString queueFile = downloader + "/data/queue.dat";
     ASSERT_FALSE(QFileInfo::exists(queueFile));
     EXPECT_TRUE(test::ended(get("/Music/song.bin"), 1, "Negotiating\nUser is offline\n"));
     EXPECT_TRUE(test::ended(get("/Locked/secret.bin", {"--password", "sesame"}), 1,
                             "Negotiating\nUser is offline\n"));
     const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
     EXPECT_EQ(QFileInfo(queueFile).permissions() & others, 0);
-    const QString id = QString::number(ownerId);
+    const QString id = QString::number(m.aliceId);
     const QString prefix = id + '\t' + id + '\t';
-    EXPECT_EQ(cli(downloader.path(), {"queue"}).out,
-              prefix + "/Music/song.bin\tLocal Queue\t100000\t0\n" + prefix +
-                  "/Locked/secret.bin\tUser is offline\t0\t0\n");
+    EXPECT_EQ(cli(downloader, {"queue"}).out, prefix + "/Music/song.bin\tLocal Queue\t100000\t0\n" +
+                                                  prefix +
+                                                  "/Locked/secret.bin\tUser is offline\t0\t0\n");
 
     // Killed while both wait for their next attempt; the next run takes them up again, tries
     // twice more in vain, and gets both, the partial file resumed, once the owner is back.
-    ASSERT_EQ(cli(downloader.path(), {"set", "UserInfo/RetrySeconds", "1"}).exitCode, 0);
-    ASSERT_EQ(cli(downloader.path(), {"set", "UserInfo/RetryMaxSeconds", "2"}).exitCode, 0);
+    ASSERT_EQ(cli(downloader, {"set", "UserInfo/RetrySeconds", "1"}).exitCode, 0);
+    ASSERT_EQ(cli(downloader, {"set", "UserInfo/RetryMaxSeconds", "2"}).exitCode, 0);
     const QString songFailed = "Download /Music/song.bin " + id + ": User is offline";
     {
-        test::Serving crashing(downloader.path());
+        test::Serving crashing(downloader);
         ASSERT_TRUE(crashing.waitFor(songFailed, kTransferTimeoutMs))
             << crashing.out().toStdString();
         crashing.kill();
     }
-    test::Serving bob(downloader.path());
+    test::Serving bob(downloader);
     ASSERT_TRUE(bob.waitFor(songFailed, kTransferTimeoutMs, 2)) << bob.out().toStdString();
-    test::Serving alice(owner.path());
+    test::Serving alice(owner);
     ASSERT_TRUE(alice.ready()) << alice.err().toStdString();
     EXPECT_TRUE(bob.waitFor(": Completed", kTransferTimeoutMs, 2)) << bob.out().toStdString();
     EXPECT_TRUE(bob.out().contains("Download /Music/song.bin " + id + ": Resuming"));
     EXPECT_EQ(bob.stop(), 0);
     EXPECT_TRUE(test::readFile(downloads.filePath("song.bin")) == song);
     EXPECT_TRUE(test::readFile(downloads.filePath("secret.bin")) == secret);
-    EXPECT_EQ(cli(downloader.path(), {"queue"}).out,
-              prefix + "/Music/song.bin\tCompleted\t" + QString::number(song.size()) + '\t' +
-                  QString::number(song.size()) + '\n' + prefix +
-                  "/Locked/secret.bin\tCompleted\t70000\t70000\n");
+    EXPECT_EQ(cli(downloader, {"queue"}).out, prefix + "/Music/song.bin\tCompleted\t" +
+                                                  QString::number(song.size()) + '\t' +
+                                                  QString::number(song.size()) + '\n' + prefix +
+                                                  "/Locked/secret.bin\tCompleted\t70000\t70000\n");
 }
 
 TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
@@ -141,7 +130,7 @@ TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
     share("Locked", {"--password", "Sesame"});
     EXPECT_TRUE(test::ended(get("/Music/a.bin"), 1, "Negotiating\nUser is offline\n"));
 
-    test::Serving serving(owner.path());
+    test::Serving serving(owner);
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
     EXPECT_TRUE(test::ended(get("/Music/missing.bin"), 1, "Negotiating\nFile Not Found\n"));
     EXPECT_TRUE(
@@ -149,12 +138,12 @@ TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
     EXPECT_EQ(get("/Locked/secret.bin", {"--password", "sesame"}).exitCode, 0);
     EXPECT_TRUE(test::readFile(downloads.filePath("secret.bin")) == secret);
 
-    ASSERT_EQ(cli(owner.path(), {"ban", "bob"}).exitCode, 0);
+    ASSERT_EQ(cli(owner, {"ban", "bob"}).exitCode, 0);
     EXPECT_TRUE(test::ended(get("/Music/a.bin"), 1, "Negotiating\nBanned\n"));
     EXPECT_FALSE(QFileInfo::exists(downloads.filePath("a.bin")));
 
     // Lifting the ban lets the same request through.
-    ASSERT_EQ(cli(owner.path(), {"unban", "bob"}).exitCode, 0);
+    ASSERT_EQ(cli(owner, {"unban", "bob"}).exitCode, 0);
     EXPECT_EQ(get("/Music/a.bin").exitCode, 0);
     EXPECT_EQ(test::readFile(downloads.filePath("a.bin")).size(), 5000);
 }
@@ -162,18 +151,18 @@ TEST_F(TransferTest, RefusalsReachTheDownloaderAsTheirTexts) {
 TEST_F(TransferTest, WithOneUploadSlotTheSecondDownloaderWaitsForTheFirst) {
     // Carol never chose a download folder: hers is the default one, kept in her settings.
     QTemporaryDir carol, carolHome;
-    ASSERT_GT(test::registerUser(carol.path(), *server, "carol"), 0);
+    ASSERT_GT(test::registerUser(carol.path(), m.server, "carol"), 0);
     const QString carolDownloads = carolHome.filePath("Downloads/Moonrake");
-    ASSERT_EQ(cli(owner.path(), {"set", "UserInfo/MaxUploads", "1"}).exitCode, 0);
+    ASSERT_EQ(cli(owner, {"set", "UserInfo/MaxUploads", "1"}).exitCode, 0);
     const QByteArray content = randomBytes(8 * 1024 * 1024);
     ASSERT_TRUE(test::writeFile(disk.filePath("Music/big.bin"), content));
     share();
-    test::Serving serving(owner.path());
+    test::Serving serving(owner);
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
 
-    const QStringList args{"get", QString::number(ownerId), "/Music/big.bin"};
+    const QStringList args{"get", QString::number(m.aliceId), "/Music/big.bin"};
     std::unique_ptr<QProcess> first(
-        test::startProgram("moonrake-cli", QStringList{"--profile", downloader.path()} + args));
+        test::startProgram("moonrake-cli", QStringList{"--profile", downloader} + args));
     std::unique_ptr<QProcess> second(test::startProgram(
         "moonrake-cli", QStringList{"--profile", carol.path()} + args,
         {"HOME=" + carolHome.path(), "XDG_CONFIG_HOME=" + carolHome.filePath(".config")}));
@@ -199,7 +188,7 @@ TEST_F(TransferTest, ProtectedSharesAndBansHoldAgainstAPeerWrittenFromTheWire) {
         ASSERT_TRUE(test::writeFile(disk.filePath(file), randomBytes(5000)));
     share();
     share("Locked", {"--password", "Sesame"});
-    test::Serving serving(owner.path());
+    test::Serving serving(owner);
     ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
     const quint16 port = serving.out().section("file server port ", 1).trimmed().toUShort();
     const auto reqf = [](const QByteArray& path) {
@@ -243,7 +232,7 @@ TEST_F(TransferTest, ProtectedSharesAndBansHoldAgainstAPeerWrittenFromTheWire) {
     EXPECT_TRUE(reqd(*withPassword, "/Locked").contains("secret.bin"));
 
     // Banned, bob gets no file, no permission and no listing, password or not.
-    ASSERT_EQ(cli(owner.path(), {"ban", "bob"}).exitCode, 0);
+    ASSERT_EQ(cli(owner, {"ban", "bob"}).exitCode, 0);
     const auto banned = loggedIn("bob", "");
     EXPECT_TRUE(banned->ask(reqf("/Music/a.bin")).startsWith("4 "));
     EXPECT_TRUE(banned->ask("CHKP /Music/a.bin").startsWith("4 "));

@@ -34,23 +34,20 @@ bool listed(const TfrmRemoteExplorer& form, const QString& files) {
 }  // namespace
 
 TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
-    QTemporaryDir data, alice, bob, disk;
-    test::Server server({"--data", data.path()});
-    ASSERT_TRUE(server.ready()) << server.readyLine().toStdString();
-    const int aliceId = registerUser(alice.path(), server, "alice");
-    ASSERT_GT(aliceId, 0);
-    ASSERT_GT(registerUser(bob.path(), server, "bob"), 0);
+    test::TwoMembers m;
+    ASSERT_TRUE(m.up());
+    QTemporaryDir disk;
 
     ASSERT_TRUE(test::writeFile(disk.filePath("Music/a.mp3"), QByteArray(3, 'x')));
     ASSERT_TRUE(test::writeFile(disk.filePath("Music/Live/b.ogg"), QByteArray(2048, 'x')));
     QDir().mkpath(disk.filePath("Music/Empty"));
-    const test::RunResult shared = cli(alice.path(), {"share", disk.filePath("Music")});
+    const test::RunResult shared = cli(m.alice, {"share", disk.filePath("Music")});
     ASSERT_TRUE(shared.out.startsWith("Shared ")) << shared.out.toStdString();
-    const test::RunResult synced = cli(alice.path(), {"sync"});
+    const test::RunResult synced = cli(m.alice, {"sync"});
     ASSERT_EQ(synced.exitCode, 0) << synced.err.toStdString();
 
     // Signed on as bob, in this process.
-    ScopedProfile asBob(bob.path());
+    ScopedProfile asBob(m.bob);
     TIdleQueue idle;
     TMRAgentHttp agent(&idle);
     agent.connection().setTimeout(test::kServerTimeoutMs);
@@ -66,7 +63,7 @@ TEST(RemoteBrowse, ShowsWhatAnotherUserPublished) {
     // Online, the frame's Browse opens the window as a child of the main window.
     TfrmMain frame;
     frame.server().setOnlineSession(&session);
-    TfrmRemoteExplorer* form = frame.server().Browse("alice", aliceId);
+    TfrmRemoteExplorer* form = frame.server().Browse("alice", m.aliceId);
     ASSERT_NE(form, nullptr);
     EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1);
     ASSERT_TRUE(listed(*form, "0 File(s)"));
