@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTcpServer>
 #include <QTimer>
 
 namespace mr::test {
@@ -22,6 +23,11 @@ bool waitUntil(const std::function<bool()>& predicate, int timeoutMs) {
         loop.exec();
     }
     return true;
+}
+
+quint16 deadPort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : quint16{1};
 }
 
 QString binDir() {

@@ -14,6 +14,9 @@ QByteArray hex(const char* text);
 // holds or the time is up.
 bool waitUntil(const std::function<bool()>& predicate, int timeoutMs = 15000);
 
+// A local port nobody listens on.
+quint16 deadPort();
+
 // Folder of the built programs, for tests that start them as processes.
 QString binDir();
 

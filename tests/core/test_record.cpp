@@ -112,19 +112,3 @@ TEST(UnpackRecord, WrongLettersAndTargetsAreReportedNotFatal) {
     EXPECT_EQ(r.formatErrors, 1);
     EXPECT_EQ(r.consumed, 4);
 }
-
-TEST(UnpackRecord, SurvivesArbitraryBytes) {
-    // Every prefix of a valid record, and random junk, under a format with every letter.
-    const QByteArray full = PackRecord("IBAWDFA", {1, 2, "three", 4, 5.0, 6.0f, "seven"}).bytes;
-    for (int len = 0; len <= full.size(); ++len) {
-        std::int32_t i = 0;
-        std::uint8_t b = 0;
-        QByteArray a1, a2, t;
-        std::uint16_t w = 0;
-        double d = 0;
-        float f = 0;
-        const auto r = UnpackRecord(full.left(len), "IBAWDFAT", {&i, &b, &a1, &w, &d, &f, &a2, &t});
-        EXPECT_LE(r.consumed, len);
-        EXPECT_TRUE(r.truncated);
-    }
-}

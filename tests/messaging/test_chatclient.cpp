@@ -189,10 +189,7 @@ TEST_F(ChatClientTest, ADroppedConnectionIsReportedAndTheNextHostIsTried) {
     ScriptedChatServer first;
     ScriptedChatServer second;
     HostStore hosts(m_profile.filePath("hosts.ini"));
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 dead = probe.serverPort();
-    probe.close();
+    const quint16 dead = test::deadPort();
     hosts.set(HostStore::Chat, QStringLiteral("127.0.0.1:%1,127.0.0.1:%2,127.0.0.1:%3")
                                    .arg(first.port())
                                    .arg(dead)

@@ -106,13 +106,7 @@ TEST(Pinger, AnythingButExactlyPongIsABadAnswer) {
 }
 
 TEST(Pinger, RefusedOrClosedConnectionCannotConnect) {
-    quint16 closedPort = 0;
-    {
-        QTcpServer server;
-        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-        closedPort = server.serverPort();
-    }
-    const Outcome refused = ping(closedPort);
+    const Outcome refused = ping(test::deadPort());
     EXPECT_EQ(refused.reports, 1);
     EXPECT_EQ(refused.result, Pinger::kCantConnect);
 

@@ -131,11 +131,4 @@ int FakeService::count(char code) const {
     return n;
 }
 
-std::uint16_t refusedPort() {
-    std::uint16_t port = 0;
-    const int fd = listenOn(1, port);
-    ::close(fd);
-    return port;
-}
-
 }  // namespace mr::test

@@ -92,7 +92,4 @@ private:
     std::thread m_acceptThread;
 };
 
-// A port on 127.0.0.1 where nothing listens.
-std::uint16_t refusedPort();
-
 }  // namespace mr::test

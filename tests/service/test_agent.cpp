@@ -305,7 +305,7 @@ protected:
 // accepts, one status task ends as "Connected!". A lost connection goes offline and arms the
 // timer again, whose retry signs on again; signing off then sends "Q" and stops the retries.
 TEST_F(SessionTest, TheTimerRetriesFromTheFirstHostUntilSignOff) {
-    const QString refused = QStringLiteral("127.0.0.1:%1").arg(refusedPort());
+    const QString refused = QStringLiteral("127.0.0.1:%1").arg(test::deadPort());
     setServiceHosts({refused, refused, refused});
 
     m_session->Connect(ConnectOrigin::StartUp);
@@ -392,7 +392,7 @@ TEST_F(SessionTest, ConnectPressedTwiceSendsTheProfileChangedOfflineOnce) {
     });
     FakeWebServer web(("\n" + fake.host() + "\n\n1.06\nHello <i>there</i>\n").toUtf8());
     HostInfo().set(HostStore::Http, web.host());
-    setServiceHosts({QStringLiteral("127.0.0.1:%1").arg(refusedPort())});
+    setServiceHosts({QStringLiteral("127.0.0.1:%1").arg(test::deadPort())});
     bool called = false;
     UserInfo().setPassword(QStringLiteral("new-pw"));
     EXPECT_FALSE(m_session->SendProfile(

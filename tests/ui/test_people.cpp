@@ -30,7 +30,6 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableWidget>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -52,12 +51,6 @@ UserLocator answering(std::optional<UserLocation> location) {
             qApp, [done, location] { done(location); }, Qt::QueuedConnection);
         return true;
     };
-}
-
-// A port on 127.0.0.1 where nothing listens.
-quint16 refusedPort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : quint16{1};
 }
 
 }  // namespace
@@ -189,7 +182,7 @@ TEST(MessengerWindows, FailedStateOfflineWarningAndDelivery) {
 
     // No address, or nobody listening at it: the warning, then the window closes.
     for (const UserLocation& where :
-         {UserLocation{}, UserLocation{"127.0.0.1", refusedPort(), 0}}) {
+         {UserLocation{}, UserLocation{"127.0.0.1", test::deadPort(), 0}}) {
         QStringList warnings;
         QPointer<TMessengerSender> offline = new TMessengerSender(4, "bob", {answering(where), {}});
         offline->setMessageSink([&](const QString& text) { warnings.append(text); });

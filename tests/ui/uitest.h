@@ -4,7 +4,6 @@
 #include "testutil.h"
 
 #include <QString>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 namespace mr::test {
@@ -26,11 +25,5 @@ private:
     QTemporaryDir m_fresh;
     QString m_dir;
 };
-
-// A local port nobody listens on.
-inline quint16 deadPort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
 
 }  // namespace mr::test
