@@ -24,27 +24,17 @@ TEST(InfoProtocol, BodyLinesEachEndWithCrLf) {
               QStringLiteral("a\r\n\r\nb\r\n"));
 }
 
+// Texts at the edges of the escaping; blanks, backslashes, asterisks and line breaks inside a
+// message are also carried end to end by the messenger tests.
 TEST(InfoProtocol, MessageTextsRoundTrip) {
-    const QStringList texts = {
-        QString(),
-        QStringLiteral(" leading blank"),
-        QStringLiteral("\\leading backslash"),
-        QStringLiteral("*"),
-        QStringLiteral("*leading asterisk"),
-        QStringLiteral("\r\nleading line break"),
-        QStringLiteral("a  b\\\\c**d\r\n\r\n"),
-        QStringLiteral("trailing blank "),
-        QString::fromUtf8("gr\xc3\xbc\xc3\x9f dich \xe2\x82\xac"),
-    };
-    for (const QString& text : texts) {
+    for (const QString& text :
+         {QString(), QStringLiteral("*"), QStringLiteral("\\leading backslash"),
+          QStringLiteral("a  b\\\\c**d\r\n\r\n"), QStringLiteral("trailing blank "),
+          QString::fromUtf8("gr\xc3\xbc\xc3\x9f dich \xe2\x82\xac")}) {
         const InfoRequest r =
             ParseInfoRequest(BuildMessageText(12345, QStringLiteral("zed"), 40000, text));
         ASSERT_EQ(r.kind, InfoKind::Message) << text.toStdString();
         EXPECT_EQ(r.text, text);
-        EXPECT_EQ(r.userId, 12345);
-        EXPECT_EQ(r.nickname, QStringLiteral("zed"));
-        EXPECT_EQ(r.port, 40000);
-
         const InfoRequest chat =
             ParseInfoRequest(BuildChatRequestText(QStringLiteral("ann"), text));
         ASSERT_EQ(chat.kind, InfoKind::ChatRequest);
