@@ -21,6 +21,9 @@
 
 namespace {
 
+using mr::bench::cli;
+using mr::bench::program;
+
 constexpr int kRuns = 3;
 constexpr double kGoal = 1.3;
 constexpr int kSampleMs = 250;
@@ -29,26 +32,6 @@ constexpr int kSettleSamples = 8;
 constexpr qint64 kSettleSpreadKiB = 64;
 constexpr int kSettleTimeoutMs = 30000;
 constexpr int kSignOnTimeoutMs = 60000;
-
-QString program(const QString& name) {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-}
-
-bool cli(const QString& profile, const QStringList& args, QString* out = nullptr) {
-    QProcess p;
-    p.start(program(QStringLiteral("moonrake-cli")), QStringList{"--profile", profile} + args);
-    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-        if (!out) {
-            std::fprintf(stderr, "moonrake-cli %s failed: %s\n", qPrintable(args.join(' ')),
-                         p.readAllStandardError().constData());
-        }
-        return false;
-    }
-    if (out) {
-        *out = QString::fromUtf8(p.readAllStandardOutput());
-    }
-    return true;
-}
 
 struct Memory {
     qint64 rssKiB = 0;
@@ -154,7 +137,7 @@ std::optional<Memory> measureDesktop(const Setup& s) {
     bool online = false;
     while (!online && desktop.state() == QProcess::Running && clock.elapsed() < kSignOnTimeoutMs) {
         QString answer;
-        online = cli(s.watcherProfile, {"ping", s.desktopId}, &answer);
+        online = cli(s.watcherProfile, {"ping", s.desktopId}, &answer, true);
         if (!online) {
             QThread::msleep(kSampleMs);
         }

@@ -32,27 +32,12 @@
 
 namespace {
 
+using mr::bench::cli;
+using mr::bench::program;
+
 constexpr qint64 kFileSize = qint64(1) << 30;
 constexpr qint64 kChunk = 1 << 20;
 constexpr double kMemoryGoalMiB = 64;
-
-QString program(const QString& name) {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-}
-
-bool cli(const QString& profile, const QStringList& args, QString* out = nullptr) {
-    QProcess p;
-    p.start(program(QStringLiteral("moonrake-cli")), QStringList{"--profile", profile} + args);
-    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-        std::fprintf(stderr, "moonrake-cli %s failed: %s\n", qPrintable(args.join(' ')),
-                     p.readAllStandardError().constData());
-        return false;
-    }
-    if (out) {
-        *out = QString::fromUtf8(p.readAllStandardOutput());
-    }
-    return true;
-}
 
 bool writeRandomFile(const QString& path) {
     QFile f(path);

@@ -3,6 +3,8 @@
 #include "service/registrationclient.h"
 #include "service/wire.h"
 
+#include <QCoreApplication>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -106,6 +108,26 @@ int runsOption(const QStringList& args, int fallback) {
 
 double perSecond(double amount, double seconds, bool ok) {
     return ok && seconds > 0 ? amount / seconds : -1;
+}
+
+QString program(const QString& name) {
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+}
+
+bool cli(const QString& profile, const QStringList& args, QString* out, bool quiet) {
+    QProcess p;
+    p.start(program(QStringLiteral("moonrake-cli")), QStringList{"--profile", profile} + args);
+    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+        if (!quiet) {
+            std::fprintf(stderr, "moonrake-cli %s failed: %s\n", qPrintable(args.join(' ')),
+                         p.readAllStandardError().constData());
+        }
+        return false;
+    }
+    if (out) {
+        *out = QString::fromUtf8(p.readAllStandardOutput());
+    }
+    return true;
 }
 
 Endpoint parseEndpoint(const QString& text) {

@@ -42,6 +42,14 @@ int runsOption(const QStringList& args, int fallback = 3);
 // A run's figure from work done in a time: amount / seconds, or -1 when it failed.
 double perSecond(double amount, double seconds, bool ok = true);
 
+// A program built beside the benchmark.
+QString program(const QString& name);
+
+// Runs `moonrake-cli --profile PROFILE ARGS...`; true when it exits 0, its output in `out`.
+// A failure is reported on stderr unless `quiet` (a caller that polls until it succeeds).
+bool cli(const QString& profile, const QStringList& args, QString* out = nullptr,
+         bool quiet = false);
+
 struct Endpoint {
     QString host;
     quint16 port = 0;
