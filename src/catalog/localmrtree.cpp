@@ -168,8 +168,9 @@ public:
             return;
         }
         // Not exclusive: the transaction keeps other writers out, while peers and windows go on
-        // reading the last committed catalog during a long share.
-        db::Cursor rows(connection, kFiles);
+        // reading the last committed catalog during a long share. The rows go in through the
+        // statement below; this cursor holds the table lock and folds the journal at the end.
+        db::Cursor table(connection, kFiles);
         db::Transaction transaction(connection);
         m_connection = &connection;
         // One statement for every row, its fields bound by position: a share writes a row per
@@ -185,7 +186,7 @@ public:
         insert(m_node, parentId, lastComponent(m_name), true);
         // Cancel keeps what was written: every row written so far has its parent.
         transaction.commit();
-        rows.flush();
+        table.flush();
         m_outcome.kind =
             m_progress.cancelled() ? ShareOutcome::Kind::Cancelled : ShareOutcome::Kind::Shared;
     }
