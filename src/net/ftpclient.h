@@ -10,6 +10,7 @@
 #include <memory>
 
 class QFile;
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -88,6 +89,9 @@ private:
     void onReply(const QByteArray& line, int code);
     void onSocketError(int error);
     void onDataAccepted();
+    void watchDirect();
+    // One turn of sending straight from the file; false when the file cannot be sent that way.
+    bool sendDirect();
     void pump();
     void fail(int error);
     void touch();
@@ -98,6 +102,7 @@ private:
     QTimer* m_timer;
     QTcpServer* m_dataListener = nullptr;
     QPointer<QTcpSocket> m_data;
+    QPointer<QSocketNotifier> m_direct;
     std::unique_ptr<QFile> m_file;
     FtpRequest m_request = FtpRequest::None;
     Step m_step = Step::Idle;

@@ -7,6 +7,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <exception>
 
 namespace mr {
@@ -16,7 +19,10 @@ namespace {
 // A peer that sends commands but never reads the replies must not grow our buffers forever.
 constexpr qint64 kMaxPendingReplyBytes = 1 << 20;
 // Received data waits in the socket at most this long before it is written to the file.
-constexpr qint64 kDataReadBuffer = 256 * 1024;
+constexpr qint64 kDataReadBuffer = 1 << 20;
+// Received data read in one turn of the event loop at most, so that a fast sender cannot keep
+// the other sessions waiting.
+constexpr qint64 kDataTurn = 8 << 20;
 
 quint32 ipv4Of(const QHostAddress& address) {
     bool ok = false;
@@ -431,8 +437,7 @@ void TFtpServer::storeAvailable(FtpCtrlSession& s) {
     if (!s.m_data || !s.m_dataConnected || s.Aborting) {
         return;
     }
-    const QByteArray bytes = s.m_data->readAll();
-    if (bytes.isEmpty()) {
+    if (s.m_data->bytesAvailable() <= 0) {
         return;
     }
     if (!s.m_file) {
@@ -446,11 +451,36 @@ void TFtpServer::storeAvailable(FtpCtrlSession& s) {
         }
         s.m_file = std::move(file);
     }
-    if (s.m_file->write(bytes) != bytes.size()) {
-        abortData(s, QStringLiteral("Cannot write file"));
+    // What the socket already holds is copied out into one buffer that lives as long as the
+    // server (the socket then reuses its own, where handing its bytes out whole would have it
+    // allocate afresh each read); what still waits in the kernel is read straight into that
+    // buffer, a turn's worth at most. An end or error is left for the socket to find.
+    if (m_received.isEmpty()) {
+        m_received.resize(kDataReadBuffer);
+    }
+    const auto store = [&](qint64 n) {
+        if (s.m_file->write(m_received.constData(), n) != n) {
+            abortData(s, QStringLiteral("Cannot write file"));
+            return false;
+        }
+        StoredData(s, n);
+        return s.m_data && !s.Aborting;
+    };
+    const qint64 held = s.m_data->read(m_received.data(), m_received.size());
+    if (held <= 0 || !store(held)) {
         return;
     }
-    StoredData(s, bytes.size());
+    const int descriptor = static_cast<int>(s.m_data->socketDescriptor());
+    for (qint64 turn = 0; descriptor >= 0 && turn < kDataTurn;) {
+        const ssize_t n = ::read(descriptor, m_received.data(), m_received.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || !store(n)) {
+            return;
+        }
+        turn += n;
+    }
 }
 
 void TFtpServer::onDataError(FtpCtrlSession* s, int error) {

@@ -201,6 +201,7 @@ private:
     QTcpServer* m_listener;
     std::vector<Command> m_commands;
     std::vector<FtpCtrlSession*> m_sessions;
+    QByteArray m_received;
     int m_idleTimeoutMs = 120000;
     int m_maxClients = 0;
 };

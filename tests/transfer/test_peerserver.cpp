@@ -124,6 +124,40 @@ TEST(PeerServer, AKickSendsTheAbortWhileTheDataConnectionStillStands) {
     EXPECT_TRUE(down->closedByServer());
 }
 
+TEST(PeerServer, AReceiverThatResetsThePushMidwayEndsOnlyThatUpload) {
+    Upload u;
+    const QByteArray content = pattern(32 << 20, 7);
+    u.owner.share("/big.bin", content);
+    ASSERT_TRUE(u.peer.login("dora", "x"));
+    EXPECT_EQ(u.peer.ask(reqf("/big.bin", u.callback.serverPort())), "0 0 0 0 33554432");
+    QTcpSocket data;
+    const auto down = u.acceptPush("Bobby", "/big.bin", data);
+    ASSERT_TRUE(down);
+    down->send("150 Ready.\r\n");
+    const TMRQueItem& entry = *u.waiting().at(0);
+    ASSERT_TRUE(waitUntil([&] { return data.bytesAvailable() > 0; }));
+    // A reset while the owner still has megabytes to send: its next write meets a dead
+    // connection, which must end the upload, not the program.
+    data.abort();
+    waitUntil([] { return false; }, 200);
+    EXPECT_LT(entry.Transferred, content.size());
+    down->send("426 Connection closed; transfer aborted.\r\n");
+    EXPECT_TRUE(waitUntil([&] { return entry.Error == TTransferError::Aborted; }));
+
+    // The owner serves on: the same file, asked again, arrives whole.
+    EXPECT_EQ(u.peer.ask(reqf("/big.bin", u.callback.serverPort())), "0 0 0 0 33554432");
+    QTcpSocket again;
+    const auto second = u.acceptPush("Bobby", "/big.bin", again);
+    ASSERT_TRUE(second);
+    second->send("150 Ready.\r\n");
+    QByteArray received;
+    EXPECT_TRUE(waitUntil([&] {
+        received += again.readAll();
+        return again.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_TRUE(received + again.readAll() == content);
+}
+
 TEST(PeerServer, ARequestRepeatedWhileWaitingIsPushedToWhereTheRequesterNowListens) {
     Upload u(1);  // one upload slot, which a requester that never answers the push keeps busy
     const QByteArray content = pattern(300000, 5);
