@@ -9,8 +9,12 @@
 #include <QTimer>
 
 #include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace mr {
 
@@ -295,26 +299,37 @@ void THttpCompSync::keepAliveWorker() {
 }
 
 void THttpCompSync::oneShotWorker() {
-    while (m_connected) {
-        RequestPtr request;
-        bool stopped = false;
-        {
-            // Idle workers take turns at the queue: one waits on it while the others wait for
-            // their turn, so a request wakes one worker rather than all of them.
-            std::lock_guard turn(m_oneShotTurn);
-            pollfd fds[2] = {{m_oneShotQueue.fd(), POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
-            const int n = ::poll(fds, 2, -1);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            stopped = n < 0 || (fds[1].revents & POLLIN);
-            if (!stopped) {
-                request = m_oneShotQueue.tryTake();
-            }
+    // Each idle worker waits in its own epoll set, in which the queue is an exclusive entry: a
+    // request wakes one idle worker, not all of them, and no worker has to wake another to
+    // take its place at the queue. The stop event wakes them all.
+    const int set = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event queued{};
+    queued.events = EPOLLIN | EPOLLEXCLUSIVE;
+    queued.data.fd = m_oneShotQueue.fd();
+    epoll_event stop{};
+    stop.events = EPOLLIN;
+    stop.data.fd = m_stop.fd();
+    if (set < 0 || ::epoll_ctl(set, EPOLL_CTL_ADD, queued.data.fd, &queued) != 0 ||
+        ::epoll_ctl(set, EPOLL_CTL_ADD, stop.data.fd, &stop) != 0) {
+        qWarning("one-shot worker: epoll: %s", std::strerror(errno));
+        if (set >= 0) {
+            ::close(set);
         }
+        return;
+    }
+    while (m_connected) {
+        epoll_event events[2];
+        const int n = ::epoll_wait(set, events, 2, -1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        const bool stopped =
+            n < 0 || std::any_of(events, events + std::max(n, 0),
+                                 [&](const epoll_event& e) { return e.data.fd == stop.data.fd; });
         if (stopped) {
             break;
         }
+        RequestPtr request = m_oneShotQueue.tryTake();
         if (!request) {
             continue;
         }
@@ -334,6 +349,7 @@ void THttpCompSync::oneShotWorker() {
         socket.close();
         finish(request);
     }
+    ::close(set);
 }
 
 void THttpCompSync::channelEnd(bool lost) {

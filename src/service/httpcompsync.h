@@ -87,8 +87,6 @@ private:
 
     TIdleQueue* m_idle;
     mutable std::mutex m_mutex;
-    // Held by the one idle one-shot worker that waits on the queue.
-    std::mutex m_oneShotTurn;
     std::condition_variable m_changed;
     QString m_host;
     std::uint16_t m_port = 0;

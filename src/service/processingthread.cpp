@@ -38,8 +38,10 @@ void TProcessingThread::run() {
         if (n < 0 || (fds[1].revents & POLLIN)) {
             return;
         }
-        RequestPtr request = m_completions->tryTake();
-        if (!request) {
+        // Everything finished by now goes over in one hand-over, whose handlers run there in
+        // completion order: a burst of replies wakes the main thread once, not once each.
+        std::vector<RequestPtr> batch = m_completions->takeAll();
+        if (batch.empty()) {
             continue;
         }
         std::unique_lock lock(m_mutex);
@@ -48,8 +50,10 @@ void TProcessingThread::run() {
         // able to end this wait.
         QMetaObject::invokeMethod(
             &m_mainThread,
-            [this, request] {
-                request->complete();
+            [this, batch = std::move(batch)] {
+                for (const RequestPtr& request : batch) {
+                    request->complete();
+                }
                 std::lock_guard doneLock(m_mutex);
                 m_done = true;
                 m_handedOver.notify_all();

@@ -14,8 +14,8 @@ namespace mr {
 
 class THttpCompSync;
 
-// Hands each finished request of a connection manager to the main thread and waits there
-// until its handler has run, so handlers run one at a time and in completion order.
+// Hands the finished requests of a connection manager to the main thread and waits there
+// until their handlers have run, so handlers run one at a time and in completion order.
 // Construct and destroy it on the main thread.
 class TProcessingThread {
 public:
