@@ -1,22 +1,20 @@
 #pragma once
 
-#include "service/pollable.h"
 #include "service/requestqueue.h"
 
-#include <QObject>
-
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
+
+class QSocketNotifier;
 
 namespace mr {
 
 class THttpCompSync;
 
-// Hands the finished requests of a connection manager to the main thread and waits there
-// until their handlers have run, so handlers run one at a time and in completion order.
-// Construct and destroy it on the main thread.
+// The completion path: hands the finished requests of a connection manager to the main thread,
+// one at a time and in completion order. The main thread's own event loop waits for the
+// completion semaphore, so a finished request reaches its handler with one wake-up, without a
+// thread of its own in between; while handlers run, further completions wait, even when a
+// handler runs a nested event loop. Construct and destroy it on the main thread.
 class TProcessingThread {
 public:
     explicit TProcessingThread(const THttpCompSync& manager);
@@ -26,16 +24,12 @@ public:
     TProcessingThread& operator=(const TProcessingThread&) = delete;
 
 private:
-    void run();
+    void handOver();
 
     std::shared_ptr<RequestQueue> m_completions;
-    QObject m_mainThread;  // receives the hand-overs
-    PollableEvent m_stop;
-    std::mutex m_mutex;
-    std::condition_variable m_handedOver;
-    bool m_done = false;
-    bool m_stopping = false;
-    std::thread m_thread;
+    std::unique_ptr<QSocketNotifier> m_ready;
+    // Cleared by the destructor: a handler that ends the completion path ends the hand-over.
+    std::shared_ptr<bool> m_alive;
 };
 
 }  // namespace mr

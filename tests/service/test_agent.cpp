@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 
 using namespace mr;
 using namespace mr::test;
@@ -112,6 +113,41 @@ protected:
     int m_disconnects = 0;
     bool m_disconnectOnMain = false;
 };
+
+// The completion path hands finished requests over from any thread, in completion order and
+// one at a time: a handler's nested event loop runs no other handler, and a handler that ends
+// the path leaves the rest unhandled.
+TEST(CompletionPath, HandlersRunInOrderOneAtATimeUntilThePathEnds) {
+    auto completions = std::make_shared<RequestQueue>();
+    auto path = std::make_unique<TProcessingThread>(completions);
+    QObject owner;
+    std::vector<char> order;
+    bool nestedRanAnother = false;
+    const auto push = [&](char code, RequestHandler handler) {
+        completions->push(std::make_shared<TRequest>(code, QByteArray(), QString(), false, &owner,
+                                                     std::move(handler)));
+    };
+    const auto record = [&](TRequest& r) { order.push_back(r.code()); };
+    push('a', [&](TRequest& r) {
+        record(r);
+        std::thread([&] { push('b', record); }).join();
+        const std::size_t before = order.size();
+        waitUntil([] { return false; }, 100);  // a nested loop with 'b' ready to be handed over
+        nestedRanAnother = order.size() != before;
+    });
+    EXPECT_TRUE(waitUntil([&] { return order.size() == 2; }));
+    EXPECT_FALSE(nestedRanAnother);
+    EXPECT_EQ(order, (std::vector<char>{'a', 'b'}));
+
+    push('c', [&](TRequest& r) {
+        record(r);
+        path.reset();
+    });
+    push('d', record);
+    EXPECT_TRUE(waitUntil([&] { return !path; }));
+    waitUntil([] { return false; }, 100);
+    EXPECT_EQ(order, (std::vector<char>{'a', 'b', 'c'}));
+}
 
 // One keep-alive conversation: framing, sequence numbers, replies put together from records,
 // a reply for a window that has gone, and a sign-off after which numbering starts again.
