@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <limits>
@@ -173,18 +174,19 @@ public:
         db::Cursor table(connection, kFiles);
         db::Transaction transaction(connection);
         m_connection = &connection;
-        // One statement for every row, its fields bound by position: a share writes a row per
-        // entry of the tree, and a cursor's blank row and look-ups by field name were a good
-        // part of each write.
-        db::Prepared statement(
-            connection.handle(),
-            QStringLiteral("INSERT INTO files (Username, Action, ParentId, Name, FileName, "
-                           "Attributes, FileSize, FileDate, Media, Password) "
-                           "VALUES ('', 'A', ?, ?, ?, ?, ?, ?, ?, ?)"));
-        m_insert = &statement;
+        // Rows go in kRowsPerStatement at a time, through one statement prepared for the share
+        // with its fields bound by position: each statement costs SQLite a good deal beyond its
+        // rows (cursors, the AUTOINCREMENT counter, a statement journal). The tail goes row by
+        // row. The ids are given, so a folder's children can join the same batch as the folder.
+        db::Prepared batch(connection.handle(), insertSql(kRowsPerStatement));
+        db::Prepared single(connection.handle(), insertSql(1));
+        m_batchInsert = &batch;
+        m_singleInsert = &single;
+        m_nextId = firstFreeId();
         loadSharedPaths();
         insert(m_node, parentId, lastComponent(m_name), true);
         // Cancel keeps what was written: every row written so far has its parent.
+        writePending();
         transaction.commit();
         table.flush();
         m_outcome.kind =
@@ -208,6 +210,8 @@ private:
     bool alreadyShared(const QString& localPath) {
         if (!m_sharedPaths.contains(localPath))
             return false;
+        // The check reads the table: what this share has written must be in it.
+        writePending();
         db::Cursor check(*m_connection, kFiles);
         return sharesLocalFolder(check, localPath);
     }
@@ -242,10 +246,8 @@ private:
             getsRow = extensionMatches(node);
         }
         int childParent = name.isEmpty() ? -1 : parentId;
-        if (getsRow) {
-            write(node, parentId, name);
-            childParent = static_cast<int>(m_connection->lastInsertRowid());
-        }
+        if (getsRow)
+            childParent = static_cast<int>(write(node, parentId, name));
         ++m_progress.done;
         m_progress.postStep();
         if (!folder || !(m_subfolders || top))
@@ -258,25 +260,91 @@ private:
         }
     }
 
-    void write(TFileNode* node, int parentId, const QString& name) {
+    // The field values of one row, kept until the statement that writes it has run: texts are
+    // bound without a copy.
+    struct PendingRow {
+        qint64 id;
+        int parentId;
+        QString name;
+        QString localPath;
+        bool folder;
+        qint64 size;
+        double date;
+        QString media;
+        QString password;
+    };
+
+    static QString insertSql(int rows) {
+        QString sql = QStringLiteral(
+            "INSERT INTO files (id, Username, Action, ParentId, Name, FileName, Attributes, "
+            "FileSize, FileDate, Media, Password) VALUES ");
+        for (int i = 0; i < rows; ++i)
+            sql += i == 0 ? QStringLiteral("(?, '', 'A', ?, ?, ?, ?, ?, ?, ?, ?)")
+                          : QStringLiteral(", (?, '', 'A', ?, ?, ?, ?, ?, ?, ?, ?)");
+        return sql;
+    }
+
+    // The id AUTOINCREMENT would give the next row: above every id the table has ever held.
+    // The transaction keeps other writers out, so the ids that follow stay free as well.
+    qint64 firstFreeId() {
+        qint64 last = 0;
+        for (const QString& sql :
+             {QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = 'files'"),
+              QStringLiteral("SELECT max(id) FROM files")}) {
+            db::Prepared query(m_connection->handle(), sql);
+            db::Prepared::Run run(query);
+            if (run.step())
+                last = std::max(last, run.integer(0));
+        }
+        return last + 1;
+    }
+
+    qint64 write(TFileNode* node, int parentId, const QString& name) {
         const TFileItem* item = node->item();
         const bool folder = node->isFolder();
+        const qint64 id = m_nextId++;
+        m_pending.push_back({id, parentId, name, node->localPath(), folder,
+                             folder ? -1 : item->size, item->date, item->media,
+                             m_password.isEmpty() ? item->password : m_password});
+        ++m_outcome.rows;
+        if (m_pending.size() == kRowsPerStatement)
+            writePending();
+        return id;
+    }
+
+    void bindRow(db::Prepared& statement, int first, const PendingRow& row) {
         const auto text = [](const QString& s) {
             return db::Value{db::Value::Kind::Text, 0, 0, s};
         };
-        const QString localPath = node->localPath();
-        m_insert->bindInteger(1, parentId);
-        m_insert->bind(2, text(name));
-        m_insert->bind(3, text(localPath));
-        m_insert->bindInteger(4, folder ? 1 : 0);
-        m_insert->bindInteger(5, folder ? -1 : item->size);
-        m_insert->bind(6, db::Value{db::Value::Kind::Real, 0, item->date, {}});
-        m_insert->bind(7, text(item->media));
-        m_insert->bind(8, text(m_password.isEmpty() ? item->password : m_password));
-        db::Prepared::Run run(*m_insert);
-        run.step();
-        ++m_outcome.rows;
+        statement.bindInteger(first, row.id);
+        statement.bindInteger(first + 1, row.parentId);
+        statement.bind(first + 2, text(row.name));
+        statement.bind(first + 3, text(row.localPath));
+        statement.bindInteger(first + 4, row.folder ? 1 : 0);
+        statement.bindInteger(first + 5, row.size);
+        statement.bind(first + 6, db::Value{db::Value::Kind::Real, 0, row.date, {}});
+        statement.bind(first + 7, text(row.media));
+        statement.bind(first + 8, text(row.password));
     }
+
+    void writePending() {
+        if (m_pending.size() == kRowsPerStatement) {
+            for (std::size_t i = 0; i < m_pending.size(); ++i)
+                bindRow(*m_batchInsert, int(i) * kFieldsPerRow + 1, m_pending[i]);
+            db::Prepared::Run run(*m_batchInsert);
+            run.step();
+        } else {
+            for (const PendingRow& row : m_pending) {
+                bindRow(*m_singleInsert, 1, row);
+                db::Prepared::Run run(*m_singleInsert);
+                run.step();
+            }
+        }
+        m_pending.clear();
+    }
+
+    static constexpr std::size_t kRowsPerStatement = 128;
+    static constexpr int kFieldsPerRow = 9;
 
     TFileNode* m_node;
     QString m_name;
@@ -286,7 +354,10 @@ private:
     Progress& m_progress;
     ShareOutcome& m_outcome;
     db::Connection* m_connection = nullptr;
-    db::Prepared* m_insert = nullptr;
+    db::Prepared* m_batchInsert = nullptr;
+    db::Prepared* m_singleInsert = nullptr;
+    qint64 m_nextId = 0;
+    std::vector<PendingRow> m_pending;
     TreeWalk* m_walk = nullptr;
     QSet<QString> m_sharedPaths;
 };
