@@ -14,7 +14,9 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -50,14 +52,24 @@ bool sharesLocalFolder(db::Cursor& rows, const QString& localPath) {
     return false;
 }
 
-// Reads the folder tree on a second thread while the share worker writes rows: reading and
-// writing cost about the same, and a folder's rows only need that folder's children. Visits
-// the nodes as TFileNode::count does, in the order the rows are written.
+// Reads the folder tree on two threads while the share worker writes rows: listing a folder
+// (a stat per entry) costs more than writing its rows, and a folder's rows only need that
+// folder's children. The walkers take folders in the order the rows are written (depth first),
+// so the writer rarely waits.
 class TreeWalk {
 public:
     TreeWalk(TFileNode* root, bool subfolders, Progress& progress)
-        : m_progress(progress), m_thread([this, root, subfolders] { run(root, subfolders); }) {}
-    ~TreeWalk() { m_thread.join(); }
+        : m_progress(progress), m_subfolders(subfolders), m_queue{root} {
+        try {
+            for (std::thread& walker : m_walkers)
+                walker = std::thread([this] { run(); });
+        } catch (...) {
+            stop();
+            throw;
+        }
+    }
+    // A writer that stops early (cancelled, failed) need not wait for the rest of the tree.
+    ~TreeWalk() { stop(); }
     TreeWalk(const TreeWalk&) = delete;
     TreeWalk& operator=(const TreeWalk&) = delete;
 
@@ -86,39 +98,74 @@ public:
     }
 
 private:
-    void run(TFileNode* root, bool subfolders) {
-        try {
-            const int entries = count(root, subfolders);
-            m_progress.total = entries + 1;
-        } catch (...) {
-            std::lock_guard lock(m_mutex);
-            m_error = std::current_exception();
-        }
+    void stop() {
         {
             std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_work.notify_all();
+        for (std::thread& walker : m_walkers) {
+            if (walker.joinable())
+                walker.join();
+        }
+    }
+
+    void run() {
+        try {
+            walk();
+        } catch (...) {
+            // Out of memory while queueing: the writer learns of it, the thread ends cleanly.
+            std::lock_guard lock(m_mutex);
+            if (!m_error)
+                m_error = std::current_exception();
             m_finished = true;
         }
         m_changed.notify_all();
+        m_work.notify_all();
     }
 
-    int count(TFileNode* node, bool recursive) {
-        TFileNodes& children = node->Children();
-        bool wake = false;
-        {
-            std::lock_guard lock(m_mutex);
-            m_ready.insert(node);
-            wake = m_ready.size() >= m_wakeAt;
-        }
-        if (wake)
-            m_changed.notify_all();
-        int n = children.count();
-        if (recursive) {
-            for (const auto& child : children) {
-                if (child->walkable())
-                    n += count(child.get(), true);
+    void walk() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock, [&] { return m_stopping || m_finished || !m_queue.empty(); });
+            if (m_stopping || m_finished)
+                return;
+            TFileNode* folder = m_queue.front();
+            m_queue.pop_front();
+            ++m_listing;
+            lock.unlock();
+            std::vector<TFileNode*> subfolders;
+            int entries = 0;
+            std::exception_ptr error;
+            try {
+                TFileNodes& children = folder->Children();
+                entries = children.count();
+                for (const auto& child : children) {
+                    if (m_subfolders && child->walkable())
+                        subfolders.push_back(child.get());
+                }
+            } catch (...) {
+                error = std::current_exception();
             }
+            lock.lock();
+            --m_listing;
+            m_entries += entries;
+            m_ready.insert(folder);
+            // Ahead of the folders queued before: depth first, as the rows are written.
+            m_queue.insert(m_queue.begin(), subfolders.begin(), subfolders.end());
+            if (error && !m_error)
+                m_error = error;
+            const bool end = m_error || (m_queue.empty() && m_listing == 0);
+            if (end && !m_finished) {
+                m_finished = true;
+                if (!m_error)
+                    m_progress.total = m_entries + 1;
+            }
+            if (end || m_ready.size() >= m_wakeAt)
+                m_changed.notify_all();
+            if (end || subfolders.size() > 1)
+                m_work.notify_all();
         }
-        return n;
     }
 
     [[noreturn]] void failed() const {
@@ -131,15 +178,22 @@ private:
     static constexpr std::size_t kNobodyWaits = std::numeric_limits<std::size_t>::max();
 
     Progress& m_progress;
+    const bool m_subfolders;
     std::mutex m_mutex;
+    // The writer waits on m_changed, idle walkers on m_work.
     std::condition_variable m_changed;
+    std::condition_variable m_work;
+    std::deque<TFileNode*> m_queue;  // folders to list, the next first
+    int m_listing = 0;               // folders being listed
+    int m_entries = 0;
     std::unordered_set<const TFileNode*> m_ready;
     // The number of ready folders the waiting writer wants before it is woken.
     std::size_t m_wakeAt = kNobodyWaits;
     bool m_finished = false;
+    bool m_stopping = false;
     std::exception_ptr m_error;
-    // Last: starts once the members above exist.
-    std::thread m_thread;
+    // Last: they start once the members above exist.
+    std::array<std::thread, 2> m_walkers;
 };
 
 // The share worker's state: one connection, one transaction, the recursive insert.
