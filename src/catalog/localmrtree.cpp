@@ -387,6 +387,8 @@ private:
                 bindRow(*m_batchInsert, int(i) * kFieldsPerRow + 1, m_pending[i]);
             db::Prepared::Run run(*m_batchInsert);
             run.step();
+            if (++m_batches % kBatchesPerWriteback == 0)
+                m_connection->startJournalWriteback();
         } else {
             for (const PendingRow& row : m_pending) {
                 bindRow(*m_singleInsert, 1, row);
@@ -398,6 +400,8 @@ private:
     }
 
     static constexpr std::size_t kRowsPerStatement = 128;
+    // About a megabyte of journal.
+    static constexpr int kBatchesPerWriteback = 64;
     static constexpr int kFieldsPerRow = 9;
 
     TFileNode* m_node;
@@ -411,6 +415,7 @@ private:
     db::Prepared* m_batchInsert = nullptr;
     db::Prepared* m_singleInsert = nullptr;
     qint64 m_nextId = 0;
+    int m_batches = 0;
     std::vector<PendingRow> m_pending;
     TreeWalk* m_walk = nullptr;
     QSet<QString> m_sharedPaths;
