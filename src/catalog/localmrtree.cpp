@@ -21,6 +21,7 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -97,7 +98,7 @@ public:
             failed();
     }
 
-private:
+    // Ends the walk where it is; the walkers touch no node after this returns.
     void stop() {
         {
             std::lock_guard lock(m_mutex);
@@ -110,6 +111,7 @@ private:
         }
     }
 
+private:
     void run() {
         try {
             walk();
@@ -213,6 +215,7 @@ public:
         Progress::CloseOnExit closeOnExit{m_progress};
         m_progress.done = 0;
         m_progress.postText(QString::fromLatin1(kSharingFilesText));
+        const bool listedBefore = m_node->childrenLoaded();
         // Sets the progress total when it ends; joined on every way out.
         TreeWalk walk(m_node, m_subfolders, m_progress);
         m_walk = &walk;
@@ -241,6 +244,17 @@ public:
         insert(m_node, parentId, lastComponent(m_name), true);
         // Cancel keeps what was written: every row written so far has its parent.
         writePending();
+        walk.stop();
+        // The listing this share made is its own: dropped on another core while the commit
+        // waits for the disk, so the caller's node is left as it came.
+        std::jthread release;
+        if (!listedBefore) {
+            try {
+                release = std::jthread([node = m_node] { node->freeChildren(); });
+            } catch (const std::system_error&) {
+                m_node->freeChildren();
+            }
+        }
         transaction.commit();
         table.flush();
         m_outcome.kind =

@@ -167,4 +167,11 @@ TEST_F(ShareOps, LargeSharesKeepEveryRowUnderItsFolderAndNeverReuseIds) {
     EXPECT_EQ(last->fileName, scratch("big/y/f98"));
     EXPECT_EQ(m_tree.ItemAt("/big/y/f98")->size, 98);
     EXPECT_TRUE(isForest());
+
+    // A folder the caller has listed (a view showing it) keeps its children.
+    makeFile("listed/a");
+    auto node = TActualFileNode::fromPath(scratch("listed"));
+    ASSERT_EQ(node->Children().count(), 1);
+    EXPECT_EQ(m_tree.ShareFolder(node.get(), "/listed", true, {}).rows, 2);
+    EXPECT_TRUE(node->childrenLoaded());
 }
