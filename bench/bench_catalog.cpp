@@ -11,7 +11,9 @@
 // gives the same ratio in a fifth of the time.
 //
 //   bench_catalog [--server PATH] [--files N] [--folders N] [--sync-files N] [--listing N]
-//                 [--runs N]
+//                 [--runs N] [--tree DIR]
+//
+// --tree DIR keeps the shared tree in DIR, made there when missing, for profiling runs.
 
 #include "benchutil.h"
 #include "catalog/actualfilenode.h"
@@ -115,6 +117,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     QString serverPath = QCoreApplication::applicationDirPath() + "/moonrake-server";
     int files = 100000, folders = 1000, syncFiles = 20000, listing = 10000;
+    QString keptTree;
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == "--server")
             serverPath = args[i + 1];
@@ -126,6 +129,8 @@ int main(int argc, char** argv) {
             syncFiles = args[i + 1].toInt();
         else if (args[i] == "--listing")
             listing = args[i + 1].toInt();
+        else if (args[i] == "--tree")
+            keptTree = args[i + 1];
     }
     const int runs = bench::runsOption(args);
     QTemporaryDir scratch;
@@ -133,10 +138,12 @@ int main(int argc, char** argv) {
     setActiveProfile(profile);
 
     // Sharing against a walk, both on a warm cache and after the catalog was emptied.
-    const QString tree = scratch.filePath("tree");
-    std::printf("generating %d files in %d folders...\n", files, folders);
-    std::fflush(stdout);
-    makeTree(tree, folders, files);
+    const QString tree = keptTree.isEmpty() ? scratch.filePath("tree") : keptTree;
+    if (keptTree.isEmpty() || !QFileInfo::exists(keptTree)) {
+        std::printf("generating %d files in %d folders...\n", files, folders);
+        std::fflush(stdout);
+        makeTree(tree, folders, files);
+    }
     const QByteArray native = QFile::encodeName(tree);
     const int walked = walk(native);
     const auto share = [&](const QString& folder) {

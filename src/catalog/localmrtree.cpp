@@ -13,11 +13,15 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+#include <array>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -49,14 +53,24 @@ bool sharesLocalFolder(db::Cursor& rows, const QString& localPath) {
     return false;
 }
 
-// Reads the folder tree on a second thread while the share worker writes rows: reading and
-// writing cost about the same, and a folder's rows only need that folder's children. Visits
-// the nodes as TFileNode::count does, in the order the rows are written.
+// Reads the folder tree on two threads while the share worker writes rows: listing a folder
+// (a stat per entry) costs more than writing its rows, and a folder's rows only need that
+// folder's children. The walkers take folders in the order the rows are written (depth first),
+// so the writer rarely waits.
 class TreeWalk {
 public:
     TreeWalk(TFileNode* root, bool subfolders, Progress& progress)
-        : m_progress(progress), m_thread([this, root, subfolders] { run(root, subfolders); }) {}
-    ~TreeWalk() { m_thread.join(); }
+        : m_progress(progress), m_subfolders(subfolders), m_queue{root} {
+        try {
+            for (std::thread& walker : m_walkers)
+                walker = std::thread([this] { run(); });
+        } catch (...) {
+            stop();
+            throw;
+        }
+    }
+    // A writer that stops early (cancelled, failed) need not wait for the rest of the tree.
+    ~TreeWalk() { stop(); }
     TreeWalk(const TreeWalk&) = delete;
     TreeWalk& operator=(const TreeWalk&) = delete;
 
@@ -84,40 +98,76 @@ public:
             failed();
     }
 
-private:
-    void run(TFileNode* root, bool subfolders) {
-        try {
-            const int entries = count(root, subfolders);
-            m_progress.total = entries + 1;
-        } catch (...) {
-            std::lock_guard lock(m_mutex);
-            m_error = std::current_exception();
-        }
+    // Ends the walk where it is; the walkers touch no node after this returns.
+    void stop() {
         {
             std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_work.notify_all();
+        for (std::thread& walker : m_walkers) {
+            if (walker.joinable())
+                walker.join();
+        }
+    }
+
+private:
+    void run() {
+        try {
+            walk();
+        } catch (...) {
+            // Out of memory while queueing: the writer learns of it, the thread ends cleanly.
+            std::lock_guard lock(m_mutex);
+            if (!m_error)
+                m_error = std::current_exception();
             m_finished = true;
         }
         m_changed.notify_all();
+        m_work.notify_all();
     }
 
-    int count(TFileNode* node, bool recursive) {
-        TFileNodes& children = node->Children();
-        bool wake = false;
-        {
-            std::lock_guard lock(m_mutex);
-            m_ready.insert(node);
-            wake = m_ready.size() >= m_wakeAt;
-        }
-        if (wake)
-            m_changed.notify_all();
-        int n = children.count();
-        if (recursive) {
-            for (const auto& child : children) {
-                if (child->walkable())
-                    n += count(child.get(), true);
+    void walk() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock, [&] { return m_stopping || m_finished || !m_queue.empty(); });
+            if (m_stopping || m_finished)
+                return;
+            TFileNode* folder = m_queue.front();
+            m_queue.pop_front();
+            ++m_listing;
+            lock.unlock();
+            std::vector<TFileNode*> subfolders;
+            int entries = 0;
+            std::exception_ptr error;
+            try {
+                TFileNodes& children = folder->Children();
+                entries = children.count();
+                for (const auto& child : children) {
+                    if (m_subfolders && child->walkable())
+                        subfolders.push_back(child.get());
+                }
+            } catch (...) {
+                error = std::current_exception();
             }
+            lock.lock();
+            --m_listing;
+            m_entries += entries;
+            m_ready.insert(folder);
+            // Ahead of the folders queued before: depth first, as the rows are written.
+            m_queue.insert(m_queue.begin(), subfolders.begin(), subfolders.end());
+            if (error && !m_error)
+                m_error = error;
+            const bool end = m_error || (m_queue.empty() && m_listing == 0);
+            if (end && !m_finished) {
+                m_finished = true;
+                if (!m_error)
+                    m_progress.total = m_entries + 1;
+            }
+            if (end || m_ready.size() >= m_wakeAt)
+                m_changed.notify_all();
+            if (end || subfolders.size() > 1)
+                m_work.notify_all();
         }
-        return n;
     }
 
     [[noreturn]] void failed() const {
@@ -130,15 +180,22 @@ private:
     static constexpr std::size_t kNobodyWaits = std::numeric_limits<std::size_t>::max();
 
     Progress& m_progress;
+    const bool m_subfolders;
     std::mutex m_mutex;
+    // The writer waits on m_changed, idle walkers on m_work.
     std::condition_variable m_changed;
+    std::condition_variable m_work;
+    std::deque<TFileNode*> m_queue;  // folders to list, the next first
+    int m_listing = 0;               // folders being listed
+    int m_entries = 0;
     std::unordered_set<const TFileNode*> m_ready;
     // The number of ready folders the waiting writer wants before it is woken.
     std::size_t m_wakeAt = kNobodyWaits;
     bool m_finished = false;
+    bool m_stopping = false;
     std::exception_ptr m_error;
-    // Last: starts once the members above exist.
-    std::thread m_thread;
+    // Last: they start once the members above exist.
+    std::array<std::thread, 2> m_walkers;
 };
 
 // The share worker's state: one connection, one transaction, the recursive insert.
@@ -158,6 +215,7 @@ public:
         Progress::CloseOnExit closeOnExit{m_progress};
         m_progress.done = 0;
         m_progress.postText(QString::fromLatin1(kSharingFilesText));
+        const bool listedBefore = m_node->childrenLoaded();
         // Sets the progress total when it ends; joined on every way out.
         TreeWalk walk(m_node, m_subfolders, m_progress);
         m_walk = &walk;
@@ -173,18 +231,30 @@ public:
         db::Cursor table(connection, kFiles);
         db::Transaction transaction(connection);
         m_connection = &connection;
-        // One statement for every row, its fields bound by position: a share writes a row per
-        // entry of the tree, and a cursor's blank row and look-ups by field name were a good
-        // part of each write.
-        db::Prepared statement(
-            connection.handle(),
-            QStringLiteral("INSERT INTO files (Username, Action, ParentId, Name, FileName, "
-                           "Attributes, FileSize, FileDate, Media, Password) "
-                           "VALUES ('', 'A', ?, ?, ?, ?, ?, ?, ?, ?)"));
-        m_insert = &statement;
+        // Rows go in kRowsPerStatement at a time, through one statement prepared for the share
+        // with its fields bound by position: each statement costs SQLite a good deal beyond its
+        // rows (cursors, the AUTOINCREMENT counter, a statement journal). The tail goes row by
+        // row. The ids are given, so a folder's children can join the same batch as the folder.
+        db::Prepared batch(connection.handle(), insertSql(kRowsPerStatement));
+        db::Prepared single(connection.handle(), insertSql(1));
+        m_batchInsert = &batch;
+        m_singleInsert = &single;
+        m_nextId = firstFreeId();
         loadSharedPaths();
         insert(m_node, parentId, lastComponent(m_name), true);
         // Cancel keeps what was written: every row written so far has its parent.
+        writePending();
+        walk.stop();
+        // The listing this share made is its own: dropped on another core while the commit
+        // waits for the disk, so the caller's node is left as it came.
+        std::jthread release;
+        if (!listedBefore) {
+            try {
+                release = std::jthread([node = m_node] { node->freeChildren(); });
+            } catch (const std::system_error&) {
+                m_node->freeChildren();
+            }
+        }
         transaction.commit();
         table.flush();
         m_outcome.kind =
@@ -208,6 +278,8 @@ private:
     bool alreadyShared(const QString& localPath) {
         if (!m_sharedPaths.contains(localPath))
             return false;
+        // The check reads the table: what this share has written must be in it.
+        writePending();
         db::Cursor check(*m_connection, kFiles);
         return sharesLocalFolder(check, localPath);
     }
@@ -242,10 +314,8 @@ private:
             getsRow = extensionMatches(node);
         }
         int childParent = name.isEmpty() ? -1 : parentId;
-        if (getsRow) {
-            write(node, parentId, name);
-            childParent = static_cast<int>(m_connection->lastInsertRowid());
-        }
+        if (getsRow)
+            childParent = static_cast<int>(write(node, parentId, name));
         ++m_progress.done;
         m_progress.postStep();
         if (!folder || !(m_subfolders || top))
@@ -258,25 +328,95 @@ private:
         }
     }
 
-    void write(TFileNode* node, int parentId, const QString& name) {
+    // The field values of one row, kept until the statement that writes it has run: texts are
+    // bound without a copy.
+    struct PendingRow {
+        qint64 id;
+        int parentId;
+        QString name;
+        QString localPath;
+        bool folder;
+        qint64 size;
+        double date;
+        QString media;
+        QString password;
+    };
+
+    static QString insertSql(int rows) {
+        QString sql = QStringLiteral(
+            "INSERT INTO files (id, Username, Action, ParentId, Name, FileName, Attributes, "
+            "FileSize, FileDate, Media, Password) VALUES ");
+        for (int i = 0; i < rows; ++i)
+            sql += i == 0 ? QStringLiteral("(?, '', 'A', ?, ?, ?, ?, ?, ?, ?, ?)")
+                          : QStringLiteral(", (?, '', 'A', ?, ?, ?, ?, ?, ?, ?, ?)");
+        return sql;
+    }
+
+    // The id AUTOINCREMENT would give the next row: above every id the table has ever held.
+    // The transaction keeps other writers out, so the ids that follow stay free as well.
+    qint64 firstFreeId() {
+        qint64 last = 0;
+        for (const QString& sql :
+             {QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = 'files'"),
+              QStringLiteral("SELECT max(id) FROM files")}) {
+            db::Prepared query(m_connection->handle(), sql);
+            db::Prepared::Run run(query);
+            if (run.step())
+                last = std::max(last, run.integer(0));
+        }
+        return last + 1;
+    }
+
+    qint64 write(TFileNode* node, int parentId, const QString& name) {
         const TFileItem* item = node->item();
         const bool folder = node->isFolder();
+        const qint64 id = m_nextId++;
+        m_pending.push_back({id, parentId, name, node->localPath(), folder,
+                             folder ? -1 : item->size, item->date, item->media,
+                             m_password.isEmpty() ? item->password : m_password});
+        ++m_outcome.rows;
+        if (m_pending.size() == kRowsPerStatement)
+            writePending();
+        return id;
+    }
+
+    void bindRow(db::Prepared& statement, int first, const PendingRow& row) {
         const auto text = [](const QString& s) {
             return db::Value{db::Value::Kind::Text, 0, 0, s};
         };
-        const QString localPath = node->localPath();
-        m_insert->bindInteger(1, parentId);
-        m_insert->bind(2, text(name));
-        m_insert->bind(3, text(localPath));
-        m_insert->bindInteger(4, folder ? 1 : 0);
-        m_insert->bindInteger(5, folder ? -1 : item->size);
-        m_insert->bind(6, db::Value{db::Value::Kind::Real, 0, item->date, {}});
-        m_insert->bind(7, text(item->media));
-        m_insert->bind(8, text(m_password.isEmpty() ? item->password : m_password));
-        db::Prepared::Run run(*m_insert);
-        run.step();
-        ++m_outcome.rows;
+        statement.bindInteger(first, row.id);
+        statement.bindInteger(first + 1, row.parentId);
+        statement.bind(first + 2, text(row.name));
+        statement.bind(first + 3, text(row.localPath));
+        statement.bindInteger(first + 4, row.folder ? 1 : 0);
+        statement.bindInteger(first + 5, row.size);
+        statement.bind(first + 6, db::Value{db::Value::Kind::Real, 0, row.date, {}});
+        statement.bind(first + 7, text(row.media));
+        statement.bind(first + 8, text(row.password));
     }
+
+    void writePending() {
+        if (m_pending.size() == kRowsPerStatement) {
+            for (std::size_t i = 0; i < m_pending.size(); ++i)
+                bindRow(*m_batchInsert, int(i) * kFieldsPerRow + 1, m_pending[i]);
+            db::Prepared::Run run(*m_batchInsert);
+            run.step();
+            if (++m_batches % kBatchesPerWriteback == 0)
+                m_connection->startJournalWriteback();
+        } else {
+            for (const PendingRow& row : m_pending) {
+                bindRow(*m_singleInsert, 1, row);
+                db::Prepared::Run run(*m_singleInsert);
+                run.step();
+            }
+        }
+        m_pending.clear();
+    }
+
+    static constexpr std::size_t kRowsPerStatement = 128;
+    // About a megabyte of journal.
+    static constexpr int kBatchesPerWriteback = 64;
+    static constexpr int kFieldsPerRow = 9;
 
     TFileNode* m_node;
     QString m_name;
@@ -286,7 +426,11 @@ private:
     Progress& m_progress;
     ShareOutcome& m_outcome;
     db::Connection* m_connection = nullptr;
-    db::Prepared* m_insert = nullptr;
+    db::Prepared* m_batchInsert = nullptr;
+    db::Prepared* m_singleInsert = nullptr;
+    qint64 m_nextId = 0;
+    int m_batches = 0;
+    std::vector<PendingRow> m_pending;
     TreeWalk* m_walk = nullptr;
     QSet<QString> m_sharedPaths;
 };

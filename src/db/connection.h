@@ -38,12 +38,18 @@ public:
     int beginTransaction();
     void endTransaction(int level, bool commit);
 
+    // Asks the system to start writing what a long transaction has put in the journal so far,
+    // without waiting: the sync that folds the journal into the table at the end then finds
+    // most of it on disk. Changes nothing of what reaches the disk or when it is safe.
+    void startJournalWriteback();
+
 private:
     const TableSchema* m_table = nullptr;
     QString m_filePath;
     sqlite3* m_db = nullptr;
     std::thread::id m_thread;
     int m_transactionDepth = 0;
+    int m_journalFd = -1;
 };
 
 }  // namespace mr::db

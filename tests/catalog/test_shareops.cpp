@@ -145,3 +145,33 @@ TEST_F(ShareOps, CancelKeepsAConsistentPrefix) {
     EXPECT_EQ(static_cast<int>(catalog().size()), outcome.rows);
     EXPECT_TRUE(isForest());
 }
+
+TEST_F(ShareOps, LargeSharesKeepEveryRowUnderItsFolderAndNeverReuseIds) {
+    makeFile("n/d");
+    share("n");
+    const int deleted = find("d")->id;
+    ASSERT_EQ(m_tree.RemoveShare(*m_tree.ItemAt("/n")), RemoveOutcome::Removed);
+    ASSERT_FALSE(find("d"));
+    // More rows than one statement takes, the last of them in a folder written before them.
+    for (int i = 0; i < 150; ++i)
+        makeFile(QString("big/%1/f%2").arg(i % 2 ? "x" : "y").arg(i), i);
+    EXPECT_EQ(share("big").rows, 153);
+    for (const CatalogRow& row : catalog()) {
+        if (row.name != "n") {
+            EXPECT_GT(row.id, deleted) << row.name.toStdString();
+        }
+    }
+    const CatalogRow* last = find("f98");
+    ASSERT_TRUE(last);
+    EXPECT_EQ(m_tree.PathOf(last->id), "/big/y/f98");
+    EXPECT_EQ(last->fileName, scratch("big/y/f98"));
+    EXPECT_EQ(m_tree.ItemAt("/big/y/f98")->size, 98);
+    EXPECT_TRUE(isForest());
+
+    // A folder the caller has listed (a view showing it) keeps its children.
+    makeFile("listed/a");
+    auto node = TActualFileNode::fromPath(scratch("listed"));
+    ASSERT_EQ(node->Children().count(), 1);
+    EXPECT_EQ(m_tree.ShareFolder(node.get(), "/listed", true, {}).rows, 2);
+    EXPECT_TRUE(node->childrenLoaded());
+}
