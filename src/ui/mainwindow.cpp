@@ -33,7 +33,7 @@ namespace {
 constexpr int kOnlineImageOffset = 4;
 
 // The frame's coloured parts are painted here rather than by style sheets: a single style sheet
-// puts a style-sheet style over every widget of the program, megabytes of code and rules.
+// puts a style-sheet style, its code and its rules, over every widget of the program.
 
 void setTextColor(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
@@ -76,7 +76,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override {
-        {
+        // Plain until the first state is known.
+        if (m_fill.isValid()) {
             QPainter painter(this);
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setPen(m_border);
@@ -90,6 +91,7 @@ private:
     QColor m_fill;
     QColor m_border;
 };
+
 // Where the frame's size and position are kept between runs, in the profile's settings.
 const QString kWindowGroup = QStringLiteral("Window");
 const QString kGeometryName = QStringLiteral("Geometry");
