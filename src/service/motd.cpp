@@ -259,7 +259,10 @@ void MessageOfTheDay::ReplyReader::readChunks() {
             }
             // The size in hex, perhaps followed by ";" and extensions.
             QByteArray size = m_pending.mid(at, eol - at);
-            size = size.left(size.indexOf(';')).trimmed();
+            if (const qsizetype semicolon = size.indexOf(';'); semicolon >= 0) {
+                size.truncate(semicolon);
+            }
+            size = size.trimmed();
             bool number = !size.isEmpty() && size.size() <= 8;
             const qint64 length = number ? size.toLongLong(&number, 16) : -1;
             if (!number || length < 0 || m_body.size() + length > kMaxBytes) {
