@@ -5,19 +5,23 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QProcess>
 #include <QSettings>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <cctype>
 
 namespace mr {
 
 namespace {
+
+// A reply head, or a chunk-size line, longer than this is not one a web server sends.
+constexpr qsizetype kMaxHeadBytes = 64 * 1024;
+constexpr qsizetype kMaxChunkLineBytes = 1024;
 
 constexpr int kFractionDigits = 4;
 // More integer digits would overflow once scaled; no version number has them.
@@ -29,11 +33,7 @@ bool startDetached(const QString& program) {
 
 }  // namespace
 
-MessageOfTheDay::MessageOfTheDay(QObject* parent)
-    : QObject(parent), m_manager(new QNetworkAccessManager(this)), m_launcher(startDetached) {
-    // The service's web server is reached directly; the client has no proxy support.
-    m_manager->setProxy(QNetworkProxy::NoProxy);
-}
+MessageOfTheDay::MessageOfTheDay(QObject* parent) : QObject(parent), m_launcher(startDetached) {}
 
 MessageOfTheDay::~MessageOfTheDay() {
     abort();
@@ -64,6 +64,8 @@ void MessageOfTheDay::fetchAndApply(HostStore& hosts) {
     }
 }
 
+// One GET on a socket of its own rather than through QNetworkAccessManager, whose HTTP thread
+// and code cost the desktop client far more memory than a few lines of text are worth.
 std::optional<QByteArray> MessageOfTheDay::fetch(const QString& host, std::uint16_t port) {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
@@ -73,48 +75,210 @@ std::optional<QByteArray> MessageOfTheDay::fetch(const QString& host, std::uint1
     if (!url.isValid() || url.host().isEmpty()) {
         return std::nullopt;
     }
-    QNetworkRequest request(url);
-    request.setTransferTimeout(m_timeoutMs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
+    const QByteArray request = "GET " + QByteArray(kPath) + " HTTP/1.1\r\nHost: " +
+                               url.authority(QUrl::FullyEncoded).toLatin1() +
+                               "\r\nConnection: close\r\n\r\n";
 
     abort();
-    QNetworkReply* reply = m_manager->get(request);
-    m_reply = reply;
-    QByteArray body;
-    bool tooLong = false;
+    QTcpSocket socket;
+    // The service's web server is reached directly; the client has no proxy support.
+    socket.setProxy(QNetworkProxy::NoProxy);
+    m_socket = &socket;
+    m_aborted = false;
+    ReplyReader reader;
     QEventLoop loop;
-    // Only what has arrived: read(n) sets n bytes aside first, a megabyte for a few lines.
-    const auto readArrived = [&] {
-        body += reply->read(std::min<qint64>(reply->bytesAvailable(), kMaxBytes + 1 - body.size()));
-    };
-    connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        readArrived();
-        if (body.size() > kMaxBytes) {
-            tooLong = true;
-            reply->abort();
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    bool over = false;
+    const auto settle = [&](ReplyReader::State state) {
+        if (state != ReplyReader::State::Reading) {
+            over = true;
+            loop.quit();
         }
+    };
+    // Every context is the loop, so nothing reaches the locals once it is gone.
+    connect(&socket, &QTcpSocket::connected, &loop, [&] {
+        socket.write(request);
+        quiet.start(m_timeoutMs);
     });
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished()) {
+    connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
+        quiet.start(m_timeoutMs);
+        settle(reader.feed(socket.readAll()));
+    });
+    // A close by the server, a failure to connect, a time-out or abort(): what has arrived is
+    // all there will be.
+    connect(&socket, &QAbstractSocket::stateChanged, &loop,
+            [&](QAbstractSocket::SocketState state) {
+                if (state != QAbstractSocket::UnconnectedState || over) {
+                    return;
+                }
+                if (!m_aborted && reader.feed(socket.readAll()) == ReplyReader::State::Reading) {
+                    reader.end();
+                }
+                over = true;
+                loop.quit();
+            });
+    connect(&quiet, &QTimer::timeout, &loop, [this] { abort(); });
+    quiet.start(m_timeoutMs);
+    socket.connectToHost(host, port);
+    if (!over) {
         loop.exec();
     }
-    if (!tooLong && reply->isOpen()) {
-        readArrived();
-        tooLong = body.size() > kMaxBytes;
-    }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool ok =
-        !tooLong && reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
-    m_reply.clear();
-    reply->deleteLater();
-    return ok ? std::optional<QByteArray>(body) : std::nullopt;
+    const bool ok = !m_aborted && reader.state() == ReplyReader::State::Done;
+    m_socket.clear();
+    return ok ? std::optional<QByteArray>(reader.body()) : std::nullopt;
 }
 
 void MessageOfTheDay::abort() {
-    if (m_reply) {
-        m_reply->abort();
+    if (m_socket) {
+        m_aborted = true;
+        m_socket->abort();
     }
+}
+
+MessageOfTheDay::ReplyReader::State MessageOfTheDay::ReplyReader::fail() {
+    m_body.clear();
+    m_pending.clear();
+    return m_state = State::Failed;
+}
+
+MessageOfTheDay::ReplyReader::State MessageOfTheDay::ReplyReader::feed(QByteArrayView bytes) {
+    if (m_state != State::Reading) {
+        return m_state;
+    }
+    QByteArray rest;
+    if (!m_headRead) {
+        m_pending += bytes;
+        const qsizetype end = m_pending.indexOf("\r\n\r\n");
+        if (end < 0) {
+            return m_pending.size() > kMaxHeadBytes ? fail() : m_state;
+        }
+        if (end > kMaxHeadBytes || !parseHead(QByteArrayView(m_pending).first(end))) {
+            return fail();
+        }
+        m_headRead = true;
+        rest = m_pending.mid(end + 4);
+        bytes = rest;
+        m_pending.clear();
+        if (m_length == 0) {
+            return m_state = State::Done;
+        }
+    }
+    if (m_chunked) {
+        m_pending += bytes;
+        readChunks();
+    } else {
+        m_body +=
+            m_length >= 0 ? bytes.first(std::min(bytes.size(), m_length - m_body.size())) : bytes;
+        if (m_body.size() > kMaxBytes) {
+            return fail();
+        }
+        if (m_body.size() == m_length) {
+            m_state = State::Done;
+        }
+    }
+    return m_state;
+}
+
+MessageOfTheDay::ReplyReader::State MessageOfTheDay::ReplyReader::end() {
+    if (m_state != State::Reading) {
+        return m_state;
+    }
+    // Only a body without length or chunks ends with the connection; anything else was cut.
+    return m_headRead && !m_chunked && m_length < 0 ? m_state = State::Done : fail();
+}
+
+bool MessageOfTheDay::ReplyReader::parseHead(QByteArrayView head) {
+    const QList<QByteArray> lines = head.toByteArray().split('\n');
+    // "HTTP/1.1 200 OK": only a success status carries the file.
+    const QByteArray status = lines.first().trimmed();
+    const auto digit = [&](qsizetype i) {
+        return std::isdigit(static_cast<unsigned char>(status[i])) != 0;
+    };
+    if (!status.startsWith("HTTP/1.") || status.size() < 12 || status[8] != ' ' ||
+        status[9] != '2' || !digit(10) || !digit(11) || (status.size() > 12 && status[12] != ' ')) {
+        return false;
+    }
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon <= 0) {
+            return false;
+        }
+        const QByteArray name = lines[i].left(colon).trimmed().toLower();
+        const QByteArray value = lines[i].mid(colon + 1).trimmed();
+        if (name == "transfer-encoding") {
+            m_chunked = value.toLower().contains("chunked");
+        } else if (name == "content-length") {
+            bool number = !value.isEmpty() && value.size() <= 18 &&
+                          std::all_of(value.begin(), value.end(),
+                                      [](char c) { return c >= '0' && c <= '9'; });
+            const qint64 length = number ? value.toLongLong(&number) : -1;
+            if (!number || length > kMaxBytes || (m_length >= 0 && m_length != length)) {
+                return false;
+            }
+            m_length = length;
+        }
+    }
+    // Chunks delimit the body even where a length is given too.
+    if (m_chunked) {
+        m_length = -1;
+    }
+    return true;
+}
+
+void MessageOfTheDay::ReplyReader::readChunks() {
+    qsizetype at = 0;
+    while (m_state == State::Reading) {
+        if (m_chunkLeft > 0) {
+            const qsizetype take = std::min<qsizetype>(m_chunkLeft, m_pending.size() - at);
+            if (take == 0) {
+                break;
+            }
+            m_body += QByteArrayView(m_pending).sliced(at, take);
+            at += take;
+            m_chunkLeft -= take;
+        } else if (m_chunkLeft == 0) {
+            // The line break after a chunk's data.
+            if (m_pending.size() - at < 2) {
+                break;
+            }
+            if (QByteArrayView(m_pending).sliced(at, 2) != "\r\n") {
+                fail();
+                return;
+            }
+            at += 2;
+            m_chunkLeft = -1;
+        } else {
+            const qsizetype eol = m_pending.indexOf("\r\n", at);
+            if (eol < 0) {
+                if (m_pending.size() - at > kMaxChunkLineBytes) {
+                    fail();
+                    return;
+                }
+                break;
+            }
+            // The size in hex, perhaps followed by ";" and extensions.
+            QByteArray size = m_pending.mid(at, eol - at);
+            if (const qsizetype semicolon = size.indexOf(';'); semicolon >= 0) {
+                size.truncate(semicolon);
+            }
+            size = size.trimmed();
+            bool number = !size.isEmpty() && size.size() <= 8;
+            const qint64 length = number ? size.toLongLong(&number, 16) : -1;
+            if (!number || length < 0 || m_body.size() + length > kMaxBytes) {
+                fail();
+                return;
+            }
+            at = eol + 2;
+            if (length == 0) {
+                // The trailer, if any, carries nothing wanted.
+                m_state = State::Done;
+                return;
+            }
+            m_chunkLeft = length;
+        }
+    }
+    m_pending.remove(0, at);
 }
 
 QString MessageOfTheDay::message() const {

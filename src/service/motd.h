@@ -10,8 +10,7 @@
 #include <functional>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class QTcpSocket;
 
 namespace mr {
 
@@ -50,7 +49,32 @@ public:
     void fetchAndApply(HostStore& hosts);
     // Ends a running fetch at once; it then counts as failed.
     void abort();
-    bool fetching() const { return !m_reply.isNull(); }
+    bool fetching() const { return !m_socket.isNull(); }
+
+    // Reads the reply to one GET as it arrives: the status line, the headers, then a body
+    // delimited by Content-Length, chunks or the end of the connection, at most kMaxBytes.
+    class ReplyReader {
+    public:
+        enum class State { Reading, Done, Failed };
+        State feed(QByteArrayView bytes);
+        // The server closed the connection: a body delimited by the close is complete.
+        State end();
+        State state() const { return m_state; }
+        const QByteArray& body() const { return m_body; }
+
+    private:
+        State fail();
+        bool parseHead(QByteArrayView head);
+        void readChunks();
+
+        State m_state = State::Reading;
+        QByteArray m_pending;  // the head, or chunk framing, not read yet
+        QByteArray m_body;
+        bool m_headRead = false;
+        bool m_chunked = false;
+        qint64 m_length = -1;     // from Content-Length; -1 when the close ends the body
+        qint64 m_chunkLeft = -1;  // bytes of the current chunk still to come; -1 at a size line
+    };
 
     // The lines of the last fetch (empty before the first or after a failed one).
     QStringList lines() const { return m_lines; }
@@ -79,8 +103,8 @@ signals:
 private:
     std::optional<QByteArray> fetch(const QString& host, std::uint16_t port);
 
-    QNetworkAccessManager* m_manager;
-    QPointer<QNetworkReply> m_reply;
+    QPointer<QTcpSocket> m_socket;
+    bool m_aborted = false;
     QStringList m_lines;
     int m_timeoutMs = kDefaultTimeoutMs;
     Launcher m_launcher;

@@ -39,10 +39,14 @@ bool FileIcons::onGuiThread() {
     return qApp && QThread::currentThread() == qApp->thread();
 }
 
-int FileIcons::indexOf(const QString& key, const std::function<QIcon()>& make) {
+int FileIcons::indexOf(const QString& key,
+                       const std::function<QIcon(const QFileIconProvider&)>& make) {
     if (const auto it = m_byKey.constFind(key); it != m_byKey.constEnd())
         return it.value();
-    m_icons.append(atDrawnSizes(make()));
+    // A provider for this icon only: one kept for the run would hold every size of each style
+    // icon it handed out, the 128-pixel images among them.
+    const QFileIconProvider provider;
+    m_icons.append(atDrawnSizes(make(provider)));
     const int index = static_cast<int>(m_icons.size()) - 1;
     m_byKey.insert(key, index);
     return index;
@@ -53,18 +57,19 @@ int FileIcons::iconIndexForName(const QString& name, bool selected) {
         return -1;
     if (name == u".") {
         if (selected)
-            return indexOf(QStringLiteral("folder:open"), [] {
+            return indexOf(QStringLiteral("folder:open"), [](const QFileIconProvider&) {
                 return QApplication::style()->standardIcon(QStyle::SP_DirOpenIcon);
             });
-        return indexOf(QStringLiteral("folder"),
-                       [this] { return m_provider.icon(QFileIconProvider::Folder); });
+        return indexOf(QStringLiteral("folder"), [](const QFileIconProvider& p) {
+            return p.icon(QFileIconProvider::Folder);
+        });
     }
     // The provider matches a name it cannot find on disk by its extension.
     const QString suffix = QFileInfo(name).suffix().toLower();
-    return indexOf(QStringLiteral("ext:") + suffix, [this, &suffix] {
-        const QIcon icon = m_provider.icon(
-            QFileInfo(QDir::root().filePath(QStringLiteral("nonexistent.") + suffix)));
-        return icon.isNull() ? m_provider.icon(QFileIconProvider::File) : icon;
+    return indexOf(QStringLiteral("ext:") + suffix, [&suffix](const QFileIconProvider& p) {
+        const QIcon icon =
+            p.icon(QFileInfo(QDir::root().filePath(QStringLiteral("nonexistent.") + suffix)));
+        return icon.isNull() ? p.icon(QFileIconProvider::File) : icon;
     });
 }
 
@@ -74,17 +79,19 @@ int FileIcons::iconIndexForPath(const QString& path, bool selected) {
     const QFileInfo info(path);
     if (path == u"/")
         return indexOf(QStringLiteral("drive"),
-                       [this] { return m_provider.icon(QFileIconProvider::Drive); });
+                       [](const QFileIconProvider& p) { return p.icon(QFileIconProvider::Drive); });
     if (QDir::cleanPath(path) == QDir::homePath())
-        return indexOf(QStringLiteral("home"),
-                       [] { return QApplication::style()->standardIcon(QStyle::SP_DirHomeIcon); });
+        return indexOf(QStringLiteral("home"), [](const QFileIconProvider&) {
+            return QApplication::style()->standardIcon(QStyle::SP_DirHomeIcon);
+        });
     if (info.isDir())
         return iconIndexForName(QStringLiteral("."), selected);
     // Files of one type share an icon; the real file still decides it the first time.
-    return indexOf(QStringLiteral("ext:") + info.suffix().toLower(), [this, &info] {
-        const QIcon icon = m_provider.icon(info);
-        return icon.isNull() ? m_provider.icon(QFileIconProvider::File) : icon;
-    });
+    return indexOf(QStringLiteral("ext:") + info.suffix().toLower(),
+                   [&info](const QFileIconProvider& p) {
+                       const QIcon icon = p.icon(info);
+                       return icon.isNull() ? p.icon(QFileIconProvider::File) : icon;
+                   });
 }
 
 QIcon FileIcons::icon(int index) const {
@@ -93,12 +100,14 @@ QIcon FileIcons::icon(int index) const {
 
 QIcon FileIcons::genericIcon(bool folder) {
     FileIcons& icons = programIcons();
-    return icons.icon(
-        folder
-            ? icons.indexOf(QStringLiteral("folder"),
-                            [&icons] { return icons.m_provider.icon(QFileIconProvider::Folder); })
-            : icons.indexOf(QStringLiteral("file"),
-                            [&icons] { return icons.m_provider.icon(QFileIconProvider::File); }));
+    return icons.icon(folder
+                          ? icons.indexOf(QStringLiteral("folder"),
+                                          [](const QFileIconProvider& p) {
+                                              return p.icon(QFileIconProvider::Folder);
+                                          })
+                          : icons.indexOf(QStringLiteral("file"), [](const QFileIconProvider& p) {
+                                return p.icon(QFileIconProvider::File);
+                            }));
 }
 
 FileIconSource& installFileIcons() {

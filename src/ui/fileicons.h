@@ -29,11 +29,10 @@ public:
 
 private:
     // The index of the icon kept under a key; make() gives it the first time only.
-    int indexOf(const QString& key, const std::function<QIcon()>& make);
+    int indexOf(const QString& key, const std::function<QIcon(const QFileIconProvider&)>& make);
     // The icon list is widget-side state: other threads get -1 and ask again later.
     static bool onGuiThread();
 
-    QFileIconProvider m_provider;
     QList<QIcon> m_icons;
     QHash<QString, int> m_byKey;
 };

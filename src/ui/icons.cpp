@@ -93,19 +93,23 @@ QPixmap onlineImage(bool online) {
         .pixmap(16, 16);
 }
 
-const QList<QIcon>& taskImages() {
-    static const QList<QIcon> images = [] {
-        QList<QIcon> list;
-        list << runningImage(0) << runningImage(1);
-        for (int i = 0; i < 8; ++i) {
-            list << finishedImage(true, fade(i, 8));
-        }
-        for (int i = 0; i < 15; ++i) {
-            list << finishedImage(false, fade(i, 15));
-        }
-        return list;
-    }();
-    return images;
+QIcon taskImage(int index) {
+    constexpr int kRunning = 2;
+    constexpr int kSuccessSteps = 8;
+    constexpr int kFailureSteps = 15;
+    if (index < 0) {
+        return {};
+    }
+    if (index < kRunning) {
+        return runningImage(index);
+    }
+    if (index < kRunning + kSuccessSteps) {
+        return finishedImage(true, fade(index - kRunning, kSuccessSteps));
+    }
+    if (index < kRunning + kSuccessSteps + kFailureSteps) {
+        return finishedImage(false, fade(index - kRunning - kSuccessSteps, kFailureSteps));
+    }
+    return {};
 }
 
 }  // namespace mr

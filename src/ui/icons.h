@@ -20,7 +20,8 @@ QPixmap logoImage();
 QPixmap onlineImage(bool online);
 
 // The status box's 25 task images: 0 and 1 running (they alternate), 2 to 9 a success and
-// 10 to 24 a failure, each step fainter than the one before.
-const QList<QIcon>& taskImages();
+// 10 to 24 a failure, each step fainter than the one before; null for any other index. Drawn
+// at each call: only the few tasks on show hold one.
+QIcon taskImage(int index);
 
 }  // namespace mr

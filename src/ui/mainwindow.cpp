@@ -20,6 +20,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
@@ -30,6 +31,67 @@ namespace mr {
 namespace {
 
 constexpr int kOnlineImageOffset = 4;
+
+// The frame's coloured parts are painted here rather than by style sheets: a single style sheet
+// puts a style-sheet style, its code and its rules, over every widget of the program.
+
+void setTextColor(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+// A grey gradient with a dark line along its foot.
+class CaptionBar : public QFrame {
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QLinearGradient gradient(0, 0, 0, height());
+        gradient.setColorAt(0, QColor(0x8c, 0x8c, 0x8c));
+        gradient.setColorAt(1, QColor(0x6f, 0x6f, 0x6f));
+        painter.fillRect(rect(), gradient);
+        painter.fillRect(0, height() - 1, width(), 1, QColor(0x55, 0x55, 0x55));
+    }
+};
+
+// Bold text on a rounded, bordered field: lime with green, or maroon with red.
+class OnlineIndicator : public QLabel {
+public:
+    explicit OnlineIndicator(QWidget* parent) : QLabel(parent) {
+        QFont bold = font();
+        bold.setBold(true);
+        setFont(bold);
+        // The border, then room for the image on the left.
+        setContentsMargins(1 + 24, 1 + 1, 1 + 8, 1 + 1);
+    }
+    void setOnline(bool online) {
+        m_fill = online ? QColor(0x00, 0xff, 0x00) : QColor(0x80, 0x00, 0x00);
+        m_border = online ? QColor(0x00, 0x80, 0x00) : QColor(0x4d, 0x00, 0x00);
+        setTextColor(this, online ? QColor(0x00, 0x80, 0x00) : QColor(0xff, 0x00, 0x00));
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        // Plain until the first state is known.
+        if (m_fill.isValid()) {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(m_border);
+            painter.setBrush(m_fill);
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+        }
+        QLabel::paintEvent(event);
+    }
+
+private:
+    QColor m_fill;
+    QColor m_border;
+};
+
 // Where the frame's size and position are kept between runs, in the profile's settings.
 const QString kWindowGroup = QStringLiteral("Window");
 const QString kGeometryName = QStringLiteral("Geometry");
@@ -141,13 +203,7 @@ QMenu* TfrmMain::createPopupMenu() {
 void TfrmMain::setOnlineIndicator(bool online) {
     m_pnlOnline->setText(online ? QStringLiteral("Online") : QStringLiteral("Offline"));
     m_pnlOnline->setProperty("online", online);
-    // Lime with green text, or maroon with red text.
-    m_pnlOnline->setStyleSheet(
-        QStringLiteral("QLabel#pnlOnline { background-color: %1; color: %2; font-weight: bold;"
-                       " border: 1px solid %3; border-radius: 3px; padding: 1px 8px 1px 24px; }")
-            .arg(online ? QStringLiteral("#00ff00") : QStringLiteral("#800000"),
-                 online ? QStringLiteral("#008000") : QStringLiteral("#ff0000"),
-                 online ? QStringLiteral("#008000") : QStringLiteral("#4d0000")));
+    static_cast<OnlineIndicator*>(m_pnlOnline)->setOnline(online);
     m_imgOnline->setPixmap(onlineImage(online));
     m_imgOnline->move(kOnlineImageOffset, (m_pnlOnline->height() - m_imgOnline->height()) / 2);
     m_pnlOnline->setToolTip(online ? QStringLiteral("Online") : QStringLiteral("Offline"));
@@ -215,11 +271,8 @@ void TfrmMain::saveWindowGeometry() {
 }
 
 QWidget* TfrmMain::createCaptionBar() {
-    auto* bar = new QFrame(this);
+    auto* bar = new CaptionBar(this);
     bar->setObjectName(QStringLiteral("pnlCaptionBar"));
-    bar->setStyleSheet(
-        QStringLiteral("QFrame#pnlCaptionBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
-                       " stop:0 #8c8c8c, stop:1 #6f6f6f); border-bottom: 1px solid #555555; }"));
 
     m_lblCaptionBar = new QLabel(QStringLiteral("Moonrake"), bar);
     m_lblCaptionBar->setObjectName(QStringLiteral("lblCaptionBar"));
@@ -227,17 +280,17 @@ QWidget* TfrmMain::createCaptionBar() {
     captionFont.setBold(true);
     captionFont.setPointSizeF(captionFont.pointSizeF() * 1.25);
     m_lblCaptionBar->setFont(captionFont);
-    m_lblCaptionBar->setStyleSheet(QStringLiteral("color: white;"));
+    setTextColor(m_lblCaptionBar, Qt::white);
 
     m_lblMain = new QLabel(bar);
     m_lblMain->setObjectName(QStringLiteral("lblMain"));
     m_lblMain->setWordWrap(true);
-    m_lblMain->setStyleSheet(QStringLiteral("color: yellow;"));
+    setTextColor(m_lblMain, Qt::yellow);
 
     m_lblOnlineStatus = new QLabel(bar);
     m_lblOnlineStatus->setObjectName(QStringLiteral("lblOnlineStatus"));
     m_lblOnlineStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_lblOnlineStatus->setStyleSheet(QStringLiteral("color: white;"));
+    setTextColor(m_lblOnlineStatus, Qt::white);
 
     auto* layout = new QHBoxLayout(bar);
     layout->setContentsMargins(10, 4, 10, 4);
@@ -256,14 +309,13 @@ QWidget* TfrmMain::createBottomPanel() {
 
     m_mdiBar = new MdiBar(m_mdiArea, panel);
 
-    m_pnlOnline = new QLabel(panel);
+    m_pnlOnline = new OnlineIndicator(panel);
     m_pnlOnline->setObjectName(QStringLiteral("pnlOnline"));
     m_pnlOnline->setAlignment(Qt::AlignCenter);
     m_pnlOnline->setFixedSize(92, 22);
     m_imgOnline = new QLabel(m_pnlOnline);
     m_imgOnline->setObjectName(QStringLiteral("imgOnline"));
     m_imgOnline->setFixedSize(16, 16);
-    m_imgOnline->setStyleSheet(QStringLiteral("background: transparent;"));
 
     auto* layout = new QHBoxLayout(panel);
     layout->setContentsMargins(2, 2, 4, 2);

@@ -45,8 +45,10 @@ TfrmMotd::TfrmMotd(QWidget* parent) : QWidget(parent) {
     m_view->setReadOnly(true);
     m_view->setFocusPolicy(Qt::NoFocus);
     m_view->setOpenExternalLinks(true);
-    m_view->setStyleSheet(QStringLiteral(
-        "QTextBrowser#txtMotd { background: rgba(255, 255, 255, 235); border-radius: 4px; }"));
+    // The text stands on a rounded, nearly opaque white field that paintEvent draws over the
+    // wallpaper; a style sheet would put a style-sheet style over the whole program.
+    m_view->setFrameShape(QFrame::NoFrame);
+    m_view->viewport()->setAutoFillBackground(false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 16, 16, 16);
@@ -56,6 +58,14 @@ TfrmMotd::TfrmMotd(QWidget* parent) : QWidget(parent) {
 
 QString TfrmMotd::messageOf(const QStringList& lines) {
     return lines.mid(4).join(QLatin1Char('\n'));
+}
+
+void TfrmMotd::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 235));
+    painter.drawRoundedRect(QRectF(m_view->geometry()), 4, 4);
 }
 
 void TfrmMotd::loadMessage(const QStringList& lines) {

@@ -22,6 +22,9 @@ public:
 
     QTextBrowser* view() const { return m_view; }
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     QTextBrowser* m_view;
 };

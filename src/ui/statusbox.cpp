@@ -140,7 +140,7 @@ QListWidgetItem* TfrmStatusBox::findTask(TaskKey key) const {
 
 void TfrmStatusBox::setImage(QListWidgetItem* item, int image) {
     item->setData(kImageRole, image);
-    item->setIcon(taskImages().at(image));
+    item->setIcon(mr::taskImage(image));
 }
 
 void TfrmStatusBox::updateTimer() {

@@ -71,6 +71,51 @@ TEST(MotdParsing, LinesSplitOnEveryBreakAndVersionsCompareAsFourDecimalFixedPoin
     EXPECT_FALSE(Motd::isNewer("1.06", ""));
 }
 
+// The reply as a web server may frame it, fed a byte at a time where framing could split.
+TEST(MotdParsing, RepliesAreReadByLengthChunksOrCloseAndAnythingCutOrFailedIsNothing) {
+    using State = Motd::ReplyReader::State;
+    const auto read = [](const QByteArray& reply, bool closed, bool bytewise) {
+        Motd::ReplyReader r;
+        if (bytewise) {
+            for (char c : reply) {
+                r.feed(QByteArrayView(&c, 1));
+            }
+        } else {
+            r.feed(reply);
+        }
+        if (closed) {
+            r.end();
+        }
+        return r.state() == State::Done ? r.body() : QByteArray("<none>");
+    };
+    const QByteArray chunked =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 99\r\n\r\n"
+        "3;x=y\r\nab\n\r\nA\r\n0123456789\r\n0\r\nTrailer: t\r\n\r\n";
+    for (bool bytewise : {false, true}) {
+        EXPECT_EQ(read(chunked, false, bytewise), "ab\n0123456789");
+        EXPECT_EQ(read("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", false, bytewise),
+                  "abc");
+        EXPECT_EQ(read("HTTP/1.0 204 No Content\r\nServer: s\r\n\r\nab", true, bytewise), "ab");
+    }
+    EXPECT_EQ(read("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, false), "");
+    for (const char* bad :
+         {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nabc",  // cut short
+          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc",
+          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcX\r\n0\r\n\r\n",
+          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFF\r\n",
+          "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n",
+          "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab",
+          "HTTP/1.1 200 OK\r\nContent-Length: 99999999\r\n\r\n",
+          "HTTP/1.1 301 Moved\r\nContent-Length: 2\r\n\r\nab", "HTTP/1.1 2000 OK\r\n\r\n",
+          "ICY 200 OK\r\n\r\nab", "HTTP/1.1 200 OK\r\nno colon\r\n\r\nab", "HTTP/1.1 200"}) {
+        EXPECT_EQ(read(bad, true, false), "<none>") << bad;
+    }
+    EXPECT_EQ(read("HTTP/1.1 200 OK\r\n" + QByteArray(70000, 'x'), false, false), "<none>");
+    EXPECT_EQ(read("HTTP/1.1 200 OK\r\n\r\n" + QByteArray(Motd::kMaxBytes + 1, 'x'), false, false),
+              "<none>");
+}
+
 // Each host line replaces its list unless it is blank; a newer version than the installed one
 // is announced and starts the update program.
 TEST_F(WebClientTest, MessageOfTheDayReplacesHostsAndAnnouncesOnlyANewerVersion) {
@@ -111,7 +156,8 @@ TEST_F(WebClientTest, MessageOfTheDayReplacesHostsAndAnnouncesOnlyANewerVersion)
     EXPECT_EQ(m_announced.size(), 1);
 }
 
-// No web host, a missing file and one beyond the cap: nothing is kept, no host list changes.
+// No web host, a missing file, one beyond the cap and no answer: nothing is kept, no host list
+// changes.
 TEST_F(WebClientTest, FailedFetchesLeaveHostsAloneAndKeepNoMessage) {
     install("[Apps/Moonrake]\nVersion=1.00\n");
     HostInfo().set(HostStore::Moonrake, QStringLiteral("svc.old:7000"));
@@ -120,11 +166,24 @@ TEST_F(WebClientTest, FailedFetchesLeaveHostsAloneAndKeepNoMessage) {
 
     FakeWebServer missing("\nsvc.new:1\n\n2.0\n", "404 Not Found");
     FakeWebServer huge("\nsvc.new:1\n\n2.0\n" + QByteArray(Motd::kMaxBytes, 'x'));
-    for (FakeWebServer* web : {&missing, &huge}) {
+    // A server that never answers: once after the time-out, once ended by abort().
+    FakeWebServer timedOut, aborted;
+    timedOut.silent = aborted.silent = true;
+    for (FakeWebServer* web : {&missing, &huge, &timedOut, &aborted}) {
         HostInfo().set(HostStore::Http, web->host());
+        m_motd.setTimeout(web == &timedOut ? 300 : 60000);
+        if (web == &aborted) {
+            // Once the request is in, so that only abort() can end the fetch.
+            QObject::connect(web, &QTcpServer::newConnection, web, [this, web] {
+                QTcpSocket* s = web->findChildren<QTcpSocket*>().value(0);
+                QObject::connect(s, &QTcpSocket::readyRead, &m_motd, &Motd::abort,
+                                 Qt::QueuedConnection);
+            });
+        }
         m_motd.fetchAndApply(HostInfo());
         EXPECT_EQ(web->requests, 1);
         EXPECT_TRUE(m_motd.lines().isEmpty());
+        EXPECT_FALSE(m_motd.fetching());
     }
     EXPECT_EQ(HostInfo().get(HostStore::Moonrake, 0)->host, "svc.old");
     EXPECT_TRUE(m_started.isEmpty());
