@@ -1,12 +1,15 @@
 // The message of the day over an arbitrary body: its lines, the host entries and the version it
 // announces. When the first input byte is odd, the host lists also go through the settings file
-// (slowly) and must read back from it as they were written.
+// (slowly) and must read back from it as they were written. The same bytes as a web server's
+// reply must give the same outcome however the connection cuts them into reads.
 #include "service/motd.h"
 #include "core/hostinfo.h"
 #include "fuzz.h"
 
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 using namespace mr;
 
@@ -31,6 +34,18 @@ void throughSettings(const QStringList& lines) {
     }
 }
 
+MessageOfTheDay::ReplyReader::State readReply(const QByteArray& bytes, qsizetype piece,
+                                              QByteArray& body) {
+    MessageOfTheDay::ReplyReader reader;
+    for (qsizetype at = 0; at < bytes.size(); at += piece) {
+        reader.feed(QByteArrayView(bytes).sliced(at, std::min(piece, bytes.size() - at)));
+    }
+    const auto state = reader.end();
+    FUZZ_CHECK(reader.body().size() <= MessageOfTheDay::kMaxBytes);
+    body = reader.body();
+    return state;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,5 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MessageOfTheDay::isNewer(lines.at(3), QStringLiteral("1.05"));
     }
     MessageOfTheDay::fixedPoint4(QString::fromUtf8(in.rest));
+    QByteArray whole;
+    QByteArray pieces;
+    const auto state = readReply(in.rest, std::max<qsizetype>(in.rest.size(), 1), whole);
+    FUZZ_CHECK(readReply(in.rest, 1 + in.choice % 7, pieces) == state && pieces == whole);
     return 0;
 }

@@ -148,6 +148,10 @@ seeds = {
         b"\x01chat.example:2000,chat2:2001\r\nservice:7000\nweb:80\r1.05\nHello\nthere\n",
         b"\x00\n\r\nb\nc\rcaf\xc3\xa9\n",
         b"\x00a:1\nb\nc:\n 2.00005 \n",
+        b"\x02HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nchat:1\nx\ny\nextra",
+        b"\x04HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+        b"5;ext=1\r\nchat:\r\n3\r\n1\nz\r\n0\r\n\r\n",
+        b"\x06HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\nbody till close",
     ],
     "rtf": [
         b"{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\colortbl;\\red255\\green0\\blue0;}"
