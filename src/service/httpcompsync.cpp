@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace mr {
 
@@ -301,32 +300,44 @@ void THttpCompSync::keepAliveWorker() {
 void THttpCompSync::oneShotWorker() {
     // Each idle worker waits in its own epoll set, in which the queue is an exclusive entry: a
     // request wakes one idle worker, not all of them, and no worker has to wake another to
-    // take its place at the queue. The stop event wakes them all.
-    const int set = ::epoll_create1(EPOLL_CLOEXEC);
+    // take its place at the queue. The stop event wakes them all. Without a set (no descriptor
+    // left for one) the worker still serves, waiting in poll() beside the others.
+    int set = ::epoll_create1(EPOLL_CLOEXEC);
     epoll_event queued{};
     queued.events = EPOLLIN | EPOLLEXCLUSIVE;
     queued.data.fd = m_oneShotQueue.fd();
     epoll_event stop{};
     stop.events = EPOLLIN;
     stop.data.fd = m_stop.fd();
-    if (set < 0 || ::epoll_ctl(set, EPOLL_CTL_ADD, queued.data.fd, &queued) != 0 ||
-        ::epoll_ctl(set, EPOLL_CTL_ADD, stop.data.fd, &stop) != 0) {
-        qWarning("one-shot worker: epoll: %s", std::strerror(errno));
-        if (set >= 0) {
-            ::close(set);
-        }
-        return;
+    if (set >= 0 && (::epoll_ctl(set, EPOLL_CTL_ADD, queued.data.fd, &queued) != 0 ||
+                     ::epoll_ctl(set, EPOLL_CTL_ADD, stop.data.fd, &stop) != 0)) {
+        ::close(set);
+        set = -1;
     }
-    while (m_connected) {
-        epoll_event events[2];
-        const int n = ::epoll_wait(set, events, 2, -1);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    // True when a request may wait, false once the worker is to stop.
+    const auto waitForWork = [&] {
+        for (;;) {
+            bool stopped = false;
+            int n = 0;
+            if (set >= 0) {
+                epoll_event events[2];
+                n = ::epoll_wait(set, events, 2, -1);
+                stopped = std::any_of(events, events + std::max(n, 0), [&](const epoll_event& e) {
+                    return e.data.fd == stop.data.fd;
+                });
+            } else {
+                pollfd fds[2] = {{queued.data.fd, POLLIN, 0}, {stop.data.fd, POLLIN, 0}};
+                n = ::poll(fds, 2, -1);
+                stopped = n > 0 && (fds[1].revents & POLLIN);
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            return n >= 0 && !stopped;
         }
-        const bool stopped =
-            n < 0 || std::any_of(events, events + std::max(n, 0),
-                                 [&](const epoll_event& e) { return e.data.fd == stop.data.fd; });
-        if (stopped) {
+    };
+    while (m_connected) {
+        if (!waitForWork()) {
             break;
         }
         RequestPtr request = m_oneShotQueue.tryTake();
@@ -349,7 +360,9 @@ void THttpCompSync::oneShotWorker() {
         socket.close();
         finish(request);
     }
-    ::close(set);
+    if (set >= 0) {
+        ::close(set);
+    }
 }
 
 void THttpCompSync::channelEnd(bool lost) {
