@@ -15,7 +15,7 @@
 
 namespace mr {
 
-// The agent with its idle queue and completion thread, driven step by step for programs
+// The agent with its idle queue and completion path, driven step by step for programs
 // without windows: each step runs a local event loop until its answer arrives.
 class HeadlessSession : public QObject {
     Q_OBJECT

@@ -17,7 +17,7 @@ class TProcessingThread;
 class TrayNotifier;
 
 // Joins the online session and the data module to the frame: owns the agent with its idle
-// queue and completion thread and the session, shows what the session changes on the frame
+// queue and completion path and the session, shows what the session changes on the frame
 // (status tasks, the online indicator, the Connect command, the update notice), and hands the
 // controller the session and the peers its windows work with.
 class DesktopSession : public QObject {
