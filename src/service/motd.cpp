@@ -1,6 +1,7 @@
 #include "service/motd.h"
 
 #include "core/hostinfo.h"
+#include "service/wire.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -209,14 +210,11 @@ bool MessageOfTheDay::ReplyReader::parseHead(QByteArrayView head) {
         if (name == "transfer-encoding") {
             m_chunked = value.toLower().contains("chunked");
         } else if (name == "content-length") {
-            bool number = !value.isEmpty() && value.size() <= 18 &&
-                          std::all_of(value.begin(), value.end(),
-                                      [](char c) { return c >= '0' && c <= '9'; });
-            const qint64 length = number ? value.toLongLong(&number) : -1;
-            if (!number || length > kMaxBytes || (m_length >= 0 && m_length != length)) {
+            const auto length = wire::parseContentLength(value);
+            if (!length || *length > kMaxBytes || (m_length >= 0 && m_length != *length)) {
                 return false;
             }
-            m_length = length;
+            m_length = *length;
         }
     }
     // Chunks delimit the body even where a length is given too.

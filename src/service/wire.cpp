@@ -84,6 +84,18 @@ QByteArray endRecord(char kind, bool keepAlive) {
     return out;
 }
 
+std::optional<qint64> parseContentLength(QByteArrayView value) {
+    if (value.isEmpty() || value.size() > 18 ||
+        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    qint64 n = 0;
+    for (const char c : value) {
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
 std::optional<ReplyHeader> parseReplyHeader(QByteArrayView header) {
     if (header.size() < kReplyHeaderSize) {
         return std::nullopt;
@@ -231,19 +243,16 @@ void RequestReader::headerLine(const QByteArray& line) {
     const QByteArray name = line.left(colon).trimmed().toLower();
     const QByteArray value = line.mid(colon + 1).trimmed();
     if (name == "content-length") {
-        bool ok =
-            value.size() <= 12 && !value.isEmpty() &&
-            std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-        const qsizetype n = ok ? value.toLongLong(&ok) : -1;
-        if (!ok || m_contentLength >= 0) {
+        const auto n = parseContentLength(value);
+        if (!n || m_contentLength >= 0) {
             fail(QStringLiteral("bad Content-Length"));
             return;
         }
-        if (n > kMaxRequestBody) {
+        if (*n > kMaxRequestBody) {
             fail(QStringLiteral("Content-Length above %1").arg(kMaxRequestBody));
             return;
         }
-        m_contentLength = n;
+        m_contentLength = *n;
     } else if (name == "connection") {
         m_keepAlive = value.compare("keep-alive", Qt::CaseInsensitive) == 0;
     }

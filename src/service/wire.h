@@ -44,6 +44,10 @@ QByteArray dataRecords(char kind, QByteArrayView payload);
 // The end of a reply, "T" or "E"; a keep-alive channel follows it with one more byte.
 QByteArray endRecord(char kind, bool keepAlive);
 
+// An HTTP Content-Length value: decimal digits only, no more than a qint64 surely holds (18);
+// nothing for anything else.
+std::optional<qint64> parseContentLength(QByteArrayView value);
+
 struct ReplyHeader {
     std::uint16_t length = 0;
     char kind = 0;
