@@ -3,6 +3,8 @@
 // on the offscreen platform with the same style, alternately, and are measured once their
 // memory has settled: VmRSS (the ratio), and PSS and private memory from smaps_rollup, which
 // also depend on how many other processes map the same libraries at the time.
+//
+//   bench_memory [--runs N]
 
 #include "benchutil.h"
 
@@ -24,7 +26,6 @@ namespace {
 using mr::bench::cli;
 using mr::bench::program;
 
-constexpr int kRuns = 3;
 constexpr double kGoal = 1.3;
 constexpr int kSampleMs = 250;
 // Settled: over the last two seconds resident memory moved by no more than this.
@@ -229,7 +230,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<Memory> ours, baseline;
-    for (int run = 1; run <= kRuns; ++run) {
+    const int runs = mr::bench::runsOption(app.arguments());
+    for (int run = 1; run <= runs; ++run) {
         const auto base = measureBaseline();
         const auto desk = measureDesktop(setup);
         if (!base || !desk) {
