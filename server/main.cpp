@@ -2,6 +2,7 @@
 #include "core/instanceguard.h"
 #include "core/terminationsignals.h"
 #include "core/version.h"
+#include "epolldispatcher.h"
 #include "presence.h"
 #include "serviceserver.h"
 #include "smtpsink.h"
@@ -47,6 +48,14 @@ std::optional<quint16> portValue(const QString& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Thousands of idle keep-alive connections: the default loop polls them all on every turn.
+    QString dispatcherError;
+    if (auto dispatcher = mr::server::EpollDispatcher::create(&dispatcherError)) {
+        QCoreApplication::setEventDispatcher(dispatcher.release());
+    } else {
+        std::fprintf(stderr, "moonrake-server: %s; using the default event loop\n",
+                     qPrintable(dispatcherError));
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("moonrake-server");
 

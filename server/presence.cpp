@@ -14,6 +14,7 @@ void Presence::signOn(int user, const PresenceEntry& entry) {
     QList<PresenceEntry>& entries = m_entries[user];
     removeSession(entries, entry.session);
     entries.append(entry);
+    m_visible.insert(user, entry);
 }
 
 void Presence::signOff(int user, std::uint64_t session) {
@@ -24,21 +25,15 @@ void Presence::signOff(int user, std::uint64_t session) {
     removeSession(*it, session);
     if (it->isEmpty()) {
         m_entries.erase(it);
+        m_visible.remove(user);
+    } else if (m_visible.value(user).session == session) {
+        m_visible.insert(user, it->constLast());
     }
 }
 
 const PresenceEntry* Presence::find(int user) const {
     const auto it = m_entries.constFind(user);
     return it == m_entries.constEnd() ? nullptr : &it->constLast();
-}
-
-QHash<int, PresenceEntry> Presence::snapshot() const {
-    QHash<int, PresenceEntry> out;
-    out.reserve(m_entries.size());
-    for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it) {
-        out.insert(it.key(), it->constLast());
-    }
-    return out;
 }
 
 }  // namespace mr::server

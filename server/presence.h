@@ -28,12 +28,14 @@ public:
     bool isPresent(int user) const { return find(user) != nullptr; }
     int count() const { return static_cast<int>(m_entries.size()); }
     QList<int> users() const { return m_entries.keys(); }
-    // Each present member's visible entry, for work done off the event loop.
-    QHash<int, PresenceEntry> snapshot() const;
+    // Each present member's visible entry, for work done off the event loop; shared, not
+    // copied, until presence next changes.
+    QHash<int, PresenceEntry> snapshot() const { return m_visible; }
 
 private:
     // Per member, his live connections' entries, oldest first; never an empty list.
     QHash<int, QList<PresenceEntry>> m_entries;
+    QHash<int, PresenceEntry> m_visible;  // the last of each list in m_entries
 };
 
 }  // namespace mr::server

@@ -77,6 +77,17 @@ TEST_F(ServiceHandler, PresenceIsKeptPerConnection) {
     const int bob = newAccount("bob", "secret");
     const int cy = newAccount("cy");
     auto where = [this](int user) { return ask('H', pack("I", {user})).payload; };
+    // What searches see off the event loop is what a look-up sees.
+    auto snapshotAgrees = [this] {
+        const auto snapshot = m_presence.snapshot();
+        bool same = snapshot.size() == m_presence.count();
+        for (auto it = snapshot.constBegin(); it != snapshot.constEnd(); ++it) {
+            const server::PresenceEntry* entry = m_presence.find(it.key());
+            same = same && entry && entry->session == it->session &&
+                   entry->address == it->address && entry->infoPort == it->infoPort;
+        }
+        return same;
+    };
     server::Session first{1, "192.168.1.20", 0};
     EXPECT_EQ(server::encodeReply(call(first, 'L', pack("IAWW", {bob, "wrong", 10, 11})), true),
               hex("0300 45 0000 00"));
@@ -94,6 +105,7 @@ TEST_F(ServiceHandler, PresenceIsKeptPerConnection) {
     EXPECT_EQ(where(bob), pack("AWW", {"192.168.1.20", 4000, 4001}));
     server::endSession(m_presence, second);
     EXPECT_EQ(where(bob), pack("AWW", {"192.168.1.20", 4000, 4001}));
+    EXPECT_TRUE(snapshotAgrees());
 
     // The older connection ending leaves the newer one; signing on again over a connection
     // replaces its own entry, and signing on as somebody else there ends the former member.
@@ -102,9 +114,11 @@ TEST_F(ServiceHandler, PresenceIsKeptPerConnection) {
     EXPECT_EQ(where(bob), pack("AWW", {"192.168.1.20", 12, 13}));
     server::endSession(m_presence, first);
     EXPECT_EQ(where(bob), pack("AWW", {"10.0.0.3", 30, 31}));
+    EXPECT_TRUE(snapshotAgrees());
     call(third, 'L', pack("IAWW", {cy, "pw", 40, 41}));
     EXPECT_FALSE(m_presence.isPresent(bob));
     EXPECT_EQ(m_presence.count(), 1);
+    EXPECT_TRUE(snapshotAgrees());
     server::endSession(m_presence, third);
     EXPECT_EQ(m_presence.count(), 0);
 }
