@@ -534,7 +534,7 @@ Phases runBaseline(const QString& dataDir, const QList<int>& ids, const Options&
         p.signOn.fault(QStringLiteral("cannot open the store"));
         return p;
     }
-    QHash<int, bool> present;
+    QHash<int, int> present;  // with the files of each
     QElapsedTimer clock;
     auto timed = [&clock](Tally& t, auto&& work) {
         clock.start();
@@ -544,7 +544,7 @@ Phases runBaseline(const QString& dataDir, const QList<int>& ids, const Options&
     timed(p.signOn, [&] {
         for (int id : ids) {
             if (store.checkPassword(id, kPassword)) {
-                present.insert(id, true);
+                present.insert(id, store.fileCount(id));
             }
             ++p.signOn.requests;
         }
@@ -560,17 +560,21 @@ Phases runBaseline(const QString& dataDir, const QList<int>& ids, const Options&
                     !store.applyShareChanges(ids[m], {}, catalogs[m].mid(from, o.batch))) {
                     p.publish.fault(QStringLiteral("publish failed"));
                 }
+                present.insert(ids[m], store.fileCount(ids[m]));
                 ++p.publish.requests;
             }
         }
     });
     timed(p.search, [&] {
         for (int id : ids) {
-            store.checkPassword(id, kPassword);
+            // A sign-on again counts the member's files; the poll reports the sum kept of
+            // those present.
+            if (store.checkPassword(id, kPassword)) {
+                present.insert(id, store.fileCount(id));
+            }
             store.contacts(id);
             QList<int> online = present.keys();
             std::sort(online.begin(), online.end());
-            store.fileCount(online);
             store.fileCount();
             store.accountCount();
             for (int s = 0; s < o.searches; ++s) {

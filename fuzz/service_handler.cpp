@@ -37,11 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static World world;
     const fuzz::Input in = fuzz::split(data, size);
     Presence presence;
-    presence.signOn(world.other, {QStringLiteral("10.0.0.7"), 1111, 2222, 99});
+    presence.signOn(world.other, {QStringLiteral("10.0.0.7"), 1111, 2222, 99}, 0);
     Session session{1, QStringLiteral("10.0.0.5"), 0};
     if (in.choice & 1) {
         session.userId = world.member;
-        presence.signOn(world.member, {session.peerAddress, 1111, 2222, session.id});
+        presence.signOn(world.member, {session.peerAddress, 1111, 2222, session.id}, 0);
     }
     ServiceRequest request;
     request.keepAlive = in.choice & 2;

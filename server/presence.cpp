@@ -10,11 +10,21 @@ void removeSession(QList<PresenceEntry>& entries, std::uint64_t session) {
 
 }  // namespace
 
-void Presence::signOn(int user, const PresenceEntry& entry) {
+void Presence::signOn(int user, const PresenceEntry& entry, int files) {
     QList<PresenceEntry>& entries = m_entries[user];
     removeSession(entries, entry.session);
     entries.append(entry);
     m_visible.insert(user, entry);
+    m_onlineFiles += files - m_files.value(user);
+    m_files.insert(user, files);
+}
+
+void Presence::setFiles(int user, int files) {
+    const auto it = m_files.find(user);
+    if (it != m_files.end()) {
+        m_onlineFiles += files - *it;
+        *it = files;
+    }
 }
 
 void Presence::signOff(int user, std::uint64_t session) {
@@ -26,6 +36,7 @@ void Presence::signOff(int user, std::uint64_t session) {
     if (it->isEmpty()) {
         m_entries.erase(it);
         m_visible.remove(user);
+        m_onlineFiles -= m_files.take(user);
     } else if (m_visible.value(user).session == session) {
         m_visible.insert(user, it->constLast());
     }

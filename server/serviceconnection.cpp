@@ -120,8 +120,8 @@ void ServiceConnection::answer() {
             }
             m_waiting = true;
             m_timer.stop();
-            workers->submit(std::move(job), [self = QPointer(this),
-                                             keepAlive = request.keepAlive](const Reply& reply) {
+            StoreWorkers::Done done = [self = QPointer(this),
+                                       keepAlive = request.keepAlive](const Reply& reply) {
                 if (self && !self->m_closing) {
                     self->m_waiting = false;
                     self->send(reply, keepAlive);
@@ -129,7 +129,19 @@ void ServiceConnection::answer() {
                         self->schedulePump();
                     }
                 }
-            });
+            };
+            if (!read) {
+                // The store and presence outlive the writer, whose replies end with it: a
+                // change counts for its owner even when this connection has gone meanwhile.
+                done = [answer = std::move(done), store = &m_store, presence = &m_presence,
+                        change = work->payload](const Reply& reply) {
+                    if (reply.kind != Reply::Kind::Error) {
+                        catalogChanged(*store, *presence, change);
+                    }
+                    answer(reply);
+                };
+            }
+            workers->submit(std::move(job), std::move(done));
             return;
         }
     }

@@ -7,6 +7,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace mr::server {
@@ -52,7 +53,7 @@ Reply login(Store& store, Presence& presence, Session& session, const ServiceReq
         presence.signOff(session.userId, session.id);
     }
     session.userId = id;
-    presence.signOn(id, {session.peerAddress, infoPort, filePort, session.id});
+    presence.signOn(id, {session.peerAddress, infoPort, filePort, session.id}, store.fileCount(id));
     return Reply::multi();
 }
 
@@ -215,8 +216,10 @@ Reply contactsPoll(const Store& store, const Presence& presence, const Session& 
         out.append(pack("IB", {id, presence.isPresent(id) ? 1 : 0}));
     }
     out.append('Q');
-    out.append(pack("IIII", {store.fileCount(presence.users()), store.fileCount(), presence.count(),
-                             store.accountCount()}));
+    const auto onlineFiles = static_cast<std::int32_t>(
+        std::min<qint64>(presence.onlineFiles(), std::numeric_limits<std::int32_t>::max()));
+    out.append(
+        pack("IIII", {onlineFiles, store.fileCount(), presence.count(), store.accountCount()}));
     return Reply::multi(out);
 }
 
@@ -241,6 +244,14 @@ Reply removeContact(Store& store, const Session& session, const QByteArray& payl
 }
 
 }  // namespace
+
+void catalogChanged(const Store& store, Presence& presence, const QByteArray& payload) {
+    std::uint8_t tag = 0;
+    std::int32_t owner = 0;
+    if (UnpackRecord(payload, "BI", {&tag, &owner}).ok()) {
+        presence.setFiles(owner, store.fileCount(owner));
+    }
+}
 
 Reply changeCatalog(Store& store, const QByteArray& payload) {
     QByteArrayView rest(payload);
@@ -343,7 +354,14 @@ Reply handleRequest(Store& store, Presence& presence, Session& session,
     const bool toShare = request.path.compare(wire::kSharePath, Qt::CaseInsensitive) == 0;
     const bool toPing = request.path.compare(wire::kPingPath, Qt::CaseInsensitive) == 0;
     if (body->code == 'T') {
-        return toShare ? changeCatalog(store, body->payload) : Reply::error();
+        if (!toShare) {
+            return Reply::error();
+        }
+        Reply reply = changeCatalog(store, body->payload);
+        if (reply.kind != Kind::Error) {
+            catalogChanged(store, presence, body->payload);
+        }
+        return reply;
     }
     if (!toPing) {
         return Reply::error();

@@ -65,6 +65,9 @@ Reply readStore(const Store& store, const QHash<int, PresenceEntry>& present,
                 const StoreRequest& request);
 // A login record, then removal ("R", path) and addition ("A", entry) records.
 Reply changeCatalog(Store& store, const QByteArray& payload);
+// Once changeCatalog has succeeded, on the thread that keeps presence: the owner's files
+// count anew among those present.
+void catalogChanged(const Store& store, Presence& presence, const QByteArray& payload);
 
 // The connection is gone: its member, if any, is no longer present.
 void endSession(Presence& presence, Session& session);

@@ -696,24 +696,6 @@ int Store::fileCount(std::optional<int> owner) const {
     return s.step() == SQLITE_ROW ? static_cast<int>(s.real(0)) : 0;
 }
 
-int Store::fileCount(const QList<int>& owners) const {
-    if (owners.isEmpty()) {
-        return 0;
-    }
-    // The ids travel as one JSON array, so the number of owners is not bound by SQLite's
-    // limit on parameters.
-    QByteArray ids = "[";
-    for (int owner : owners) {
-        ids += QByteArray::number(owner) + ',';
-    }
-    ids.back() = ']';
-    Statement s(m_db,
-                "SELECT total(files) FROM catalog_files "
-                "WHERE owner IN (SELECT value FROM json_each(?))");
-    s.bind(1, QString::fromLatin1(ids));
-    return s.step() == SQLITE_ROW ? static_cast<int>(s.real(0)) : 0;
-}
-
 QList<int> Store::contacts(int owner) const {
     Statement s(m_db, "SELECT contact FROM contacts WHERE owner = ? ORDER BY contact");
     s.bind(1, owner);

@@ -142,8 +142,6 @@ public:
                                SearchPlan plan = SearchPlan::Auto) const;
     // Published files, folders not counted; of one owner or of everybody.
     int fileCount(std::optional<int> owner = std::nullopt) const;
-    // Published files of all these owners together, in one query.
-    int fileCount(const QList<int>& owners) const;
 
     QList<int> contacts(int owner) const;
     // False when the store failed or the list is full.

@@ -384,6 +384,13 @@ TEST_F(ServiceHandler, ContactsPollAddAndRemove) {
     EXPECT_EQ(call(s, 'D', pack("I", {max})).kind, Kind::Multi);
     EXPECT_EQ(m_store.contacts(lou), QList<int>{ned});
     EXPECT_EQ(call(s, 'C', {}, false).kind, Kind::Error);
+
+    // Online files follow the catalogs of those present, and their leaving.
+    ask('T', share(max, "pw", addition("", "m3", 3)));
+    EXPECT_EQ(call(m, 'C', {}).payload, "Q" + pack("IIII", {3, 4, 2, 3}));
+    server::endSession(m_presence, m);
+    EXPECT_EQ(call(s, 'C', {}).payload,
+              "C" + pack("IB", {ned, 0}) + "Q" + pack("IIII", {0, 4, 1, 3}));
 }
 
 }  // namespace
