@@ -103,7 +103,15 @@ public:
         }
     }
     Statement(sqlite3* db, const QByteArray& sql) : Statement(db, sql.constData()) {}
-    ~Statement() { sqlite3_finalize(m_stmt); }
+    // One of the connection's prepared statements, left ready for its next use.
+    explicit Statement(sqlite3_stmt* prepared) : m_stmt(prepared), m_borrowed(true) {}
+    ~Statement() {
+        if (m_borrowed) {
+            reset();
+        } else {
+            sqlite3_finalize(m_stmt);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -157,6 +165,7 @@ public:
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
+    bool m_borrowed = false;
 };
 
 Account readAccount(const Statement& s) {
@@ -360,7 +369,20 @@ bool Store::upgrade() {
     return commit();
 }
 
+sqlite3_stmt* Store::prepared(const char* sql) const {
+    sqlite3_stmt*& stmt = m_prepared[sql];
+    if (!stmt && m_db &&
+        sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+        stmt = nullptr;
+    }
+    return stmt;
+}
+
 void Store::close() {
+    for (const auto& [sql, stmt] : m_prepared) {
+        sqlite3_finalize(stmt);
+    }
+    m_prepared.clear();
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -407,7 +429,9 @@ int Store::createAccount(const QString& nickname, const QString& password) {
 }
 
 std::optional<Account> Store::account(int id) const {
-    Statement s(m_db, QByteArray("SELECT ") + kAccountColumns + " FROM accounts WHERE id = ?");
+    static const QByteArray sql =
+        QByteArray("SELECT ") + kAccountColumns + " FROM accounts WHERE id = ?";
+    Statement s(prepared(sql.constData()));
     s.bind(1, id);
     if (s.step() != SQLITE_ROW) {
         return std::nullopt;
@@ -464,7 +488,7 @@ bool Store::updateProfile(int id, const ProfileUpdate& u) {
 }
 
 int Store::accountCount() const {
-    Statement s(m_db, "SELECT count(*) FROM accounts");
+    Statement s(prepared("SELECT count(*) FROM accounts"));
     return s.step() == SQLITE_ROW ? s.integer(0) : 0;
 }
 
@@ -688,8 +712,8 @@ QList<CatalogEntry> Store::search(const CatalogQuery& query, const QList<int>& p
 }
 
 int Store::fileCount(std::optional<int> owner) const {
-    Statement s(m_db, owner ? "SELECT files FROM catalog_files WHERE owner = ?"
-                            : "SELECT total(files) FROM catalog_files");
+    Statement s(prepared(owner ? "SELECT files FROM catalog_files WHERE owner = ?"
+                               : "SELECT total(files) FROM catalog_files"));
     if (owner) {
         s.bind(1, *owner);
     }
@@ -697,7 +721,7 @@ int Store::fileCount(std::optional<int> owner) const {
 }
 
 QList<int> Store::contacts(int owner) const {
-    Statement s(m_db, "SELECT contact FROM contacts WHERE owner = ? ORDER BY contact");
+    Statement s(prepared("SELECT contact FROM contacts WHERE owner = ? ORDER BY contact"));
     s.bind(1, owner);
     QList<int> ids;
     while (s.step() == SQLITE_ROW) {

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace mr::server {
 
@@ -155,8 +157,13 @@ private:
     bool commit();
     void rollback();
 
+    // What every sign-on and contacts poll runs, prepared once per connection; sql must be
+    // text that lives as long as the program, as its address names it.
+    sqlite3_stmt* prepared(const char* sql) const;
+
     sqlite3* m_db = nullptr;
     int m_maxEntries = kMaxEntriesPerUser;
+    mutable std::unordered_map<const char*, sqlite3_stmt*> m_prepared;
 };
 
 }  // namespace mr::server
