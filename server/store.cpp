@@ -147,8 +147,11 @@ public:
     bool run() { return step() == SQLITE_DONE; }
     // Ready to run again with new values.
     void reset() {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
+        // Clearing the bindings of a statement that failed to prepare would crash.
+        if (m_stmt) {
+            sqlite3_reset(m_stmt);
+            sqlite3_clear_bindings(m_stmt);
+        }
     }
 
     int integer(int col) const { return sqlite3_column_int(m_stmt, col); }
