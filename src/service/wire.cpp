@@ -1,6 +1,9 @@
 #include "service/wire.h"
 
+#include "core/fields.h"
+
 #include <algorithm>
+#include <limits>
 
 namespace mr::wire {
 
@@ -85,15 +88,11 @@ QByteArray endRecord(char kind, bool keepAlive) {
 }
 
 std::optional<qint64> parseContentLength(QByteArrayView value) {
-    if (value.isEmpty() || value.size() > 18 ||
-        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    // The strict number reader, less the sign it would take.
+    if (value.size() > 18 || value.startsWith('-')) {
         return std::nullopt;
     }
-    qint64 n = 0;
-    for (const char c : value) {
-        n = n * 10 + (c - '0');
-    }
-    return n;
+    return ParseDecimal(value.toByteArray(), 0, std::numeric_limits<qint64>::max());
 }
 
 std::optional<ReplyHeader> parseReplyHeader(QByteArrayView header) {
