@@ -6,7 +6,6 @@
 #include "db/tablelock.h"
 
 #include <QLocale>
-#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -15,6 +14,18 @@
 namespace mr::db {
 
 namespace {
+
+// [A-Za-z_][A-Za-z0-9_]*, checked by hand: a regular expression here would load and compile
+// the expression engine in every program that opens a table.
+bool isPlainIdentifier(QStringView name) {
+    const auto letter = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
+    };
+    if (name.isEmpty() || !letter(name.front()))
+        return false;
+    return std::all_of(name.begin(), name.end(),
+                       [&](QChar c) { return letter(c) || (c >= u'0' && c <= u'9'); });
+}
 
 Value blankValue(ColumnType type) {
     Value value;
@@ -514,8 +525,7 @@ QStringList Cursor::indexNames() {
 
 void Cursor::addIndex(const QString& name, const QStringList& fields, bool caseInsensitive) {
     requireOpen();
-    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    if (!identifier.match(name).hasMatch())
+    if (!isPlainIdentifier(name))
         throw DbError(QStringLiteral("Invalid index name '%1'").arg(name));
     if (name.startsWith(u"sqlite_", Qt::CaseInsensitive) ||
         name.startsWith(TableSchema::internalPrefix(), Qt::CaseInsensitive))

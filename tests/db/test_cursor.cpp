@@ -189,7 +189,10 @@ TEST_F(DbCursor, IndexNamesAreCheckedAndTheEngineIndexStaysHidden) {
     const QStringList bad[] = {{"inxUsername", "Username"},
                                {"inxOwner", "Owner"},
                                {"mr_mine", "Name"},
-                               {"x\"; drop", "Name"}};
+                               {"x\"; drop", "Name"},
+                               {"1inx", "Name"},
+                               {"", "Name"},
+                               {"inx\u00e9", "Name"}};
     for (const QStringList& index : bad) {
         EXPECT_THROW(files.addIndex(index[0], {index[1]}, false), DbError)
             << index[0].toStdString();
