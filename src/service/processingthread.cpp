@@ -28,7 +28,14 @@ TProcessingThread::~TProcessingThread() {
 
 void TProcessingThread::handOver() {
     // No further hand-over starts while a handler runs, not even from its own nested event loop.
-    m_ready->setEnabled(false);
+    // Such a loop finds the notifier ready, since completions wait: it rests from then until the
+    // hand-over in progress ends, rather than on every hand-over, which would cost the loop a
+    // change of its watch list and an extra turn each time.
+    if (m_handing) {
+        m_ready->setEnabled(false);
+        return;
+    }
+    m_handing = true;
     const std::shared_ptr<bool> alive = m_alive;
     while (RequestPtr request = m_completions->tryTake()) {
         request->complete();
@@ -36,7 +43,10 @@ void TProcessingThread::handOver() {
             return;
         }
     }
-    m_ready->setEnabled(true);
+    m_handing = false;
+    if (!m_ready->isEnabled()) {
+        m_ready->setEnabled(true);
+    }
 }
 
 }  // namespace mr

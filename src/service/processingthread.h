@@ -30,6 +30,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_ready;
     // Cleared by the destructor: a handler that ends the completion path ends the hand-over.
     std::shared_ptr<bool> m_alive;
+    bool m_handing = false;  // a handler runs
 };
 
 }  // namespace mr
