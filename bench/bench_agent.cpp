@@ -28,6 +28,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -68,15 +69,34 @@ private:
         return ::poll(p, 2, -1) > 0 && !(p[1].revents & POLLIN);
     }
     void acceptLoop() {
-        std::vector<std::thread> threads;
+        struct Served {
+            std::thread thread;
+            std::shared_ptr<std::atomic<bool>> done;
+        };
+        std::vector<Served> threads;
         while (readable(m_fd)) {
             const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                threads.emplace_back([this, fd] { serve(fd); });
+            if (fd < 0) {
+                continue;
             }
+            // The threads of finished connections are joined as new ones come: one kept per
+            // one-shot request would run out of threads within a run.
+            std::erase_if(threads, [](Served& s) {
+                if (!*s.done) {
+                    return false;
+                }
+                s.thread.join();
+                return true;
+            });
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            threads.push_back({std::thread([this, fd, done] {
+                                   serve(fd);
+                                   *done = true;
+                               }),
+                               done});
         }
-        for (auto& t : threads) {
-            t.join();
+        for (Served& s : threads) {
+            s.thread.join();
         }
     }
     void serve(int fd) {
