@@ -227,7 +227,10 @@ public:
         }
         // Not exclusive: the transaction keeps other writers out, while peers and windows go on
         // reading the last committed catalog during a long share. The rows go in through the
-        // statement below; this cursor holds the table lock and folds the journal at the end.
+        // statement below; this cursor holds the table lock. The journal is folded into the
+        // table file on another thread once the connection is closed: the share ends without
+        // waiting for the disk.
+        connection.deferJournalFold();
         db::Cursor table(connection, kFiles);
         db::Transaction transaction(connection);
         m_connection = &connection;
@@ -256,7 +259,6 @@ public:
             }
         }
         transaction.commit();
-        table.flush();
         m_outcome.kind =
             m_progress.cancelled() ? ShareOutcome::Kind::Cancelled : ShareOutcome::Kind::Shared;
     }

@@ -2,12 +2,15 @@
 
 #include "db/database.h"
 #include "db/dberror.h"
+#include "db/journalfolder.h"
 #include "db/prepared.h"
 #include "db/schema.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <new>
 
 #include <sqlite3.h>
 
@@ -100,6 +103,13 @@ Connection::~Connection() {
     if (m_journalFd >= 0)
         ::close(m_journalFd);
     sqlite3_close_v2(m_db);
+    if (m_foldWhenClosed) {
+        try {
+            foldJournalInBackground(m_filePath);
+        } catch (const std::bad_alloc&) {
+            // The journal stays as it is, safe, until the table is next closed.
+        }
+    }
 }
 
 void Connection::startJournalWriteback() {
@@ -113,6 +123,13 @@ void Connection::startJournalWriteback() {
     }
     // Only a head start: a failure leaves the work to the sync, as without it.
     ::sync_file_range(m_journalFd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+void Connection::deferJournalFold() {
+    sqlite3_wal_autocheckpoint(m_db, 0);
+    // Nor does closing fold it, which the last connection to a file otherwise does.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    m_foldWhenClosed = true;
 }
 
 void Connection::checkThread() const {

@@ -43,6 +43,11 @@ public:
     // most of it on disk. Changes nothing of what reaches the disk or when it is safe.
     void startJournalWriteback();
 
+    // For a long write: neither its commit nor closing the connection folds the journal into
+    // the table file while this thread waits for the disk. Once the connection is closed, the
+    // journal folder (db/journalfolder.h) folds it on a thread of its own.
+    void deferJournalFold();
+
 private:
     const TableSchema* m_table = nullptr;
     QString m_filePath;
@@ -50,6 +55,7 @@ private:
     std::thread::id m_thread;
     int m_transactionDepth = 0;
     int m_journalFd = -1;
+    bool m_foldWhenClosed = false;
 };
 
 }  // namespace mr::db

@@ -1,6 +1,7 @@
 #include "db/database.h"
 
 #include "db/dberror.h"
+#include "db/journalfolder.h"
 #include "db/prepared.h"
 #include "db/schema.h"
 
@@ -71,8 +72,12 @@ void Database::connect(const QString& name, const QString& directory) {
 }
 
 void Database::disconnect(const QString& name) {
-    QMutexLocker lock(&registryMutex());
-    registry().remove(registryKey(name));
+    {
+        QMutexLocker lock(&registryMutex());
+        registry().remove(registryKey(name));
+    }
+    // Whoever disconnects may move or remove the files next.
+    waitForJournalFolds();
 }
 
 bool Database::isConnected(const QString& name) {

@@ -16,6 +16,7 @@ public:
 
     // Binds a name to a directory; connecting a known name again rebinds it. Thread-safe.
     static void connect(const QString& name, const QString& directory);
+    // Unbinds the name once the journal folds under way have ended (db/journalfolder.h).
     static void disconnect(const QString& name);
     static bool isConnected(const QString& name);
     // The directory bound to the name; DbError when the name is not connected.

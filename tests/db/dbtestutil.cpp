@@ -17,6 +17,8 @@ sqlite3* openRaw(const QString& path) {
     EXPECT_EQ(
         sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr),
         SQLITE_OK);
+    // A journal being folded after a share locks the file for a moment.
+    sqlite3_busy_timeout(db, 10000);
     return db;
 }
 
