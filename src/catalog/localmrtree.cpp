@@ -12,6 +12,7 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <array>
@@ -21,6 +22,7 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_set>
@@ -330,19 +332,37 @@ private:
         }
     }
 
-    // The field values of one row, kept until the statement that writes it has run: texts are
-    // bound without a copy.
+    // A text of a pending row: where its UTF-8 lies in m_text.
+    struct TextRef {
+        std::size_t offset;
+        std::size_t size;
+    };
+
+    // The field values of one row, kept until the statement that writes it has run. The texts
+    // are encoded once into m_text and bound from there without a copy.
     struct PendingRow {
         qint64 id;
         int parentId;
-        QString name;
-        QString localPath;
+        TextRef name;
+        TextRef localPath;
         bool folder;
         qint64 size;
         double date;
-        QString media;
-        QString password;
+        TextRef media;
+        TextRef password;
     };
+
+    TextRef utf8(QStringView text) {
+        const std::size_t at = m_textUsed;
+        const std::size_t need = at + std::size_t(m_utf8.requiredSpace(text.size()));
+        if (m_text.size() < need)
+            m_text.resize(std::max(need, 2 * m_text.size()));
+        const char* end = m_utf8.appendToBuffer(m_text.data() + at, text);
+        m_textUsed = std::size_t(end - m_text.data());
+        return {at, m_textUsed - at};
+    }
+
+    std::string_view text(TextRef ref) const { return {m_text.data() + ref.offset, ref.size}; }
 
     static QString insertSql(int rows) {
         QString sql = QStringLiteral(
@@ -373,9 +393,9 @@ private:
         const TFileItem* item = node->item();
         const bool folder = node->isFolder();
         const qint64 id = m_nextId++;
-        m_pending.push_back({id, parentId, name, node->localPath(), folder,
-                             folder ? -1 : item->size, item->date, item->media,
-                             m_password.isEmpty() ? item->password : m_password});
+        m_pending.push_back({id, parentId, utf8(name), utf8(node->localPath()), folder,
+                             folder ? -1 : item->size, item->date, utf8(item->media),
+                             utf8(m_password.isEmpty() ? item->password : m_password)});
         ++m_outcome.rows;
         if (m_pending.size() == kRowsPerStatement)
             writePending();
@@ -383,18 +403,15 @@ private:
     }
 
     void bindRow(db::Prepared& statement, int first, const PendingRow& row) {
-        const auto text = [](const QString& s) {
-            return db::Value{db::Value::Kind::Text, 0, 0, s};
-        };
         statement.bindInteger(first, row.id);
         statement.bindInteger(first + 1, row.parentId);
-        statement.bind(first + 2, text(row.name));
-        statement.bind(first + 3, text(row.localPath));
+        statement.bindUtf8(first + 2, text(row.name));
+        statement.bindUtf8(first + 3, text(row.localPath));
         statement.bindInteger(first + 4, row.folder ? 1 : 0);
         statement.bindInteger(first + 5, row.size);
         statement.bind(first + 6, db::Value{db::Value::Kind::Real, 0, row.date, {}});
-        statement.bind(first + 7, text(row.media));
-        statement.bind(first + 8, text(row.password));
+        statement.bindUtf8(first + 7, text(row.media));
+        statement.bindUtf8(first + 8, text(row.password));
     }
 
     void writePending() {
@@ -413,6 +430,7 @@ private:
             }
         }
         m_pending.clear();
+        m_textUsed = 0;
     }
 
     static constexpr std::size_t kRowsPerStatement = 128;
@@ -433,6 +451,10 @@ private:
     qint64 m_nextId = 0;
     int m_batches = 0;
     std::vector<PendingRow> m_pending;
+    // The UTF-8 of the pending rows' texts, m_textUsed bytes of it in use.
+    std::vector<char> m_text;
+    std::size_t m_textUsed = 0;
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     TreeWalk* m_walk = nullptr;
     QSet<QString> m_sharedPaths;
 };

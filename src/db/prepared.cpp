@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <limits>
 #include <utility>
 
 namespace mr::db {
@@ -60,6 +61,16 @@ void Prepared::bind(int index, const Value& value) {
 
 void Prepared::bindInteger(int index, qint64 value) {
     const int rc = sqlite3_bind_int64(m_stmt, index, value);
+    if (rc != SQLITE_OK)
+        throwSqlite(m_db, rc, QStringLiteral("cannot bind a value"));
+}
+
+void Prepared::bindUtf8(int index, std::string_view text) {
+    if (text.size() > std::size_t(std::numeric_limits<int>::max()))
+        throwSqlite(nullptr, SQLITE_TOOBIG, QStringLiteral("cannot bind a value"));
+    // A null pointer would bind SQL NULL instead of the empty string.
+    const int rc = sqlite3_bind_text(m_stmt, index, text.empty() ? "" : text.data(),
+                                     int(text.size()), SQLITE_STATIC);
     if (rc != SQLITE_OK)
         throwSqlite(m_db, rc, QStringLiteral("cannot bind a value"));
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <string_view>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -27,6 +29,9 @@ public:
     // Text is bound without a copy: the string must outlive the run that uses it.
     void bind(int index, const Value& value);
     void bindInteger(int index, qint64 value);
+    // UTF-8 text, bound without a copy as well; the database keeps UTF-8, so SQLite need not
+    // convert it when the statement runs.
+    void bindUtf8(int index, std::string_view text);
 
     // Scope of one execution: steps the statement and resets it on leaving.
     class Run {

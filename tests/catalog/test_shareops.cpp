@@ -49,7 +49,7 @@ TEST_F(ShareOps, PathLookupsIgnoreCaseAndQuoteNames) {
 TEST_F(ShareOps, SharesATreeWithUniqueTopLevelNames) {
     makeFile("Music/a.mp3", 3);
     makeFile("Music/Live/b.ogg", 4);
-    makeFile("Music/Live/c.txt");
+    makeFile("Music/Live/ça 日本 🎵.txt");
     makeDir("Music/Empty");
     makeFile("other/Music/z.mp3");
     makeFile("third/Music/q");
@@ -67,6 +67,10 @@ TEST_F(ShareOps, SharesATreeWithUniqueTopLevelNames) {
     ASSERT_TRUE(b);
     EXPECT_EQ(m_tree.PathOf(b->id), "/Music/Live/b.ogg");
     EXPECT_EQ(b->fileName, scratch("Music/Live/b.ogg"));
+    // Names and paths beyond ASCII, a pair of UTF-16 units among them, arrive unchanged.
+    const CatalogRow* c = find("ça 日本 🎵.txt");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->fileName, scratch("Music/Live/ça 日本 🎵.txt"));
 
     // The same folder again: nothing new; another of the same name: Music1, then Music2.
     EXPECT_EQ(share("Music").kind, ShareOutcome::Kind::AlreadyShared);
