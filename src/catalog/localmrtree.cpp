@@ -22,6 +22,7 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -353,13 +354,11 @@ private:
     };
 
     TextRef utf8(QStringView text) {
-        const std::size_t at = m_textUsed;
-        const std::size_t need = at + std::size_t(m_utf8.requiredSpace(text.size()));
-        if (m_text.size() < need)
-            m_text.resize(std::max(need, 2 * m_text.size()));
+        const std::size_t at = m_text.size();
+        m_text.resize(at + std::size_t(m_utf8.requiredSpace(text.size())));
         const char* end = m_utf8.appendToBuffer(m_text.data() + at, text);
-        m_textUsed = std::size_t(end - m_text.data());
-        return {at, m_textUsed - at};
+        m_text.resize(std::size_t(end - m_text.data()));
+        return {at, m_text.size() - at};
     }
 
     std::string_view text(TextRef ref) const { return {m_text.data() + ref.offset, ref.size}; }
@@ -430,7 +429,7 @@ private:
             }
         }
         m_pending.clear();
-        m_textUsed = 0;
+        m_text.clear();
     }
 
     static constexpr std::size_t kRowsPerStatement = 128;
@@ -451,9 +450,8 @@ private:
     qint64 m_nextId = 0;
     int m_batches = 0;
     std::vector<PendingRow> m_pending;
-    // The UTF-8 of the pending rows' texts, m_textUsed bytes of it in use.
-    std::vector<char> m_text;
-    std::size_t m_textUsed = 0;
+    // The UTF-8 of the pending rows' texts; clearing it keeps its memory for the next batch.
+    std::string m_text;
     QStringEncoder m_utf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     TreeWalk* m_walk = nullptr;
     QSet<QString> m_sharedPaths;
