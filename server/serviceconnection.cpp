@@ -42,8 +42,11 @@ ServiceConnection::ServiceConnection(QTcpSocket* socket, Store& store, Presence&
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ServiceConnection::pump);
     connect(m_socket, &QTcpSocket::disconnected, this, &ServiceConnection::closed);
     m_timer.start();
-    // Bytes may have arrived before the signals were connected.
-    schedulePump();
+    // Bytes or the peer's close may have come before the signals were connected; otherwise the
+    // signals bring the first request, without a turn of the event loop spent looking for it.
+    if (m_socket->bytesAvailable() > 0 || m_socket->state() != QAbstractSocket::ConnectedState) {
+        schedulePump();
+    }
 }
 
 ServiceConnection::~ServiceConnection() {
@@ -154,9 +157,12 @@ void ServiceConnection::send(const Reply& reply, bool keepAlive) {
         m_socket->write(bytes);
     }
     if (reply.closeAfter || !keepAlive) {
-        // The reply is flushed first; the timer ends a client that never reads it.
+        // The reply goes out now, so that the connection usually closes at once; what the
+        // client has not taken yet is flushed before the close, and the timer ends a client that
+        // never reads it.
         m_closing = true;
         m_timer.start();
+        m_socket->flush();
         m_socket->disconnectFromHost();
         return;
     }
