@@ -157,12 +157,9 @@ void ServiceConnection::send(const Reply& reply, bool keepAlive) {
         m_socket->write(bytes);
     }
     if (reply.closeAfter || !keepAlive) {
-        // The reply goes out now, so that the connection usually closes at once; what the
-        // client has not taken yet is flushed before the close, and the timer ends a client that
-        // never reads it.
+        // The reply is flushed first; the timer ends a client that never reads it.
         m_closing = true;
         m_timer.start();
-        m_socket->flush();
         m_socket->disconnectFromHost();
         return;
     }
