@@ -9,6 +9,15 @@
 
 namespace mr::db {
 
+namespace {
+
+void checkBound(sqlite3* db, int rc) {
+    if (rc != SQLITE_OK)
+        throwSqlite(db, rc, QStringLiteral("cannot bind a value"));
+}
+
+}  // namespace
+
 Prepared::Prepared(sqlite3* db, const QString& sql) : m_db(db) {
     const int rc = sqlite3_prepare16_v3(db, sql.constData(), int(sql.size() * sizeof(QChar)),
                                         SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr);
@@ -55,24 +64,19 @@ void Prepared::bind(int index, const Value& value) {
                                            int(value.text.size() * sizeof(QChar)), SQLITE_STATIC);
             break;
     }
-    if (rc != SQLITE_OK)
-        throwSqlite(m_db, rc, QStringLiteral("cannot bind a value"));
+    checkBound(m_db, rc);
 }
 
 void Prepared::bindInteger(int index, qint64 value) {
-    const int rc = sqlite3_bind_int64(m_stmt, index, value);
-    if (rc != SQLITE_OK)
-        throwSqlite(m_db, rc, QStringLiteral("cannot bind a value"));
+    checkBound(m_db, sqlite3_bind_int64(m_stmt, index, value));
 }
 
 void Prepared::bindUtf8(int index, std::string_view text) {
     if (text.size() > std::size_t(std::numeric_limits<int>::max()))
         throwSqlite(nullptr, SQLITE_TOOBIG, QStringLiteral("cannot bind a value"));
     // A null pointer would bind SQL NULL instead of the empty string.
-    const int rc = sqlite3_bind_text(m_stmt, index, text.empty() ? "" : text.data(),
-                                     int(text.size()), SQLITE_STATIC);
-    if (rc != SQLITE_OK)
-        throwSqlite(m_db, rc, QStringLiteral("cannot bind a value"));
+    checkBound(m_db, sqlite3_bind_text(m_stmt, index, text.empty() ? "" : text.data(),
+                                       int(text.size()), SQLITE_STATIC));
 }
 
 Prepared::Run::~Run() {
