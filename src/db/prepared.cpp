@@ -4,7 +4,6 @@
 
 #include <sqlite3.h>
 
-#include <limits>
 #include <utility>
 
 namespace mr::db {
@@ -57,11 +56,15 @@ void Prepared::bind(int index, const Value& value) {
             rc = sqlite3_bind_double(m_stmt, index, value.real);
             break;
         case Value::Kind::Text:
-            // A null pointer would bind SQL NULL instead of the empty string.
+            // A null pointer would bind SQL NULL instead of the empty string. The length goes
+            // over whole, so that SQLite refuses a text past its limit instead of binding a cut
+            // one.
             rc = value.text.isEmpty()
                      ? sqlite3_bind_text(m_stmt, index, "", 0, SQLITE_STATIC)
-                     : sqlite3_bind_text16(m_stmt, index, value.text.constData(),
-                                           int(value.text.size() * sizeof(QChar)), SQLITE_STATIC);
+                     : sqlite3_bind_text64(m_stmt, index,
+                                           reinterpret_cast<const char*>(value.text.constData()),
+                                           sqlite3_uint64(value.text.size()) * sizeof(QChar),
+                                           SQLITE_STATIC, SQLITE_UTF16);
             break;
     }
     checkBound(m_db, rc);
@@ -72,11 +75,9 @@ void Prepared::bindInteger(int index, qint64 value) {
 }
 
 void Prepared::bindUtf8(int index, std::string_view text) {
-    if (text.size() > std::size_t(std::numeric_limits<int>::max()))
-        throwSqlite(nullptr, SQLITE_TOOBIG, QStringLiteral("cannot bind a value"));
     // A null pointer would bind SQL NULL instead of the empty string.
-    checkBound(m_db, sqlite3_bind_text(m_stmt, index, text.empty() ? "" : text.data(),
-                                       int(text.size()), SQLITE_STATIC));
+    checkBound(m_db, sqlite3_bind_text64(m_stmt, index, text.empty() ? "" : text.data(),
+                                         text.size(), SQLITE_STATIC, SQLITE_UTF8));
 }
 
 Prepared::Run::~Run() {
