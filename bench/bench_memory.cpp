@@ -4,7 +4,8 @@
 // memory has settled: VmRSS (the ratio), and PSS and private memory from smaps_rollup, which
 // also depend on how many other processes map the same libraries at the time. The same frame
 // holding one loopback connection is measured beside them, to show what the network library
-// alone adds.
+// alone adds. Where the client's resident memory lies (the heap, its own code, SQLite, the Qt
+// libraries, fonts) is printed beside the frame's, from /proc/<pid>/smaps of the best run.
 //
 //   bench_memory [--runs N]
 
@@ -13,11 +14,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <deque>
 #include <optional>
@@ -36,11 +39,77 @@ constexpr qint64 kSettleSpreadKiB = 64;
 constexpr int kSettleTimeoutMs = 30000;
 constexpr int kSignOnTimeoutMs = 60000;
 
+// What a mapping holds, told by its path.
+enum Region {
+    Heap,
+    Anonymous,
+    Program,
+    Sqlite,
+    Network,
+    QtLibraries,
+    Libraries,
+    Fonts,
+    Files,
+    RegionCount
+};
+constexpr const char* kRegionNames[RegionCount] = {
+    "heap",       "anonymous, stacks",  "the program",     "SQLite",
+    "QtNetwork",  "other Qt libraries", "other libraries", "font files",
+    "other files"};
+
 struct Memory {
     qint64 rssKiB = 0;
     qint64 pssKiB = 0;
     qint64 privateKiB = 0;
+    // Resident KiB by what holds it.
+    std::array<qint64, RegionCount> regionKiB{};
 };
+
+Region regionOf(const QByteArray& path, const QByteArray& program) {
+    if (path == "[heap]") {
+        return Heap;
+    }
+    if (path.isEmpty() || path.startsWith('[')) {
+        return Anonymous;
+    }
+    if (path == program) {
+        return Program;
+    }
+    if (path.contains("/libsqlite3")) {
+        return Sqlite;
+    }
+    if (path.contains("/libQt6Network")) {
+        return Network;
+    }
+    if (path.contains("/libQt6")) {
+        return QtLibraries;
+    }
+    if (path.contains(".so")) {
+        return Libraries;
+    }
+    return path.contains("/fonts/") ? Fonts : Files;
+}
+
+// Resident KiB of each region of a process, from the Rss line under each mapping's header
+// ("start-end perms offset device inode [path]").
+std::array<qint64, RegionCount> residentRegions(qint64 pid, const QString& programPath) {
+    std::array<qint64, RegionCount> regions{};
+    QFile smaps(QStringLiteral("/proc/%1/smaps").arg(pid));
+    if (!smaps.open(QIODevice::ReadOnly)) {
+        return regions;
+    }
+    const QByteArray program = QFileInfo(programPath).canonicalFilePath().toLocal8Bit();
+    Region region = Anonymous;
+    for (const QByteArray& line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 5 && fields[0].contains('-') && !fields[0].endsWith(':')) {
+            region = regionOf(fields.size() > 5 ? fields.mid(5).join(' ') : QByteArray(), program);
+        } else if (fields.size() >= 2 && fields[0] == "Rss:") {
+            regions[region] += fields[1].toLongLong();
+        }
+    }
+    return regions;
+}
 
 // The value of a "Name:   1234 kB" line of a /proc file, or -1.
 qint64 procValue(const QByteArray& text, const QByteArray& name) {
@@ -74,6 +143,10 @@ std::optional<Memory> readMemory(qint64 pid) {
 // The memory of a running process once it has held still for a while; nothing when the
 // process ended. One that never settles is measured at the time-out and said so.
 std::optional<Memory> settledMemory(QProcess& process) {
+    const auto withRegions = [&process](Memory m) {
+        m.regionKiB = residentRegions(process.processId(), process.program());
+        return m;
+    };
     std::deque<qint64> recent;
     QElapsedTimer clock;
     clock.start();
@@ -91,12 +164,12 @@ std::optional<Memory> settledMemory(QProcess& process) {
             *std::max_element(recent.begin(), recent.end()) -
                     *std::min_element(recent.begin(), recent.end()) <=
                 kSettleSpreadKiB) {
-            return last;
+            return withRegions(*last);
         }
         if (clock.elapsed() > kSettleTimeoutMs) {
             std::printf("  (still moving after %d s; measured as it stood)\n",
                         kSettleTimeoutMs / 1000);
-            return last;
+            return withRegions(*last);
         }
         QThread::msleep(kSampleMs);
     }
@@ -193,12 +266,24 @@ void printBest(const char* who, const std::vector<Memory>& runs, qint64 Memory::
     std::printf("%-8s %-8s best %.1f MB, spread %.1f MB\n", who, name, mb(least), mb(most - least));
 }
 
+const Memory& bestRun(const std::vector<Memory>& runs) {
+    return *std::min_element(runs.begin(), runs.end(),
+                             [](const Memory& a, const Memory& b) { return a.rssKiB < b.rssKiB; });
+}
+
 qint64 bestRss(const std::vector<Memory>& runs) {
-    qint64 least = runs.front().rssKiB;
-    for (const Memory& m : runs) {
-        least = std::min(least, m.rssKiB);
+    return bestRun(runs).rssKiB;
+}
+
+void printRegions(const Memory& ours, const Memory& frame) {
+    std::printf("%-36s %8s %8s %10s\n", "resident, best run of each", "moonrake", "frame",
+                "difference");
+    for (int region = 0; region < RegionCount; ++region) {
+        const qint64 a = ours.regionKiB[region];
+        const qint64 b = frame.regionKiB[region];
+        std::printf("  %-34s %5.1f MB %5.1f MB %+7.1f MB\n", kRegionNames[region], mb(a), mb(b),
+                    mb(a - b));
     }
-    return least;
 }
 
 }  // namespace
@@ -256,6 +341,7 @@ int main(int argc, char** argv) {
         printBest(who, *runs, &Memory::pssKiB, "PSS");
         printBest(who, *runs, &Memory::privateKiB, "private");
     }
+    printRegions(bestRun(ours), bestRun(baseline));
     const double oursMb = mb(bestRss(ours));
     const double baseMb = mb(bestRss(baseline));
     const double ratio = oursMb / baseMb;
