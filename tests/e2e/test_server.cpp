@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <memory>
 
@@ -72,10 +73,16 @@ QByteArray locate(const Endpoint& service, int user) {
     return r.data();
 }
 
-// The status line and the body of one GET.
-QPair<QByteArray, QByteArray> webGet(const Endpoint& web, const QByteArray& rawRequest) {
+// The status line and the body of one GET; `rest`, when given, follows the request's first
+// bytes after a pause.
+QPair<QByteArray, QByteArray> webGet(const Endpoint& web, const QByteArray& rawRequest,
+                                     const QByteArray& rest = {}) {
     auto s = connectTo(web);
     send(*s, rawRequest);
+    if (!rest.isEmpty()) {
+        QThread::msleep(100);
+        send(*s, rest);
+    }
     QByteArray all;
     QDeadlineTimer deadline(kTimeoutMs);
     while (s->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
@@ -132,6 +139,11 @@ TEST(ServerProcess, UsageErrorsOneServerPerDataFolderAndTheMessageOfTheDay) {
               "HTTP/1.0 404 Not Found");
     EXPECT_EQ(webGet(server.web(), "\x16\x03\x01 garbage\r\n\r\n").first,
               "HTTP/1.0 400 Bad Request");
+    // A client that leaves before its request, and one whose request comes in pieces, are
+    // both served as they should be.
+    connectTo(server.web())->abort();
+    EXPECT_EQ(webGet(server.web(), "GET /nothing HT", "TP/1.0\r\n\r\n").first,
+              "HTTP/1.0 404 Not Found");
     EXPECT_EQ(server.terminate(), 0);
 }
 
