@@ -18,8 +18,11 @@ namespace {
 
 // A peer that sends commands but never reads the replies must not grow our buffers forever.
 constexpr qint64 kMaxPendingReplyBytes = 1 << 20;
-// Received data waits in the socket at most this long before it is written to the file.
+// Received data is read and written to the file in pieces of this size at most.
 constexpr qint64 kDataReadBuffer = 1 << 20;
+// What the data socket reads by itself before it says data is there, at most. It is copied once
+// more on its way to the file; the rest waits in the kernel and goes straight into our buffer.
+constexpr qint64 kDataSocketBuffer = 64 << 10;
 // Received data read in one turn of the event loop at most, so that a fast sender cannot keep
 // the other sessions waiting.
 constexpr qint64 kDataTurn = 8 << 20;
@@ -388,7 +391,7 @@ bool TFtpServer::openDataConnection(FtpCtrlSession& s, FtpDataMode mode) {
 
 void TFtpServer::attachData(FtpCtrlSession& s, QTcpSocket* socket) {
     socket->setParent(&s);
-    socket->setReadBufferSize(kDataReadBuffer);
+    socket->setReadBufferSize(kDataSocketBuffer);
     s.m_data = socket;
     FtpCtrlSession* sp = &s;
     connect(socket, &QTcpSocket::connected, this, [this, sp] { onDataConnected(sp); });
