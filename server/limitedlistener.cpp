@@ -6,6 +6,10 @@
 
 namespace mr::server {
 
+bool arrivedBeforeSignals(const QTcpSocket& socket) {
+    return socket.bytesAvailable() > 0 || socket.state() != QAbstractSocket::ConnectedState;
+}
+
 LimitedListener::LimitedListener(int limit, Start start, Waiting waiting)
     : m_limit(limit), m_start(std::move(start)), m_waiting(std::move(waiting)) {
     // Many clients connecting at once (a network coming back) must not see their first

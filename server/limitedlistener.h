@@ -43,4 +43,10 @@ private:
     Waiting m_waiting;
 };
 
+// Whether bytes, or the peer's close, reached an accepted socket before the object serving it
+// connected its signals. Only then must that object look at the socket once by itself;
+// otherwise the socket's signals bring its first request, without a turn of the event loop
+// spent looking for it.
+bool arrivedBeforeSignals(const QTcpSocket& socket);
+
 }  // namespace mr::server

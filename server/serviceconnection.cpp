@@ -1,5 +1,7 @@
 #include "serviceconnection.h"
 
+#include "limitedlistener.h"
+
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
@@ -42,9 +44,7 @@ ServiceConnection::ServiceConnection(QTcpSocket* socket, Store& store, Presence&
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ServiceConnection::pump);
     connect(m_socket, &QTcpSocket::disconnected, this, &ServiceConnection::closed);
     m_timer.start();
-    // Bytes or the peer's close may have come before the signals were connected; otherwise the
-    // signals bring the first request, without a turn of the event loop spent looking for it.
-    if (m_socket->bytesAvailable() > 0 || m_socket->state() != QAbstractSocket::ConnectedState) {
+    if (arrivedBeforeSignals(*m_socket)) {
         schedulePump();
     }
 }

@@ -27,10 +27,7 @@ public:
         connect(m_socket, &QTcpSocket::readyRead, this, &WebConnection::read);
         connect(m_socket, &QTcpSocket::disconnected, this, &WebConnection::finish);
         m_timer.start(kWebTimeoutMs);
-        // Bytes or the peer's close may have come before the signals were connected; otherwise
-        // the signals bring the request, without a turn of the event loop spent looking for it.
-        if (m_socket->bytesAvailable() > 0 ||
-            m_socket->state() != QAbstractSocket::ConnectedState) {
+        if (arrivedBeforeSignals(*m_socket)) {
             QMetaObject::invokeMethod(this, &WebConnection::read, Qt::QueuedConnection);
         }
     }
