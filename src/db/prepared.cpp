@@ -15,6 +15,16 @@ void checkBound(sqlite3* db, int rc) {
         throwSqlite(db, rc, QStringLiteral("cannot bind a value"));
 }
 
+// Binds `bytes` of text in `encoding`. An empty text binds the empty string: a null pointer
+// would bind SQL NULL. The length goes over whole, so that SQLite refuses a text past its limit
+// instead of binding a cut one.
+int bindText(sqlite3_stmt* stmt, int index, const void* data, sqlite3_uint64 bytes,
+             unsigned char encoding) {
+    return bytes == 0 ? sqlite3_bind_text(stmt, index, "", 0, SQLITE_STATIC)
+                      : sqlite3_bind_text64(stmt, index, static_cast<const char*>(data), bytes,
+                                            SQLITE_STATIC, encoding);
+}
+
 }  // namespace
 
 Prepared::Prepared(sqlite3* db, const QString& sql) : m_db(db) {
@@ -56,15 +66,8 @@ void Prepared::bind(int index, const Value& value) {
             rc = sqlite3_bind_double(m_stmt, index, value.real);
             break;
         case Value::Kind::Text:
-            // A null pointer would bind SQL NULL instead of the empty string. The length goes
-            // over whole, so that SQLite refuses a text past its limit instead of binding a cut
-            // one.
-            rc = value.text.isEmpty()
-                     ? sqlite3_bind_text(m_stmt, index, "", 0, SQLITE_STATIC)
-                     : sqlite3_bind_text64(m_stmt, index,
-                                           reinterpret_cast<const char*>(value.text.constData()),
-                                           sqlite3_uint64(value.text.size()) * sizeof(QChar),
-                                           SQLITE_STATIC, SQLITE_UTF16);
+            rc = bindText(m_stmt, index, value.text.constData(),
+                          sqlite3_uint64(value.text.size()) * sizeof(QChar), SQLITE_UTF16);
             break;
     }
     checkBound(m_db, rc);
@@ -75,9 +78,7 @@ void Prepared::bindInteger(int index, qint64 value) {
 }
 
 void Prepared::bindUtf8(int index, std::string_view text) {
-    // A null pointer would bind SQL NULL instead of the empty string.
-    checkBound(m_db, sqlite3_bind_text64(m_stmt, index, text.empty() ? "" : text.data(),
-                                         text.size(), SQLITE_STATIC, SQLITE_UTF8));
+    checkBound(m_db, bindText(m_stmt, index, text.data(), text.size(), SQLITE_UTF8));
 }
 
 Prepared::Run::~Run() {
