@@ -45,10 +45,12 @@ protected:
 
     void TearDown() override {
         m_dropKeepAlive.open();
+        // The service's handlers run policies that may still look at the agent: they end
+        // before it goes.
+        m_fake.reset();
         m_processing.reset();
         m_agent.reset();
         m_idle.reset();
-        m_fake.reset();
         CatalogTest::TearDown();
     }
 
