@@ -1,7 +1,5 @@
 #include "net/ftpclient.h"
 
-#include "net/sendfile.h"
-
 #include <QFile>
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -11,12 +9,13 @@
 
 #include <cerrno>
 
+#include <sys/socket.h>
+
 namespace mr {
 
 namespace {
 
-// The push hands the socket at most this much a turn of the event loop (and, where it goes
-// through the socket's buffer, keeps at most this much queued there), reading the file in
+// The push hands the socket at most this much a turn of the event loop, reading the file in
 // chunks of kChunk: a large file never sits in memory.
 constexpr qint64 kSendWindow = 4 << 20;
 constexpr qint64 kChunk = 1 << 20;
@@ -99,6 +98,7 @@ void TFtpClient::finish(int error) {
             m_dataListener = nullptr;
         }
         m_file.reset();
+        m_chunk.reset();
     }
     emit requestDone(request, error);
 }
@@ -159,6 +159,7 @@ bool TFtpClient::PutByRequestAsync() {
     m_putAccepted = false;
     m_fileDone = false;
     m_sent = 0;
+    m_chunkAt = m_chunkEnd = 0;
     auto file = std::make_unique<QFile>(LocalFileName);
     const quint32 local = ipv4Of(m_control->localAddress());
     auto* listener = new QTcpServer(this);
@@ -184,6 +185,7 @@ void TFtpClient::abortRaw(const QByteArray& bytes) {
     m_step = Step::Idle;
     m_timer->stop();
     m_file.reset();
+    m_chunk.reset();
     m_putAccepted = false;
     if (m_dataListener) {
         m_dataListener->close();
@@ -322,13 +324,6 @@ void TFtpClient::onDataAccepted() {
         }
         m_data = socket;
         socket->setParent(this);
-        connect(socket, &QTcpSocket::bytesWritten, this, [this](qint64) {
-            touch();
-            if (m_data) {
-                emit progress(RestartOffset + m_sent - m_data->bytesToWrite());
-            }
-            pump();
-        });
         connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
         m_dataListener->close();
         watchDirect();
@@ -337,9 +332,9 @@ void TFtpClient::onDataAccepted() {
 }
 
 void TFtpClient::watchDirect() {
-    // The file goes from the page cache into the socket with sendfile(2), never through our
-    // memory; this notifier says when the socket takes more. The socket's own buffer stays
-    // empty, so the socket closes as soon as it is told to.
+    // The file goes from one chunk of our own straight into the socket's descriptor; this
+    // notifier says when the socket takes more. The socket's own buffer stays empty, so the
+    // socket closes as soon as it is told to.
     auto* ready = new QSocketNotifier(m_data->socketDescriptor(), QSocketNotifier::Write, m_data);
     ready->setEnabled(false);
     const auto off = [ready] { ready->setEnabled(false); };
@@ -352,74 +347,53 @@ void TFtpClient::watchDirect() {
     m_direct = ready;
 }
 
-bool TFtpClient::sendDirect() {
+void TFtpClient::pump() {
+    if (!m_putAccepted || !m_data || m_fileDone || !m_file || !m_direct) {
+        return;
+    }
     const int socket = static_cast<int>(m_data->socketDescriptor());
-    const int file = m_file->handle();
-    const auto throughTheBuffer = [this] {
-        m_direct->setEnabled(false);
-        m_direct->deleteLater();
-        m_direct = nullptr;
-        return false;
-    };
-    if (file < 0) {
-        return throughTheBuffer();
+    if (!m_chunk) {
+        m_chunk = std::make_unique<char[]>(kChunk);
     }
     qint64 moved = 0;
     while (moved < kSendWindow) {
-        const qint64 n = SendFileQuietly(socket, file, RestartOffset + m_sent, kSendWindow - moved);
+        if (m_chunkAt == m_chunkEnd) {
+            const qint64 n = m_file->read(m_chunk.get(), kChunk);
+            if (n < 0) {
+                m_direct->setEnabled(false);
+                m_data->abort();
+                fail(kLocalFailure);
+                return;
+            }
+            if (n == 0) {
+                m_direct->setEnabled(false);
+                emit progress(RestartOffset + m_sent);
+                m_fileDone = true;
+                m_step = Step::PutResult;
+                m_data->disconnectFromHost();
+                return;
+            }
+            m_chunkAt = 0;
+            m_chunkEnd = n;
+        }
+        const ssize_t n = ::send(socket, m_chunk.get() + m_chunkAt,
+                                 static_cast<size_t>(m_chunkEnd - m_chunkAt), MSG_NOSIGNAL);
         if (n > 0) {
+            m_chunkAt += n;
             m_sent += n;
             moved += n;
-        } else if (n == 0) {
-            m_direct->setEnabled(false);
-            emit progress(RestartOffset + m_sent);
-            m_fileDone = true;
-            m_step = Step::PutResult;
-            m_data->disconnectFromHost();
-            return true;
-        } else if (errno == EAGAIN) {
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
             break;
         } else if (errno != EINTR) {
-            if (m_sent == 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-                return throughTheBuffer();  // a file this call cannot send from
-            }
             // The receiver is gone: its verdict on the control connection, or the timeout,
             // ends the push.
             m_direct->setEnabled(false);
-            return true;
+            return;
         }
     }
     m_direct->setEnabled(true);
     if (moved > 0) {
         emit progress(RestartOffset + m_sent);
-    }
-    return true;
-}
-
-void TFtpClient::pump() {
-    if (!m_putAccepted || !m_data || m_fileDone || !m_file) {
-        return;
-    }
-    if (m_direct && sendDirect()) {
-        return;
-    }
-    while (m_data->bytesToWrite() < kSendWindow) {
-        QByteArray chunk(kChunk, Qt::Uninitialized);
-        const qint64 n = m_file->read(chunk.data(), kChunk);
-        if (n < 0) {
-            m_data->abort();
-            fail(kLocalFailure);
-            return;
-        }
-        if (n == 0) {
-            m_fileDone = true;
-            m_step = Step::PutResult;
-            m_data->disconnectFromHost();
-            return;
-        }
-        chunk.truncate(n);
-        m_data->write(chunk);
-        m_sent += n;
     }
 }
 

@@ -90,8 +90,7 @@ private:
     void onSocketError(int error);
     void onDataAccepted();
     void watchDirect();
-    // One turn of sending straight from the file; false when the file cannot be sent that way.
-    bool sendDirect();
+    // One turn of the push: the file handed to the data socket until it takes no more.
     void pump();
     void fail(int error);
     void touch();
@@ -104,6 +103,10 @@ private:
     QPointer<QTcpSocket> m_data;
     QPointer<QSocketNotifier> m_direct;
     std::unique_ptr<QFile> m_file;
+    // The chunk of the file on its way to the data socket: [m_chunkAt, m_chunkEnd) not sent yet.
+    std::unique_ptr<char[]> m_chunk;
+    qint64 m_chunkAt = 0;
+    qint64 m_chunkEnd = 0;
     FtpRequest m_request = FtpRequest::None;
     Step m_step = Step::Idle;
     int m_low = 0;

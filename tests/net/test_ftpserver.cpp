@@ -1,17 +1,8 @@
 #include "net/ftpserver.h"
 #include "net/rawpeer.h"
-#include "net/sendfile.h"
 #include "testutil.h"
 
-#include <QTemporaryFile>
-
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 
 using namespace mr;
 using mr::test::RawPeer;
@@ -139,28 +130,4 @@ TEST(FtpServer, AClientLimitTurnsTheExcessAway) {
     ASSERT_TRUE(second.connectTo(server.port()));
     EXPECT_EQ(second.line(), "421 Too many users connected.");
     EXPECT_TRUE(second.closedByServer());
-}
-
-TEST(SendFile, MovesTheFileFromAnOffsetAndSurvivesAReceiverGoneAway) {
-    QTemporaryFile file;
-    ASSERT_TRUE(file.open());
-    ASSERT_EQ(file.write("0123456789"), 10);
-    ASSERT_TRUE(file.flush());
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    EXPECT_EQ(SendFileQuietly(pair[0], file.handle(), 4, 100), 6);
-    char got[16] = {};
-    EXPECT_EQ(::read(pair[1], got, sizeof got), 6);
-    EXPECT_STREQ(got, "456789");
-    EXPECT_EQ(SendFileQuietly(pair[0], file.handle(), 10, 100), 0);
-
-    // Writing to a closed peer raises SIGPIPE, which ends a program that does not catch it.
-    ::close(pair[1]);
-    errno = 0;
-    EXPECT_EQ(SendFileQuietly(pair[0], file.handle(), 0, 10), -1);
-    EXPECT_EQ(errno, EPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
-    ::close(pair[0]);
 }
