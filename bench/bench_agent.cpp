@@ -312,11 +312,11 @@ int main(int argc, char** argv) {
     std::printf(
         "request-floor: \"ours\" is the plain request made on a worker thread, each "
         "reply handed to the event loop\n");
-    const auto floor = [&] {
+    const auto onWorker = [&] {
         return workerFloor(requests,
                            [&] { return bench::plainRequest(service, frame, false).has_value(); });
     };
-    if (!bench::alternate({"request-floor", "req/s", true, nullptr}, runs, plain, floor) ||
+    if (!bench::alternate({"request-floor", "req/s", true, nullptr}, runs, plain, onWorker) ||
         !bench::alternate({"request", "req/s", true, ">=0.8"}, runs, plain, through(1)) ||
         !bench::alternate({"request-queued", "req/s", true, ">=1.3"}, runs, plain, through(64))) {
         return 1;
