@@ -382,9 +382,11 @@ void TFtpClient::pump() {
             m_chunkAt += n;
             m_sent += n;
             moved += n;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             break;
-        } else if (errno != EINTR) {
+        } else {
             // The receiver is gone: its verdict on the control connection, or the timeout,
             // ends the push.
             m_direct->setEnabled(false);
