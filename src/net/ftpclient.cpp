@@ -92,15 +92,19 @@ void TFtpClient::finish(int error) {
             m_data->deleteLater();
             m_data = nullptr;
         }
-        if (m_dataListener) {
-            m_dataListener->close();
-            m_dataListener->deleteLater();
-            m_dataListener = nullptr;
-        }
-        m_file.reset();
-        m_chunk.reset();
+        releasePush();
     }
     emit requestDone(request, error);
+}
+
+void TFtpClient::releasePush() {
+    if (m_dataListener) {
+        m_dataListener->close();
+        m_dataListener->deleteLater();
+        m_dataListener = nullptr;
+    }
+    m_file.reset();
+    m_chunk.reset();
 }
 
 void TFtpClient::fail(int error) {
@@ -184,14 +188,8 @@ void TFtpClient::abortRaw(const QByteArray& bytes) {
     m_request = FtpRequest::None;
     m_step = Step::Idle;
     m_timer->stop();
-    m_file.reset();
-    m_chunk.reset();
+    releasePush();
     m_putAccepted = false;
-    if (m_dataListener) {
-        m_dataListener->close();
-        m_dataListener->deleteLater();
-        m_dataListener = nullptr;
-    }
     if (!connected()) {
         endAbort();
         return;

@@ -95,6 +95,9 @@ private:
     void fail(int error);
     void touch();
     void endAbort();
+    // Closes a push's data listener and drops its file and chunk; the data connection is left
+    // to the caller, since a finished push and an aborted one end it differently.
+    void releasePush();
 
     QTcpSocket* m_control;
     LineFramer m_framer;
