@@ -41,6 +41,12 @@ using bench::Endpoint;
 
 namespace {
 
+// Adds one to an eventfd's counter, waking whoever waits on it; false when that failed.
+bool signalEventFd(int fd) {
+    const std::uint64_t one = 1;
+    return ::write(fd, &one, sizeof one) == sizeof one;
+}
+
 // Answers "L", "?", "H" and "Q" the way the service frames them; one thread per connection.
 class Responder {
 public:
@@ -58,8 +64,7 @@ public:
         m_thread = std::thread([this] { acceptLoop(); });
     }
     ~Responder() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto w = ::write(m_stop, &one, sizeof one);
+        signalEventFd(m_stop);
         m_thread.join();
         ::close(m_fd);
         ::close(m_stop);
@@ -195,16 +200,12 @@ qint64 runThroughAgent(int count, int window,
 double workerFloor(int count, const std::function<bool()>& request) {
     const int toWorker = ::eventfd(0, EFD_CLOEXEC);
     const int toMain = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    const auto signal = [](int fd) {
-        const std::uint64_t one = 1;
-        return ::write(fd, &one, sizeof one) == sizeof one;
-    };
     std::atomic<bool> ok{toWorker >= 0 && toMain >= 0};
     std::thread worker([&] {
         std::uint64_t value = 0;
         for (int i = 0; i < count && ok && ::read(toWorker, &value, sizeof value) > 0; ++i) {
             ok = request() && ok;
-            signal(toMain);
+            signalEventFd(toMain);
         }
     });
     QEventLoop loop;
@@ -216,18 +217,18 @@ double workerFloor(int count, const std::function<bool()>& request) {
         if (++finished == count || !ok) {
             loop.quit();
         } else {
-            signal(toWorker);
+            signalEventFd(toWorker);
         }
     });
     QElapsedTimer timer;
     timer.start();
-    if (ok && signal(toWorker)) {
+    if (ok && signalEventFd(toWorker)) {
         loop.exec();
     }
     const qint64 ns = timer.nsecsElapsed();
     ok = ok && finished == count;
     if (!ok) {
-        signal(toWorker);  // a worker still waiting reads this, finds !ok and ends
+        signalEventFd(toWorker);  // a worker still waiting reads this, finds !ok and ends
     }
     worker.join();
     ::close(toWorker);
