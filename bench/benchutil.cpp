@@ -88,6 +88,16 @@ std::optional<Samples> alternate(const Measure& measure, int runs,
     }
     std::printf("%s: ratio of the bests %.2f, goal %s\n", measure.name, ratio,
                 measure.goal ? measure.goal : "none");
+    // Beside it, the ratio of a typical run to the baseline run beside it: a measure whose
+    // runs scatter widely can owe its best to one lucky run.
+    std::vector<double> perRun;
+    for (std::size_t i = 0; i < samples.ours.size(); ++i) {
+        perRun.push_back(samples.ours[i] / samples.baseline[i]);
+    }
+    std::sort(perRun.begin(), perRun.end());
+    const std::size_t mid = perRun.size() / 2;
+    std::printf("%s: median of the runs' ratios %.2f\n", measure.name,
+                perRun.size() % 2 ? perRun[mid] : (perRun[mid - 1] + perRun[mid]) / 2);
     std::fflush(stdout);
     if (!measure.goal) {
         return samples;
