@@ -180,11 +180,6 @@ private:
     bool m_present = false;
 };
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 double percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<size_t>(p * v.size()))];
@@ -341,13 +336,13 @@ int main(int argc, char** argv) {
         t.join();
     }
     std::printf("while %d searches ran that read every entry (median %.0f ms each):\n",
-                searches.load(), median(slowSearch));
+                searches.load(), bench::median(slowSearch));
     std::printf(
         "  \"H\" look-up: idle median %.2f ms p99 %.2f ms, busy median %.2f ms p99 %.2f ms\n",
-        median(idleWhere), percentile(idleWhere, 0.99), median(busyWhere),
+        bench::median(idleWhere), percentile(idleWhere, 0.99), bench::median(busyWhere),
         percentile(busyWhere, 0.99));
     std::printf("  sign-on:     idle median %.2f ms p99 %.2f ms, busy median %.2f ms p99 %.2f ms\n",
-                median(idleSignOn), percentile(idleSignOn, 0.99), median(busySignOn),
+                bench::median(idleSignOn), percentile(idleSignOn, 0.99), bench::median(busySignOn),
                 percentile(busySignOn, 0.99));
     return 0;
 }

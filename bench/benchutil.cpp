@@ -94,10 +94,7 @@ std::optional<Samples> alternate(const Measure& measure, int runs,
     for (std::size_t i = 0; i < samples.ours.size(); ++i) {
         perRun.push_back(samples.ours[i] / samples.baseline[i]);
     }
-    std::sort(perRun.begin(), perRun.end());
-    const std::size_t mid = perRun.size() / 2;
-    std::printf("%s: median of the runs' ratios %.2f\n", measure.name,
-                perRun.size() % 2 ? perRun[mid] : (perRun[mid - 1] + perRun[mid]) / 2);
+    std::printf("%s: median of the runs' ratios %.2f\n", measure.name, median(perRun));
     std::fflush(stdout);
     if (!measure.goal) {
         return samples;
@@ -114,6 +111,15 @@ std::optional<Samples> alternate(const Measure& measure, int runs,
 int runsOption(const QStringList& args, int fallback) {
     const qsizetype at = args.indexOf(QStringLiteral("--runs"));
     return at >= 0 && at + 1 < args.size() ? std::max(3, args[at + 1].toInt()) : fallback;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
 double perSecond(double amount, double seconds, bool ok) {

@@ -41,6 +41,8 @@ int runsOption(const QStringList& args, int fallback = 3);
 
 // A run's figure from work done in a time: amount / seconds, or -1 when it failed.
 double perSecond(double amount, double seconds, bool ok = true);
+// The middle value, or the mean of the middle two; 0 for none.
+double median(std::vector<double> values);
 
 // A program built beside the benchmark.
 QString program(const QString& name);
