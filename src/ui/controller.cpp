@@ -60,7 +60,6 @@ void connectMemberActions(TServer* server, Form* form) {
 // Preferred sizes of the child windows that have one.
 constexpr QSize kExplorerSize(780, 540);
 constexpr QSize kTransfersSize(780, 460);
-constexpr QSize kMotdSize(480, 360);
 constexpr QSize kUserSearchSize(560, 420);
 constexpr QSize kChannelsSize(420, 360);
 
@@ -327,8 +326,7 @@ void TServer::ShowMessageOfTheDay() {
     if (m_motd) {
         showChildWindow(m_motd);
     } else {
-        m_motd = addChild(
-            new TfrmMotd, [] { return QString(); }, kMotdSize);
+        m_motd = addChild(new TfrmMotd, [] { return QString(); }, {});
     }
     static_cast<TfrmMotd*>(m_motd->widget())->loadMessage(m_session->motd().lines());
 }

@@ -56,7 +56,8 @@ void tileVertically(QMdiArea* area) {
 
 QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void()> activated,
                               const QSize& preferred) {
-    QMdiSubWindow* sub = area->addSubWindow(form);
+    // The form's own title-bar buttons and border, as it would have as a window of its own.
+    QMdiSubWindow* sub = area->addSubWindow(form, form->windowFlags());
     sub->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(area, &QMdiArea::subWindowActivated, form,
                      [sub, activated = std::move(activated)](QMdiSubWindow* active) {
@@ -65,13 +66,16 @@ QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void(
                          }
                      });
     // Its preferred size, shrunk to what the area shows, stepped away from the previous one so
-    // that no part of it opens out of sight.
+    // that no part of it opens out of sight. Never below the least size of the form with its
+    // frame: a form of fixed size would be cut off, and the area scrolls to what it cannot show.
     constexpr int kStep = 24;
     const QRect view = area->viewport()->rect();
     const int others = static_cast<int>(area->subWindowList().size()) - 1;
     const int offset = kStep * (others % 6);
     const QSize room(std::max(view.width() - offset, 1), std::max(view.height() - offset, 1));
-    sub->resize((preferred.isValid() ? preferred : sub->sizeHint()).boundedTo(room));
+    sub->resize((preferred.isValid() ? preferred : sub->sizeHint())
+                    .boundedTo(room)
+                    .expandedTo(sub->minimumSizeHint()));
     sub->move(offset, offset);
     sub->show();
     area->setActiveSubWindow(sub);

@@ -17,9 +17,10 @@ void tileHorizontally(QMdiArea* area);
 void tileVertically(QMdiArea* area);
 
 // Adds a form as a child window that is deleted when closed, at its preferred size (its size
-// hint when none is given) shrunk to what the area shows, a little below and right of the
-// previous one, shown and active; activated runs whenever it becomes the active window again.
-// Every child window of the frame comes in this way.
+// hint when none is given) shrunk to what the area shows but never below the form's least
+// size, a little below and right of the previous one, shown and active; activated runs
+// whenever it becomes the active window again. Every child window of the frame comes in this
+// way.
 QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void()> activated,
                               const QSize& preferred = {});
 // Shows a child window again, restored when minimised, and makes it the active one.

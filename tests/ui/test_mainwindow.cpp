@@ -7,6 +7,7 @@
 #include "ui/favoritesform.h"
 #include "ui/mainwindow.h"
 #include "ui/mdibar.h"
+#include "ui/mditile.h"
 #include "ui/searchform.h"
 #include "ui/shellpolicy.h"
 #include "ui/sidebar.h"
@@ -162,6 +163,24 @@ TEST(MainWindow, TabBarAndWindowMenuFollowTheChildWindows) {
     search->close();
     EXPECT_TRUE(test::waitUntil([&] { return bar->count() == 1; }));
     EXPECT_EQ(bar->windowAt(0), transfers);
+}
+
+// A child window is shrunk to what the area shows, but never so far that its form is cut off,
+// and has the title-bar buttons its form asks for.
+TEST(MainWindow, ChildWindowsFitTheAreaKeepingFixedFormsWholeAndTheirButtons) {
+    QMdiArea area;
+    area.resize(400, 300);
+    area.show();
+    auto* fixed = new QWidget;
+    fixed->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    fixed->setFixedSize(480, 360);
+    QMdiSubWindow* whole = addChildWindow(&area, fixed, {});
+    EXPECT_TRUE(whole->rect().contains(fixed->geometry()));
+    EXPECT_FALSE(whole->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QMdiSubWindow* shrunk = addChildWindow(&area, new QWidget, {}, QSize(780, 540));
+    EXPECT_TRUE(area.viewport()->rect().contains(shrunk->geometry()));
+    EXPECT_TRUE(shrunk->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
 
 TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
