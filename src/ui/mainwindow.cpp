@@ -26,6 +26,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace mr {
 
 namespace {
@@ -298,7 +300,11 @@ QWidget* TfrmMain::createCaptionBar() {
     layout->addWidget(m_lblCaptionBar);
     layout->addWidget(m_lblMain, 1);
     layout->addWidget(m_lblOnlineStatus);
-    bar->setMinimumHeight(34);
+    // Tall enough from the start for the two lines of counts that come with sign-on, so that
+    // the child area below keeps its height.
+    bar->setMinimumHeight(std::max(34, 2 * m_lblOnlineStatus->fontMetrics().lineSpacing() +
+                                           layout->contentsMargins().top() +
+                                           layout->contentsMargins().bottom()));
     return bar;
 }
 

@@ -1,8 +1,10 @@
 #include "ui/mdibar.h"
 
 #include <QEvent>
+#include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPixmap>
 #include <QTimer>
 
 namespace mr {
@@ -16,6 +18,11 @@ MdiBar::MdiBar(QMdiArea* area, QWidget* parent) : QTabBar(parent), m_area(area) 
     setElideMode(Qt::ElideRight);
     setUsesScrollButtons(true);
     setIconSize(QSize(16, 16));
+    // As tall from the start as with its tabs, so that the child area above keeps its height
+    // when the first window opens and after the last one closes.
+    addTab(QIcon(QPixmap(iconSize())), QStringLiteral("X"));
+    setMinimumHeight(sizeHint().height());
+    removeTab(0);
 
     connect(m_area, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (window) {

@@ -137,10 +137,15 @@ TEST(MainWindow, StartModes) {
 TEST(MainWindow, TabBarAndWindowMenuFollowTheChildWindows) {
     TfrmMain frame;
     frame.show();
+    const int areaHeight = frame.mdiArea()->height();
     QMdiSubWindow* search = openChild(frame, "File Search");
     QMdiSubWindow* transfers = openChild(frame, "Transfers");
     MdiBar* bar = frame.mdiBar();
     ASSERT_EQ(bar->count(), 2);
+    // Neither the first tabs nor the counts of sign-on take height from the child area.
+    frame.lblOnlineStatus()->setText("Online Users: 12\nOnline Files: 3456");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(frame.mdiArea()->height(), areaHeight);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
     EXPECT_EQ(frame.mdiArea()->activeSubWindow(), search);
 
