@@ -56,15 +56,17 @@ void tileVertically(QMdiArea* area) {
 
 QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void()> activated,
                               const QSize& preferred) {
-    // The form's own title-bar buttons and border, as it would have as a window of its own.
-    QMdiSubWindow* sub = area->addSubWindow(form, form->windowFlags());
-    sub->setAttribute(Qt::WA_DeleteOnClose);
+    // Heard before the window is added: a form that holds the focus is made the active window
+    // as it comes in.
     QObject::connect(area, &QMdiArea::subWindowActivated, form,
-                     [sub, activated = std::move(activated)](QMdiSubWindow* active) {
-                         if (active == sub && activated) {
+                     [form, activated = std::move(activated)](QMdiSubWindow* active) {
+                         if (active && active->widget() == form && activated) {
                              activated();
                          }
                      });
+    // The form's own title-bar buttons and border, as it would have as a window of its own.
+    QMdiSubWindow* sub = area->addSubWindow(form, form->windowFlags());
+    sub->setAttribute(Qt::WA_DeleteOnClose);
     // Its preferred size, shrunk to what the area shows, stepped away from the previous one so
     // that no part of it opens out of sight. Never below the least size of the form with its
     // frame: a form of fixed size would be cut off, and the area scrolls to what it cannot show.

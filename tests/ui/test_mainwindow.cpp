@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -186,6 +187,15 @@ TEST(MainWindow, ChildWindowsFitTheAreaKeepingFixedFormsWholeAndTheirButtons) {
     QMdiSubWindow* shrunk = addChildWindow(&area, new QWidget, {}, QSize(780, 540));
     EXPECT_TRUE(area.viewport()->rect().contains(shrunk->geometry()));
     EXPECT_TRUE(shrunk->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+    // Whenever the area makes a window active, even as it comes, the window's caption follows.
+    int activations = 0;
+    area.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&area));
+    auto* withField = new QWidget;
+    (new QLineEdit(withField))->setFocus();
+    addChildWindow(&area, withField, [&activations] { ++activations; });
+    EXPECT_EQ(activations, 1);
 }
 
 TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
