@@ -120,6 +120,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     // Each window keeps the state it has: a dialog-sized window activated over a maximized
     // search must not be stretched into a frameless one.
     m_mdiArea->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
+    // Closing a window brings back the one the user had before it.
+    m_mdiArea->setActivationOrder(QMdiArea::ActivationHistoryOrder);
     QLinearGradient wallpaper(0, 0, 0, 1);
     wallpaper.setCoordinateMode(QGradient::StretchToDeviceMode);
     wallpaper.setColorAt(0, QColor(0x5d, 0x6f, 0x8c));

@@ -163,6 +163,9 @@ TEST(MainWindow, TabBarAndWindowMenuFollowTheChildWindows) {
     EXPECT_EQ(items.at(5)->text(), "&2 Transfers");
     items.at(5)->trigger();
     EXPECT_EQ(frame.mdiArea()->activeSubWindow(), transfers);
+    // Closing a window brings back the one that was active before it, not the first opened.
+    openChild(frame, "Chat")->close();
+    EXPECT_EQ(frame.mdiArea()->activeSubWindow(), transfers);
 
     transfers->widget()->setWindowTitle("Transfers (2)");
     EXPECT_TRUE(test::waitUntil([&] { return bar->tabText(1) == "Transfers (2)"; }));
