@@ -62,6 +62,7 @@ constexpr QSize kExplorerSize(780, 540);
 constexpr QSize kTransfersSize(780, 460);
 constexpr QSize kUserSearchSize(560, 420);
 constexpr QSize kChannelsSize(420, 360);
+constexpr QSize kCreditsSize(640, 360);
 
 }  // namespace
 
@@ -309,7 +310,7 @@ TfrmCredits* TServer::ShowCredits() {
         return form;
     }
     auto* form = new TfrmCredits;
-    m_credits = addChild(form, &TfrmCredits::description, {});
+    m_credits = addChild(form, &TfrmCredits::description, kCreditsSize);
     return form;
 }
 

@@ -3,6 +3,7 @@
 #include "transfer/datamodule.h"
 #include "ui/commands.h"
 #include "ui/controller.h"
+#include "ui/creditsform.h"
 #include "ui/desktopsession.h"
 #include "ui/favoritesform.h"
 #include "ui/mainwindow.h"
@@ -16,6 +17,7 @@
 #include "uitest.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -24,6 +26,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 
@@ -208,8 +211,8 @@ TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
     TfrmMain frame;
     frame.show();
     TdmCommands& c = frame.commands();
-    const QList<QAction*> live = {c.actConnect, c.actPreferences, c.actTransfers, c.actBannedUsers,
-                                  c.actFileSearch};
+    const QList<QAction*> live = {c.actConnect,     c.actPreferences, c.actTransfers,
+                                  c.actBannedUsers, c.actCredits,     c.actFileSearch};
     for (QAction* a : live)
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 
@@ -227,12 +230,16 @@ TEST(CommandTable, CommandsComeAliveWithTheSessionAndThePeers) {
 
     // The single windows come once, beside the file search the start-up call opened; the
     // transfer window refuses to close. Each search command opens another search, maximized.
-    for (QAction* a : {c.actTransfers, c.actBannedUsers, c.actTransfers, c.actBannedUsers})
-        a->trigger();
+    for (int i = 0; i < 2; ++i)
+        for (QAction* a : {c.actTransfers, c.actBannedUsers, c.actCredits})
+            a->trigger();
     QList<QMdiSubWindow*> windows = frame.mdiArea()->subWindowList();
-    ASSERT_EQ(windows.size(), 3);
+    ASSERT_EQ(windows.size(), 4);
+    // The credits open wide enough for every column of the accounts.
+    const QTableWidget* accounts = frame.findChild<TfrmCredits*>()->lvwCredits();
+    EXPECT_LE(accounts->horizontalHeader()->length(), accounts->viewport()->width());
     c.actFileSearch->trigger();
-    ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 4);
+    ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 5);
     EXPECT_TRUE(qobject_cast<TfrmSearch*>(frame.mdiArea()->activeSubWindow()->widget()));
     EXPECT_TRUE(frame.mdiArea()->activeSubWindow()->isMaximized());
     QMdiSubWindow* transfers = *std::find_if(windows.begin(), windows.end(), [](auto* w) {
