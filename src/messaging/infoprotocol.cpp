@@ -70,7 +70,10 @@ InfoRequest ParseInfoRequest(const QByteArray& data) {
         if (!id) {
             return malformed(QStringLiteral("Message with an invalid user ID"));
         }
-        const auto port = parseDecimal(fields[3], 0, std::numeric_limits<quint16>::max());
+        // Any 32-bit decimal is a port, kept in 16 bits: the reply never uses it, and a
+        // message is not lost over a sender's odd port.
+        const auto port = parseDecimal(fields[3], std::numeric_limits<qint32>::min(),
+                                       std::numeric_limits<qint32>::max());
         if (!port) {
             return malformed(QStringLiteral("Message with an invalid port"));
         }

