@@ -80,7 +80,7 @@ void InfoSocket::acceptConnections() {
 
         auto* timer = new QTimer(connection);
         timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, this, [this, connection] { drop(connection); });
+        connect(timer, &QTimer::timeout, this, [this, connection] { timedOut(connection); });
         m_connections.insert(connection,
                              {timer, {}, dottedAddress(connection->peerAddress()), ++m_accepted});
 
@@ -144,6 +144,10 @@ void InfoSocket::readRequest(QTcpSocket* connection) {
             break;
         }
         case InfoKind::Message:
+            // A sender that waits for our close instead of closing has its message taken once
+            // nothing more has come for a while, never later than the idle time-out.
+            held->timer->start(std::min(held->timer->remainingTime(), kMessageSettleMs));
+            break;
         case InfoKind::Malformed:
         case InfoKind::Other:
             break;
@@ -171,6 +175,16 @@ void InfoSocket::readFinished(QTcpSocket* connection) {
     } else if (request.kind == InfoKind::Malformed) {
         emit badRequest(request.error);
     }
+}
+
+void InfoSocket::timedOut(QTcpSocket* connection) {
+    const auto held = m_connections.find(connection);
+    if (held != m_connections.end() && ParseInfoRequest(held->received).kind == InfoKind::Message) {
+        held->timer->start(m_idleTimeoutMs);  // guards the close
+        readFinished(connection);
+        return;
+    }
+    drop(connection);
 }
 
 void InfoSocket::finish(QTcpSocket* connection) {

@@ -14,14 +14,16 @@ namespace mr {
 // The client's info socket: peers connect to it to deliver an instant message, to ask for a
 // peer-to-peer chat, or to ping. A ping is answered and a chat request handed over as soon as
 // they have arrived; a message is read until its sender closes the connection, so one that
-// the network splits into several reads still arrives whole. A connection that is not handed
-// over or answered is dropped after the idle time-out, so a silent or babbling peer cannot
-// hold it for ever. When all places are taken the oldest held connection makes room, so a
-// crowd of such peers cannot keep a prompt one out.
+// the network splits into several reads still arrives whole, or until nothing more has come
+// for the settle time, for a sender that waits for us to close. Any other connection that is
+// not handed over or answered is dropped after the idle time-out, so a silent or babbling
+// peer cannot hold it for ever. When all places are taken the oldest held connection makes room, so
+// a crowd of such peers cannot keep a prompt one out.
 class InfoSocket : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultIdleTimeoutMs = 30000;
+    static constexpr int kMessageSettleMs = 2000;
     static constexpr qint64 kDefaultMaxRequestSize = 64 * 1024;
     static constexpr int kDefaultMaxConnections = 128;
 
@@ -58,6 +60,8 @@ private:
     void readRequest(QTcpSocket* connection);
     // The sender has closed: what it sent is the whole request.
     void readFinished(QTcpSocket* connection);
+    // Takes a message that has stopped growing, and drops anything else.
+    void timedOut(QTcpSocket* connection);
     // Closes gracefully, letting an answer already written go out first.
     void finish(QTcpSocket* connection);
     void drop(QTcpSocket* connection);
