@@ -34,7 +34,7 @@ class TChatClient : public QObject {
     Q_OBJECT
 public:
     // A longer line from the server, or that much data without a line end, closes the connection.
-    static constexpr qsizetype kMaxLineBytes = 8192;
+    static constexpr qsizetype kMaxLineBytes = 64 * 1024;
     static constexpr int kConnectTimeoutMs = 15000;
 
     explicit TChatClient(QObject* parent = nullptr);
