@@ -20,11 +20,19 @@ namespace {
 
 constexpr char kSearchProgram[] = "/Search/mrSearch.dll?";
 
+// A query value as typed, but for what would end it or change its meaning ("&", "=", "#",
+// "%", blanks, line breaks) and what a request line cannot carry: a service that reads values
+// without decoding them still stores an e-mail address or a password of printable signs as it
+// was typed.
+QByteArray queryValue(const QString& value) {
+    return QUrl::toPercentEncoding(value, "!$'()*+,/:;@?");
+}
+
 void appendField(QByteArray& out, const char* name, const QString& value) {
     out.append('&');
     out.append(name);
     out.append('=');
-    out.append(QUrl::toPercentEncoding(value));
+    out.append(queryValue(value));
 }
 
 }  // namespace
@@ -70,7 +78,7 @@ void RegistrationClient::setEndpoint(const QString& host, std::uint16_t port) {
 QByteArray RegistrationClient::registerPath(const QString& name, const QString& password) {
     QByteArray out(kSearchProgram);
     out.append("Register?username=");
-    out.append(QUrl::toPercentEncoding(name));
+    out.append(queryValue(name));
     appendField(out, "password", password);
     return out;
 }
