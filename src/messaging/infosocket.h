@@ -17,8 +17,8 @@ namespace mr {
 // the network splits into several reads still arrives whole, or until nothing more has come
 // for the settle time, for a sender that waits for us to close. Any other connection that is
 // not handed over or answered is dropped after the idle time-out, so a silent or babbling
-// peer cannot hold it for ever. When all places are taken the oldest held connection makes room, so
-// a crowd of such peers cannot keep a prompt one out.
+// peer cannot hold it for ever. When all places are taken the oldest held connection makes
+// room, so a crowd of such peers cannot keep a prompt one out.
 class InfoSocket : public QObject {
     Q_OBJECT
 public:
