@@ -150,7 +150,11 @@ MessageOfTheDay::ReplyReader::State MessageOfTheDay::ReplyReader::feed(QByteArra
     QByteArray rest;
     if (!m_headRead) {
         m_pending += bytes;
-        const qsizetype end = m_pending.indexOf("\r\n\r\n");
+        // The blank line after the head; a server may end its lines with bare line feeds.
+        const qsizetype crlf = m_pending.indexOf("\r\n\r\n");
+        const qsizetype lf = m_pending.indexOf("\n\n");
+        const bool bare = lf >= 0 && (crlf < 0 || lf < crlf);
+        const qsizetype end = bare ? lf : crlf;
         if (end < 0) {
             return m_pending.size() > kMaxHeadBytes ? fail() : m_state;
         }
@@ -158,7 +162,7 @@ MessageOfTheDay::ReplyReader::State MessageOfTheDay::ReplyReader::feed(QByteArra
             return fail();
         }
         m_headRead = true;
-        rest = m_pending.mid(end + 4);
+        rest = m_pending.mid(end + (bare ? 2 : 4));
         bytes = rest;
         m_pending.clear();
         if (m_length == 0) {

@@ -96,6 +96,7 @@ TEST(MotdParsing, RepliesAreReadByLengthChunksOrCloseAndAnythingCutOrFailedIsNot
         EXPECT_EQ(read("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", false, bytewise),
                   "abc");
         EXPECT_EQ(read("HTTP/1.0 204 No Content\r\nServer: s\r\n\r\nab", true, bytewise), "ab");
+        EXPECT_EQ(read("HTTP/1.0 200 OK\nContent-Length: 4\n\nab\r\n", false, bytewise), "ab\r\n");
     }
     EXPECT_EQ(read("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, false), "");
     for (const char* bad :
