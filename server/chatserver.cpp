@@ -21,6 +21,8 @@ constexpr qsizetype kMaxTopic = 200;
 constexpr qsizetype kMaxGroupsFile = 64 * 1024;
 // Member lists are sent in lines of about this size, so no client needs long lines for them.
 constexpr qsizetype kMembersLineBytes = 400;
+// The rest of a line too long is read in pieces of this size on its way to the bin.
+constexpr qsizetype kDiscardChunk = 16 * 1024;
 
 // Reply codes; those below 300 and the listing's are the ones clients act on.
 enum Code {
@@ -196,15 +198,22 @@ private:
         }
     }
 
-    // False when nothing more is there; ends a connection whose line has grown too long.
+    // False when nothing more is there. A line grown too long is answered, and read to its end
+    // and thrown away: the member stays in his channels.
     bool readMore() {
         const qsizetype room = m_server.limits().lineLength + 2 - m_input.size();
         if (room <= 0) {
-            sendAndClose(reply(LineTooLong, {"Line too long"}));
-            return false;
+            send(reply(LineTooLong, {"Line too long"}));
+            m_input.clear();
+            m_discarding = true;
         }
-        const QByteArray chunk = m_socket->read(room);
-        m_input += chunk;
+        const QByteArray chunk = m_socket->read(m_discarding ? kDiscardChunk : room);
+        if (!m_discarding) {
+            m_input += chunk;
+        } else if (const qsizetype end = chunk.indexOf('\n'); end >= 0) {
+            m_discarding = false;
+            m_input = chunk.mid(end + 1);
+        }
         return !chunk.isEmpty();
     }
 
@@ -226,7 +235,7 @@ private:
 
     void handle(const QByteArray& line) {
         if (line.size() > m_server.limits().lineLength) {
-            sendAndClose(reply(LineTooLong, {"Line too long"}));
+            send(reply(LineTooLong, {"Line too long"}));
             return;
         }
         if (hasControl(line)) {
@@ -242,7 +251,8 @@ private:
     QTcpSocket* m_socket;
     ChatServer& m_server;
     QByteArray m_input;
-    QTimer m_timer;  // the login, or the last line's flush
+    bool m_discarding = false;  // inside a line too long, up to its end
+    QTimer m_timer;             // the login, or the last line's flush
     QTimer m_paceTimer;
     QElapsedTimer m_clock;
     double m_tokens = 0;
