@@ -22,11 +22,13 @@ QByteArray BuildChatCommand(int number, const QList<QByteArray>& words) {
         if (!line.isEmpty()) {
             line += ' ';
         }
-        if (needsQuotes(word)) {
-            QByteArray quoted = word;
-            line += '\'' + quoted.replace("'", "''") + '\'';
+        // A line break cannot travel inside a line: it would end it and start another command.
+        QByteArray text = word;
+        text.replace('\r', ' ').replace('\n', ' ');
+        if (needsQuotes(text)) {
+            line += '\'' + text.replace("'", "''") + '\'';
         } else {
-            line += word;
+            line += text;
         }
     }
     return line;

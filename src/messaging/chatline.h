@@ -11,7 +11,8 @@ namespace mr {
 
 // The number in decimal when it is not 0, then each word after one blank. A word is quoted when
 // it holds a blank, and also when it holds a tab or a quote or is empty: unquoted, those would
-// come apart into other tokens on the far side, or vanish.
+// come apart into other tokens on the far side, or vanish. A line break in a word becomes a
+// blank, since it would end the line.
 QByteArray BuildChatCommand(int number, const QList<QByteArray>& words);
 
 // Skips blanks and tabs; a token runs to the next blank or tab outside single quotes (each quote

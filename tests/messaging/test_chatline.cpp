@@ -15,6 +15,7 @@ TEST(ChatLine, CommandsQuoteWhatWouldOtherwiseComeApart) {
     EXPECT_EQ(BuildChatCommand(0, {"login", "7", ""}), "login 7 ''");
     EXPECT_EQ(BuildChatCommand(353, {"@G", "c", "o'neil", "ann"}), "353 @G c 'o''neil' ann");
     EXPECT_EQ(BuildChatCommand(0, {"msg", "a\tb"}), "msg 'a\tb'");
+    EXPECT_EQ(BuildChatCommand(0, {"msg", "one\r\nJOIN @G x"}), "msg 'one  JOIN @G x'");
 }
 
 TEST(ChatLine, LinesSplitOnBlanksAndTabsOutsideQuotes) {
