@@ -1,5 +1,7 @@
 #include "core/fields.h"
 
+#include <QStringDecoder>
+
 #include <limits>
 
 namespace mr {
@@ -97,6 +99,12 @@ QString ReplaceChar(const QString& text, QChar from, QChar to) {
     QString out = text;
     out.replace(from, to);
     return out;
+}
+
+QString TextFromPeer(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
 std::optional<qint64> ParseDecimal(const QByteArray& text, qint64 min, qint64 max, bool allowPlus) {

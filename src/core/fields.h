@@ -22,6 +22,10 @@ QStringList SplitFields(const QString& line);
 
 QString ReplaceChar(const QString& text, QChar from, QChar to);
 
+// Text a peer wrote byte for byte: UTF-8 when it reads as such, else one character a byte
+// (Latin-1), so that no letter from a peer writing an 8-bit code page is lost.
+QString TextFromPeer(const QByteArray& bytes);
+
 // A number field read strictly: an optional leading "-" (and "+" when allowed) and decimal
 // digits, nothing else, within [min, max]; anything else, overflow included, is nothing.
 std::optional<qint64> ParseDecimal(const QByteArray& text, qint64 min, qint64 max,

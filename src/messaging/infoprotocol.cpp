@@ -79,9 +79,9 @@ InfoRequest ParseInfoRequest(const QByteArray& data) {
         }
         request.kind = InfoKind::Message;
         request.userId = static_cast<qint32>(*id);
-        request.nickname = QString::fromUtf8(fields[2]);
+        request.nickname = TextFromPeer(fields[2]);
         request.port = static_cast<quint16>(*port);
-        request.text = QString::fromUtf8(fields[4]);
+        request.text = TextFromPeer(fields[4]);
         return request;
     }
     if (kind == kInfoChatRequest) {
@@ -90,8 +90,8 @@ InfoRequest ParseInfoRequest(const QByteArray& data) {
                 QStringLiteral("Chat request with %1 fields instead of 3").arg(fields.size()));
         }
         request.kind = InfoKind::ChatRequest;
-        request.nickname = QString::fromUtf8(fields[1]);
-        request.text = QString::fromUtf8(fields[2]);
+        request.nickname = TextFromPeer(fields[1]);
+        request.text = TextFromPeer(fields[2]);
         return request;
     }
     return request;

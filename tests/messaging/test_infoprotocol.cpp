@@ -40,6 +40,10 @@ TEST(InfoProtocol, MessageTextsRoundTrip) {
         ASSERT_EQ(chat.kind, InfoKind::ChatRequest);
         EXPECT_EQ(chat.text, text);
     }
+    // A peer writing an 8-bit code page keeps its letters.
+    const InfoRequest latin = ParseInfoRequest("MSG 1 Jos\xe9 2 caf\xe9\\\r\\\n");
+    EXPECT_EQ(latin.nickname, QString::fromUtf8("Jos\xc3\xa9"));
+    EXPECT_EQ(latin.text, QString::fromUtf8("caf\xc3\xa9\r\n"));
 }
 
 TEST(InfoProtocol, KindIsTheCaseSensitiveFirstField) {
