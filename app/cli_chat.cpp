@@ -2,6 +2,7 @@
 
 #include "cli_commands.h"
 
+#include "core/fields.h"
 #include "core/profile.h"
 #include "core/terminationsignals.h"
 #include "core/userinfo.h"
@@ -12,7 +13,6 @@
 
 #include <QEventLoop>
 #include <QSocketNotifier>
-#include <QStringDecoder>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -122,15 +122,10 @@ private:
                 m_color = run.color;
                 text += QStringLiteral("\\c{%1}").arg(run.color);
             }
-            text += escapedLine(decoded(run.text.toLatin1()));
+            // Bytes are shown as UTF-8 where they are, else one character each.
+            text += escapedLine(TextFromPeer(run.text.toLatin1()));
         }
         say(m_context, text);
-    }
-    // Bytes are shown as UTF-8 where they are, else one character each.
-    static QString decoded(const QByteArray& bytes) {
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString text = utf8(bytes);
-        return utf8.hasError() ? QString::fromLatin1(bytes) : text;
     }
 
     const Context& m_context;

@@ -44,6 +44,7 @@ TEST(InfoProtocol, MessageTextsRoundTrip) {
     const InfoRequest latin = ParseInfoRequest("MSG 1 Jos\xe9 2 caf\xe9\\\r\\\n");
     EXPECT_EQ(latin.nickname, QString::fromUtf8("Jos\xc3\xa9"));
     EXPECT_EQ(latin.text, QString::fromUtf8("caf\xc3\xa9\r\n"));
+    EXPECT_EQ(ParseInfoRequest("MSG 1 a 2 cut\xc3").text, QString::fromLatin1("cut\xc3"));
 }
 
 TEST(InfoProtocol, KindIsTheCaseSensitiveFirstField) {
