@@ -4,14 +4,12 @@
 
 namespace mr {
 
-QString listingFolderPath(const QString& folder) {
-    // Names may begin or end with a blank: the folder is taken as it is.
-    return withTrailingSlash(u'/' + folder);
-}
-
 std::vector<std::unique_ptr<TRemoteFileItem>> parseListing(QByteArrayView reply,
-                                                           const QString& userName) {
+                                                           const QString& userName,
+                                                           const QString& asked) {
     std::vector<std::unique_ptr<TRemoteFileItem>> items;
+    const QString askedTrimmed = withTrailingSlash(u'/' + asked.trimmed());
+    const QString askedPath = withTrailingSlash(u'/' + asked);
     qsizetype pos = 0;
     while (pos < reply.size()) {
         const char tag = reply[pos++];
@@ -33,7 +31,10 @@ std::vector<std::unique_ptr<TRemoteFileItem>> parseListing(QByteArrayView reply,
         pos += r.consumed;
         if (name.isEmpty() || name.contains(u'/'))
             continue;
-        auto item = std::make_unique<TRemoteFileItem>(name, listingFolderPath(folder), userName);
+        QString path = withTrailingSlash(u'/' + folder.trimmed());
+        if (path == askedTrimmed)
+            path = askedPath;
+        auto item = std::make_unique<TRemoteFileItem>(name, path, userName);
         item->userId = owner;
         item->size = size;
         item->date = date;

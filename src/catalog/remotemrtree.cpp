@@ -61,7 +61,7 @@ void TRemoteMRTree::listingArrived(const QString& folder, const QByteArray& repl
     if (!tree)
         return;
     if (!failed) {
-        for (auto& item : parseListing(reply, userName()))
+        for (auto& item : parseListing(reply, userName(), folder))
             tree->Add(std::move(item));
     }
     tree->Refresh(refreshPath(folder));

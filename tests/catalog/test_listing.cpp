@@ -16,16 +16,20 @@ QByteArray entry(qint32 owner, qint32 size, double date, int flag, const char* f
 
 }  // namespace
 
-TEST(Listing, ReadsEntriesWithFolderPathsAsTheyStand) {
+TEST(Listing, ReadsEntriesWithFolderPathsTrimmedButForTheFolderAskedFor) {
     const QByteArray reply = entry(7, -1, 0, 0, "Music", "Live ", "") +
                              entry(7, 1234, 45000.25, 1, "Music/", "a.mp3", "nice") +
                              entry(7, 5, 1, 0, "", "top.txt", " ");
     const auto items = parseListing(reply, "alice");
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0]->Path, "/Music/");
-    // A name that ends with a blank is part of the path.
-    EXPECT_EQ(parseListing(entry(7, 1, 0, 0, "Music/Live ", "b", ""), "u")[0]->Path,
-              "/Music/Live /");
+    // Blanks around a path are padding, except in the folder asked for when its name ends
+    // with a blank.
+    const QByteArray live = entry(7, 1, 0, 0, "Music/Live ", "b", "");
+    EXPECT_EQ(parseListing(live, "u")[0]->Path, "/Music/Live/");
+    EXPECT_EQ(parseListing(live, "u", "Music/Live ")[0]->Path, "/Music/Live /");
+    EXPECT_EQ(parseListing(entry(7, 1, 0, 0, " Music  ", "b", ""), "u", "Music")[0]->Path,
+              "/Music/");
     EXPECT_EQ(items[1]->fullPath(), "/Music/a.mp3");
     const TRemoteFileItem& a = *items[1];
     EXPECT_EQ(std::tuple(a.date, a.passwordFlag, a.description, a.userName, a.userId),
