@@ -496,7 +496,13 @@ void TFtpServer::onDataError(FtpCtrlSession* s, int error) {
             if (!s->m_data) {
                 return;
             }
-            finishData(*s, 0, true);
+            // The system may report a sender's reset as a close: only the file tells them apart.
+            if (s->m_file) {
+                s->m_file->flush();
+            }
+            finishData(
+                *s, StoredWhole(*s) ? 0 : SocketErrorNumber(QAbstractSocket::RemoteHostClosedError),
+                true);
         } else {
             const bool complete = s->m_data->bytesToWrite() == 0;
             if (!complete) {
@@ -577,6 +583,10 @@ bool TFtpServer::TriggerValidatePut(FtpCtrlSession&) {
 }
 
 void TFtpServer::StorSessionConnected(FtpCtrlSession&, int) {}
+
+bool TFtpServer::StoredWhole(FtpCtrlSession&) {
+    return true;
+}
 
 void TFtpServer::StorSessionClosed(FtpCtrlSession&, int) {}
 

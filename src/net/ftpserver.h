@@ -165,6 +165,9 @@ protected:
     virtual bool TriggerValidatePut(FtpCtrlSession& s);
     // The data connection of a push opened (error 0) or failed.
     virtual void StorSessionConnected(FtpCtrlSession& s, int error);
+    // Whether a push whose sender closed in order brought its whole file (s.FilePath holds
+    // everything written); one cut short is answered as a broken transfer.
+    virtual bool StoredWhole(FtpCtrlSession& s);
     // A push's data connection ended; error 0 for an orderly close.
     virtual void StorSessionClosed(FtpCtrlSession& s, int error);
     // Bytes of a push written to its file.

@@ -248,6 +248,12 @@ void TMRFtpServer::StoredData(FtpCtrlSession& s, qint64 bytes) {
     m_wanted.SetTransferred(item->Transferred + bytes, item->Id);
 }
 
+bool TMRFtpServer::StoredWhole(FtpCtrlSession& s) {
+    // An orderly close before the announced size arrived is a broken push, not a complete file.
+    const TMRQueItem* item = transferringItem(s);
+    return !item || item->Size <= 0 || QFileInfo(s.FilePath).size() >= item->Size;
+}
+
 void TMRFtpServer::StorSessionClosed(FtpCtrlSession& s, int error) {
     TMRQueItem* item = transferringItem(s);
     if (!item) {
@@ -257,9 +263,7 @@ void TMRFtpServer::StorSessionClosed(FtpCtrlSession& s, int error) {
         m_wanted.SetStatus(item->Id, TTransferStatus::Error, TTransferError::Aborted);
         return;
     }
-    // An orderly close before the announced size arrived is a broken push, not a complete file.
-    const qint64 held = QFileInfo(s.FilePath).size();
-    if (error != 0 || (item->Size > 0 && held < item->Size)) {
+    if (error != 0) {
         m_wanted.SetStatus(item->Id, TTransferStatus::Error, TTransferError::Error);
     } else {
         m_wanted.SetStatus(item->Id, TTransferStatus::Completed);

@@ -71,6 +71,7 @@ protected:
     void TriggerAnswerSent(FtpCtrlSession& s, const QString& answer) override;
     bool TriggerValidatePut(FtpCtrlSession& s) override;
     void StorSessionConnected(FtpCtrlSession& s, int error) override;
+    bool StoredWhole(FtpCtrlSession& s) override;
     void StorSessionClosed(FtpCtrlSession& s, int error) override;
     void StoredData(FtpCtrlSession& s, qint64 bytes) override;
 
