@@ -174,7 +174,10 @@ TfrmMain::TfrmMain(QWidget* parent)
     createMenus();
     createTrayIcon();
     setOnlineIndicator(false);
+    // The captions at creation; signing on or off adds the state to them.
     m_pnlOnline->setText(QStringLiteral("Offline "));
+    setWindowTitle(captionFor(UserInfo().nickname(), std::nullopt));
+    m_trayIcon->setToolTip(QStringLiteral("Moonrake"));
     resize(1024, 720);
     if (const auto stored = UserInfo().file().text(kWindowGroup, kGeometryName)) {
         restoreGeometry(QByteArray::fromBase64(stored->toLatin1()));
@@ -185,10 +188,13 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain() = default;
 
-QString TfrmMain::captionFor(const QString& nickname, bool online) {
-    return QStringLiteral("Moonrake Ver ") + QLatin1String(kProgramVersion) +
-           QStringLiteral(" - ") + nickname +
-           (online ? QStringLiteral(" (Online)") : QStringLiteral(" (Offline)"));
+QString TfrmMain::captionFor(const QString& nickname, std::optional<bool> online) {
+    const QString caption = QStringLiteral("Moonrake Ver ") + QLatin1String(kProgramVersion) +
+                            QStringLiteral(" - ") + nickname;
+    if (!online) {
+        return caption;
+    }
+    return caption + (*online ? QStringLiteral(" (Online)") : QStringLiteral(" (Offline)"));
 }
 
 void TfrmMain::setTrayAvailable(bool available) {

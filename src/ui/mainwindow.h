@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 class QLabel;
 class QMdiArea;
 class QMenu;
@@ -27,8 +29,8 @@ public:
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
 
-    // The title says whether the user is online.
-    static QString captionFor(const QString& nickname, bool online);
+    // The title; once the user has signed on or off it says whether he is online.
+    static QString captionFor(const QString& nickname, std::optional<bool> online);
 
     TServer& server() const { return *m_server; }
     TdmCommands& commands() const { return *m_commands; }

@@ -47,7 +47,7 @@ QMdiSubWindow* openChild(TfrmMain& frame, const QString& title) {
 
 TEST(MainWindow, CaptionsOnlineIndicatorAndCounts) {
     TfrmMain frame;
-    EXPECT_EQ(frame.windowTitle(), "Moonrake Ver 1.05 Beta - " + test::kNickname + " (Offline)");
+    EXPECT_EQ(frame.windowTitle(), "Moonrake Ver 1.05 Beta - " + test::kNickname);
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake");
     frame.server().UpdateCaption("File Search", "Search for other users' files");
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake - File Search");
@@ -56,7 +56,7 @@ TEST(MainWindow, CaptionsOnlineIndicatorAndCounts) {
     EXPECT_EQ(frame.lblCaptionBar()->text(), "Moonrake");
 
     EXPECT_EQ(frame.pnlOnline()->text(), "Offline ");
-    EXPECT_EQ(frame.trayIcon()->toolTip(), "Moonrake - Offline");
+    EXPECT_EQ(frame.trayIcon()->toolTip(), "Moonrake");
     frame.setOnlineIndicator(true);
     EXPECT_EQ(frame.pnlOnline()->text(), "Online");
     EXPECT_EQ(frame.windowTitle(), "Moonrake Ver 1.05 Beta - " + test::kNickname + " (Online)");
