@@ -1,5 +1,6 @@
 #include "ui/mditile.h"
 
+#include <QEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
@@ -18,6 +19,31 @@ QList<QMdiSubWindow*> tileable(QMdiArea* area) {
     }
     return windows;
 }
+
+// Grows a child window whose form has outgrown it: a form of fixed size that a longer status
+// line widened would otherwise be cut off, its buttons out of reach.
+class FollowFormSize : public QObject {
+public:
+    explicit FollowFormSize(QMdiSubWindow* window) : QObject(window), m_window(window) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            // The form where it now stands, with a border as wide on the right and at the
+            // bottom as on the left.
+            const auto* form = static_cast<const QWidget*>(watched);
+            const int border = form->x();
+            const QSize least(form->x() + form->width() + border,
+                              form->y() + form->height() + border);
+            if (least.width() > m_window->width() || least.height() > m_window->height()) {
+                m_window->resize(m_window->size().expandedTo(least));
+            }
+        }
+        return false;
+    }
+
+private:
+    QMdiSubWindow* m_window;
+};
 
 void tile(QMdiArea* area, bool stacked) {
     const QList<QMdiSubWindow*> windows = tileable(area);
@@ -79,6 +105,7 @@ QMdiSubWindow* addChildWindow(QMdiArea* area, QWidget* form, std::function<void(
                     .boundedTo(room)
                     .expandedTo(sub->minimumSizeHint()));
     sub->move(offset, offset);
+    form->installEventFilter(new FollowFormSize(sub));
     sub->show();
     area->setActiveSubWindow(sub);
     return sub;

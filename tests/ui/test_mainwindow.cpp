@@ -29,6 +29,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -190,6 +191,17 @@ TEST(MainWindow, ChildWindowsFitTheAreaKeepingFixedFormsWholeAndTheirButtons) {
     QMdiSubWindow* whole = addChildWindow(&area, fixed, {});
     EXPECT_TRUE(whole->rect().contains(fixed->geometry()));
     EXPECT_FALSE(whole->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    // A fixed form that a longer text widens takes its window with it.
+    auto* growing = new QWidget;
+    auto* status = new QLabel(QStringLiteral("Connecting..."), growing);
+    (new QVBoxLayout(growing))->addWidget(status);
+    growing->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    QMdiSubWindow* follows = addChildWindow(&area, growing, {});
+    status->setText(QString(40, QLatin1Char('x')));
+    ASSERT_TRUE(test::waitUntil([&] {
+        return growing->width() > status->fontMetrics().horizontalAdvance(status->text());
+    }));
+    EXPECT_TRUE(follows->rect().contains(growing->geometry()));
     QMdiSubWindow* shrunk = addChildWindow(&area, new QWidget, {}, QSize(780, 540));
     EXPECT_TRUE(area.viewport()->rect().contains(shrunk->geometry()));
     EXPECT_TRUE(shrunk->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
