@@ -175,7 +175,11 @@ SearchDownload DownloadSearchResult(const TRemoteFileItem& result, TMRWantedList
     QString password;
     if (result.passwordFlag) {
         try {
-            password = passwords.GetPassword(result.userId, path, result.userName, path, false);
+            // Kept for the file's folder, so that the folder's other files are not asked for
+            // again; a file at the top is its own key, or its password would serve everything.
+            const QString folder = path.left(path.lastIndexOf(u'/') + 1);
+            password = passwords.GetPassword(result.userId, folder.size() > 1 ? folder : path,
+                                             result.userName, path, false);
         } catch (const EPasswordAbort&) {
             return SearchDownload::NoPassword;
         }

@@ -27,7 +27,8 @@ public:
 class PasswordPrompt {
 public:
     virtual ~PasswordPrompt();
-    // The accepted password, or nothing when the user gave up.
+    // The accepted password, or nothing when the user gave up. fileName is the file asked for
+    // (the desktop checks the password against it), path what the password is kept for.
     virtual std::optional<QString> ask(qint32 ownerId, const QString& ownerNick,
                                        const QString& fileName, const QString& path) = 0;
 };

@@ -115,14 +115,15 @@ DialogPasswordPrompt::DialogPasswordPrompt(Check check, QWidget* parent)
     : m_check(std::move(check)), m_parent(parent) {}
 
 std::optional<QString> DialogPasswordPrompt::ask(qint32 ownerId, const QString& ownerNick,
-                                                 const QString& fileName, const QString& path) {
+                                                 const QString& fileName, const QString&) {
     Check check = m_check;
     TdlgAskPassword dialog(
         ownerNick, fileName,
-        [check, ownerId, path](const QString& password, TdlgAskPassword::VerdictHandler onVerdict,
-                               TdlgAskPassword::ErrorHandler onError) {
+        [check, ownerId, fileName](const QString& password,
+                                   TdlgAskPassword::VerdictHandler onVerdict,
+                                   TdlgAskPassword::ErrorHandler onError) {
             if (check)
-                check(ownerId, path, password, std::move(onVerdict), std::move(onError));
+                check(ownerId, fileName, password, std::move(onVerdict), std::move(onError));
             else
                 onError(QStringLiteral("The password cannot be checked."));
         },

@@ -57,7 +57,7 @@ private:
     QString m_password;
 };
 
-// Asks through a modal TdlgAskPassword; check binds the dialog to the owner and path.
+// Asks through a modal TdlgAskPassword; check binds the dialog to the owner and the file.
 class DialogPasswordPrompt : public PasswordPrompt {
 public:
     using Check = std::function<void(qint32 ownerId, const QString& path, const QString& password,

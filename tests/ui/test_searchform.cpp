@@ -105,11 +105,13 @@ TEST(SearchWindow, MenuFollowsTheSelectedRowAndDownloadsRefuseWhatTheyCannotFetc
     form.PingCheck()->setChecked(false);
     form.show();
     QSignalSpy transfers(&form, &TfrmSearch::transfersRequested);
-    form.search().readReply(
-        found(7, -1, "Album", "ann", true) + found(42, 10, "mine.mp3", "me", true) +
-            found(8, 3000, "b.mp3", "ben", false) + found(7, 5000, "locked.mp3", "ann", true, true),
-        false);
-    EXPECT_EQ(form.statusText(), "4 items found.");
+    form.search().readReply(found(7, -1, "Album", "ann", true) +
+                                found(42, 10, "mine.mp3", "me", true) +
+                                found(8, 3000, "b.mp3", "ben", false) +
+                                found(7, 5000, "locked.mp3", "ann", true, true) +
+                                found(7, 6000, "also.mp3", "ann", true, true),
+                            false);
+    EXPECT_EQ(form.statusText(), "5 items found.");
     EXPECT_EQ(form.message(), "");
 
     const auto select = [&](int row) {
@@ -146,8 +148,13 @@ TEST(SearchWindow, MenuFollowsTheSelectedRowAndDownloadsRefuseWhatTheyCannotFetc
     EXPECT_EQ(form.actDownloadExecute(), SearchDownload::NoPassword);
     prompt.answer = "pw";
     EXPECT_EQ(form.actDownloadExecute(), SearchDownload::Queued);
-    EXPECT_EQ(transfers.count(), 2);
-    ASSERT_EQ(wanted.count(), 2);
+    // The folder's other protected file is not asked for again.
+    prompt.answer.reset();
+    select(4);
+    EXPECT_EQ(form.actDownloadExecute(), SearchDownload::Queued);
+    EXPECT_EQ(wanted.at(2)->Password, "pw");
+    EXPECT_EQ(transfers.count(), 3);
+    ASSERT_EQ(wanted.count(), 3);
     EXPECT_EQ(wanted.at(0)->Path, "/Music/b.mp3");
     EXPECT_EQ(wanted.at(0)->UserName, "ben");
     EXPECT_EQ(wanted.at(1)->PeerId, 7);
