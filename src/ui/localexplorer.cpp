@@ -191,7 +191,19 @@ bool TfrmLocalExplorer::ShareFromDisk(QWidget* parent, OnlineSession* session,
     // The whole file system is never shared.
     if (!node || !node->isFolder() || node->fsPath() == u"/")
         return false;
-    if (!confirmShare(parent, node->count(true)))
+    // Counting a large tree takes a while: the disk explorer says what it is doing.
+    auto* explorer = qobject_cast<TfrmExplorer*>(parent);
+    if (explorer) {
+        explorer->setStatusText(2, QStringLiteral("Counting files in ") + node->fsPath());
+        explorer->repaint();
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto count = node->count(true);
+    QApplication::restoreOverrideCursor();
+    if (explorer) {
+        explorer->setStatusText(2, QString());
+    }
+    if (!confirmShare(parent, count))
         return false;
     TLocalMRTree catalog(nullptr, session ? &session->agent() : nullptr);
     catalog.setProgressView(&desktopProgressView());
