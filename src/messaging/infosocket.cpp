@@ -81,8 +81,11 @@ void InfoSocket::acceptConnections() {
         auto* timer = new QTimer(connection);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, connection] { timedOut(connection); });
-        m_connections.insert(connection,
-                             {timer, {}, dottedAddress(connection->peerAddress()), ++m_accepted});
+        m_connections.insert(connection, {timer,
+                                          {},
+                                          dottedAddress(connection->peerAddress()),
+                                          ++m_accepted,
+                                          QDeadlineTimer(m_idleTimeoutMs)});
 
         connect(connection, &QTcpSocket::readyRead, this,
                 [this, connection] { readRequest(connection); });
@@ -146,7 +149,8 @@ void InfoSocket::readRequest(QTcpSocket* connection) {
         case InfoKind::Message:
             // A sender that waits for our close instead of closing has its message taken once
             // nothing more has come for a while, never later than the idle time-out.
-            held->timer->start(std::min(held->timer->remainingTime(), kMessageSettleMs));
+            held->timer->start(static_cast<int>(
+                std::min<qint64>(held->idleEnd.remainingTime(), kMessageSettleMs)));
             break;
         case InfoKind::Malformed:
         case InfoKind::Other:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
@@ -71,8 +72,9 @@ private:
     struct Held {
         QTimer* timer = nullptr;
         QByteArray received;
-        QString address;     // taken at accept: closing clears it
-        quint64 serial = 0;  // accept order
+        QString address;         // taken at accept: closing clears it
+        quint64 serial = 0;      // accept order
+        QDeadlineTimer idleEnd;  // the idle time-out, counted from the accept
     };
     QHash<QTcpSocket*, Held> m_connections;
     int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
