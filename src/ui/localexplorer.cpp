@@ -197,9 +197,9 @@ bool TfrmLocalExplorer::ShareFromDisk(QWidget* parent, OnlineSession* session,
         explorer->setStatusText(2, QStringLiteral("Counting files in ") + node->fsPath());
         explorer->repaint();
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    desktopProgressView().setBusy(true);
     const auto count = node->count(true);
-    QApplication::restoreOverrideCursor();
+    desktopProgressView().setBusy(false);
     if (explorer) {
         explorer->setStatusText(2, QString());
     }
