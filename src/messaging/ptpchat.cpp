@@ -66,8 +66,12 @@ ChatAnswer ParseChatAnswer(const QByteArray& answer) {
 
 QByteArray EncodeChatKeys(const QString& typed) {
     QByteArray bytes;
+    char16_t previous = 0;
     for (const QChar ch : typed) {
         const char16_t c = ch.unicode();
+        if (std::exchange(previous, c) == u'\r' && c == u'\n') {
+            continue;  // CR LF, as pasted text holds it, is one line break
+        }
         if (c == u'\b') {
             bytes += kChatBackspace;
         } else if (c == u'\r' || c == u'\n' || c == u'\u2028' || c == u'\u2029') {
@@ -93,11 +97,13 @@ QList<ChatEdit> ChatPane::apply(const QByteArray& bytes) {
         const auto b = static_cast<unsigned char>(byte);
         if (m_colorPending) {
             m_colorPending = false;
+            m_afterReturn = false;
             if (b < kChatColorCount) {
                 m_color = b;
             }
             continue;
         }
+        const bool afterReturn = std::exchange(m_afterReturn, b == kChatReturn);
         switch (b) {
             case kChatColorChange:
                 m_colorPending = true;
@@ -117,8 +123,12 @@ QList<ChatEdit> ChatPane::apply(const QByteArray& bytes) {
                 edits.append({ChatEdit::Backspace, {}, m_color});
                 break;
             }
-            case kChatReturn:
             case '\n':
+                if (afterReturn) {
+                    break;  // the LF of a CR LF: the CR began the line already
+                }
+                [[fallthrough]];
+            case kChatReturn:
                 m_lines.append(ChatLine{});
                 edits.append({ChatEdit::NewLine, {}, m_color});
                 break;

@@ -89,7 +89,8 @@ struct ChatEdit {
 
 // A pane that shows what the peer types: lines of coloured runs. A colour change may arrive
 // split from its index; an index outside the table is ignored. A backspace at the start of a
-// line joins it to the one before; with nothing left it does nothing.
+// line joins it to the one before; with nothing left it does nothing. CR, LF and CR LF each
+// end a line.
 class ChatPane {
 public:
     QList<ChatEdit> apply(const QByteArray& bytes);
@@ -107,6 +108,7 @@ private:
     QList<ChatLine> m_lines{ChatLine{}};
     int m_color = kChatDefaultColor;
     bool m_colorPending = false;
+    bool m_afterReturn = false;  // the last byte was a CR
 };
 
 // One chat connection, either end. The invitee listens on a port the system chooses and takes

@@ -30,7 +30,7 @@ TEST(PtpChatWire, AnswersAreReadStrictly) {
 }
 
 TEST(PtpChatWire, TypedKeysAndColoursBecomeStreamBytes) {
-    EXPECT_EQ(EncodeChatKeys(QStringLiteral("h\bi\r\n\t\u00fc\u20ac\x01")),
+    EXPECT_EQ(EncodeChatKeys(QStringLiteral("h\bi\r\n\n\t\u00fc\u20ac\x01")),
               QByteArray("h\x08i\x0d\x0d\t\xfc?"));
     EXPECT_EQ(EncodeChatColor(9), QByteArray("\0\x09", 2));
 }
@@ -40,9 +40,10 @@ TEST(PtpChatPane, BackspaceAndBreaksEditWhatIsShown) {
     pane.apply("hi\x08o");
     EXPECT_EQ(pane.text(), QStringLiteral("ho"));
     // A backspace at a line's start takes the break; with nothing left it does nothing.
-    pane.apply("\rx\x08\x08!\x08\x08\x08\x08\rab\ncd");
-    EXPECT_EQ(pane.text(), QStringLiteral("\nab\ncd"));
-    EXPECT_EQ(pane.takeFinishedLines().size(), 2);
+    pane.apply("\rx\x08\x08!\x08\x08\x08\x08\rab\ncd\r");
+    pane.apply("\nef");  // a CR LF split between reads is one break
+    EXPECT_EQ(pane.text(), QStringLiteral("\nab\ncd\nef"));
+    EXPECT_EQ(pane.takeFinishedLines().size(), 3);
     pane.apply("\x08\x08\x08\x08");
     EXPECT_EQ(pane.text(), QString());
     EXPECT_TRUE(pane.takeFinishedLines().isEmpty());
