@@ -94,6 +94,18 @@ TChatChannel* TChannelTree::findOrAdd(const QString& group, const QString& chann
     return g ? addChannelTo(*g, channel) : nullptr;
 }
 
+QList<std::pair<QString, QString>> TChannelTree::joinedChannels() const {
+    QList<std::pair<QString, QString>> joined;
+    for (const auto& group : m_root->m_children) {
+        for (const auto& channel : group->m_children) {
+            if (channel->joined) {
+                joined.append({group->name, channel->name});
+            }
+        }
+    }
+    return joined;
+}
+
 bool TChannelTree::addMember(TChatChannel& channel, const QString& nickname) {
     if (channel.members.size() >= static_cast<std::size_t>(kMaxMembers)) {
         return false;

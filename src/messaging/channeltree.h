@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace mr {
@@ -61,6 +62,8 @@ public:
     TChatChannel* find(const QString& group, const QString& channel);
     // The channel, added to its group when the group is known but the channel is not.
     TChatChannel* findOrAdd(const QString& group, const QString& channel);
+    // The entered channels, as (group, channel) pairs in tree order.
+    QList<std::pair<QString, QString>> joinedChannels() const;
     // False when the channel already has the most members it may hold.
     static bool addMember(TChatChannel& channel, const QString& nickname);
     static void removeMember(TChatChannel& channel, const QString& nickname);

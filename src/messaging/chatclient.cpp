@@ -254,6 +254,11 @@ bool TChatClient::EnterChannel(const QString& group, const QString& channel, boo
 void TChatClient::doWelcome(int) {
     m_connected = true;
     emit welcomed();
+    // Back after a dropped connection, the channels never left are entered again: their
+    // windows are still open, and what is typed there must reach the channel.
+    for (const auto& [group, channel] : m_tree.joinedChannels()) {
+        JoinChannel(group, channel);
+    }
     RequestList();
 }
 

@@ -69,7 +69,8 @@ public:
     void RequestUserId(const QString& nickname);
     void RequestList();
     // Entering sends JOIN, leaving PART and lowers the channel's user count; nothing when the
-    // channel is already in that state. False when nothing was sent.
+    // channel is already in that state. False when nothing was sent. A channel entered stays
+    // entered across a dropped connection: the next welcome sends JOIN for it again.
     bool EnterChannel(const QString& group, const QString& channel, bool enter);
 
     TChannelTree& tree() { return m_tree; }

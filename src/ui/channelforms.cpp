@@ -26,6 +26,10 @@ constexpr int kKindRole = Qt::UserRole;
 constexpr int kGroupRole = Qt::UserRole + 1;
 const QString kNewChannel = QStringLiteral("New Channel");
 
+QString talkingIn(const QString& group, const QString& channel) {
+    return QStringLiteral("You are talking in ") + group + QLatin1Char('.') + channel;
+}
+
 // Inside the frame it is the child window around the form that closes.
 void closeWindow(QWidget* form) {
     if (auto* sub = qobject_cast<QMdiSubWindow*>(form->parentWidget())) {
@@ -66,8 +70,9 @@ TfrmChat::TfrmChat(QWidget* parent)
         if (text.isEmpty()) {
             return;
         }
-        sendText(text);
-        m_txtMsg->clear();
+        if (sendText(text)) {
+            m_txtMsg->clear();
+        }
     });
 }
 
@@ -113,8 +118,7 @@ TfrmChannel::TfrmChannel(TChatClient& client, const QString& group, const QStrin
             m_client->RequestUserId(item->text());
         }
     });
-    AddLine({}, QStringLiteral("You are talking in ") + group + QLatin1Char('.') + channel,
-            kChatJoinColor);
+    AddLine({}, talkingIn(group, channel), kChatJoinColor);
     setMembers(members);
 }
 
@@ -134,11 +138,14 @@ void TfrmChannel::removeMember(const QString& nickname) {
     }
 }
 
-void TfrmChannel::sendText(const QString& text) {
-    // No echo: the line shows when the server sends it back to everyone in the channel.
-    if (m_client) {
-        m_client->SendChannelMessage(m_group, m_channel, text);
+bool TfrmChannel::sendText(const QString& text) {
+    if (!m_client || !m_client->connected()) {
+        AddLine({}, kChatDisconnected, kChatLeaveColor);
+        return false;
     }
+    // No echo: the line shows when the server sends it back to everyone in the channel.
+    m_client->SendChannelMessage(m_group, m_channel, text);
+    return true;
 }
 
 void TfrmChannel::closeEvent(QCloseEvent* event) {
@@ -303,8 +310,14 @@ TChannelWindows::TChannelWindows(TChatClient& client, Host host, PrivateChat pri
     connect(&client, &TChatClient::memberJoined, this,
             [this](const QString& group, const QString& channel, const QString& nick, bool own) {
                 if (own) {
-                    // Only in answer to entering: a server cannot open windows of its own.
-                    if (m_entered.contains(key(group, channel))) {
+                    const QString k = key(group, channel);
+                    if (m_rejoining.remove(k)) {
+                        // Back in a channel whose window stayed open: said there, in place.
+                        if (TfrmChannel* window = find(group, channel)) {
+                            window->AddLine({}, talkingIn(group, channel), kChatJoinColor);
+                        }
+                    } else if (m_entered.contains(k)) {
+                        // Only in answer to entering: a server cannot open windows of its own.
                         bringToFront(ensure(group, channel));
                     }
                 } else if (TfrmChannel* window = find(group, channel)) {
@@ -338,6 +351,22 @@ TChannelWindows::TChannelWindows(TChatClient& client, Host host, PrivateChat pri
                     window->AddLine(nick, text, window->palette().color(QPalette::Text));
                 }
             });
+    connect(&client, &TChatClient::connectionLost, this, [this] {
+        m_rejoining.clear();
+        for (const QPointer<TfrmChannel>& window : std::as_const(m_windows)) {
+            if (window) {
+                window->AddLine({}, kChatDisconnected, kChatLeaveColor);
+                window->setMembers({});
+            }
+        }
+    });
+    connect(&client, &TChatClient::welcomed, this, [this] {
+        for (const auto& [group, channel] : m_client.tree().joinedChannels()) {
+            if (find(group, channel)) {
+                m_rejoining.insert(key(group, channel));
+            }
+        }
+    });
     connect(&client, &TChatClient::userIdReceived, this,
             [this](const QString& nick, qint32 userId) {
                 if (m_privateChat) {

@@ -28,6 +28,8 @@ class TChatClient;
 inline const QColor kChatNickColor(0, 0, 128);
 inline const QColor kChatJoinColor(0, 128, 0);
 inline const QColor kChatLeaveColor(128, 0, 0);
+// The status box's line for a dropped chat connection, shown in the channel windows as well.
+inline const QString kChatDisconnected = QStringLiteral("Disconnected from Chat");
 
 // A chat pane with an input line under it.
 class TfrmChat : public QWidget {
@@ -45,8 +47,8 @@ public:
     void AddLine(const QString& nickname, const QString& text, const QColor& color);
 
 protected:
-    // What Enter in the input line does with its text.
-    virtual void sendText(const QString& text) = 0;
+    // What Enter in the input line does with its text; false keeps the text in the line.
+    virtual bool sendText(const QString& text) = 0;
     QHBoxLayout* body() const { return m_body; }
 
 private:
@@ -72,7 +74,7 @@ public:
     void removeMember(const QString& nickname);
 
 protected:
-    void sendText(const QString& text) override;
+    bool sendText(const QString& text) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -147,6 +149,8 @@ private:
     PrivateChat m_privateChat;
     QHash<QString, QPointer<TfrmChannel>> m_windows;
     QSet<QString> m_entered;
+    // Open windows whose channels are entered again after a dropped connection.
+    QSet<QString> m_rejoining;
 };
 
 }  // namespace mr

@@ -136,6 +136,29 @@ TEST_F(ChannelWindowsTest, TheChannelWindowTalksOnlyThroughTheServerAndLeavesOnc
     EXPECT_EQ(m_client.tree().find("Music", "rock")->userCount, 4);
 }
 
+// After a dropped connection an open window says so and keeps what is typed; once the client
+// is welcomed again, its channel is entered again and the window talks as before.
+TEST_F(ChannelWindowsTest, AnOpenWindowIsEnteredAgainAfterADrop) {
+    QPointer<TfrmChannel> window = m_windows.enter("Music", "rock");
+    ASSERT_TRUE(m_server.waitForLine("JOIN @Music rock"));
+    m_server.drop();
+    ASSERT_TRUE(waitUntil([&] { return !m_client.isOpen(); }));
+    window->txtMsg()->setText("anyone?");
+    QTest::keyClick(window->txtMsg(), Qt::Key_Return);
+    EXPECT_EQ(window->txtMsg()->text(), "anyone?");
+    EXPECT_EQ(window->txtChat()->toPlainText(),
+              "You are talking in Music.rock\nDisconnected from Chat\nDisconnected from Chat");
+
+    m_client.Connect("127.0.0.1", m_server.port());
+    ASSERT_TRUE(waitUntil([&] { return m_server.connections() == 2; }));
+    ASSERT_TRUE(m_server.waitForClient());
+    m_server.sendLines({"121 Welcome", "201 @Music rock tester"});
+    ASSERT_TRUE(waitUntil([&] { return m_server.count("JOIN @Music rock") == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return window->txtChat()->toPlainText().endsWith("Music.rock"); }));
+    QTest::keyClick(window->txtMsg(), Qt::Key_Return);
+    ASSERT_TRUE(m_server.waitForLine("msg @Music rock anyone?"));
+}
+
 // The status box's tasks, failed ones marked with "!".
 QStringList tasks(TfrmMain& frame) {
     QStringList out;
