@@ -414,6 +414,7 @@ TChatClient& TServer::chatClient() {
     if (!m_chat) {
         m_chat = new TChatClient(this);
         connect(m_chat, &TChatClient::connectFailed, this, [this] {
+            m_chatConnecting = false;
             SetTaskText(m_chatTask, QStringLiteral("Unable to connect to Chat"));
             EndTask(m_chatTask, false);
             if (m_channels) {
@@ -423,8 +424,14 @@ TChatClient& TServer::chatClient() {
             }
         });
         connect(m_chat, &TChatClient::connectionLost, this, [this] {
+            // Dropped before the channels came (a refused login): the connecting task ends.
+            if (std::exchange(m_chatConnecting, false)) {
+                SetTaskText(m_chatTask, kChatDisconnected);
+                EndTask(m_chatTask, false);
+                return;
+            }
             const TaskKey key = nextChatTask();
-            ShowStatus(QStringLiteral("Disconnected from Chat"), key);
+            ShowStatus(kChatDisconnected, key);
             EndTask(key, false);
         });
     }
@@ -446,6 +453,7 @@ TfrmChannels* TServer::ShowChat() {
     if (!client.connected()) {
         if (!client.connecting()) {
             ShowStatus(QStringLiteral("Connecting to ChatServer"), nextChatTask());
+            m_chatConnecting = true;
             if (!client.ConnectNext(HostInfo())) {
                 // No chat host is known: it fails as an unreachable one would.
                 QMetaObject::invokeMethod(&client, &TChatClient::connectFailed,
@@ -465,6 +473,7 @@ TfrmChannels* TServer::ShowChat() {
         connect(m_channels, &TfrmChannels::closed, this, [this] { m_channels = nullptr; });
         connect(m_channels, &TfrmChannels::treeFilled, this, [this] {
             // A refresh long after connecting gets a task of its own.
+            m_chatConnecting = false;
             if (!m_main.statusBox()->setTaskText(m_chatTask, QStringLiteral("Chat Connected"))) {
                 ShowStatus(QStringLiteral("Chat Connected"), nextChatTask());
             }

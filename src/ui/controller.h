@@ -145,6 +145,8 @@ private:
     std::array<char, 8> m_chatTaskKeys{};
     std::size_t m_chatTaskIndex = 0;
     TaskKey m_chatTask = 0;
+    // The chat task still shows its connecting animation.
+    bool m_chatConnecting = false;
     TChatClient* m_chat = nullptr;
     TChannelWindows* m_channelWindows = nullptr;
     QPointer<TfrmChannels> m_channels;

@@ -209,6 +209,10 @@ TEST(ChatCommand, EachAttemptTakesTheNextHostAndTellsTheOutcome) {
     chat->trigger();
     ASSERT_TRUE(second.waitForClient());
     EXPECT_EQ(first.connections(), 1);
+    // Dropped before the welcome (a refused login): the connecting task ends there.
+    second.drop();
+    ASSERT_TRUE(waitUntil([&] { return tasks(frame).count("Disconnected from Chat!") == 2; }));
+    EXPECT_FALSE(tasks(frame).contains("Connecting to ChatServer"));
 }
 
 }  // namespace
