@@ -1,5 +1,6 @@
 #include "chatserver.h"
 
+#include "core/fields.h"
 #include "messaging/chatline.h"
 
 #include <QElapsedTimer>
@@ -423,7 +424,7 @@ void ChatServer::handle(ChatConnection& from, const QList<QByteArray>& tokens) {
 void ChatServer::login(ChatConnection& from, const QList<QByteArray>& tokens) {
     bool ok = false;
     const int id = tokens.value(1).toInt(&ok);
-    const QString password = QString::fromUtf8(tokens.value(2));
+    const QString password = TextFromPeer(tokens.value(2));
     const auto account =
         ok && id > 0 && m_store.checkPassword(id, password) ? m_store.account(id) : std::nullopt;
     if (!account) {

@@ -1,5 +1,6 @@
 #include "servicehandler.h"
 
+#include "core/fields.h"
 #include "core/record.h"
 #include "patterns.h"
 #include "service/wire.h"
@@ -40,13 +41,13 @@ bool signedOn(const Session& session, const ServiceRequest& request) {
 Reply login(Store& store, Presence& presence, Session& session, const ServiceRequest& request,
             const QByteArray& payload) {
     std::int32_t id = 0;
-    QString password;
+    QByteArray password;
     std::uint16_t infoPort = 0;
     std::uint16_t filePort = 0;
     // Presence lasts as long as the connection, so only a keep-alive one can carry it.
     if (!request.keepAlive ||
         !UnpackRecord(payload, "IAWW", {&id, &password, &infoPort, &filePort}).ok() || id <= 0 ||
-        !store.checkPassword(id, password)) {
+        !store.checkPassword(id, TextFromPeer(password))) {
         return Reply::error();
     }
     if (session.userId != 0 && session.userId != id) {
@@ -58,7 +59,8 @@ Reply login(Store& store, Presence& presence, Session& session, const ServiceReq
 }
 
 Reply profile(Store& store, const Session& session, const QByteArray& payload) {
-    QString first, last, email, country, password, sex, message, languages, homepage;
+    QString first, last, email, country, sex, message, languages, homepage;
+    QByteArray password;
     std::uint8_t connection = 0;
     std::uint8_t showInfo = 0;
     double birthDate = 0;
@@ -75,7 +77,7 @@ Reply profile(Store& store, const Session& session, const QByteArray& payload) {
     u.country = country;
     // The preferences send the password with the profile: a new one replaces the old.
     if (!password.isEmpty()) {
-        u.password = password;
+        u.password = TextFromPeer(password);
     }
     u.connection = connection;
     u.birthDate = birthDate;
@@ -257,9 +259,10 @@ Reply changeCatalog(Store& store, const QByteArray& payload) {
     QByteArrayView rest(payload);
     std::uint8_t tag = 0;
     std::int32_t owner = 0;
-    QString password;
+    QByteArray password;
     UnpackResult r = UnpackRecord(rest, "BIA", {&tag, &owner, &password});
-    if (!r.ok() || tag != 'L' || owner <= 0 || !store.checkPassword(owner, password)) {
+    if (!r.ok() || tag != 'L' || owner <= 0 ||
+        !store.checkPassword(owner, TextFromPeer(password))) {
         return Reply::error();
     }
     rest = rest.sliced(r.consumed);

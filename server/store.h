@@ -120,6 +120,8 @@ public:
     // store failed.
     int createAccount(const QString& nickname, const QString& password);
     std::optional<Account> account(int id) const;
+    // Passwords arrive as TextFromPeer reads them: bytes that are not UTF-8 stay one character
+    // each, so two different passwords never read as the same text.
     bool checkPassword(int id, const QString& password) const;
     // 0 when no member has that nickname (in any letter case).
     int idOfNickname(const QString& nickname) const;

@@ -1,5 +1,6 @@
 #include "webhandler.h"
 
+#include "core/fields.h"
 #include "httprequest.h"
 
 #include <QHash>
@@ -21,7 +22,7 @@ QHash<QByteArray, QString> queryValues(QByteArrayView query) {
         const QByteArray name = percentDecode(eq < 0 ? pair : pair.left(eq)).toLower();
         const QByteArray value = eq < 0 ? QByteArray() : percentDecode(pair.mid(eq + 1));
         if (!values.contains(name)) {
-            values.insert(name, QString::fromUtf8(value));
+            values.insert(name, TextFromPeer(value));
         }
     }
     return values;

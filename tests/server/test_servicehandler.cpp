@@ -18,7 +18,7 @@ namespace {
 class ServiceHandler : public test::ServerFixture {
 protected:
     // A share-list body: the login record, then the given records.
-    QByteArray share(int user, const QString& password, const QByteArray& records) {
+    QByteArray share(int user, const PackValue& password, const QByteArray& records) {
         return pack("BIA", {'L', user, password}) + records;
     }
     QByteArray addition(const QByteArray& folder, const QByteArray& name, int size,
@@ -151,6 +151,16 @@ TEST_F(ServiceHandler, MalformedRequestsGetAnError) {
     EXPECT_EQ(call(s, 'T', share(carol, "pw", {}), true, wire::kPingPath).kind, Kind::Error);
     EXPECT_EQ(call(s, 'H', pack("I", {carol}), true, "/other").kind, Kind::Error);
     EXPECT_EQ(call(s, 'S', criteria(QString(2000, '%'))).kind, Kind::Error);
+
+    // A password in an 8-bit code page is its own bytes: another letter there is no match, as
+    // every byte that is not UTF-8 once read as the same replacement character.
+    const int dee = newAccount("dee");
+    server::Session d = signOn(dee);
+    ASSERT_EQ(call(d, '?', profile({"", "", "", "", "p\xe4ss", 0, 0.0, "", "", "", "", 1})).kind,
+              Kind::Single);
+    EXPECT_EQ(call(s, 'L', pack("IAWW", {dee, "p\xf6ss", 1, 2})).kind, Kind::Error);
+    EXPECT_EQ(call(s, 'T', share(dee, "p\xf6ss", {})).kind, Kind::Error);
+    EXPECT_EQ(call(s, 'L', pack("IAWW", {dee, "p\xe4ss", 1, 2})).kind, Kind::Multi);
 }
 
 TEST_F(ServiceHandler, ShareListAddsAndRemovesSubtrees) {
