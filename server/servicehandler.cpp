@@ -23,12 +23,15 @@ QByteArray pack(std::string_view format, std::initializer_list<PackValue> values
 
 // The catalog never holds an empty name or one that would read as a path.
 bool validName(const QByteArray& name) {
-    return !name.isEmpty() && !name.contains('/');
+    return !name.isEmpty() && name.size() <= kMaxEntryName && !name.contains('/');
 }
 
 bool validFolder(const QByteArray& folder) {
     if (folder.isEmpty()) {
         return true;
+    }
+    if (folder.size() > kMaxFolderPath) {
+        return false;
     }
     return std::ranges::none_of(folder.split('/'),
                                 [](const QByteArray& part) { return part.isEmpty(); });
@@ -289,7 +292,8 @@ Reply changeCatalog(Store& store, const QByteArray& payload) {
             e.owner = owner;
             e.hasPassword = hasPassword != 0;
             e.folder = normalizeFolder(e.folder);
-            if (!r.ok() || !validName(e.name) || !validFolder(e.folder)) {
+            if (!r.ok() || !validName(e.name) || !validFolder(e.folder) ||
+                e.description.size() > kMaxDescription) {
                 return Reply::error();
             }
             additions.append(e);

@@ -21,6 +21,11 @@ inline constexpr qsizetype kMaxNicknameLength = 64;
 inline constexpr qsizetype kMaxPasswordLength = 256;
 inline constexpr qsizetype kMaxProfileText = 255;
 inline constexpr qsizetype kMaxProfileMessage = 4000;
+// The longest name, folder path and description of a published entry, in bytes: room for any
+// name a file system gives, and a bound on what one entry adds to every search reply.
+inline constexpr qsizetype kMaxEntryName = 1024;
+inline constexpr qsizetype kMaxFolderPath = 4096;
+inline constexpr qsizetype kMaxDescription = 4000;
 
 struct Account {
     int id = 0;

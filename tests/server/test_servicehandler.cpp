@@ -193,6 +193,13 @@ TEST_F(ServiceHandler, ShareListAddsAndRemovesSubtrees) {
               Kind::Error);
     EXPECT_EQ(ask('T', share(dave, "pw", addition("", "a/b", 1))).kind, Kind::Error);
     EXPECT_EQ(ask('T', share(dave, "pw", addition("a//b", "c", 1))).kind, Kind::Error);
+    // Each part within its bound: a name too long would swell every search that finds it.
+    for (const QByteArray& record :
+         {addition("", QByteArray(server::kMaxEntryName + 1, 'n'), 1),
+          addition(QByteArray(server::kMaxFolderPath + 1, 'f'), "x", 1),
+          addition("", "x", 1, QByteArray(server::kMaxDescription + 1, 'd'))}) {
+        EXPECT_EQ(ask('T', share(dave, "pw", record)).kind, Kind::Error);
+    }
     EXPECT_EQ(names(dave, ""), (QStringList{"Music2", "top.txt"}));
     // Nobody reaches another member's catalog with his own password.
     EXPECT_EQ(ask('T', share(erin, "pw", removal("top.txt"))).payload, pack("II", {0, 0}));
