@@ -56,11 +56,13 @@ public:
             print(m_context.err, QStringLiteral("The peer sockets could not listen"));
             return false;
         }
-        data.setLocator(m_headless.agent().locator());
         if (!signOn(m_context, m_session, data.infoPort(), data.fileServerPort())) {
             print(m_context.err, QString::fromLatin1(OnlineSession::kUnableText));
             return false;
         }
+        // Only now: a download left from the last run, started before the sign-on, would find
+        // no owner and fail as if he were offline.
+        data.setLocator(m_headless.agent().locator());
         return true;
     }
 

@@ -97,7 +97,11 @@ DesktopSession::DesktopSession(TfrmMain& frame, TMRDataModule* data)
 
 void DesktopSession::wirePeers(TMRDataModule& data) {
     m_data = &data;
-    data.setLocator(m_agent->locator());
+    // Downloads start with the first sign-on: one left from the last run, started before it,
+    // would find no owner and fail as if he were offline.
+    connect(
+        m_session.get(), &OnlineSession::signedOn, this,
+        [this, &data] { data.setLocator(m_agent->locator()); }, Qt::SingleShotConnection);
     m_frame.server().setPeers(data.wantedList(), data.fileServer());
 
     // Protected files ask for their password once per owner and folder; the dialog checks it
