@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
     // One service per data folder: two would share the database but not the presence.
     mr::InstanceGuard lock(QDir(dataDir).filePath("moonrake-server.lock"));
     if (!lock.acquire()) {
-        return failure(dataDir + " is in use by another moonrake-server");
+        return failure(lock.heldByAnother() ? dataDir + " is in use by another moonrake-server"
+                                            : "cannot write the lock file in " + dataDir);
     }
 
     mr::server::Store store;
