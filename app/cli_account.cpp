@@ -6,6 +6,7 @@
 #include "core/profile.h"
 #include "core/settingskeys.h"
 #include "core/userinfo.h"
+#include "db/database.h"
 #include "messaging/feedbackmail.h"
 #include "service/headlesssession.h"
 #include "service/idlequeue.h"
@@ -35,6 +36,11 @@ int cmdCheck(const Context& c, const QStringList& args) {
     }
     const CatalogAccess tables = openCatalog(c, TableUse::Writing);
     if (!tables) {
+        return Failure;
+    }
+    if (const QString damage = db::Database::checkTables(tables.data->dataDirectory());
+        !damage.isEmpty()) {
+        print(c.err, damage);
         return Failure;
     }
     print(c.out, QStringLiteral("Data files present in ") + tables.data->dataDirectory());

@@ -111,4 +111,28 @@ void Database::createTables(const QString& directory) {
     }
 }
 
+QString Database::checkTables(const QString& directory) {
+    const QDir dir(directory);
+    for (const QString& name : tableFiles()) {
+        const QString path = dir.filePath(name);
+        sqlite3* db = nullptr;
+        sqlite3_stmt* check = nullptr;
+        QString verdict;
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY,
+                            nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &check, nullptr) == SQLITE_OK &&
+            sqlite3_step(check) == SQLITE_ROW) {
+            verdict =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)));
+        } else {
+            verdict = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
+        }
+        sqlite3_finalize(check);
+        sqlite3_close(db);
+        if (verdict != u"ok")
+            return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), verdict);
+    }
+    return {};
+}
+
 }  // namespace mr::db

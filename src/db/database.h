@@ -27,6 +27,9 @@ public:
     // Creates the directory and each table file that is missing; existing files are never
     // touched. Throws DbError when a file cannot be created.
     static void createTables(const QString& directory);
+    // Reads each table file through (SQLite's quick check): nothing when all are sound, else
+    // one line for the first that is not, naming the file and what is wrong with it.
+    static QString checkTables(const QString& directory);
 };
 
 }  // namespace mr::db

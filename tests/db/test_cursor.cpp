@@ -8,6 +8,8 @@
 #include "db/statement.h"
 #include "db/transaction.h"
 
+#include <QDir>
+#include <QFile>
 #include <QStringList>
 
 using namespace mr::db;
@@ -168,6 +170,15 @@ TEST_F(DbCursor, RowsWrittenByThePlainSqliteToolReadAsBlank) {
     EXPECT_FALSE(files.asBoolean("IsPassword"));
 }
 
+TEST_F(DbCursor, ATableFileThatIsNotSoundIsNamedByTheCheck) {
+    EXPECT_EQ(Database::checkTables(dataDir()), QString());
+    QFile credits(QDir(dataDir()).filePath("credits.dat"));
+    ASSERT_TRUE(credits.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    credits.write(QByteArray(4096, 'x'));
+    credits.close();
+    EXPECT_TRUE(Database::checkTables(dataDir()).contains("credits.dat: "));
+}
+
 TEST_F(DbCursor, TablesAreNamedWithoutCaseAndWithoutDbSuffix) {
     Cursor written = open("Contacts.db");
     written.append();
@@ -186,13 +197,10 @@ TEST_F(DbCursor, IndexNamesAreCheckedAndTheEngineIndexStaysHidden) {
     Cursor files = open();
     files.addIndex(QStringLiteral("inxUsername"), {QStringLiteral("username")}, true);
     EXPECT_EQ(files.indexNames(), QStringList{"inxUsername"});
-    const QStringList bad[] = {{"inxUsername", "Username"},
-                               {"inxOwner", "Owner"},
-                               {"mr_mine", "Name"},
-                               {"x\"; drop", "Name"},
-                               {"1inx", "Name"},
-                               {"", "Name"},
-                               {"inx\u00e9", "Name"}};
+    const QStringList bad[] = {
+        {"inxUsername", "Username"}, {"inxOwner", "Owner"}, {"mr_mine", "Name"},
+        {"x\"; drop", "Name"},       {"1inx", "Name"},      {"", "Name"},
+        {"inx\u00e9", "Name"}};
     for (const QStringList& index : bad) {
         EXPECT_THROW(files.addIndex(index[0], {index[1]}, false), DbError)
             << index[0].toStdString();
