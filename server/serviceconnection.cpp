@@ -27,8 +27,14 @@ QString addressText(const QHostAddress& address) {
 }  // namespace
 
 ServiceConnection::ServiceConnection(QTcpSocket* socket, Store& store, Presence& presence,
-                                     StoreThreads threads, std::uint64_t id, QObject* parent)
-    : QObject(parent), m_socket(socket), m_store(store), m_presence(presence), m_threads(threads) {
+                                     StoreThreads threads, std::shared_ptr<RequestBudget> budget,
+                                     std::uint64_t id, QObject* parent)
+    : QObject(parent),
+      m_socket(socket),
+      m_store(store),
+      m_presence(presence),
+      m_threads(threads),
+      m_budget(std::move(budget)) {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(kSocketReadBuffer);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -50,7 +56,14 @@ ServiceConnection::ServiceConnection(QTcpSocket* socket, Store& store, Presence&
 }
 
 ServiceConnection::~ServiceConnection() {
+    hold(0);
     endSession(m_presence, m_session);
+}
+
+bool ServiceConnection::hold(qint64 bytes) {
+    m_budget->held += bytes - m_held;
+    m_held = bytes;
+    return m_budget->held <= m_budget->limit;
 }
 
 void ServiceConnection::schedulePump() {
@@ -87,6 +100,10 @@ void ServiceConnection::pump() {
             }
         }
         m_inputPos += m_reader.feed(QByteArrayView(m_input).sliced(m_inputPos));
+        if (!hold(m_reader.body().size())) {
+            drop();
+            return;
+        }
         switch (m_reader.status()) {
             case wire::RequestReader::Status::Broken:
                 drop();
@@ -108,6 +125,7 @@ void ServiceConnection::pump() {
 void ServiceConnection::answer() {
     const ServiceRequest request{m_reader.path(), m_reader.keepAlive(), m_reader.body()};
     m_reader.reset();
+    hold(0);
     if (const auto work = storeRequest(request)) {
         const bool read = work->kind == StoreRequest::Kind::Read;
         if (StoreWorkers* workers = read ? m_threads.readers : m_threads.writer) {

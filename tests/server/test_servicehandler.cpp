@@ -7,6 +7,8 @@
 
 #include <QTcpSocket>
 
+#include <array>
+
 using namespace mr;
 using server::Reply;
 using test::hex;
@@ -332,6 +334,28 @@ TEST_F(ServiceHandler, StoreThreadsAnswerInTheOrderOfTheRequests) {
                                                          "", "ivy", 0, 0, 0, 0}));
     EXPECT_FALSE(replies[2].errorEnd());
     EXPECT_TRUE(m_presence.isPresent(ivy));
+}
+
+// Requests still arriving share one budget: the connection that would take it past its limit
+// is dropped, and the others are served.
+TEST_F(ServiceHandler, RequestsBeingReadShareOneBudget) {
+    server::ServiceServer service(m_store, m_presence, {}, 100000);
+    ASSERT_TRUE(service.listen(QHostAddress::LocalHost, 0));
+    const QByteArray head = "POST /mrPing/mrpingserver.dll\r\nContent-Length: 90000\r\n\r\n";
+    std::array<QTcpSocket, 3> sockets;
+    for (QTcpSocket& socket : sockets) {
+        socket.connectToHost(QHostAddress::LocalHost, service.port());
+    }
+    sockets[0].write(head + QByteArray(60000, 'a'));
+    sockets[1].write(head + QByteArray(60000, 'b'));
+    ASSERT_TRUE(test::waitUntil([&] {
+        return sockets[0].state() == QTcpSocket::UnconnectedState ||
+               sockets[1].state() == QTcpSocket::UnconnectedState;
+    }));
+    sockets[2].write(
+        wire::frameRequest(wire::kPingPath, wire::requestBody('H', 1, pack("I", {1})), false));
+    ASSERT_TRUE(test::waitUntil([&] { return sockets[2].bytesAvailable() > 0; }));
+    EXPECT_NE(sockets[0].state(), sockets[1].state());
 }
 
 // Only the signed-on member changes his profile, over his keep-alive connection; the user
