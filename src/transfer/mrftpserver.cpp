@@ -182,11 +182,13 @@ bool TMRFtpServer::TriggerValidatePut(FtpCtrlSession& s) {
     }
     const TMRQueItem& item = *m_wanted.find(id);
     const QString target = pushTarget(item);
-    // Appending anywhere but where the request said the partial file ends, or into a file
-    // another push is writing, would make a corrupt file look complete.
+    // Appending anywhere but where the request said the partial file ends, to a file already
+    // longer than the one announced, or into a file another push is writing, would make a
+    // corrupt file look complete.
     const QFileInfo info(target);
     const bool refused =
         target.isEmpty() || (info.exists() ? info.size() : 0) != item.ResumeOffset ||
+        (item.Size > 0 && item.ResumeOffset > item.Size) ||
         std::any_of(sessions().begin(), sessions().end(), [&](const FtpCtrlSession* other) {
             return other != &s && hasData(*other) && other->FilePath == target;
         });

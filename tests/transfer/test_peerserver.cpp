@@ -266,6 +266,11 @@ TEST_F(Push, PushesThatCannotBeSavedSafelyEndTheirItemAndWriteNothing) {
     EXPECT_EQ(downloads().size(), 2);
     EXPECT_EQ(QFileInfo(outside).size(), 0);
     EXPECT_EQ(side.downloaded("partial.txt"), "abc");
+    // A file longer than the one announced cannot be its beginning: nothing is "completed".
+    ASSERT_TRUE(writeFile(side.downloadFile("longer.txt"), "abcde"));
+    const qint32 longer = expect("/x/longer.txt", 3, 5);
+    EXPECT_EQ(push("/x/longer.txt", pusher), "500 Cannot APPE.");
+    EXPECT_EQ(item(longer).Error, TTransferError::CannotSave);
 
     // Pushes no item expects change nothing: another path, another user, a failed item.
     const qint32 id = expect("/x/f.txt");
@@ -278,7 +283,8 @@ TEST_F(Push, PushesThatCannotBeSavedSafelyEndTheirItemAndWriteNothing) {
     side.wanted.SetStatus(id, TTransferStatus::Error, TTransferError::Aborted);
     EXPECT_EQ(push("/x/f.txt", pusher), "500 Cannot APPE.");
     EXPECT_EQ(item(id).Error, TTransferError::Aborted);
-    EXPECT_EQ(downloads().size(), 2);
+    EXPECT_EQ(downloads().size(), 3);
+    EXPECT_EQ(side.downloaded("longer.txt"), "abcde");
 }
 
 TEST_F(Push, PushesAppendToThePartialFileAndEndAsTheirDataEnds) {
