@@ -70,6 +70,9 @@ int cmdMsg(const Context& c, const QStringList& args) {
         case MessageSender::Outcome::Failed:
             print(c.out, QString::fromLatin1(kMessageFailedText));
             return Failure;
+        case MessageSender::Outcome::TooLong:
+            print(c.err, QString::fromLatin1(kMessageTooLongText));
+            return Failure;
     }
     return Failure;
 }

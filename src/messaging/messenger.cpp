@@ -48,8 +48,15 @@ void MessageSender::send(qint32 userId, const QString& body) {
     if (m_started) {
         return;
     }
+    const quint16 infoPort = m_context.infoPort ? m_context.infoPort() : 0;
+    m_line = BuildMessageText(UserInfo().id(), UserInfo().nickname(), infoPort, body);
+    if (m_line.size() > kMaxMessageBytes) {
+        // Nothing was started: a shorter message may be sent with this sender still.
+        QMetaObject::invokeMethod(
+            this, [this] { emit finished(Outcome::TooLong); }, Qt::QueuedConnection);
+        return;
+    }
     m_started = true;
-    m_body = body;
     const bool placed =
         m_context.locate &&
         m_context.locate(this, userId,
@@ -92,10 +99,7 @@ void MessageSender::connected() {
     if (m_done) {
         return;
     }
-    const quint16 infoPort = m_context.infoPort ? m_context.infoPort() : 0;
-    const QByteArray line =
-        BuildMessageText(UserInfo().id(), UserInfo().nickname(), infoPort, m_body);
-    m_socket->write(line);
+    m_socket->write(m_line);
     m_written = true;
     // The receiver takes the end of the connection as the end of the message.
     m_socket->disconnectFromHost();

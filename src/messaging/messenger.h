@@ -10,6 +10,8 @@
 #include <functional>
 #include <optional>
 
+#include "messaging/infosocket.h"
+
 class QTcpSocket;
 
 namespace mr {
@@ -17,6 +19,8 @@ namespace mr {
 // The composer's two ways of failing, shown as they are.
 inline constexpr char kMessageOfflineText[] = "Unable to send message, user might be offline.";
 inline constexpr char kMessageFailedText[] = "Error has occured";
+inline constexpr char kMessageTooLongText[] =
+    "The message is too long to send: a receiver takes at most 64 KB.";
 
 // The text a composer's body travels as: its lines, each followed by CR LF; an empty body has
 // no line.
@@ -44,7 +48,10 @@ public:
         Delivered,
         Offline,  // the service has no address for him, or his info socket could not be reached
         Failed,   // the service could not be asked, or answered with a failure
+        TooLong,  // longer than kMaxMessageBytes: a receiver would drop it, so it is not sent
     };
+    // The longest message line a receiver's info socket takes.
+    static constexpr qint64 kMaxMessageBytes = InfoSocket::kDefaultMaxRequestSize;
     static constexpr int kDefaultConnectTimeoutMs = 30000;
 
     explicit MessageSender(MessengerContext context, QObject* parent = nullptr);
@@ -52,7 +59,8 @@ public:
 
     // A connection to the info socket (and the write) that takes longer counts as offline.
     void setConnectTimeout(int ms) { m_timeoutMs = ms; }
-    // body: the text as it travels (see MessageBodyFromText). A second call does nothing.
+    // body: the text as it travels (see MessageBodyFromText). A second call does nothing, unless
+    // the first was too long.
     void send(qint32 userId, const QString& body);
 
 signals:
@@ -64,7 +72,7 @@ private:
     void finish(Outcome outcome);
 
     MessengerContext m_context;
-    QString m_body;
+    QByteArray m_line;
     QTcpSocket* m_socket = nullptr;
     QTimer m_timer;
     int m_timeoutMs = kDefaultConnectTimeoutMs;

@@ -133,6 +133,17 @@ void TMessengerSender::sent(MessageSender::Outcome outcome) {
             }
             close();
             break;
+        case MessageSender::Outcome::TooLong:
+            // The window stays, for the user to shorten the message and send it again.
+            if (m_messageSink) {
+                m_messageSink(QString::fromLatin1(kMessageTooLongText));
+            } else {
+                QMessageBox::warning(this, windowTitle(), QString::fromLatin1(kMessageTooLongText));
+            }
+            m_aLogo->setVisible(false);
+            m_ToolBar1->setEnabled(true);
+            m_Body->setEnabled(true);
+            break;
         case MessageSender::Outcome::Failed:
             // The window stays for the user to read and close.
             setWindowTitle(QString::fromLatin1(kMessageFailedText));

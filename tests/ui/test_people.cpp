@@ -208,6 +208,20 @@ TEST(MessengerWindows, FailedStateOfflineWarningAndDelivery) {
     EXPECT_EQ(fields, QStringList({"31", test::kNickname, "127.0.0.1", "4321",
                                    " *\\ two  blanks\r\n\r\n*\r\n"}));
     EXPECT_TRUE(waitUntil([&] { return sender.isNull(); }));
+
+    // Longer than a receiver takes: said, nothing sent, and the window stays to shorten it.
+    QStringList said;
+    QPointer<TMessengerSender> longer =
+        new TMessengerSender(4, "bob", {answering(UserLocation{"127.0.0.1", info.port(), 0}), {}});
+    longer->setMessageSink([&](const QString& text) { said.append(text); });
+    longer->Body()->setPlainText(QString(MessageSender::kMaxMessageBytes, 'x'));
+    longer->sendMessage();
+    ASSERT_TRUE(waitUntil([&] { return !said.isEmpty(); }));
+    EXPECT_TRUE(said.first().startsWith("The message is too long"));
+    longer->Body()->setPlainText("short");
+    longer->sendMessage();
+    ASSERT_TRUE(waitUntil([&] { return received.size() == 2; }));
+    EXPECT_TRUE(waitUntil([&] { return longer.isNull(); }));
 }
 
 TEST(MessengerWindows, TheDesktopOpensAWindowForEveryMessageAndChatAndTheDirectoryCommands) {
