@@ -8,10 +8,6 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("moonrake-cli"));
     QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        std::fputs(qPrintable(mr::cli::usage()), stdout);
-        return mr::cli::Success;
-    }
     const qsizetype profileAt = args.indexOf(QLatin1String("--profile"));
     if (profileAt >= 0 && profileAt + 1 >= args.size()) {
         std::fputs("moonrake-cli: --profile needs a folder\n", stderr);
@@ -19,5 +15,10 @@ int main(int argc, char** argv) {
     }
     mr::cli::Context context;
     context.profileDir = mr::Profile::resolve(args, mr::Profile::executableDirectory());
+    // Only in the command's place: later, "-h" is a command's argument, such as a message text.
+    if (!args.isEmpty() && (args.first() == u"--help" || args.first() == u"-h")) {
+        std::fputs(qPrintable(mr::cli::usage()), stdout);
+        return mr::cli::Success;
+    }
     return mr::cli::run(context, args);
 }
