@@ -80,14 +80,17 @@ int cmdSet(const Context& c, const QStringList& args) {
                                  QStringLiteral(" takes a number, not '") + value +
                                  QLatin1Char('\''));
     }
-    QDir().mkpath(c.profileDir);
-    setActiveProfile(c.profileDir);
     if (key->kind == SettingKind::HostList && value.trimmed().isEmpty()) {
         print(c.err, QStringLiteral("An empty host list leaves the stored one unchanged."));
         return Failure;
     }
+    QDir().mkpath(c.profileDir);
+    setActiveProfile(c.profileDir);
     UserInfo().file().setText(key->group, key->name, value.trimmed());
-    UserInfo().file().sync();
+    if (!UserInfo().file().sync()) {
+        print(c.err, QStringLiteral("Cannot write the settings in ") + c.profileDir);
+        return Failure;
+    }
     return Success;
 }
 

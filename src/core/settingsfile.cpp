@@ -64,8 +64,9 @@ void SettingsFile::remove(const QString& group, const QString& name) {
     }
 }
 
-void SettingsFile::sync() {
+bool SettingsFile::sync() {
     m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
 }
 
 std::optional<QString> SettingsFile::text(Setting setting) const {

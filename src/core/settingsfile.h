@@ -28,7 +28,8 @@ public:
     // The same for a value of the table in settingskeys.h.
     std::optional<QString> text(Setting setting) const;
     void setText(Setting setting, const QString& value);
-    void sync();
+    // Writes what changed to the file; false when it could not be written.
+    bool sync();
 
 private:
     QString actualGroup(const QString& group) const;

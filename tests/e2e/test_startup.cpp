@@ -53,9 +53,13 @@ TEST(CliStartup, UsageSettingsAndTheirRefusals) {
                                                    {{"init", "extra"}, 2},
                                                    {{"set", "UserInfo/MaxDownloads", "many"}, 2},
                                                    {{"set", "UserInfo/Colour", "red"}, 2},
-                                                   {{"set", "Host/Moonrake", " "}, 1}};
+                                                   {{"set", "Host/Moonrake", " "}, 1},
+                                                   // "-h" as a message's text is no help
+                                                   {{"msg", "2", "-h"}, 1}};
     for (const auto& [args, code] : refused)
         EXPECT_EQ(cli(dir.path(), args).exitCode, code) << args.join(' ').toStdString();
+    // A profile that cannot hold its settings file: a failure, not a silent success.
+    EXPECT_EQ(cli(dir.filePath("settings.ini"), {"set", "UserInfo/ID", "3"}).exitCode, 1);
     EXPECT_EQ(cli(dir.path(), {"get", "Host/Moonrake"}).out.trimmed(), hosts);
 }
 
