@@ -150,7 +150,7 @@ int cmdList(const Context& c, const QStringList& args) {
     for (const CatalogListingRow& row : *rows) {
         print(c.out, (row.action.isEmpty() ? QStringLiteral("-") : row.action) + u' ' +
                          (row.folder ? QStringLiteral("Dir") : QString::number(row.size)) + u' ' +
-                         row.path);
+                         escapedLine(row.path));
     }
     return Success;
 }
@@ -196,7 +196,8 @@ int cmdBrowse(const Context& c, const QStringList& args) {
             item->date > 0
                 ? fromDateTime(item->date).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
                 : QStringLiteral("-");
-        print(c.out, size + u' ' + date + u' ' + item->Name);
+        // Another member's names: a line break in one must not make a line of its own.
+        print(c.out, size + u' ' + date + u' ' + escapedLine(item->Name));
     }
     session.signOff();
     return Success;
