@@ -331,6 +331,7 @@ void TFtpServer::CommandPUTBR(FtpCtrlSession& s, const QByteArray& params, QStri
     s.CmdType = FtpCmdType::PUTBR;
     s.FileName = PathParameter(params);
     s.Aborting = false;
+    s.StoreFailed = FtpCtrlSession::StoreFailure::None;
     s.TransferError = QStringLiteral("Transfer Ok");
     if (hasData(s) || (!s.Passive && s.DataPort == 0) || !TriggerValidatePut(s)) {
         answer = QStringLiteral("500 Cannot APPE.");
@@ -449,7 +450,7 @@ void TFtpServer::storeAvailable(FtpCtrlSession& s) {
         auto file = std::make_unique<QFile>(s.FilePath);
         // ReadWrite opens without truncating: a resumed file keeps what it holds.
         if (!file->open(QIODevice::ReadWrite) || !file->seek(s.RestartPos)) {
-            abortData(s, QStringLiteral("Cannot write file"));
+            failStore(s, FtpCtrlSession::StoreFailure::CannotWrite);
             return;
         }
         s.m_file = std::move(file);
@@ -462,8 +463,12 @@ void TFtpServer::storeAvailable(FtpCtrlSession& s) {
         m_received.resize(kDataReadBuffer);
     }
     const auto store = [&](qint64 n) {
+        if (const qint64 room = StoreRoom(s); room >= 0 && n > room) {
+            failStore(s, FtpCtrlSession::StoreFailure::TooLong);
+            return false;
+        }
         if (s.m_file->write(m_received.constData(), n) != n) {
-            abortData(s, QStringLiteral("Cannot write file"));
+            failStore(s, FtpCtrlSession::StoreFailure::CannotWrite);
             return false;
         }
         StoredData(s, n);
@@ -530,6 +535,13 @@ void TFtpServer::abortData(FtpCtrlSession& s, const QString& reason) {
     finishData(s, 0, true);
 }
 
+void TFtpServer::failStore(FtpCtrlSession& s, FtpCtrlSession::StoreFailure why) {
+    s.StoreFailed = why;
+    abortData(s, why == FtpCtrlSession::StoreFailure::TooLong
+                     ? QStringLiteral("more bytes than the file announced")
+                     : QStringLiteral("Cannot write file"));
+}
+
 void TFtpServer::finishData(FtpCtrlSession& s, int error, bool sendReply) {
     const FtpDataMode mode = s.m_dataMode;
     if (mode == FtpDataMode::None) {
@@ -591,5 +603,9 @@ bool TFtpServer::StoredWhole(FtpCtrlSession&) {
 void TFtpServer::StorSessionClosed(FtpCtrlSession&, int) {}
 
 void TFtpServer::StoredData(FtpCtrlSession&, qint64) {}
+
+qint64 TFtpServer::StoreRoom(FtpCtrlSession&) {
+    return -1;
+}
 
 }  // namespace mr

@@ -89,6 +89,9 @@ public:
     QString Directory;
     qint64 RestartPos = 0;
     bool Aborting = false;
+    // Why the receiving side itself ended the push it was storing (Aborting is set as well).
+    enum class StoreFailure { None, CannotWrite, TooLong };
+    StoreFailure StoreFailed = StoreFailure::None;
     QString TransferError = QStringLiteral("Transfer Ok");
     // REQF fields kept for the hook that runs once the reply is out.
     QString ReqPath;
@@ -172,11 +175,16 @@ protected:
     virtual void StorSessionClosed(FtpCtrlSession& s, int error);
     // Bytes of a push written to its file.
     virtual void StoredData(FtpCtrlSession& s, qint64 bytes);
+    // How many more bytes the push may store, or -1 for no bound; a push that sends more ends
+    // as failed, and what passes the bound is never written.
+    virtual qint64 StoreRoom(FtpCtrlSession& s);
 
     // Sends s.DataStream on the data connection, then "226 File sent ok" or "426 ...".
     void startSendStream(FtpCtrlSession& s);
     // Ends the data connection at once; a push is reported as aborted.
     void abortData(FtpCtrlSession& s, const QString& reason);
+    // Ends the push being stored as this side's own failure.
+    void failStore(FtpCtrlSession& s, FtpCtrlSession::StoreFailure why);
     bool hasData(const FtpCtrlSession& s) const;
 
 private:

@@ -250,6 +250,13 @@ void TMRFtpServer::StoredData(FtpCtrlSession& s, qint64 bytes) {
     m_wanted.SetTransferred(item->Transferred + bytes, item->Id);
 }
 
+qint64 TMRFtpServer::StoreRoom(FtpCtrlSession& s) {
+    // An owner pushing past the size he announced would fill the disk. Without a size (none
+    // announced, or a size past 2 GB that a 32-bit owner wrote as negative) there is no bound.
+    const TMRQueItem* item = transferringItem(s);
+    return item && item->Size > 0 ? std::max<qint64>(item->Size - item->Transferred, 0) : -1;
+}
+
 bool TMRFtpServer::StoredWhole(FtpCtrlSession& s) {
     // An orderly close before the announced size arrived is a broken push, not a complete file.
     const TMRQueItem* item = transferringItem(s);
@@ -262,7 +269,11 @@ void TMRFtpServer::StorSessionClosed(FtpCtrlSession& s, int error) {
         return;
     }
     if (s.Aborting) {
-        m_wanted.SetStatus(item->Id, TTransferStatus::Error, TTransferError::Aborted);
+        using Failure = FtpCtrlSession::StoreFailure;
+        m_wanted.SetStatus(item->Id, TTransferStatus::Error,
+                           s.StoreFailed == Failure::CannotWrite ? TTransferError::CannotSave
+                           : s.StoreFailed == Failure::TooLong   ? TTransferError::Error
+                                                                 : TTransferError::Aborted);
         return;
     }
     if (error != 0) {

@@ -74,6 +74,7 @@ protected:
     bool StoredWhole(FtpCtrlSession& s) override;
     void StorSessionClosed(FtpCtrlSession& s, int error) override;
     void StoredData(FtpCtrlSession& s, qint64 bytes) override;
+    qint64 StoreRoom(FtpCtrlSession& s) override;
 
 private:
     struct UploadClient {

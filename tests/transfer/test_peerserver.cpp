@@ -304,6 +304,17 @@ TEST_F(Push, PushesAppendToThePartialFileAndEndAsTheirDataEnds) {
     // A second push of the same path finds no waiting item.
     EXPECT_EQ(push("/x/b.bin", pusher), "500 Cannot APPE.");
 
+    // More than announced fails, and nothing past the announced size is written.
+    const qint32 over = expect("/x/o.bin", 4);
+    EXPECT_TRUE(push("/x/o.bin", pusher).startsWith("150 "));
+    ASSERT_TRUE(pushing());
+    pushing()->write("12");
+    EXPECT_TRUE(waitUntil([&] { return item(over).Transferred == 2; }));
+    pushing()->write("34567");
+    EXPECT_EQ(pusher.line(), "426 Connection closed; more bytes than the file announced.");
+    EXPECT_EQ(item(over).Error, TTransferError::Error);
+    EXPECT_EQ(side.downloaded("o.bin"), "12");
+
     // The local user aborts an incoming push.
     const qint32 local = expect("/x/c.bin", 100);
     EXPECT_TRUE(push("/x/c.bin", pusher).startsWith("150 "));
