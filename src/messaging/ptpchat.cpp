@@ -91,6 +91,18 @@ QByteArray EncodeChatColor(int index) {
     return bytes;
 }
 
+namespace {
+
+qsizetype lineLength(const ChatLine& line) {
+    qsizetype length = 0;
+    for (const ChatRun& run : line) {
+        length += run.text.size();
+    }
+    return length;
+}
+
+}  // namespace
+
 QList<ChatEdit> ChatPane::apply(const QByteArray& bytes) {
     QList<ChatEdit> edits;
     for (const char byte : bytes) {
@@ -115,8 +127,11 @@ QList<ChatEdit> ChatPane::apply(const QByteArray& bytes) {
                     if (line.last().text.isEmpty()) {
                         line.removeLast();
                     }
+                    --m_lineChars;
+                    --m_heldChars;
                 } else if (m_lines.size() > 1) {
                     m_lines.removeLast();
+                    m_lineChars = lineLength(m_lines.last());
                 } else {
                     break;
                 }
@@ -130,11 +145,13 @@ QList<ChatEdit> ChatPane::apply(const QByteArray& bytes) {
                 [[fallthrough]];
             case kChatReturn:
                 m_lines.append(ChatLine{});
+                m_lineChars = 0;
+                dropOldLines();
                 edits.append({ChatEdit::NewLine, {}, m_color});
                 break;
             default: {
                 // Control characters show as nothing; only the tab is text.
-                if (b < 0x20 && b != '\t') {
+                if ((b < 0x20 && b != '\t') || m_lineChars >= kMaxLineChars) {
                     break;
                 }
                 const QChar ch = QChar::fromLatin1(static_cast<char>(b));
@@ -144,6 +161,9 @@ QList<ChatEdit> ChatPane::apply(const QByteArray& bytes) {
                 } else {
                     line.last().text += ch;
                 }
+                ++m_lineChars;
+                ++m_heldChars;
+                dropOldLines();
                 edits.append({ChatEdit::Append, ch, m_color});
                 break;
             }
@@ -166,12 +186,22 @@ QString ChatPane::text() const {
 
 void ChatPane::clear() {
     m_lines = {ChatLine{}};
+    m_lineChars = 0;
+    m_heldChars = 0;
 }
 
 QList<ChatLine> ChatPane::takeFinishedLines() {
     QList<ChatLine> finished = m_lines.mid(0, m_lines.size() - 1);
     m_lines.remove(0, m_lines.size() - 1);
+    m_heldChars = m_lineChars;
     return finished;
+}
+
+void ChatPane::dropOldLines() {
+    while (m_lines.size() > 1 && (m_heldChars > kMaxHeldChars || m_lines.size() > kMaxLines)) {
+        m_heldChars -= lineLength(m_lines.first());
+        m_lines.removeFirst();
+    }
 }
 
 PtpChat::PtpChat(QObject* parent) : QObject(parent) {
@@ -251,6 +281,8 @@ void PtpChat::acceptConnections() {
 
 void PtpChat::adopt(QTcpSocket* socket) {
     m_state = State::Connected;
+    // A peer that types faster than we show waits on the network, not in our memory.
+    socket->setReadBufferSize(kReadBufferBytes);
     connect(socket, &QTcpSocket::readyRead, this, &PtpChat::readPeer);
     connect(socket, &QTcpSocket::disconnected, this, &PtpChat::end);
     emit connected();

@@ -90,9 +90,15 @@ struct ChatEdit {
 // A pane that shows what the peer types: lines of coloured runs. A colour change may arrive
 // split from its index; an index outside the table is ignored. A backspace at the start of a
 // line joins it to the one before; with nothing left it does nothing. CR, LF and CR LF each
-// end a line.
+// end a line. What a peer may make it hold is bounded: a line takes kMaxLineChars characters
+// (more are dropped), and past kMaxHeldChars characters or kMaxLines lines the oldest finished
+// lines go.
 class ChatPane {
 public:
+    static constexpr qsizetype kMaxLineChars = 4096;
+    static constexpr qsizetype kMaxHeldChars = 64 * 1024;
+    static constexpr qsizetype kMaxLines = 4096;
+
     QList<ChatEdit> apply(const QByteArray& bytes);
     const QList<ChatLine>& lines() const { return m_lines; }
     // The plain text, lines joined by "\n".
@@ -107,8 +113,12 @@ public:
 private:
     QList<ChatLine> m_lines{ChatLine{}};
     int m_color = kChatDefaultColor;
+    void dropOldLines();
+
     bool m_colorPending = false;
     bool m_afterReturn = false;  // the last byte was a CR
+    qsizetype m_lineChars = 0;   // in the last line
+    qsizetype m_heldChars = 0;   // in all lines
 };
 
 // One chat connection, either end. The invitee listens on a port the system chooses and takes
@@ -119,6 +129,9 @@ class PtpChat : public QObject {
     Q_OBJECT
 public:
     enum class State { Idle, Listening, Connecting, Connected, Disconnected };
+
+    // What is read from the peer at most at a time.
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
 
     explicit PtpChat(QObject* parent = nullptr);
     ~PtpChat() override;

@@ -119,6 +119,8 @@ TPTP::TPTP(const QString& nickname, QWidget* parent)
     m_Local->setObjectName(QStringLiteral("Local"));
     m_Remote->setObjectName(QStringLiteral("Remote"));
     m_Remote->setReadOnly(true);
+    // The peer's lines are bounded in length by the pane; their number is bounded here.
+    m_Remote->document()->setMaximumBlockCount(static_cast<int>(ChatPane::kMaxLines));
     m_Remote->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     paintBlack(m_Local);
     paintBlack(m_Remote);

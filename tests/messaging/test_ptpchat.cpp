@@ -49,6 +49,23 @@ TEST(PtpChatPane, BackspaceAndBreaksEditWhatIsShown) {
     EXPECT_TRUE(pane.takeFinishedLines().isEmpty());
 }
 
+TEST(PtpChatPane, WhatAPeerMakesItHoldIsBounded) {
+    ChatPane pane;
+    EXPECT_EQ(pane.apply(QByteArray(ChatPane::kMaxLineChars + 10, 'x')).size(),
+              ChatPane::kMaxLineChars);
+    EXPECT_EQ(pane.text().size(), ChatPane::kMaxLineChars);
+    // Past the budget the oldest lines go; the line being typed stays.
+    QByteArray lines;
+    for (int i = 0; i < 40; ++i) {
+        lines += QByteArray(4000, 'a') + '\r';
+    }
+    pane.apply(lines + "end");
+    EXPECT_LE(pane.text().size() - pane.lines().size(), ChatPane::kMaxHeldChars);
+    EXPECT_TRUE(pane.text().endsWith(QStringLiteral("a\nend")));
+    pane.apply(QByteArray(ChatPane::kMaxLines + 100, '\r'));
+    EXPECT_EQ(pane.lines().size(), ChatPane::kMaxLines);
+}
+
 TEST(PtpChatPane, ColourChangeColoursOnlyWhatFollows) {
     ChatPane pane;
     // The change arrives split from its index, before any text; index 16 is out of the table.
