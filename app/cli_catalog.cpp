@@ -183,10 +183,14 @@ int cmdBrowse(const Context& c, const QStringList& args) {
     TRemoteMRTree tree(nullptr, &session.agent(), QString(), userId, &logical);
     logical.setGetItems([&tree](TFileNode* node) { tree.NodeGetItems(node); });
     logical.Initialize();
-    TFileNode* folder = tree.WaitForFolder(path, HeadlessSession::kDefaultStepTimeoutMs);
+    bool listingFailed = false;
+    TFileNode* folder =
+        tree.WaitForFolder(path, HeadlessSession::kDefaultStepTimeoutMs, &listingFailed);
     if (!folder) {
         session.signOff();
-        print(c.err, QStringLiteral("No such folder: ") + path);
+        print(c.err, (listingFailed ? QStringLiteral("The service could not list ")
+                                    : QStringLiteral("No such folder: ")) +
+                         path);
         return Failure;
     }
     for (const auto& node : folder->Children()) {

@@ -60,14 +60,18 @@ void TRemoteMRTree::listingArrived(const QString& folder, const QByteArray& repl
     TLogicalTree* tree = logicalTree();
     if (!tree)
         return;
-    if (!failed) {
+    const QString refreshed = refreshPath(folder);
+    m_failedListings.removeAll(refreshed);
+    if (failed) {
+        m_failedListings.append(refreshed);
+    } else {
         for (auto& item : parseListing(reply, userName(), folder))
             tree->Add(std::move(item));
     }
-    tree->Refresh(refreshPath(folder));
+    tree->Refresh(refreshed);
 }
 
-TFileNode* TRemoteMRTree::WaitForFolder(const QString& path, int timeoutMs) {
+TFileNode* TRemoteMRTree::WaitForFolder(const QString& path, int timeoutMs, bool* listingFailed) {
     TLogicalTree* tree = logicalTree();
     if (!tree)
         return nullptr;
@@ -100,6 +104,12 @@ TFileNode* TRemoteMRTree::WaitForFolder(const QString& path, int timeoutMs) {
             while (!loaded(at) && timer.isActive())
                 loop.exec();
             if (!loaded(at)) {
+                node = nullptr;
+                break;
+            }
+            if (m_failedListings.contains(at, Qt::CaseInsensitive)) {
+                if (listingFailed)
+                    *listingFailed = true;
                 node = nullptr;
                 break;
             }

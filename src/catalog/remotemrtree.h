@@ -27,8 +27,9 @@ public:
 
     // For programs without windows: walks to the folder at the path, loading each folder on
     // the way and waiting (events running) for its listing; null when a component is missing,
-    // is not a folder, or a listing did not arrive within the time-out.
-    TFileNode* WaitForFolder(const QString& path, int timeoutMs);
+    // is not a folder, or a listing did not arrive within the time-out or failed (then
+    // *listingFailed is set).
+    TFileNode* WaitForFolder(const QString& path, int timeoutMs, bool* listingFailed = nullptr);
 
 protected:
     // The service lists folders by path: the local catalog is not asked.
@@ -40,6 +41,8 @@ private:
 
     qint32 m_userId;
     QList<QPointer<TFork>> m_forks;
+    // Folders whose last listing failed, as their refresh names them.
+    QStringList m_failedListings;
 };
 
 }  // namespace mr

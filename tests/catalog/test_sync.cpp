@@ -2,6 +2,8 @@
 #include "fakeservice.h"
 
 #include "catalog/localmrtree.h"
+#include "catalog/logicaltree.h"
+#include "catalog/remotemrtree.h"
 #include "catalog/shareupdate.h"
 #include "core/hostinfo.h"
 #include "core/profile.h"
@@ -73,8 +75,10 @@ protected:
                 m_payloads.push_back(first->body.mid(3));
             }
             const bool ok = m_policy(first->body.mid(3), n);
-            c.send(ok ? wire::replyRecord('R', PackRecord("II", {0, 0}).bytes)
-                      : wire::endRecord('E', false));
+            // A share list's answer is one record; a folder listing's, records and an end.
+            c.send(!ok                    ? wire::endRecord('E', false)
+                   : first->code() == 'F' ? wire::endRecord('T', false)
+                                          : wire::replyRecord('R', PackRecord("II", {0, 0}).bytes));
             c.peerClosed();
             ++m_answered;
         });
@@ -314,4 +318,17 @@ TEST_F(SyncTest, APasswordClearedIsPublishedAgainWithoutItsFlag) {
     EXPECT_EQ(m_tree->UpdateServer().additionsAccepted, 1);
     // The flag byte of an addition record: after 'A', size, date and the reserved word.
     EXPECT_EQ(payloads().back().at(kLogin.size() + 15), 0);
+}
+
+// A listing the service answers with an error is told from an empty folder.
+TEST_F(SyncTest, AFailedListingIsNotAnEmptyFolder) {
+    start([](const QByteArray&, int n) { return n > 0; });
+    for (const bool fails : {true, false}) {
+        TLogicalTree logical;
+        TRemoteMRTree tree(nullptr, m_agent.get(), QString(), 7, &logical);
+        logical.setGetItems([&tree](TFileNode* node) { tree.NodeGetItems(node); });
+        bool failed = false;
+        EXPECT_EQ(tree.WaitForFolder("/", 5000, &failed) == nullptr, fails);
+        EXPECT_EQ(failed, fails);
+    }
 }
