@@ -323,8 +323,8 @@ int cmdCredits(const Context& c, const QStringList& args) {
     for (const CreditAccount& a : CreditAccounts()) {
         print(c.out,
               QStringList{escapedLine(a.userName), QString::number(a.status),
-                          QString::number(a.filesUploaded), QString::number(a.filesDownloaded),
-                          QString::number(a.bytesUploaded), QString::number(a.bytesDownloaded)}
+                          QString::number(a.filesUploaded), QString::number(a.bytesUploaded),
+                          QString::number(a.filesDownloaded), QString::number(a.bytesDownloaded)}
                   .join(u'\t'));
     }
     return Success;

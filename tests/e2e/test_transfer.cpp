@@ -68,9 +68,10 @@ TEST_F(TransferTest, DownloadArrivesByteIdenticalAndBothSidesCountIt) {
 
     // Each side counts the file: bob took it, the owner (known by his id here) gave it.
     const QString bytes = QString::number(content.size());
-    EXPECT_EQ(cli(owner, {"credits"}).out, "bob\t1\t0\t1\t0\t" + bytes + "\n");
+    // Columns: nick, status, files and bytes he gave, files and bytes he took.
+    EXPECT_EQ(cli(owner, {"credits"}).out, "bob\t1\t0\t0\t1\t" + bytes + "\n");
     EXPECT_EQ(cli(downloader, {"credits"}).out,
-              QString::number(m.aliceId) + "\t1\t1\t0\t" + bytes + "\t0\n");
+              QString::number(m.aliceId) + "\t1\t1\t" + bytes + "\t0\t0\n");
 }
 
 TEST_F(TransferTest, TheQueueOutlivesExitsAndCrashesAndIsRetriedUntilTheOwnerIsBack) {
