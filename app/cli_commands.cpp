@@ -4,6 +4,8 @@
 
 #include "core/instanceguard.h"
 #include "core/profile.h"
+#include "core/terminationsignals.h"
+#include "service/agent.h"
 #include "service/headlesssession.h"
 #include "service/idlequeue.h"
 #include "service/session.h"
@@ -36,7 +38,7 @@ QString catalogPath(const QString& text) {
 // Signs on through the same session logic as the desktop program, printing an update
 // announcement instead of starting the update program; true when online.
 bool signOn(const Context& c, OnlineSession& session, std::uint16_t infoPort,
-            std::uint16_t fileServerPort) {
+            std::uint16_t fileServerPort, TerminationSignals* termination) {
     session.setPorts(infoPort, fileServerPort);
     session.motd().setLauncher({});
     QObject::connect(&session, &OnlineSession::updateAvailable,
@@ -47,6 +49,14 @@ bool signOn(const Context& c, OnlineSession& session, std::uint16_t infoPort,
         outcome = online;
         loop.quit();
     });
+    if (termination) {
+        // The connection may still be waited for inside Connect(): cancelled, it returns.
+        QObject::connect(termination, &TerminationSignals::terminationRequested, &loop, [&] {
+            session.agent().connection().Cancel();
+            outcome = false;
+            loop.quit();
+        });
+    }
     session.Connect(ConnectOrigin::StartUp);
     if (!outcome && session.connecting()) {
         QTimer::singleShot(HeadlessSession::kDefaultStepTimeoutMs, &loop, &QEventLoop::quit);

@@ -19,6 +19,7 @@ class HeadlessSession;
 class InfoSocket;
 class OnlineSession;
 class TIdleQueue;
+class TerminationSignals;
 }  // namespace mr
 
 namespace mr::cli {
@@ -47,9 +48,10 @@ void print(std::FILE* f, const QString& text);
 int usageError(const Context& c, const QString& message);
 // A virtual path argument, "/" put in front when it lacks one.
 QString catalogPath(const QString& text);
-// Signs on through the same session logic as the desktop program; true when online.
+// Signs on through the same session logic as the desktop program; true when online. A
+// termination signal caught by `termination` meanwhile gives up at once.
 bool signOn(const Context& c, OnlineSession& session, std::uint16_t infoPort,
-            std::uint16_t fileServerPort);
+            std::uint16_t fileServerPort, TerminationSignals* termination = nullptr);
 // Signs on without peer sockets, asks where a user is and signs off; nothing after printing
 // why when the service could not be asked.
 std::optional<UserLocation> locateUser(const Context& c, qint32 userId);

@@ -42,8 +42,10 @@ public:
     OnlinePeer(const OnlinePeer&) = delete;
     OnlinePeer& operator=(const OnlinePeer&) = delete;
 
-    // With startFilter, only the downloads it accepts are started.
-    bool start(std::function<bool(const TMRQueItem&)> startFilter = {}) {
+    // With startFilter, only the downloads it accepts are started. A signal caught by
+    // termination ends the sign-on.
+    bool start(TerminationSignals& termination,
+               std::function<bool(const TMRQueItem&)> startFilter = {}) {
         m_tables = openCatalog(m_context, TableUse::Serving);
         if (!m_tables) {
             return false;
@@ -56,7 +58,7 @@ public:
             print(m_context.err, QStringLiteral("The peer sockets could not listen"));
             return false;
         }
-        if (!signOn(m_context, m_session, data.infoPort(), data.fileServerPort())) {
+        if (!signOn(m_context, m_session, data.infoPort(), data.fileServerPort(), &termination)) {
             print(m_context.err, QString::fromLatin1(OnlineSession::kUnableText));
             return false;
         }
@@ -102,7 +104,7 @@ int cmdServe(const Context& c, const QStringList& args) {
     }
     TerminationSignals termination;
     OnlinePeer peer(c);
-    if (!peer.start()) {
+    if (!peer.start(termination)) {
         return Failure;
     }
     QObject::connect(&peer.waiting(), &TMRQue::statusChanged, [&c](TMRQueItem* item, auto) {
@@ -152,7 +154,7 @@ int cmdGet(const Context& c, const QStringList& args) {
     OnlinePeer peer(c);
     // The rest of the kept queue waits for `serve` or the desktop program.
     qint32 id = -1;
-    if (!peer.start([&id](const TMRQueItem& item) { return item.Id == id; })) {
+    if (!peer.start(termination, [&id](const TMRQueItem& item) { return item.Id == id; })) {
         return Failure;
     }
     const QString downloadPath = UserInfo().effectiveDownloadPath();

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 using namespace mr::test;
@@ -90,4 +94,25 @@ TEST(Startup, AProfileThatCannotBeLockedIsAnErrorInBothPrograms) {
     EXPECT_EQ(desktop.exitCode, 1);
     EXPECT_TRUE(desktop.err.contains("Cannot use the profile " + profile))
         << desktop.err.toStdString();
+}
+
+// A service that takes the connection and never answers: Ctrl+C still ends a command that is
+// signing on, at once rather than when the sign-on gives up.
+TEST(CliStartup, AnInterruptEndsASignOnThatWaits) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QTemporaryDir dir;
+    ASSERT_EQ(cli(dir.path(),
+                  {"set", "Host/Moonrake", QStringLiteral("127.0.0.1:%1").arg(silent.serverPort())})
+                  .exitCode,
+              0);
+    for (const QStringList& command : {QStringList{"serve"}, QStringList{"get", "2", "/a/b"}}) {
+        std::unique_ptr<QProcess> p(
+            startProgram("moonrake-cli", QStringList{"--profile", dir.path()} + command));
+        ASSERT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
+        silent.nextPendingConnection();  // kept open, and never answered
+        ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+        EXPECT_TRUE(p->waitForFinished(20000)) << command.join(' ').toStdString();
+        EXPECT_EQ(p->exitCode(), 1);
+    }
 }
