@@ -22,6 +22,7 @@
 #include <QEventLoop>
 
 #include <memory>
+#include <utility>
 
 namespace mr::cli {
 
@@ -71,6 +72,7 @@ public:
     TMRDataModule& data() { return *m_tables.data; }
     TMRWantedList& wanted() { return *data().wantedList(); }
     TMRWaitingList& waiting() { return data().fileServer()->waitingList(); }
+    OnlineSession& session() { return m_session; }
 
 private:
     const Context& m_context;
@@ -118,6 +120,16 @@ int cmdServe(const Context& c, const QStringList& args) {
         [&c](qint32 userId, const QString& nickname, const QString&, quint16, const QString& text) {
             say(c, receivedMessageLine(userId, nickname, text));
         });
+    // A dropped connection to the service, and the sign-on that ends it, as the status box
+    // tells them; not the sign-off at the end: `watch` is gone before the peer signs off.
+    QObject watch;
+    QObject::connect(&peer.session(), &OnlineSession::onlineIndicatorChanged, &watch,
+                     [&c, wasOnline = true](bool online) mutable {
+                         if (std::exchange(wasOnline, online) != online) {
+                             say(c, QString::fromLatin1(online ? OnlineSession::kConnectedText
+                                                               : OnlineSession::kDisconnectedText));
+                         }
+                     });
     const std::unique_ptr<QObject> chats = serveChats(c, *peer.data().infoSocket(), acceptChats);
     say(c, QStringLiteral("Serving: info port %1, file server port %2")
                .arg(peer.data().infoPort())

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -64,6 +66,22 @@ TEST(CliService, RegisterSignOnLocateAndPingAgainstTheReferenceService) {
     ASSERT_EQ(cli(alice.path(), {"set", "UserInfo/Password", "wrong"}).exitCode, 0);
     EXPECT_TRUE(test::ended(cli(alice.path(), {"signon"}), 1, "Unable to connect\n"));
     EXPECT_EQ(cli(alice.path(), {"locate", "1"}).exitCode, 1);
+}
+
+// `serve` says when the service drops it, once, and says nothing of its own sign-off.
+TEST(CliService, ServeSaysWhenTheServiceDropsIt) {
+    QTemporaryDir data, bob;
+    auto server = std::make_unique<test::Server>(QStringList{"--data", data.path()});
+    ASSERT_TRUE(server->ready()) << server->readyLine().toStdString();
+    pointAt(bob.path(), *server);
+    ASSERT_EQ(cli(bob.path(), {"register", "bob", "secret"}).exitCode, 0);
+    test::Serving serving(bob.path());
+    ASSERT_TRUE(serving.ready()) << serving.err().toStdString();
+    server.reset();
+    EXPECT_TRUE(serving.waitFor("Disconnected from Moonrake!", 30000))
+        << serving.out().toStdString();
+    EXPECT_EQ(serving.stop(), 0);
+    EXPECT_EQ(serving.out().count("Disconnected from Moonrake!"), 1);
 }
 
 TEST(CliService, FeedbackMailReachesTheServersMailSink) {
