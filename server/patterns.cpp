@@ -6,14 +6,24 @@ namespace mr::server {
 
 namespace {
 
-// The classic wildcard walk: on a mismatch, let the last "%" swallow one more character.
+// The length in UTF-16 units of the character that starts at i: 2 for a surrogate pair.
+qsizetype charLength(const QString& t, qsizetype i) {
+    return t[i].isHighSurrogate() && i + 1 < t.size() && t[i + 1].isLowSurrogate() ? 2 : 1;
+}
+
+// The classic wildcard walk: on a mismatch, let the last "%" swallow one more character. "_"
+// and the swallowing go by whole characters, so a character outside the Basic Multilingual
+// Plane counts as one, as SQL's LIKE has it.
 bool matchFolded(const QString& p, const QString& t) {
     qsizetype pi = 0;
     qsizetype ti = 0;
     qsizetype starP = -1;
     qsizetype starT = 0;
     while (ti < t.size()) {
-        if (pi < p.size() && (p[pi] == u'_' || (p[pi] != u'%' && p[pi] == t[ti]))) {
+        if (pi < p.size() && p[pi] == u'_') {
+            ++pi;
+            ti += charLength(t, ti);
+        } else if (pi < p.size() && p[pi] != u'%' && p[pi] == t[ti]) {
             ++pi;
             ++ti;
         } else if (pi < p.size() && p[pi] == u'%') {
@@ -21,7 +31,8 @@ bool matchFolded(const QString& p, const QString& t) {
             starT = ti;
         } else if (starP >= 0) {
             pi = starP + 1;
-            ti = ++starT;
+            starT += charLength(t, starT);
+            ti = starT;
         } else {
             return false;
         }

@@ -20,6 +20,9 @@ TEST(ServerPatterns, LikeIgnoresCaseAndHonoursWildcards) {
     EXPECT_FALSE(like("abc", "abcd"));
     EXPECT_TRUE(like("a%c%c", "abcbcbc"));
     EXPECT_FALSE(like("", "a"));
+    // "_" is one character, one outside the Basic Multilingual Plane too.
+    EXPECT_TRUE(like("%a_b%", QStringLiteral("a\U0001F600b.mp3")));
+    EXPECT_FALSE(like("%a__b%", QStringLiteral("a\U0001F600b.mp3")));
     // Backtracking over a long text stays linear enough to run here in no time.
     EXPECT_FALSE(like(QString(200, u'%') + "b", QString(10000, u'a')));
 
