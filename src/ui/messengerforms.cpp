@@ -120,26 +120,26 @@ void TMessengerSender::sendMessage() {
     m_sender->send(m_userId, MessageBodyFromText(m_Body->toPlainText()));
 }
 
+void TMessengerSender::warn(const QString& text) {
+    if (m_messageSink) {
+        m_messageSink(text);
+    } else {
+        QMessageBox::warning(this, windowTitle(), text);
+    }
+}
+
 void TMessengerSender::sent(MessageSender::Outcome outcome) {
     switch (outcome) {
         case MessageSender::Outcome::Delivered:
             close();
             break;
         case MessageSender::Outcome::Offline:
-            if (m_messageSink) {
-                m_messageSink(QString::fromLatin1(kMessageOfflineText));
-            } else {
-                QMessageBox::warning(this, windowTitle(), QString::fromLatin1(kMessageOfflineText));
-            }
+            warn(QString::fromLatin1(kMessageOfflineText));
             close();
             break;
         case MessageSender::Outcome::TooLong:
             // The window stays, for the user to shorten the message and send it again.
-            if (m_messageSink) {
-                m_messageSink(QString::fromLatin1(kMessageTooLongText));
-            } else {
-                QMessageBox::warning(this, windowTitle(), QString::fromLatin1(kMessageTooLongText));
-            }
+            warn(QString::fromLatin1(kMessageTooLongText));
             m_aLogo->setVisible(false);
             m_ToolBar1->setEnabled(true);
             m_Body->setEnabled(true);

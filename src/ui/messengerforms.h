@@ -50,6 +50,8 @@ protected:
 
 private:
     void sent(MessageSender::Outcome outcome);
+    // Through the message sink when there is one, else a warning box.
+    void warn(const QString& text);
 
     qint32 m_userId;
     QString m_nickname;
